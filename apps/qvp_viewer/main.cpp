@@ -1,0 +1,149 @@
+// main.cpp - qvp_viewer: opens a scene and a headless display, embeds a
+// Tcl interpreter with the host's commands, then runs a script or builds
+// the built-in demo and writes its snapshot.
+#include <limits.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "qvp_externs.h"
+#include "qvp_globals.h"
+#include "qvp_host.h"
+#include "qvpdisp_host.h"
+#include "tarn.h"
+#include "viewer.h"
+
+namespace {
+
+// The interpreter; created in main, read by InstallPluginCmd.
+Tcl_Interp *g_interp = nullptr;
+// Scene name to unlink at exit (empty when kept or attached); set in main.
+std::string g_remove_at_exit;
+
+const char *kUsage =
+    "usage: qvp_viewer ?-scene NAME? ?-size WxH? ?-double? ?-o FILE.png? ?-frames N?\n"
+    "                  ?-keep? ?-remove? ?-novisual? ?script.tcl ?arg ...??\n";
+
+int install_plugin_cmd(const char *name, Tcl_ObjCmdProc *proc, ClientData data) {
+    if (!g_interp || !name || !proc) return 0;
+    return Tcl_CreateObjCommand(g_interp, name, proc, data, nullptr) != nullptr;
+}
+
+void shutdown_all() {
+    static bool done = false;
+    if (done) return;
+    done = true;
+    QVH_ShutdownPlugins();
+    QVH_CloseDisplay();
+    QVH_CloseScene();
+    if (!g_remove_at_exit.empty()) QVH_RemoveScene(g_remove_at_exit.c_str());
+}
+
+// Tcl's exit: shut the host down cleanly, then leave with the status.
+void exit_proc(ClientData status) {
+    shutdown_all();
+    fflush(stdout);
+    _exit((int)(intptr_t)status);
+}
+
+[[noreturn]] void die(const std::string &msg) {
+    fprintf(stderr, "qvp_viewer: %s\n", msg.c_str());
+    shutdown_all();
+    exit(1);
+}
+
+}  // namespace
+
+std::string viewer_plugin_path() {
+    char buf[PATH_MAX];
+    ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
+    if (n <= 0) return "qvp_drawcanvas.so";
+    buf[n] = '\0';
+    std::string dir(buf);
+    dir = dir.substr(0, dir.rfind('/'));
+    return dir + "/qvp_drawcanvas.so";
+}
+
+int main(int argc, char **argv) {
+    std::string scene = "viewer-" + std::to_string(getpid());
+    bool keep = false, remove_first = false, dbl = false, novisual = false;
+    int w = 640, h = 480, frames = -1;
+    std::string out;
+    int i = 1;
+    for (; i < argc && argv[i][0] == '-'; i++) {
+        std::string a = argv[i];
+        bool has_val = i + 1 < argc;
+        if (a == "-scene" && has_val) { scene = argv[++i]; }
+        else if (a == "-size" && has_val) {
+            if (sscanf(argv[++i], "%dx%d", &w, &h) != 2 || w < 1 || h < 1) die(std::string("bad -size \"") + argv[i] + "\": want WxH");
+        } else if (a == "-double") dbl = true;
+        else if (a == "-o" && has_val) out = argv[++i];
+        else if (a == "-frames" && has_val) {
+            char *end;
+            frames = (int)strtol(argv[++i], &end, 10);
+            if (*end || frames < 0) die(std::string("bad -frames \"") + argv[i] + "\"");
+        } else if (a == "-keep") keep = true;
+        else if (a == "-remove") remove_first = true;
+        else if (a == "-novisual") novisual = true;
+        else if (a == "-h" || a == "-help" || a == "--help") { fputs(kUsage, stdout); return 0; }
+        else { fprintf(stderr, "qvp_viewer: unknown or incomplete option \"%s\"\n%s", a.c_str(), kUsage); return 2; }
+    }
+    const char *script = i < argc ? argv[i++] : nullptr;
+
+    if (remove_first) QVH_RemoveScene(scene.c_str());
+    char err[512];
+    if (!QVH_OpenScene(scene.c_str(), 0, QVH_SCENE_CREATE | QVH_SCENE_ATTACH, err, sizeof err)) die(err);
+    // A scene this viewer made goes with it unless -keep asks otherwise;
+    // attached viewers never remove it.
+    if (QVH_SceneCreatedHere() && !keep) g_remove_at_exit = scene;
+    if (!QVH_OpenDisplay("display", w, h, dbl, err, sizeof err)) die(err);
+
+    Tcl_FindExecutable(argv[0]);
+    g_interp = Tcl_CreateInterp();
+    if (Tcl_Init(g_interp) != TCL_OK) {
+        // Without init.tcl the interpreter still runs plain scripts.
+        fprintf(stderr, "qvp_viewer: warning: %s\n", Tcl_GetStringResult(g_interp));
+    }
+    Tcl_SetExitProc(exit_proc);
+    viewer_register_commands(g_interp);
+
+    QVS_TARN *tarn = (QVS_TARN *)QVF_AddDataToProcess("QVS_TARN", sizeof(QVS_TARN));
+    tarn->tkwin = novisual ? nullptr : (void *)QVV_display;
+    tarn->InstallPluginCmd = install_plugin_cmd;
+    tarn->interp = g_interp;
+    QVS_TARN_FEATURES *feat = (QVS_TARN_FEATURES *)QVF_AddDataToProcess("QVS_TARN_FEATURES", sizeof(QVS_TARN_FEATURES));
+    feat->no_visual = novisual ? 1 : 0;
+
+    Tcl_Obj *av = Tcl_NewListObj(0, nullptr);
+    for (int k = i; k < argc; k++) Tcl_ListObjAppendElement(nullptr, av, Tcl_NewStringObj(argv[k], -1));
+    Tcl_SetVar2Ex(g_interp, "argv", nullptr, av, TCL_GLOBAL_ONLY);
+    Tcl_SetVar2Ex(g_interp, "argc", nullptr, Tcl_NewIntObj(argc - i), TCL_GLOBAL_ONLY);
+    Tcl_SetVar2Ex(g_interp, "argv0", nullptr, Tcl_NewStringObj(script ? script : argv[0], -1), TCL_GLOBAL_ONLY);
+
+    int rc;
+    if (script) {
+        rc = Tcl_EvalFile(g_interp, script);
+        if (rc == TCL_OK && frames > 0) QVH_RunFrames(frames);
+        if (rc == TCL_OK && !out.empty() && !QVH_Snapshot(out.c_str(), err, sizeof err)) die(err);
+    } else {
+        rc = viewer_build_demo(g_interp, viewer_plugin_path());
+        if (rc == TCL_OK) {
+            QVH_RunFrames(frames > 0 ? frames : 1);
+            if (out.empty()) out = "demo.png";
+            if (!QVH_Snapshot(out.c_str(), err, sizeof err)) die(err);
+            printf("qvp_viewer: demo written to %s\n", out.c_str());
+        }
+    }
+    if (rc != TCL_OK) {
+        const char *info = Tcl_GetVar(g_interp, "errorInfo", TCL_GLOBAL_ONLY);
+        fprintf(stderr, "qvp_viewer: %s\n%s\n", Tcl_GetStringResult(g_interp), info ? info : "");
+        shutdown_all();
+        return 1;
+    }
+    shutdown_all();
+    return 0;
+}

@@ -1,0 +1,119 @@
+// lock.cpp - cross-process locks on robust, process-shared mutexes, and
+// the nesting suspension of the host's asynchronous signals.
+#include <errno.h>
+#include <pthread.h>
+#include <signal.h>
+#include <string.h>
+
+#include "qvp_externs.h"
+#include "qvp_host.h"
+#include "qvp_internal.h"
+
+int qvp_init_robust_mutex(pthread_mutex_t *m, int recursive) {
+    pthread_mutexattr_t at;
+    if (pthread_mutexattr_init(&at) != 0) return 0;
+    int rc = pthread_mutexattr_setpshared(&at, PTHREAD_PROCESS_SHARED);
+    // PTHREAD_MUTEX_ROBUST is an enum in glibc: set it unconditionally.
+    if (rc == 0) rc = pthread_mutexattr_setrobust(&at, PTHREAD_MUTEX_ROBUST);
+    if (rc == 0)
+        rc = pthread_mutexattr_settype(&at, recursive ? PTHREAD_MUTEX_RECURSIVE
+                                                      : PTHREAD_MUTEX_ERRORCHECK);
+    if (rc == 0) rc = pthread_mutex_init(m, &at);
+    pthread_mutexattr_destroy(&at);
+    if (rc != 0) qvp_warnf("cannot initialise a shared lock: %s", strerror(rc));
+    return rc == 0;
+}
+
+int qvp_lock_robust(pthread_mutex_t *m, const char *what) {
+    int rc = pthread_mutex_lock(m);
+    if (rc == 0) return 1;
+    if (rc == EOWNERDEAD) {
+        // The owner died holding it: what it guarded may be half-changed,
+        // but every edit is published by one pointer store, so the data
+        // reachable from the lists is whole.
+        pthread_mutex_consistent(m);
+        qvp_warnf("%s: previous owner died holding it; lock recovered", what);
+        return 1;
+    }
+    qvp_warnf("%s: cannot take it: %s", what, strerror(rc));
+    return 0;
+}
+
+void qvp_unlock_robust(pthread_mutex_t *m) {
+    int rc = pthread_mutex_unlock(m);
+    if (rc != 0) qvp_warnf("cannot release a shared lock: %s", strerror(rc));
+}
+
+extern "C" QVS_SMLOCK *QVF_NewLock(QVS_SMHANDLE *arena) {
+    if (!arena || arena != qvp_arena()) {
+        qvp_warnf("QVF_NewLock: not the open scene's arena");
+        return nullptr;
+    }
+    struct Both {
+        QVS_SMLOCK lock;
+        pthread_mutex_t mutex;
+    };
+    Both *b = (Both *)QVH_Alloc(sizeof(Both));
+    if (!b) return nullptr;
+    b->lock.is_shared = 1;
+    b->lock.id = &b->mutex;
+    return &b->lock;
+}
+
+extern "C" int QVF_InitLock(QVS_SMLOCK *lock) {
+    if (!lock || !lock->id) {
+        qvp_warnf("QVF_InitLock: no lock");
+        return 0;
+    }
+    return qvp_init_robust_mutex((pthread_mutex_t *)lock->id, 0);
+}
+
+extern "C" int QVF_SetLock(QVS_SMLOCK *lock) {
+    if (!lock || !lock->id) {
+        qvp_warnf("QVF_SetLock: no lock");
+        return 0;
+    }
+    return qvp_lock_robust((pthread_mutex_t *)lock->id, "shared lock");
+}
+
+extern "C" int QVF_UnsetLock(QVS_SMLOCK *lock) {
+    if (!lock || !lock->id) {
+        qvp_warnf("QVF_UnsetLock: no lock");
+        return 0;
+    }
+    int rc = pthread_mutex_unlock((pthread_mutex_t *)lock->id);
+    if (rc != 0) {
+        qvp_warnf("QVF_UnsetLock: %s", strerror(rc));
+        return 0;
+    }
+    return 1;
+}
+
+/* ---- signals ---- */
+
+// Nesting depth and the mask to restore at the outermost resume; per
+// thread, set by QVF_SuspendSignals and QVF_ResumeSignals.
+static thread_local int t_sig_depth = 0;
+static thread_local sigset_t t_sig_saved;
+
+extern "C" void QVF_SuspendSignals(void) {
+    if (t_sig_depth++ > 0) return;
+    sigset_t set;
+    sigfillset(&set);
+    // Synchronous faults must still reach their handlers.
+    sigdelset(&set, SIGSEGV);
+    sigdelset(&set, SIGBUS);
+    sigdelset(&set, SIGFPE);
+    sigdelset(&set, SIGILL);
+    pthread_sigmask(SIG_BLOCK, &set, &t_sig_saved);
+}
+
+extern "C" void QVF_ResumeSignals(void) {
+    if (t_sig_depth == 0) {
+        qvp_warnf("QVF_ResumeSignals without a matching suspend");
+        return;
+    }
+    if (--t_sig_depth == 0) pthread_sigmask(SIG_SETMASK, &t_sig_saved, nullptr);
+}
+
+extern "C" int QVH_SignalDepth(void) { return t_sig_depth; }

@@ -1,0 +1,259 @@
+// plugin.cpp - process data, plugin loading, phase dispatch and small
+// helpers of libqvp.
+#include <ctype.h>
+#include <dlfcn.h>
+#include <math.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "qvp_externs.h"
+#include "qvp_host.h"
+#include "qvp_internal.h"
+
+namespace {
+
+// Process data blocks by name; filled by QVF_AddDataToProcess, kept for
+// the life of the process (QVH_ClearProcessData empties it for tests).
+std::map<std::string, void *> &process_data() {
+    static std::map<std::string, void *> m;
+    return m;
+}
+
+struct Callback {
+    QVT_HANDLE handle;
+    void (*func)(void);
+};
+
+// Callbacks per phase code, in installation (= load) order; appended by
+// QVF_InstallPluginFunction.
+std::map<int, std::vector<Callback>> &callbacks() {
+    static std::map<int, std::vector<Callback>> m;
+    return m;
+}
+
+// One entry per phase in progress; pushed and popped by QVH_RunPhase,
+// advanced by QVF_ExecuteCore.
+struct PhaseFrame {
+    int phase;
+    void (*core)(void);
+    size_t next;        // index of the next callback to run
+    bool core_done;
+};
+std::vector<PhaseFrame> g_phase_stack;
+
+// The loaded plugins, in load order; appended by QVH_LoadPlugin.
+QVS_PLUGIN *g_plugins = nullptr;
+bool g_shut_down = false;
+
+// Runs the next step of the phase frame at IDX: its next callback, or
+// the core once the chain is used up. By index, because a callback may
+// run nested phases that grow the stack and move it.
+void run_next(size_t idx) {
+    PhaseFrame &f = g_phase_stack[idx];
+    auto it = callbacks().find(f.phase);
+    if (it != callbacks().end() && f.next < it->second.size()) {
+        void (*fn)(void) = it->second[f.next++].func;
+        fn();
+        return;
+    }
+    if (!f.core_done) {
+        f.core_done = true;
+        void (*core)(void) = f.core;
+        if (core) core();
+    }
+}
+
+}  // namespace
+
+/* ---- process data ---- */
+
+extern "C" void *QVF_GetDataFromProcess(const char *name) {
+    if (!name) return nullptr;
+    auto &m = process_data();
+    auto it = m.find(name);
+    return it == m.end() ? nullptr : it->second;
+}
+
+extern "C" void *QVF_AddDataToProcess(const char *name, size_t size) {
+    if (!name || !*name) {
+        qvp_warnf("QVF_AddDataToProcess: no name");
+        return nullptr;
+    }
+    auto &m = process_data();
+    if (m.count(name)) {
+        qvp_warnf("QVF_AddDataToProcess: process data \"%s\" already exists", name);
+        return nullptr;
+    }
+    void *p = calloc(1, size ? size : 1);
+    if (!p) {
+        qvp_warnf("QVF_AddDataToProcess: out of memory for \"%s\"", name);
+        return nullptr;
+    }
+    m[name] = p;
+    return p;
+}
+
+extern "C" void QVH_ClearProcessData(void) {
+    // The blocks are not freed: callers may still hold them.
+    process_data().clear();
+}
+
+/* ---- plugins ---- */
+
+extern "C" int QVH_LoadPlugin(const char *path, int argc, const char *const *argv) {
+    if (!path || !*path) {
+        qvp_warnf("plugin load: no module path");
+        return -1;
+    }
+    void *h = dlopen(path, RTLD_NOW | RTLD_LOCAL);
+    if (!h) {
+        const char *e = dlerror();
+        qvp_warnf("cannot load plugin %s: %s", path, e ? e : "unknown error");
+        return -1;
+    }
+    typedef int (*InitFn)(QVS_PLUGIN *);
+    InitFn init = (InitFn)dlsym(h, "QVF_InitializePluginCB");
+    if (!init) {
+        qvp_warnf("plugin %s has no QVF_InitializePluginCB entry point", path);
+        dlclose(h);
+        return -1;
+    }
+    QVS_PLUGIN *p = (QVS_PLUGIN *)calloc(1, sizeof(QVS_PLUGIN));
+    if (!p) {
+        dlclose(h);
+        return -1;
+    }
+    p->handle = h;
+    int n = argc > 0 && argv ? argc : 1;
+    p->argc = n;
+    p->argv = (char **)calloc((size_t)n + 1, sizeof(char *));
+    p->argv[0] = strdup(path);
+    for (int i = 1; i < n; i++) p->argv[i] = strdup(argv[i] ? argv[i] : "");
+    snprintf(p->path, sizeof p->path, "%s", path);
+    // Link before init so that QVF_RegisterPluginVersion finds it.
+    QVS_PLUGIN **pp = &g_plugins;
+    while (*pp) pp = &(*pp)->pnext;
+    *pp = p;
+    int r = init(p);
+    p->active = r;
+    return r;
+}
+
+extern "C" QVS_PLUGIN *QVH_Plugins(void) { return g_plugins; }
+
+extern "C" void QVF_InstallPluginFunction(QVT_HANDLE handle, void (*func)(void), int phase) {
+    if (!func) {
+        qvp_warnf("QVF_InstallPluginFunction: no function for phase %d", phase);
+        return;
+    }
+    callbacks()[phase].push_back(Callback{handle, func});
+}
+
+extern "C" void QVF_RegisterPluginVersion(QVS_PLUGIN *plugin, const char *text) {
+    if (!plugin) return;
+    snprintf(plugin->version, sizeof plugin->version, "%s", text ? text : "");
+}
+
+extern "C" void QVH_RunPhase(int phase, void (*core)(void)) {
+    g_phase_stack.push_back(PhaseFrame{phase, core, 0, false});
+    run_next(g_phase_stack.size() - 1);
+    g_phase_stack.pop_back();
+}
+
+extern "C" int QVH_CurrentPhase(void) {
+    return g_phase_stack.empty() ? 0 : g_phase_stack.back().phase;
+}
+
+extern "C" void QVF_ExecuteCore(void) {
+    if (g_phase_stack.empty()) {
+        qvp_warnf("QVF_ExecuteCore called outside any phase");
+        return;
+    }
+    run_next(g_phase_stack.size() - 1);
+}
+
+extern "C" void QVH_ShutdownPlugins(void) {
+    if (g_shut_down) return;
+    g_shut_down = true;
+    for (const char *name : {"QVF_CleanupPluginCB", "QVF_ExitPluginCB"}) {
+        for (QVS_PLUGIN *p = g_plugins; p; p = p->pnext) {
+            void (*fn)(void) = (void (*)(void))dlsym(p->handle, name);
+            if (fn) fn();
+        }
+    }
+}
+
+/* ---- helpers ---- */
+
+extern "C" int QVF_strcmpi(const char *a, const char *b) {
+    if (!a || !b) return a == b ? 0 : (a ? 1 : -1);
+    for (;; a++, b++) {
+        int ca = tolower((unsigned char)*a), cb = tolower((unsigned char)*b);
+        if (ca != cb) return ca - cb;
+        if (!ca) return 0;
+    }
+}
+
+extern "C" void QVH_MatIdentity(double m[4][4]) {
+    for (int i = 0; i < 4; i++)
+        for (int j = 0; j < 4; j++) m[i][j] = i == j ? 1.0 : 0.0;
+}
+
+extern "C" void QVH_MatMul(double r[4][4], const double a[4][4], const double b[4][4]) {
+    for (int i = 0; i < 4; i++)
+        for (int j = 0; j < 4; j++) {
+            double s = 0;
+            for (int k = 0; k < 4; k++) s += a[i][k] * b[k][j];
+            r[i][j] = s;
+        }
+}
+
+extern "C" int QVH_MatInverse(double dst[4][4], const double src[4][4]) {
+    // Gauss-Jordan with partial pivoting on an augmented copy.
+    double a[4][8];
+    for (int i = 0; i < 4; i++)
+        for (int j = 0; j < 4; j++) {
+            a[i][j] = src[i][j];
+            a[i][j + 4] = i == j ? 1.0 : 0.0;
+        }
+    for (int c = 0; c < 4; c++) {
+        int piv = c;
+        for (int r = c + 1; r < 4; r++)
+            if (fabs(a[r][c]) > fabs(a[piv][c])) piv = r;
+        if (fabs(a[piv][c]) < 1e-300) {
+            QVH_MatIdentity(dst);
+            return 0;
+        }
+        if (piv != c)
+            for (int j = 0; j < 8; j++) {
+                double t = a[c][j];
+                a[c][j] = a[piv][j];
+                a[piv][j] = t;
+            }
+        double inv = 1.0 / a[c][c];
+        for (int j = 0; j < 8; j++) a[c][j] *= inv;
+        for (int r = 0; r < 4; r++) {
+            if (r == c) continue;
+            double f = a[r][c];
+            if (f == 0) continue;
+            for (int j = 0; j < 8; j++) a[r][j] -= f * a[c][j];
+        }
+    }
+    for (int i = 0; i < 4; i++)
+        for (int j = 0; j < 4; j++) dst[i][j] = a[i][j + 4];
+    return 1;
+}
+
+extern "C" void QVF_FastInverseMat(QVT_MATRIX dst, QVT_MATRIX src) {
+    double s[4][4], d[4][4];
+    for (int i = 0; i < 4; i++)
+        for (int j = 0; j < 4; j++) s[i][j] = src[i][j];
+    QVH_MatInverse(d, s);
+    for (int i = 0; i < 4; i++)
+        for (int j = 0; j < 4; j++) dst[i][j] = (float)d[i][j];
+}

@@ -1,0 +1,74 @@
+/* qvpdisp_host.h - libqvpdisp's interface for host programs: opening the
+ * headless display, laying out channels and viewports, and running
+ * frames. Plugins reach the display through qvp_externs.h and the QVV_
+ * globals. */
+#ifndef QVPDISP_HOST_H
+#define QVPDISP_HOST_H
+
+#include <stddef.h>
+#include "qvp_double.h"
+#include "qvp_structs.h"
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Opens the process's display: a headless GL "window" of W x H pixels
+ * (an EGL pbuffer with a compatibility-profile context, RGBA8, 24 depth
+ * and 8 stencil bits), current on this thread. A scene must be open.
+ * With DOUBLE_PRECISION the display offers "QVS_DOUBLE_DATA". Returns the
+ * display (also QVV_display), or null with ERR filled and a log line. */
+QVS_DISPLAY *QVH_OpenDisplay(const char *name, int w, int h, int double_precision,
+                             char *err, size_t errlen);
+
+/* Releases the GL context and every display record. */
+void QVH_CloseDisplay(void);
+
+/* GL_RENDERER of the open display, for messages. */
+const char *QVH_Renderer(void);
+
+/* Adds a channel of nominal size DW x DH (0 for the window's size).
+ * Returns null (with a log line) when the name is empty or taken. */
+QVS_CHANNEL *QVH_AddChannel(const char *name, int dw, int dh);
+QVS_CHANNEL *QVH_FindChannel(const char *name);
+
+/* Adds a viewport to CHANNEL covering the whole window, with a 60 degree
+ * horizontal field of view, the eye at (0 0 10) looking at the origin
+ * with +y up, and a black clear colour. */
+QVS_VIEWPORT *QVH_AddViewport(QVS_CHANNEL *channel, const char *name);
+QVS_VIEWPORT *QVH_FindViewport(const char *name);
+
+/* Recomputes a viewport's frustum (rleft..rnear) after its fov, frustum
+ * or rectangle changed. */
+void QVH_UpdateViewport(QVS_VIEWPORT *vp);
+
+/* Renders N frames by the frame loop; a frame with no channel first
+ * makes one channel with one full-window viewport. */
+void QVH_RunFrames(int n);
+
+/* Writes the whole window, as last rendered, to a PNG file. Returns 1,
+ * or 0 with ERR filled. */
+int QVH_Snapshot(const char *path, char *err, size_t errlen);
+
+/* Reads window pixel (X, Y), origin lower left, as RGBA 0-255. Returns 0
+ * when it lies outside the window. */
+int QVH_ReadPixel(int x, int y, unsigned char rgba[4]);
+
+/* The display's double-precision record, or null when single. */
+QVS_DOUBLE_DATA *QVH_DoubleData(void);
+
+/* The global matrix of NODE as last computed (identity when invalid). */
+void QVH_NodeGlobalMatd(int node, double m[4][4]);
+
+/* Depth of QVF_PushDrawingState nesting. */
+int QVH_DrawingStateDepth(void);
+
+/* Recomputes node global matrices and the display's node table now (the
+ * frame loop does it every frame before phase 1). */
+void QVH_SyncNodes(void);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif
