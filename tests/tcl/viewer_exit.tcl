@@ -1,0 +1,2 @@
+# viewer_exit.tcl - `exit N` ends the viewer with status N.
+exit 3

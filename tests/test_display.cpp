@@ -1,0 +1,237 @@
+// test_display.cpp - libqvpdisp: real pixels on the headless display, the
+// frame loop's phase order and globals, node layers, drawing state.
+#define GL_GLEXT_PROTOTYPES 1
+#include <GL/gl.h>
+
+#include <string>
+#include <vector>
+
+#include "gl_probe.h"
+#include "qvp_double.h"
+#include "qvp_externs.h"
+#include "qvp_globals.h"
+
+namespace {
+
+using Display = DisplayFixture;
+
+int add_node(const char *name, int shape, double x, double y, double z, float r, float g, float b) {
+    int i = QVH_AddNode(name);
+    QVS_NODE *n = QVH_GetNode(i);
+    n->shape = shape;
+    n->pos[0] = x; n->pos[1] = y; n->pos[2] = z;
+    n->color[0] = r; n->color[1] = g; n->color[2] = b;
+    return i;
+}
+
+TEST_F(Display, Context_HasTheBuffersAsked) {
+    GLint depth = 0, stencil = 0, mask = 0;
+    glGetIntegerv(GL_DEPTH_BITS, &depth);
+    glGetIntegerv(GL_STENCIL_BITS, &stencil);
+    glGetIntegerv(GL_CONTEXT_PROFILE_MASK, &mask);
+    EXPECT_EQ(depth, 24);
+    EXPECT_EQ(stencil, 8);
+    // Compatibility profile: immediate mode is there.
+    EXPECT_TRUE(mask == 0 || (mask & GL_CONTEXT_COMPATIBILITY_PROFILE_BIT));
+    EXPECT_NE(QVF_GetDataFromProcess("DOING_INTERNAL_PASS"), nullptr);
+}
+
+TEST_F(Display, RedBox_CentreRedCornersClear) {
+    add_node("box", QVP_SHAPE_BOX, 0, 0, 0, 1, 0, 0);
+    QVS_CHANNEL *c = QVH_AddChannel("c", 0, 0);
+    QVS_VIEWPORT *v = QVH_AddViewport(c, "v");
+    v->clear[0] = 0; v->clear[1] = 0; v->clear[2] = 1;
+    QVH_RunFrames(1);
+    EXPECT_TRUE(probe_rgb(64, 48, 255, 0, 0, 0));
+    for (auto xy : std::vector<std::pair<int, int>>{{2, 2}, {125, 2}, {2, 93}, {125, 93}})
+        EXPECT_TRUE(probe_rgb(xy.first, xy.second, 0, 0, 255, 0));
+}
+
+TEST_F(Display, TwoViewports_EachShowsItsOwnView) {
+    add_node("box", QVP_SHAPE_BOX, 0, 0, 0, 0, 1, 0);
+    QVS_CHANNEL *c = QVH_AddChannel("c", 0, 0);
+    QVS_VIEWPORT *l = QVH_AddViewport(c, "left");
+    QVS_VIEWPORT *r = QVH_AddViewport(c, "right");
+    l->has_rect = r->has_rect = 1;
+    l->rx = 0; l->ry = 0; l->rw = 64; l->rh = 96;
+    r->rx = 64; r->ry = 0; r->rw = 64; r->rh = 96;
+    l->clear[0] = 1;                      // red background, box in view
+    r->clear[2] = 1;                      // blue background, looking away
+    r->look[0] = 0; r->look[1] = 0; r->look[2] = 20;
+    QVH_RunFrames(1);
+    EXPECT_TRUE(probe_rgb(32, 48, 0, 255, 0, 0));
+    EXPECT_TRUE(probe_rgb(3, 3, 255, 0, 0, 0));
+    EXPECT_TRUE(probe_rgb(96, 48, 0, 0, 255, 0));
+    EXPECT_TRUE(probe_rgb(66, 48, 0, 0, 255, 0));
+}
+
+TEST_F(Display, DefaultLayout_MadeByTheFirstFrame) {
+    EXPECT_EQ(QVV_display->channel_list, nullptr);
+    QVH_RunFrames(1);
+    ASSERT_NE(QVV_display->channel_list, nullptr);
+    ASSERT_NE(QVV_display->channel_list->view_list, nullptr);
+    EXPECT_EQ(QVV_display->channel_list->view_list->rw, 128);
+    EXPECT_EQ(QVV_display->channel_list->view_list->pnext, nullptr);
+}
+
+// What a recording plugin saw in each phase.
+struct Seen {
+    int phase;
+    std::string viewport;
+    int draw_layer;
+    int channel_set;
+};
+std::vector<Seen> g_seen;
+
+void record(int phase) {
+    g_seen.push_back(Seen{phase, QVV_viewport ? QVV_viewport->name : "", QVV_draw_layer, QVV_channel != nullptr});
+    QVF_ExecuteCore();
+}
+
+TEST_F(Display, Phases_OrderAndGlobalsPerView) {
+    static const int phases[] = {1, 128, 256, 512, 2048, 4, 8};
+    // The functions must be plain pointers: one lambda per phase code.
+    QVF_InstallPluginFunction(nullptr, [] { record(1); }, 1);
+    QVF_InstallPluginFunction(nullptr, [] { record(128); }, 128);
+    QVF_InstallPluginFunction(nullptr, [] { record(256); }, 256);
+    QVF_InstallPluginFunction(nullptr, [] { record(512); }, 512);
+    QVF_InstallPluginFunction(nullptr, [] { record(2048); }, 2048);
+    QVF_InstallPluginFunction(nullptr, [] { record(4); }, 4);
+    QVF_InstallPluginFunction(nullptr, [] { record(8); }, 8);
+    (void)phases;
+    QVS_CHANNEL *c = QVH_AddChannel("c", 0, 0);
+    QVH_AddViewport(c, "a");
+    QVH_AddViewport(c, "b")->attrib = 1;  // switched off: left out
+    QVH_AddViewport(c, "d");
+    g_seen.clear();
+    QVH_RunFrames(1);
+    std::vector<std::string> got;
+    for (auto &s : g_seen) got.push_back(std::to_string(s.phase) + ":" + s.viewport + ":" + std::to_string(s.draw_layer));
+    // DrawView runs inside each layer step with that layer's bit set.
+    std::vector<std::string> want = {
+        "1::0",
+        "128:a:0", "2048:a:512", "256:a:512", "2048:a:1024", "512:a:1024", "2048:a:2048", "4:a:2048",
+        "128:d:2048", "2048:d:512", "256:d:512", "2048:d:1024", "512:d:1024", "2048:d:2048", "4:d:2048",
+        "8::2048"};
+    EXPECT_EQ(got, want);
+    EXPECT_EQ(g_seen.front().channel_set, 0);
+    EXPECT_EQ(g_seen.back().channel_set, 1);
+}
+
+TEST_F(Display, DrawViewCore_OnlyCurrentLayerAndDidRender) {
+    int fg = add_node("fg", QVP_SHAPE_BOX, 0, 0, 0, 1, 1, 0);
+    QVH_GetNode(fg)->layer = LAYER_FOREGROUND;
+    int hidden = add_node("hidden", QVP_SHAPE_BOX, 2, 0, 0, 1, 0, 1);
+    QVH_GetNode(hidden)->attrib = 1;
+    int none = add_node("none", QVP_SHAPE_NONE, 0, 0, 0, 1, 1, 1);
+    static int bg_render, fg_render;
+    static bool fg_table, hidden_table, none_table;
+    static int s_fg, s_hidden, s_none;
+    s_fg = fg; s_hidden = hidden; s_none = none;
+    QVF_InstallPluginFunction(nullptr, [] {
+        QVF_ExecuteCore();
+        if (QVV_draw_layer == LAYER_BACKGROUND) bg_render = QVV_did_render;
+        if (QVV_draw_layer == LAYER_FOREGROUND) {
+            fg_render = QVV_did_render;
+            fg_table = QVV_rendered_geoms[s_fg] != nullptr;
+            hidden_table = QVV_rendered_geoms[s_hidden] != nullptr;
+            none_table = QVV_rendered_geoms[s_none] != nullptr;
+        }
+    }, 2048);
+    QVH_RunFrames(1);
+    EXPECT_EQ(bg_render, 0);
+    EXPECT_EQ(fg_render, LAYER_FOREGROUND);
+    EXPECT_TRUE(fg_table);
+    EXPECT_FALSE(hidden_table);
+    EXPECT_FALSE(none_table);
+    EXPECT_TRUE(probe_rgb(64, 48, 255, 255, 0, 0));
+    // The node layers hold each shown node with geometry in its layer only.
+    EXPECT_EQ(QVV_node_layers->foreground.zero_priority.node_count, 1);
+    EXPECT_EQ(QVV_node_layers->scene.zero_priority.node_count, 0);
+}
+
+TEST_F(Display, DrawingState_NestedPushPopRestores) {
+    glDisable(GL_BLEND);
+    glMatrixMode(GL_MODELVIEW);
+    glLoadIdentity();
+    QVF_PushDrawingState();
+    glEnable(GL_BLEND);
+    glTranslatef(1, 2, 3);
+    glMatrixMode(GL_PROJECTION);
+    glScalef(2, 2, 2);
+    QVF_PushDrawingState();
+    glDisable(GL_BLEND);
+    glEnable(GL_STENCIL_TEST);
+    glMatrixMode(GL_TEXTURE);
+    glTranslatef(5, 0, 0);
+    QVF_PopDrawingState();
+    EXPECT_TRUE(glIsEnabled(GL_BLEND));
+    EXPECT_FALSE(glIsEnabled(GL_STENCIL_TEST));
+    GLint mode;
+    glGetIntegerv(GL_MATRIX_MODE, &mode);
+    EXPECT_EQ(mode, GL_PROJECTION);
+    GLfloat tex[16];
+    glGetFloatv(GL_TEXTURE_MATRIX, tex);
+    EXPECT_EQ(tex[12], 0.0f);
+    QVF_PopDrawingState();
+    EXPECT_FALSE(glIsEnabled(GL_BLEND));
+    GLfloat mv[16], pr[16];
+    glGetFloatv(GL_MODELVIEW_MATRIX, mv);
+    glGetFloatv(GL_PROJECTION_MATRIX, pr);
+    EXPECT_EQ(mv[12], 0.0f);
+    EXPECT_EQ(pr[0], 1.0f);
+    glGetIntegerv(GL_MATRIX_MODE, &mode);
+    EXPECT_EQ(mode, GL_MODELVIEW);
+    EXPECT_EQ(QVH_DrawingStateDepth(), 0);
+    QVF_PopDrawingState();  // unmatched: logged, harmless
+    EXPECT_TRUE(log_has("without a matching push"));
+}
+
+TEST_F(Display, NodeMatrices_ParentsAndDoubleTwins) {
+    QVH_CloseDisplay();
+    open_display(64, 64, true);
+    int p = add_node("parent", QVP_SHAPE_NONE, 1, 2, 3, 1, 1, 1);
+    int c = add_node("child", QVP_SHAPE_NONE, 0, 1, 0, 1, 1, 1);
+    QVH_GetNode(c)->parent = p;
+    QVH_GetNode(p)->rot[0] = 90;  // heading: +x turns to -z
+    QVH_RunFrames(1);
+    QVS_DOUBLE_DATA *dd = (QVS_DOUBLE_DATA *)QVF_GetDataFromScene(QVV_scene, "QVS_DOUBLE_DATA");
+    ASSERT_NE(dd, nullptr);
+    ASSERT_NE(dd->processed_grelmat, nullptr);
+    EXPECT_NEAR(dd->processed_grelmat[c][3][0], 1, 1e-12);
+    EXPECT_NEAR(dd->processed_grelmat[c][3][1], 3, 1e-12);
+    EXPECT_NEAR(dd->processed_grelmat[c][3][2], 3, 1e-12);
+    EXPECT_NEAR(dd->processed_grelmat[p][0][2], -1, 1e-12);
+    QVT_MATRIX f;
+    QVF_GetDisplayGlobalMat(c, f);
+    double d[4][4];
+    dd->QVF_GetDisplayGlobalMat(c, d);
+    for (int i = 0; i < 4; i++)
+        for (int j = 0; j < 4; j++) EXPECT_FLOAT_EQ(f[i][j], (float)d[i][j]);
+    // The double model-view is the single one's twin.
+    for (int i = 0; i < 4; i++)
+        for (int j = 0; j < 4; j++) EXPECT_FLOAT_EQ(QVV_modelview_matrix[i][j], (float)dd->QVV_modelview_matrix[i][j]);
+}
+
+TEST_F(Display, SinglePrecision_NoDoubleData) {
+    EXPECT_EQ(QVF_GetDataFromScene(QVV_scene, "QVS_DOUBLE_DATA"), nullptr);
+    EXPECT_EQ(QVH_DoubleData(), nullptr);
+}
+
+TEST_F(Display, Snapshot_WritesPngAndReportsBadPath) {
+    QVH_RunFrames(1);
+    std::string path = "/tmp/" + name_ + ".png";
+    char err[256];
+    EXPECT_TRUE(QVH_Snapshot(path.c_str(), err, sizeof err)) << err;
+    FILE *f = fopen(path.c_str(), "rb");
+    ASSERT_NE(f, nullptr);
+    unsigned char sig[8];
+    ASSERT_EQ(fread(sig, 1, 8, f), 8u);
+    fclose(f);
+    EXPECT_EQ(sig[1], 'P');
+    unlink(path.c_str());
+    EXPECT_FALSE(QVH_Snapshot("/nonexistent-dir/x.png", err, sizeof err));
+    EXPECT_NE(strstr(err, "cannot write"), nullptr);
+}
+
+}  // namespace

@@ -1,0 +1,293 @@
+// test_qvp.cpp - libqvp: the shared scene arena across real processes,
+// robust locks, signal nesting, phase dispatch and the log.
+#include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+
+#include "qvp_externs.h"
+#include "qvp_globals.h"
+#include "qvp_host.h"
+#include "test_util.h"
+
+namespace {
+
+struct ListNode {
+    int value;
+    ListNode *next;
+};
+
+using Scene = SceneFixture;
+
+TEST(SceneOpen, BadInput_RefusedWithLogLine) {
+    QVH_LogToStderr(0);
+    char err[256];
+    for (const char *bad : {"", "a/b", "../x", "name with blank",
+                            "a-very-long-scene-name-that-goes-well-beyond-forty-eight-characters"}) {
+        QVH_LogClear();
+        EXPECT_EQ(QVH_OpenScene(bad, 0, QVH_SCENE_CREATE, err, sizeof err), nullptr) << bad;
+        EXPECT_GT(QVH_LogCount(), 0) << bad;
+    }
+    EXPECT_EQ(QVH_OpenScene(nullptr, 0, QVH_SCENE_CREATE, err, sizeof err), nullptr);
+    // Attaching to a scene nobody made fails cleanly.
+    std::string missing = unique_scene("missing");
+    EXPECT_EQ(QVH_OpenScene(missing.c_str(), 0, QVH_SCENE_ATTACH, err, sizeof err), nullptr);
+    EXPECT_EQ(QVV_scene, nullptr);
+}
+
+TEST(SceneOpen, Segment_CreatedPrivateAndAtFixedAddress) {
+    std::string name = unique_scene("mode");
+    char err[256];
+    mode_t old = umask(0);  // the umask must not widen the mode
+    QVS_SCENE *s = QVH_OpenScene(name.c_str(), 2u << 20, QVH_SCENE_CREATE, err, sizeof err);
+    umask(old);
+    ASSERT_NE(s, nullptr) << err;
+    EXPECT_EQ((uintptr_t)s->arena, (uintptr_t)QVH_DEFAULT_ARENA_ADDR);
+    struct stat st;
+    ASSERT_EQ(stat(("/dev/shm/qvp_" + name).c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    EXPECT_EQ((size_t)st.st_size, 2u << 20);
+    QVH_CloseScene();
+    EXPECT_EQ(QVH_RemoveScene(name.c_str()), 1);
+}
+
+TEST(SceneOpen, AddressTaken_Refused) {
+    void *p = mmap((void *)QVH_DEFAULT_ARENA_ADDR, 4096, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED_NOREPLACE, -1, 0);
+    ASSERT_EQ((uintptr_t)p, (uintptr_t)QVH_DEFAULT_ARENA_ADDR);
+    QVH_LogToStderr(0);
+    std::string name = unique_scene("taken");
+    char err[256];
+    EXPECT_EQ(QVH_OpenScene(name.c_str(), 2u << 20, QVH_SCENE_CREATE, err, sizeof err), nullptr);
+    EXPECT_NE(strstr(err, "already in use"), nullptr) << err;
+    munmap(p, 4096);
+    QVH_RemoveScene(name.c_str());
+}
+
+TEST(SceneOpen, OtherVersionOrSize_AttachRefused) {
+    QVH_LogToStderr(0);
+    std::string name = unique_scene("ver");
+    char err[256];
+    ASSERT_NE(QVH_OpenScene(name.c_str(), 2u << 20, QVH_SCENE_CREATE, err, sizeof err), nullptr);
+    QVH_CloseScene();
+    // Rewrite the header's version word (it follows the 8-byte magic).
+    int fd = shm_open(("/qvp_" + name).c_str(), O_RDWR, 0);
+    ASSERT_GE(fd, 0);
+    uint32_t bogus = 999;
+    ASSERT_EQ(pwrite(fd, &bogus, 4, 8), 4);
+    EXPECT_EQ(QVH_OpenScene(name.c_str(), 0, QVH_SCENE_ATTACH, err, sizeof err), nullptr);
+    EXPECT_NE(strstr(err, "another host version"), nullptr) << err;
+    // A segment whose size disagrees with its header is refused too.
+    uint32_t good = 3;
+    ASSERT_EQ(pwrite(fd, &good, 4, 8), 4);
+    ASSERT_EQ(ftruncate(fd, 3u << 20), 0);
+    EXPECT_EQ(QVH_OpenScene(name.c_str(), 0, QVH_SCENE_ATTACH, err, sizeof err), nullptr);
+    EXPECT_NE(strstr(err, "size"), nullptr) << err;
+    close(fd);
+    QVH_RemoveScene(name.c_str());
+}
+
+TEST_F(Scene, Allocator_FullArenaFailsAndFreeingRestoresEverything) {
+    size_t free0 = QVH_ArenaFreeBytes();
+    std::vector<void *> blocks;
+    for (;;) {
+        void *p = QVH_Alloc(100000);
+        if (!p) break;
+        EXPECT_TRUE(QVH_InArena(p));
+        EXPECT_EQ((uintptr_t)p % 16, 0u);
+        blocks.push_back(p);
+    }
+    EXPECT_GT(blocks.size(), 50u);
+    EXPECT_TRUE(log_has("arena full"));
+    // Free every other block first, then the rest: coalescing must give
+    // back one free region as large as at the start.
+    for (size_t i = 0; i < blocks.size(); i += 2) QVH_Free(blocks[i]);
+    for (size_t i = 1; i < blocks.size(); i += 2) QVH_Free(blocks[i]);
+    EXPECT_EQ(QVH_ArenaFreeBytes(), free0);
+    void *big = QVH_Alloc(free0 - 64);
+    EXPECT_NE(big, nullptr);
+    QVH_Free(big);
+    // A double free and a foreign pointer are refused, not followed.
+    QVH_LogClear();
+    QVH_Free(big);
+    int local = 0;
+    QVH_Free(&local);
+    EXPECT_EQ(QVH_LogCount(), 2);
+    EXPECT_EQ(QVH_ArenaFreeBytes(), free0);
+}
+
+TEST_F(Scene, Registry_NamesAreUniqueAndZeroFilled) {
+    int *a = (int *)QVF_AddDataToScene(QVV_scene, "A", 64);
+    ASSERT_NE(a, nullptr);
+    for (int i = 0; i < 16; i++) EXPECT_EQ(a[i], 0);
+    EXPECT_EQ(QVF_GetDataFromScene(QVV_scene, "A"), a);
+    EXPECT_EQ(QVF_AddDataToScene(QVV_scene, "A", 64), nullptr);
+    EXPECT_EQ(QVF_GetDataFromScene(QVV_scene, "nothing"), nullptr);
+    EXPECT_EQ(QVF_AddDataToScene(QVV_scene, "huge", 1u << 30), nullptr);
+    EXPECT_EQ(QVF_GetDataFromScene(QVV_scene, "huge"), nullptr);
+    // A process-local entry shadows the shared one in this process only.
+    int local = 5;
+    QVH_SetLocalSceneData("A", &local);
+    EXPECT_EQ(QVF_GetDataFromScene(QVV_scene, "A"), &local);
+    QVH_SetLocalSceneData("A", nullptr);
+    EXPECT_EQ(QVF_GetDataFromScene(QVV_scene, "A"), a);
+}
+
+TEST_F(Scene, TwoProcesses_SecondWalksTheFirstsList) {
+    ListNode **head = (ListNode **)QVF_AddDataToScene(QVV_scene, "LIST", sizeof(ListNode *));
+    ASSERT_NE(head, nullptr);
+    QVF_LockScene(QVV_scene);
+    for (int v = 1; v <= 100; v++) {
+        ListNode *n = (ListNode *)QVH_Alloc(sizeof(ListNode));
+        n->value = v;
+        n->next = *head;
+        *head = n;  // published with one store
+    }
+    QVF_UnlockScene(QVV_scene);
+    int fd;
+    pid_t pid = spawn_helper({"walk", name_}, &fd);
+    std::string line = read_line(fd, 5000);
+    close(fd);
+    EXPECT_EQ(wait_child(pid, 5000), 0);
+    EXPECT_EQ(line, "100 5050");
+}
+
+TEST_F(Scene, Lock_OwnerKilledWhileHolding_OthersRecover) {
+    QVS_SMLOCK **slot = (QVS_SMLOCK **)QVF_AddDataToScene(QVV_scene, "LOCK", sizeof(QVS_SMLOCK *));
+    *slot = QVF_NewLock(QVV_scene->arena);
+    ASSERT_NE(*slot, nullptr);
+    ASSERT_TRUE(QVF_InitLock(*slot));
+    int fd;
+    pid_t holder = spawn_helper({"hold", name_}, &fd);
+    ASSERT_EQ(read_line(fd, 5000), "held");
+    close(fd);
+    kill(holder, SIGKILL);
+    waitpid(holder, nullptr, 0);
+    // Another process gets the lock, told that it recovered it; every
+    // wait is bounded, so a hang fails instead of freezing the suite.
+    pid_t taker = spawn_helper({"lock", name_}, &fd);
+    std::string line = read_line(fd, 5000);
+    close(fd);
+    EXPECT_EQ(wait_child(taker, 5000), 0);
+    EXPECT_EQ(line, "got recovered");
+    // And the lock works normally afterwards, here too.
+    EXPECT_TRUE(QVF_SetLock(*slot));
+    EXPECT_TRUE(QVF_UnsetLock(*slot));
+}
+
+bool blocked(int sig) {
+    sigset_t cur;
+    pthread_sigmask(SIG_BLOCK, nullptr, &cur);
+    return sigismember(&cur, sig);
+}
+
+TEST(Signals, Suspension_NestsAndSparesFaults) {
+    ASSERT_FALSE(blocked(SIGUSR1));
+    QVF_SuspendSignals();
+    EXPECT_TRUE(blocked(SIGUSR1));
+    EXPECT_TRUE(blocked(SIGINT));
+    EXPECT_FALSE(blocked(SIGSEGV));
+    EXPECT_FALSE(blocked(SIGBUS));
+    EXPECT_FALSE(blocked(SIGFPE));
+    EXPECT_FALSE(blocked(SIGILL));
+    QVF_SuspendSignals();
+    QVF_ResumeSignals();
+    EXPECT_TRUE(blocked(SIGUSR1)) << "inner resume must not restore the mask";
+    EXPECT_EQ(QVH_SignalDepth(), 1);
+    QVF_ResumeSignals();
+    EXPECT_FALSE(blocked(SIGUSR1));
+    // An unmatched resume is reported and harmless.
+    QVH_LogToStderr(0);
+    QVH_LogClear();
+    QVF_ResumeSignals();
+    EXPECT_EQ(QVH_SignalDepth(), 0);
+    EXPECT_TRUE(log_has("without a matching suspend"));
+}
+
+TEST(Plugins, Phases_ChainInLoadOrderThenCore) {
+    QVH_LogToStderr(0);
+    const char *a[] = {QVP_CHAIN_A};
+    const char *b[] = {QVP_CHAIN_B};
+    ASSERT_EQ(QVH_LoadPlugin(QVP_CHAIN_A, 1, a), 1);
+    ASSERT_EQ(QVH_LoadPlugin(QVP_CHAIN_B, 1, b), 1);
+    char *trace = (char *)QVF_GetDataFromProcess("TRACE");
+    ASSERT_NE(trace, nullptr);
+    static char *s_trace;
+    s_trace = trace;
+    QVH_RunPhase(1, [] { strcat(s_trace, "core"); });
+    EXPECT_STREQ(trace, ">A>Bcore<B<A");
+    // A phase without callbacks runs its core directly.
+    trace[0] = '\0';
+    QVH_RunPhase(4, [] { strcat(s_trace, "core4"); });
+    EXPECT_STREQ(trace, "core4");
+    EXPECT_STREQ(QVH_Plugins()->version, "chain A");
+    trace[0] = '\0';
+    QVH_ShutdownPlugins();
+    EXPECT_STREQ(trace, "cleanupAcleanupBexitAexitB");
+    // Outside a phase, ExecuteCore only logs.
+    QVH_LogClear();
+    QVF_ExecuteCore();
+    EXPECT_TRUE(log_has("outside any phase"));
+}
+
+TEST(Plugins, Load_BadModulesRefused) {
+    QVH_LogToStderr(0);
+    QVH_LogClear();
+    const char *missing[] = {"/nonexistent/plugin.so"};
+    EXPECT_EQ(QVH_LoadPlugin(missing[0], 1, missing), -1);
+    EXPECT_TRUE(log_has("cannot load plugin"));
+    const char *noentry[] = {QVP_NOENTRY};
+    EXPECT_EQ(QVH_LoadPlugin(noentry[0], 1, noentry), -1);
+    EXPECT_TRUE(log_has("no QVF_InitializePluginCB"));
+}
+
+TEST(Log, Lines_KeptInOrderAsSingleLines) {
+    QVH_LogToStderr(0);
+    QVH_LogClear();
+    QVF_LogWarningF("first\n", "src", 10);
+    QVF_LogStatusF("second", "src", 20);
+    QVF_LogWarningF("multi\nline", "other", 30);
+    ASSERT_EQ(QVH_LogCount(), 3);
+    EXPECT_STREQ(QVH_LogGet(0)->text, "first");
+    EXPECT_EQ(QVH_LogGet(0)->level, QVH_LOG_WARNING);
+    EXPECT_EQ(QVH_LogGet(1)->line, 20);
+    EXPECT_EQ(QVH_LogGet(1)->level, QVH_LOG_STATUS);
+    EXPECT_STREQ(QVH_LogGet(2)->text, "multi line");
+    EXPECT_STREQ(QVH_LogGet(2)->source, "other");
+    for (int i = 0; i < QVH_LOG_KEEP + 10; i++) QVF_LogStatusF(std::to_string(i).c_str(), "n", i);
+    EXPECT_EQ(QVH_LogCount(), QVH_LOG_KEEP);
+    EXPECT_STREQ(QVH_LogGet(QVH_LOG_KEEP - 1)->text, std::to_string(QVH_LOG_KEEP + 9).c_str());
+}
+
+TEST(Helpers, ProcessDataAndNamesAndInverse) {
+    QVH_LogToStderr(0);
+    unsigned char *p = (unsigned char *)QVF_AddDataToProcess("helpers-block", 32);
+    ASSERT_NE(p, nullptr);
+    for (int i = 0; i < 32; i++) EXPECT_EQ(p[i], 0);
+    EXPECT_EQ(QVF_GetDataFromProcess("helpers-block"), p);
+    EXPECT_EQ(QVF_AddDataToProcess("helpers-block", 32), nullptr);
+    EXPECT_EQ(QVF_GetDataFromProcess("no-such-block"), nullptr);
+    EXPECT_EQ(QVF_strcmpi("Foreground", "FOREGROUND"), 0);
+    EXPECT_NE(QVF_strcmpi("scene", "scenes"), 0);
+    QVT_MATRIX m = {{2, 0, 0, 0}, {0, 4, 0, 0}, {0, 0, 1, 0}, {3, 5, 7, 1}}, inv, prod;
+    QVF_FastInverseMat(inv, m);
+    for (int i = 0; i < 4; i++)
+        for (int j = 0; j < 4; j++) {
+            prod[i][j] = 0;
+            for (int k = 0; k < 4; k++) prod[i][j] += m[i][k] * inv[k][j];
+            EXPECT_NEAR(prod[i][j], i == j ? 1.0f : 0.0f, 1e-6);
+        }
+}
+
+TEST_F(Scene, Nodes_NamesAreUniqueAndIdsFound) {
+    EXPECT_EQ(QVF_GetNodeID("horizon"), -1);
+    for (int i = 0; i < 100; i++)  // forces the node table to grow
+        ASSERT_EQ(QVH_AddNode(("n" + std::to_string(i)).c_str()), i);
+    EXPECT_EQ(QVH_AddNode("n5"), -1);
+    EXPECT_EQ(QVH_AddNode(""), -1);
+    EXPECT_EQ(QVF_GetNodeID("n73"), 73);
+    EXPECT_STREQ(QVH_GetNode(99)->name, "n99");
+    EXPECT_EQ(QVH_GetNode(100), nullptr);
+}
+
+}  // namespace
