@@ -4,6 +4,9 @@
 //   hold SCENE   takes the lock in scene data "LOCK", prints "held", sleeps
 //   lock SCENE   takes that lock, prints "got" (and "recovered" when the
 //                previous owner had died), releases it and exits
+//   plugin SCENE MODULE
+//                opens a display, loads the plugin module and prints its
+//                result, the canvas root's tex_obj, its lock and is_locked
 #include <stdio.h>
 #include <string.h>
 #include <unistd.h>
@@ -11,6 +14,8 @@
 #include "qvp_externs.h"
 #include "qvp_globals.h"
 #include "qvp_host.h"
+#include "qvp_canvas.h"
+#include "qvpdisp_host.h"
 
 struct ListNode {
     int value;
@@ -18,12 +23,22 @@ struct ListNode {
 };
 
 int main(int argc, char **argv) {
-    if (argc != 3) return 2;
+    if (argc != 3 && argc != 4) return 2;
     char err[256];
     QVH_LogToStderr(0);
     if (!QVH_OpenScene(argv[2], 0, QVH_SCENE_ATTACH, err, sizeof err)) {
         printf("attach failed: %s\n", err);
         return 3;
+    }
+    if (strcmp(argv[1], "plugin") == 0 && argc == 4) {
+        if (!QVH_OpenDisplay("second", 32, 32, 0, err, sizeof err)) return 7;
+        const char *av[] = {argv[3]};
+        int r = QVH_LoadPlugin(argv[3], 1, av);
+        QVP_CANVAS_INFO *info = (QVP_CANVAS_INFO *)QVF_GetDataFromScene(QVV_scene, "QVP_CANVAS_INFO");
+        QVP_CANVAS_PROC_INFO *proc = (QVP_CANVAS_PROC_INFO *)QVF_GetDataFromProcess("QVP_CANVAS_PROC_INFO");
+        if (!info || !proc) return 8;
+        printf("%d %d %p %d\n", r, info->tex_obj, (void *)info->access_lock, proc->is_locked);
+        return 0;
     }
     if (strcmp(argv[1], "walk") == 0) {
         ListNode **head = (ListNode **)QVF_GetDataFromScene(QVV_scene, "LIST");

@@ -54,6 +54,7 @@ inline int wait_child(pid_t pid, int timeout_ms) {
 // Starts the helper program with ARGS, its stdout on a pipe. Returns the
 // pid; *OUT_FD receives the read end.
 inline pid_t spawn_helper(const std::vector<std::string> &args, int *out_fd) {
+    *out_fd = -1;
     int fds[2];
     if (pipe(fds) != 0) return -1;
     pid_t pid = fork();

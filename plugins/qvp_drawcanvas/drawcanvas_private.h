@@ -1,0 +1,111 @@
+/* drawcanvas_private.h - state and functions shared by the areas of the
+ * qvp_drawcanvas plugin. One set of globals per display process. */
+#ifndef DRAWCANVAS_PRIVATE_H
+#define DRAWCANVAS_PRIVATE_H
+
+#include <GL/gl.h>
+#include <GL/glext.h>
+#include <tcl.h>
+
+#include "qvp_canvas.h"
+#include "qvp_double.h"
+#include "qvp_os.h"
+#include "tarn.h"
+
+/* Source name of every log line of the plugin. */
+#define QVP_SOURCE "qvp_drawcanvas"
+
+/* Texts with values are formatted into buffers of this size. */
+#define QVP_TEXT_BUF 300
+
+/* ---- plugin frame (plugin.cpp) ---- */
+
+extern QVS_TARN *tarn;
+extern QVS_TARN_FEATURES *tarn_features;
+extern QVP_CANVAS_INFO *pinfo;
+extern QVP_CANVAS_PROC_INFO *pprocinfo;
+extern QVS_DOUBLE_DATA *double_data;
+extern GLint stencil_bits;
+extern int max_image_objs;
+extern int max_video_objs;
+extern int max_canvas_objs;
+extern int draw_canvas;
+extern int draw_scene;
+extern int draw_background;
+extern int draw_foreground;
+extern int *doing_internal_pass;
+extern GLuint canvas_fbo;
+
+void LockCanvasInfo(void);
+void UnlockCanvasInfo(void);
+int DRAWCANVAS_cmd(ClientData cd, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]);
+
+/* Puts every plugin-wide global back to its value at load (tests). */
+void ResetPluginState(void);
+
+/* ---- frame passes (passes.cpp) ---- */
+
+void UpdateScene(void);
+void UpdateView(void);
+void UpdateChannel(void);
+void DrawBackground(void);
+void DrawScene(void);
+void DrawForeground(void);
+void DrawView(void);
+
+/* ---- GL support (glsupport.cpp) ---- */
+
+/* Logs the fallback warning; stands in for every unresolved entry point. */
+void Dummy(void);
+
+/* Resolves the extension entry-point table (with the display's GL
+ * context current) and generates canvas_fbo. */
+void ResolveGLEntryPoints(void);
+
+/* Replaces the platform lookup used by ResolveGLEntryPoints; null puts
+ * the platform's back (tests). */
+void SetGLProcLookup(QVP_GLPROC_LOOKUP lookup);
+
+/* Number of names in the entry-point table, and name I of it. */
+int GLEntryPointCount(void);
+const char *GLEntryPointName(int i);
+
+void LogGLErrors_F(int report, const char *f, int l);
+char *FCheckForCompleteness(const char *msg, int line);
+
+extern PFNGLISRENDERBUFFEREXTPROC TARN_glIsRenderbufferEXT;
+extern PFNGLBINDRENDERBUFFEREXTPROC TARN_glBindRenderbufferEXT;
+extern PFNGLDELETERENDERBUFFERSEXTPROC TARN_glDeleteRenderbuffersEXT;
+extern PFNGLGENRENDERBUFFERSEXTPROC TARN_glGenRenderbuffersEXT;
+extern PFNGLRENDERBUFFERSTORAGEEXTPROC TARN_glRenderbufferStorageEXT;
+extern PFNGLGETRENDERBUFFERPARAMETERIVEXTPROC TARN_glGetRenderbufferParameterivEXT;
+extern PFNGLISFRAMEBUFFEREXTPROC TARN_glIsFramebufferEXT;
+extern PFNGLBINDFRAMEBUFFEREXTPROC TARN_glBindFramebufferEXT;
+extern PFNGLDELETEFRAMEBUFFERSEXTPROC TARN_glDeleteFramebuffersEXT;
+extern PFNGLGENFRAMEBUFFERSEXTPROC TARN_glGenFramebuffersEXT;
+extern PFNGLCHECKFRAMEBUFFERSTATUSEXTPROC TARN_glCheckFramebufferStatusEXT;
+extern PFNGLFRAMEBUFFERTEXTURE1DEXTPROC TARN_glFramebufferTexture1DEXT;
+extern PFNGLFRAMEBUFFERTEXTURE2DEXTPROC TARN_glFramebufferTexture2DEXT;
+extern PFNGLFRAMEBUFFERTEXTURE3DEXTPROC TARN_glFramebufferTexture3DEXT;
+extern PFNGLFRAMEBUFFERRENDERBUFFEREXTPROC TARN_glFramebufferRenderbufferEXT;
+extern PFNGLGETFRAMEBUFFERATTACHMENTPARAMETERIVEXTPROC TARN_glGetFramebufferAttachmentParameterivEXT;
+extern PFNGLGENERATEMIPMAPEXTPROC TARN_glGenerateMipmapEXT;
+extern PFNGLBLITFRAMEBUFFEREXTPROC TARN_glBlitFramebufferEXT;
+extern PFNGLFRAMEBUFFERRENDERBUFFERPROC TARN_glFramebufferRenderbufferARB;
+extern PFNGLDELETERENDERBUFFERSPROC TARN_glDeleteRenderbuffersARB;
+extern PFNGLGENRENDERBUFFERSPROC TARN_glGenRenderbuffersARB;
+extern PFNGLBINDFRAMEBUFFERPROC TARN_glBindFramebufferARB;
+extern PFNGLDELETEFRAMEBUFFERSPROC TARN_glDeleteFramebuffersARB;
+extern PFNGLGENFRAMEBUFFERSPROC TARN_glGenFramebuffersARB;
+extern PFNGLCHECKFRAMEBUFFERSTATUSPROC TARN_glCheckFramebufferStatusARB;
+extern PFNGLFRAMEBUFFERTEXTURE1DPROC TARN_glFramebufferTexture1DARB;
+extern PFNGLFRAMEBUFFERTEXTURE2DPROC TARN_glFramebufferTexture2DARB;
+extern PFNGLFRAMEBUFFERTEXTURE3DPROC TARN_glFramebufferTexture3DARB;
+extern PFNGLFRAMEBUFFERTEXTURELAYERPROC TARN_glFramebufferTextureLayerARB;
+extern PFNGLBINDRENDERBUFFERPROC TARN_glBindRenderbufferARB;
+extern PFNGLRENDERBUFFERSTORAGEPROC TARN_glRenderbufferStorageARB;
+extern PFNGLBLITFRAMEBUFFERPROC TARN_glBlitFramebufferARB;
+extern PFNGLDRAWBUFFERSARBPROC TARN_glDrawBuffersARB;
+extern PFNGLRENDERBUFFERSTORAGEMULTISAMPLEPROC TARN_glRenderbufferStorageMultisampleARB;
+
+#endif

@@ -1,0 +1,232 @@
+// plugin.cpp - the plugin frame: entry points, options, the shared and
+// per-process canvas roots, the canvas lock, and the qvp_drawcanvas
+// command.
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "drawcanvas_private.h"
+#include "qvp_externs.h"
+#include "qvp_globals.h"
+
+// Host process records; looked up by QVF_InitializePluginCB, kept for
+// the life of the process.
+QVS_TARN *tarn = nullptr;
+QVS_TARN_FEATURES *tarn_features = nullptr;
+QVS_DOUBLE_DATA *double_data = nullptr;
+
+// The scene's canvas root and this process's record; found or made by
+// QVF_InitializePluginCB, fixed afterwards.
+QVP_CANVAS_INFO *pinfo = nullptr;
+QVP_CANVAS_PROC_INFO *pprocinfo = nullptr;
+
+// Stencil depth of the display's context; read at initialisation.
+GLint stencil_bits = 0;
+
+// Texture cache slots in use, 0..10; set by the plugin options.
+int max_image_objs = 10;
+int max_video_objs = 10;
+int max_canvas_objs = 10;
+
+// The four switches of the qvp_drawcanvas command; only 0 or 1.
+int draw_canvas = 1;
+int draw_scene = 1;
+int draw_background = 1;
+int draw_foreground = 1;
+
+// Process datum "DOING_INTERNAL_PASS"; looked up by the view pass.
+int *doing_internal_pass = nullptr;
+
+// The framebuffer object of offscreen canvases; generated at start-up.
+GLuint canvas_fbo = 0;
+
+void ResetPluginState(void) {
+    tarn = nullptr;
+    tarn_features = nullptr;
+    double_data = nullptr;
+    pinfo = nullptr;
+    pprocinfo = nullptr;
+    stencil_bits = 0;
+    max_image_objs = max_video_objs = max_canvas_objs = 10;
+    draw_canvas = draw_scene = draw_background = draw_foreground = 1;
+    doing_internal_pass = nullptr;
+    canvas_fbo = 0;
+}
+
+namespace {
+
+const char *kUsage = "qvp_drawcanvas [-image_objs max_objects] [-video_objs max_objects]";
+
+// atoi's reading of a count, held to 0..10.
+int clamp_objs(const char *text) {
+    int v = atoi(text);
+    return v > 10 ? 10 : v < 0 ? 0 : v;
+}
+
+// Reads the plugin arguments from position 1. An option with no value
+// after it ends the reading with the usage warning.
+void read_options(int argc, char **argv) {
+    for (int i = 1; i < argc; i++) {
+        int *target = nullptr;
+        if (strcmp(argv[i], "-image_objs") == 0) target = &max_image_objs;
+        else if (strcmp(argv[i], "-video_objs") == 0) target = &max_video_objs;
+        else if (strcmp(argv[i], "-canvas_objs") == 0) target = &max_canvas_objs;
+        if (!target) {
+            QVF_LogWarningF(kUsage, QVP_SOURCE, __LINE__);
+            continue;
+        }
+        if (i + 1 >= argc) {
+            QVF_LogWarningF(kUsage, QVP_SOURCE, __LINE__);
+            return;
+        }
+        *target = clamp_objs(argv[++i]);
+    }
+}
+
+}  // namespace
+
+QVP_EXPORT int QVF_InitializePluginCB(QVS_PLUGIN *plugin) {
+    int usable = 1;
+    tarn = (QVS_TARN *)QVF_GetDataFromProcess("QVS_TARN");
+    tarn_features = (QVS_TARN_FEATURES *)QVF_GetDataFromProcess("QVS_TARN_FEATURES");
+    if (tarn && !tarn->tkwin) usable = 0;
+    if (tarn_features && tarn_features->no_visual) usable = 0;
+    // The command exists even where the plugin refuses to draw.
+    if (tarn && tarn->InstallPluginCmd) tarn->InstallPluginCmd("qvp_drawcanvas", DRAWCANVAS_cmd, nullptr);
+    if (!usable || !QVV_display) {
+        QVF_LogWarningF("qvp_drawcanvas plugin can only be used in a display process "
+                        "(ie qvp_viewer or a TARN process running with a visual)",
+                        QVP_SOURCE, __LINE__);
+        return 0;
+    }
+
+    read_options(plugin->argc, plugin->argv);
+
+    char version[QVP_TEXT_BUF];
+    snprintf(version, sizeof version, "%s - %s", __DATE__, __TIME__);
+    QVF_RegisterPluginVersion(plugin, version);
+
+    double_data = (QVS_DOUBLE_DATA *)QVF_GetDataFromScene(QVV_scene, "QVS_DOUBLE_DATA");
+
+    // Two displays starting together must make one root between them.
+    QVF_LockScene(QVV_scene);
+    pinfo = (QVP_CANVAS_INFO *)QVF_GetDataFromScene(QVV_scene, "QVP_CANVAS_INFO");
+    if (!pinfo) {
+        pinfo = (QVP_CANVAS_INFO *)QVF_AddDataToScene(QVV_scene, "QVP_CANVAS_INFO", sizeof(QVP_CANVAS_INFO));
+        if (pinfo) {
+            memset(pinfo, 0, sizeof *pinfo);
+            pinfo->tex_obj = 1234567;
+            pinfo->access_lock = QVF_NewLock(QVV_scene->arena);
+            QVF_InitLock(pinfo->access_lock);
+        }
+    }
+    QVF_UnlockScene(QVV_scene);
+
+    pprocinfo = (QVP_CANVAS_PROC_INFO *)QVF_GetDataFromProcess("QVP_CANVAS_PROC_INFO");
+    if (!pprocinfo) {
+        pprocinfo = (QVP_CANVAS_PROC_INFO *)QVF_AddDataToProcess("QVP_CANVAS_PROC_INFO", sizeof(QVP_CANVAS_PROC_INFO));
+        if (pprocinfo) {
+            memset(pprocinfo, 0, sizeof *pprocinfo);
+            pprocinfo->element_id = 1;
+        }
+    }
+
+    QVF_InstallPluginFunction(plugin->handle, UpdateScene, QVP_PHASE_UPDATE_SCENE);
+    QVF_InstallPluginFunction(plugin->handle, DrawScene, QVP_PHASE_DRAW_SCENE);
+    QVF_InstallPluginFunction(plugin->handle, DrawForeground, QVP_PHASE_DRAW_FOREGROUND);
+    QVF_InstallPluginFunction(plugin->handle, DrawBackground, QVP_PHASE_DRAW_BACKGROUND);
+    QVF_InstallPluginFunction(plugin->handle, DrawView, QVP_PHASE_DRAW_VIEW);
+    QVF_InstallPluginFunction(plugin->handle, UpdateView, QVP_PHASE_UPDATE_VIEW);
+    QVF_InstallPluginFunction(plugin->handle, UpdateChannel, QVP_PHASE_UPDATE_CHANNEL);
+
+    glGetIntegerv(GL_STENCIL_BITS, &stencil_bits);
+    ResolveGLEntryPoints();
+    return 1;
+}
+
+// Gives up the canvas lock if this process still holds it; nothing else.
+static void release_held_lock(void) {
+    if (pprocinfo && pprocinfo->is_locked) {
+        QVF_UnsetLock(pinfo->access_lock);
+        pprocinfo->is_locked = 0;
+    }
+}
+
+QVP_EXPORT void QVF_CleanupPluginCB(void) { release_held_lock(); }
+
+QVP_EXPORT void QVF_ExitPluginCB(void) { release_held_lock(); }
+
+/* ---- the canvas lock ---- */
+
+void LockCanvasInfo(void) {
+    QVF_SuspendSignals();
+    if (pprocinfo->is_locked == 0) QVF_SetLock(pinfo->access_lock);
+    pprocinfo->is_locked++;
+}
+
+void UnlockCanvasInfo(void) {
+    pprocinfo->is_locked--;
+    if (pprocinfo->is_locked == 0) QVF_UnsetLock(pinfo->access_lock);
+    QVF_ResumeSignals();
+}
+
+/* ---- the qvp_drawcanvas command ---- */
+
+namespace {
+
+struct Switch {
+    const char *name;
+    int *value;
+};
+const Switch kSwitches[] = {{"CANVAS", &draw_canvas},
+                            {"SCENE", &draw_scene},
+                            {"BACKGROUND", &draw_background},
+                            {"FOREGROUND", &draw_foreground}};
+
+}  // namespace
+
+// qvp_drawcanvas enable|disable ?LIST?: with a list sets the named
+// switches (ALL for all four) and returns nothing; without one returns
+// the switches that are on (enable) or off (disable).
+int DRAWCANVAS_cmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
+    Tcl_ResetResult(interp);
+    if (objc < 2) {
+        Tcl_WrongNumArgs(interp, 1, objv, "enable|disable ?switches?");
+        Tcl_SetErrorCode(interp, "QVP_DRAWCANVAS", "USAGE", (char *)NULL);
+        return TCL_ERROR;
+    }
+    const char *sub = Tcl_GetString(objv[1]);
+    int value;
+    if (strcmp(sub, "disable") == 0) value = 0;
+    else if (strcmp(sub, "enable") == 0) value = 1;
+    else return TCL_OK;
+
+    if (objc > 2) {
+        int n = 0;
+        Tcl_Obj **elems = nullptr;
+        // A list that does not parse changes nothing; its error stands.
+        if (Tcl_ListObjGetElements(interp, objv[2], &n, &elems) != TCL_OK) return TCL_ERROR;
+        for (int i = 0; i < n; i++) {
+            const char *name = Tcl_GetString(elems[i]);
+            bool matched = false;
+            for (const Switch &s : kSwitches)
+                if (QVF_strcmpi(name, s.name) == 0) {
+                    *s.value = value;
+                    matched = true;
+                }
+            if (!matched && QVF_strcmpi(name, "ALL") == 0)
+                for (const Switch &s : kSwitches) *s.value = value;
+        }
+        return TCL_OK;
+    }
+
+    char report[QVP_TEXT_BUF];
+    report[0] = '\0';
+    for (const Switch &s : kSwitches) {
+        if (*s.value != value) continue;
+        if (report[0]) strcat(report, " ");
+        strcat(report, s.name);
+    }
+    if (report[0]) Tcl_AppendResult(interp, report, (char *)NULL);
+    return TCL_OK;
+}

@@ -1,0 +1,338 @@
+// test_plugin.cpp - the plugin frame: refusal, options, the canvas roots
+// shared across processes, the nested canvas lock, cleanup, the
+// qvp_drawcanvas command, the GL entry-point table and its reporting.
+#include <errno.h>
+#include <pthread.h>
+
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "drawcanvas_private.h"
+#include "gl_probe.h"
+#include "qvp_externs.h"
+#include "qvp_globals.h"
+
+extern "C" int QVF_InitializePluginCB(QVS_PLUGIN *plugin);
+extern "C" void QVF_CleanupPluginCB(void);
+
+namespace {
+
+// Commands "installed" through the fake QVS_TARN.
+std::vector<std::string> g_installed;
+int fake_install(const char *name, Tcl_ObjCmdProc *, ClientData) {
+    g_installed.push_back(name);
+    return 1;
+}
+
+class Plugin : public DisplayFixture {
+protected:
+    void SetUp() override {
+        DisplayFixture::SetUp();
+        ResetPluginState();
+        SetGLProcLookup(nullptr);
+        g_installed.clear();
+        tarn_ = (QVS_TARN *)QVF_GetDataFromProcess("QVS_TARN");
+        if (!tarn_) tarn_ = (QVS_TARN *)QVF_AddDataToProcess("QVS_TARN", sizeof(QVS_TARN));
+        tarn_->tkwin = (void *)QVV_display;
+        tarn_->InstallPluginCmd = fake_install;
+    }
+    int init(std::vector<std::string> args) {
+        args.insert(args.begin(), "qvp_drawcanvas.so");
+        std::vector<char *> av;
+        for (auto &a : args) av.push_back((char *)a.c_str());
+        QVS_PLUGIN p{};
+        p.argc = (int)av.size();
+        p.argv = av.data();
+        QVH_LogClear();
+        return QVF_InitializePluginCB(&p);
+    }
+    int warnings(const char *text) {
+        int n = 0;
+        for (int i = 0; i < QVH_LogCount(); i++)
+            if (QVH_LogGet(i)->level == QVH_LOG_WARNING && strcmp(QVH_LogGet(i)->text, text) == 0) n++;
+        return n;
+    }
+    QVS_TARN *tarn_;
+};
+
+const char *kRefusal = "qvp_drawcanvas plugin can only be used in a display process "
+                       "(ie qvp_viewer or a TARN process running with a visual)";
+const char *kUsage = "qvp_drawcanvas [-image_objs max_objects] [-video_objs max_objects]";
+
+TEST_F(Plugin, Refusal_NoVisualWindowButCommandInstalled) {
+    tarn_->tkwin = nullptr;
+    EXPECT_EQ(init({}), 0);
+    EXPECT_EQ(warnings(kRefusal), 1);
+    EXPECT_EQ(g_installed, std::vector<std::string>{"qvp_drawcanvas"});
+    EXPECT_EQ(pinfo, nullptr);
+    EXPECT_EQ(QVF_GetDataFromScene(QVV_scene, "QVP_CANVAS_INFO"), nullptr);
+    EXPECT_EQ(QVF_GetDataFromProcess("QVP_CANVAS_PROC_INFO"), nullptr);
+    QVF_CleanupPluginCB();  // nothing to release, nothing breaks
+}
+
+TEST_F(Plugin, Refusal_NoVisualFeatureOrNoDisplay) {
+    QVS_TARN_FEATURES *f = (QVS_TARN_FEATURES *)QVF_AddDataToProcess("QVS_TARN_FEATURES", sizeof *f);
+    f->no_visual = 1;
+    EXPECT_EQ(init({}), 0);
+    EXPECT_EQ(warnings(kRefusal), 1);
+    f->no_visual = 0;
+    QVS_DISPLAY *d = QVV_display;
+    QVV_display = nullptr;
+    EXPECT_EQ(init({}), 0);
+    QVV_display = d;
+    EXPECT_EQ(warnings(kRefusal), 1);
+}
+
+TEST_F(Plugin, Active_WithoutTarnHasNoCommand) {
+    tarn_->InstallPluginCmd = nullptr;  // stands for no QVS_TARN record
+    QVH_ClearProcessData();
+    EXPECT_EQ(init({}), 1);
+    EXPECT_TRUE(g_installed.empty());
+    EXPECT_EQ(warnings(kRefusal), 0);
+    EXPECT_GT(stencil_bits, 0);
+    EXPECT_NE(canvas_fbo, 0u);
+}
+
+TEST_F(Plugin, Options_ClampedAndUsageOnUnknown) {
+    struct Case {
+        std::vector<std::string> args;
+        int image, video, canvas, usage;
+    } cases[] = {
+        {{"-image_objs", "25"}, 10, 10, 10, 0},
+        {{"-video_objs", "-3"}, 10, 0, 10, 0},
+        {{"-canvas_objs", "many"}, 10, 10, 0, 0},
+        {{"-image_objs", "4", "-canvas_objs", "2"}, 4, 10, 2, 0},
+        {{"-bogus", "-video_objs", "7"}, 10, 7, 10, 1},
+        {{"-IMAGE_objs", "3", "-image_objs", "3x"}, 3, 10, 10, 2},  // case-sensitive; "3" itself is unknown
+        {{"-image_objs", "5", "-video_objs"}, 5, 10, 10, 1},        // no value: stop reading
+    };
+    for (auto &c : cases) {
+        ResetPluginState();
+        ASSERT_EQ(init(c.args), 1);
+        EXPECT_EQ(max_image_objs, c.image) << c.args[0];
+        EXPECT_EQ(max_video_objs, c.video) << c.args[0];
+        EXPECT_EQ(max_canvas_objs, c.canvas) << c.args[0];
+        EXPECT_EQ(warnings(kUsage), c.usage) << c.args[0];
+    }
+}
+
+TEST_F(Plugin, Roots_CreatedOnceWithVersion) {
+    const char *av[] = {"qvp_drawcanvas.so"};
+    (void)av;
+    ASSERT_EQ(init({}), 1);
+    ASSERT_NE(pinfo, nullptr);
+    EXPECT_EQ(pinfo, QVF_GetDataFromScene(QVV_scene, "QVP_CANVAS_INFO"));
+    EXPECT_TRUE(QVH_InArena(pinfo));
+    EXPECT_EQ(pinfo->tex_obj, 1234567);
+    ASSERT_NE(pinfo->access_lock, nullptr);
+    EXPECT_TRUE(QVH_InArena(pinfo->access_lock));
+    EXPECT_EQ(pinfo->list, nullptr);
+    ASSERT_NE(pprocinfo, nullptr);
+    EXPECT_EQ(pprocinfo->element_id, 1);
+    EXPECT_EQ(pprocinfo->is_locked, 0);
+    EXPECT_EQ(pprocinfo->defined_fonts, nullptr);
+    // Initialising again finds both roots and leaves them as they are.
+    QVP_CANVAS_INFO *first = pinfo;
+    QVS_SMLOCK *lock = pinfo->access_lock;
+    pinfo->tex_obj = 1234600;
+    ASSERT_EQ(init({}), 1);
+    EXPECT_EQ(pinfo, first);
+    EXPECT_EQ(pinfo->access_lock, lock);
+    EXPECT_EQ(pinfo->tex_obj, 1234600);
+}
+
+TEST_F(Plugin, Roots_SecondProcessFindsThemUntouched) {
+    ASSERT_EQ(init({}), 1);
+    pinfo->tex_obj = 1234589;  // as if fonts had been made
+    int fd;
+    pid_t pid = spawn_helper({"plugin", name_, QVP_PLUGIN_MODULE}, &fd);
+    std::string line = read_line(fd, 10000);
+    close(fd);
+    EXPECT_EQ(wait_child(pid, 10000), 0);
+    char want[128];
+    snprintf(want, sizeof want, "1 %d %p 0", 1234589, (void *)pinfo->access_lock);
+    EXPECT_EQ(line, want);
+    EXPECT_EQ(pinfo->tex_obj, 1234589);
+}
+
+bool held_elsewhere(QVS_SMLOCK *lock) {
+    int rc = 0;
+    std::thread t([&] {
+        pthread_mutex_t *m = (pthread_mutex_t *)lock->id;
+        rc = pthread_mutex_trylock(m);
+        if (rc == 0) pthread_mutex_unlock(m);
+    });
+    t.join();
+    return rc == EBUSY;
+}
+
+TEST_F(Plugin, Lock_NestsAndOnlyOutermostTouchesSharedLock) {
+    ASSERT_EQ(init({}), 1);
+    LockCanvasInfo();
+    EXPECT_TRUE(held_elsewhere(pinfo->access_lock));
+    LockCanvasInfo();
+    LockCanvasInfo();
+    EXPECT_EQ(pprocinfo->is_locked, 3);
+    EXPECT_EQ(QVH_SignalDepth(), 3);
+    UnlockCanvasInfo();
+    UnlockCanvasInfo();
+    EXPECT_TRUE(held_elsewhere(pinfo->access_lock));
+    EXPECT_EQ(QVH_SignalDepth(), 1);
+    UnlockCanvasInfo();
+    EXPECT_FALSE(held_elsewhere(pinfo->access_lock));
+    EXPECT_EQ(pprocinfo->is_locked, 0);
+    EXPECT_EQ(QVH_SignalDepth(), 0);
+}
+
+TEST_F(Plugin, Cleanup_WhileHoldingReleasesAtAnyDepth) {
+    ASSERT_EQ(init({}), 1);
+    LockCanvasInfo();
+    LockCanvasInfo();
+    QVF_CleanupPluginCB();
+    EXPECT_EQ(pprocinfo->is_locked, 0);
+    EXPECT_FALSE(held_elsewhere(pinfo->access_lock));
+    // Not holding: nothing happens, no complaint from the lock.
+    QVH_LogClear();
+    QVF_CleanupPluginCB();
+    EXPECT_EQ(QVH_LogCount(), 0);
+    // Signals are not resumed by cleanup.
+    EXPECT_EQ(QVH_SignalDepth(), 2);
+    QVF_ResumeSignals();
+    QVF_ResumeSignals();
+}
+
+// Runs the command with ARGS (a Tcl list); returns "ok RESULT" or
+// "error RESULT".
+std::string cmd(Tcl_Interp *interp, const char *args) {
+    std::string script = std::string("qvp_drawcanvas ") + args;
+    int rc = Tcl_Eval(interp, script.c_str());
+    return std::string(rc == TCL_OK ? "ok " : "error ") + Tcl_GetStringResult(interp);
+}
+
+TEST(Command, Results_ExactStrings) {
+    ResetPluginState();
+    Tcl_Interp *interp = Tcl_CreateInterp();
+    Tcl_CreateObjCommand(interp, "qvp_drawcanvas", DRAWCANVAS_cmd, nullptr, nullptr);
+    EXPECT_EQ(cmd(interp, "disable"), "ok ");
+    EXPECT_EQ(cmd(interp, "enable"), "ok CANVAS SCENE BACKGROUND FOREGROUND");
+    EXPECT_EQ(cmd(interp, "disable {scene Foreground}"), "ok ");
+    EXPECT_EQ(cmd(interp, "disable"), "ok SCENE FOREGROUND");
+    EXPECT_EQ(cmd(interp, "enable"), "ok CANVAS BACKGROUND");
+    EXPECT_EQ(cmd(interp, "disable ALL"), "ok ");
+    EXPECT_EQ(cmd(interp, "enable canvas"), "ok ");
+    EXPECT_EQ(draw_canvas, 1);
+    EXPECT_EQ(draw_scene + draw_background + draw_foreground, 0);
+    EXPECT_EQ(cmd(interp, "enable ALL"), "ok ");
+    EXPECT_EQ(cmd(interp, "Disable SCENE"), "ok ");
+    EXPECT_EQ(draw_scene, 1);
+    EXPECT_EQ(cmd(interp, "disable {nothing scene} ignored words"), "ok ");
+    EXPECT_EQ(cmd(interp, "disable"), "ok SCENE");
+    EXPECT_EQ(cmd(interp, "toggle SCENE"), "ok ");
+    // Decided here: no argument is a usage error; a list that does not
+    // parse changes nothing and reports the list error.
+    EXPECT_EQ(cmd(interp, ""), "error wrong # args: should be \"qvp_drawcanvas enable|disable ?switches?\"");
+    EXPECT_EQ(cmd(interp, "enable \"SCENE \\{unbalanced\""), "error unmatched open brace in list");
+    EXPECT_EQ(draw_scene, 0);
+    Tcl_DeleteInterp(interp);
+}
+
+// A lookup that finds nothing ending in ARB.
+QVP_GLPROC no_arb(const char *name) {
+    size_t n = strlen(name);
+    if (n > 3 && strcmp(name + n - 3, "ARB") == 0) return nullptr;
+    return QVP_GetGLProcAddress(name);
+}
+QVP_GLPROC nothing(const char *) { return nullptr; }
+
+TEST_F(Plugin, EntryPoints_TableAndFallbacks) {
+    ASSERT_EQ(GLEntryPointCount(), 34);
+    EXPECT_STREQ(GLEntryPointName(0), "glIsRenderbufferEXT");
+    EXPECT_STREQ(GLEntryPointName(17), "glBlitFramebufferEXT");
+    EXPECT_STREQ(GLEntryPointName(33), "glRenderbufferStorageMultisampleARB");
+    EXPECT_EQ(GLEntryPointName(34), nullptr);
+    // Mesa offers every name: no status line.
+    ASSERT_EQ(init({}), 1);
+    for (int i = 0; i < QVH_LogCount(); i++) EXPECT_EQ(strstr(QVH_LogGet(i)->text, "not supported"), nullptr);
+
+    SetGLProcLookup(no_arb);
+    QVH_LogClear();
+    ResolveGLEntryPoints();
+    std::vector<std::string> status;
+    for (int i = 0; i < QVH_LogCount(); i++)
+        if (QVH_LogGet(i)->level == QVH_LOG_STATUS) status.push_back(QVH_LogGet(i)->text);
+    ASSERT_EQ(status.size(), 16u);
+    EXPECT_EQ(status[0], "glFramebufferRenderbufferARB not supported!");
+    EXPECT_EQ(status[15], "glRenderbufferStorageMultisampleARB not supported!");
+    const char *dummy = "OOPS.... looks like were trying to use an OpenGL extension that we don't have a pointer to!";
+    QVH_LogClear();
+    TARN_glBindFramebufferARB(GL_FRAMEBUFFER, 0);
+    TARN_glBlitFramebufferARB(0, 0, 1, 1, 0, 0, 1, 1, GL_COLOR_BUFFER_BIT, GL_NEAREST);
+    EXPECT_EQ(warnings(dummy), 2);
+    EXPECT_EQ(TARN_glCheckFramebufferStatusARB(GL_FRAMEBUFFER), 0u);
+
+    // Nothing resolves: the framebuffer object is never made.
+    SetGLProcLookup(nothing);
+    canvas_fbo = 0;
+    QVH_LogClear();
+    ResolveGLEntryPoints();
+    EXPECT_EQ(canvas_fbo, 0u);
+    EXPECT_EQ(warnings(dummy), 1);
+    EXPECT_EQ(TARN_glIsFramebufferEXT(1), 0);
+    EXPECT_STREQ(FCheckForCompleteness("X", 1), "X : Framebuffer object errored with status = 0x00000000!!!");
+}
+
+GLenum g_status;
+GLenum APIENTRY fake_status(GLenum) { return g_status; }
+
+TEST_F(Plugin, Framebuffer_StatusMessages) {
+    ASSERT_EQ(init({}), 1);
+    // A real framebuffer with no attachment, then with a texture.
+    TARN_glBindFramebufferEXT(GL_FRAMEBUFFER_EXT, canvas_fbo);
+    EXPECT_STREQ(FCheckForCompleteness(nullptr, 42), "line    42 : Incomplete missing attachment to buffer!!!");
+    GLuint tex;
+    glGenTextures(1, &tex);
+    glBindTexture(GL_TEXTURE_2D, tex);
+    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, 16, 16, 0, GL_BGRA, GL_UNSIGNED_BYTE, nullptr);
+    TARN_glFramebufferTexture2DEXT(GL_FRAMEBUFFER_EXT, GL_COLOR_ATTACHMENT0_EXT, GL_TEXTURE_2D, tex, 0);
+    EXPECT_EQ(FCheckForCompleteness("CANVAS FBO", 1), nullptr);
+    TARN_glBindFramebufferEXT(GL_FRAMEBUFFER_EXT, 0);
+
+    struct {
+        GLenum status;
+        const char *text;
+    } cases[] = {
+        {GL_FRAMEBUFFER_UNSUPPORTED_EXT, "CANVAS FBO : Unsupported framebuffer format!!!"},
+        {GL_FRAMEBUFFER_INCOMPLETE_ATTACHMENT_EXT, "CANVAS FBO : Incomplete attachment to buffer!!!"},
+        {GL_FRAMEBUFFER_INCOMPLETE_DIMENSIONS_EXT, "CANVAS FBO : Incomplete dimension of buffer!!!"},
+        {GL_FRAMEBUFFER_INCOMPLETE_FORMATS_EXT, "CANVAS FBO : Incomplete format of buffer!!!"},
+        {GL_FRAMEBUFFER_INCOMPLETE_DRAW_BUFFER_EXT, "CANVAS FBO : Incomplete draw buffer!!!"},
+        {GL_FRAMEBUFFER_INCOMPLETE_READ_BUFFER_EXT, "CANVAS FBO : Incomplete read buffer!!!"},
+        {0x8cd8, "CANVAS FBO : Framebuffer object errored with status = 0x00008cd8!!!"},
+    };
+    PFNGLCHECKFRAMEBUFFERSTATUSEXTPROC real = TARN_glCheckFramebufferStatusEXT;
+    TARN_glCheckFramebufferStatusEXT = fake_status;
+    for (auto &c : cases) {
+        g_status = c.status;
+        EXPECT_STREQ(FCheckForCompleteness("CANVAS FBO", 7), c.text);
+    }
+    TARN_glCheckFramebufferStatusEXT = real;
+}
+
+TEST_F(Plugin, GLErrors_ReportedOrDrained) {
+    ASSERT_EQ(init({}), 1);
+    QVH_LogClear();
+    LogGLErrors_F(1, "canvas.cpp", 12);
+    EXPECT_EQ(QVH_LogCount(), 0);
+    glEnable(0x1234);  // GL_INVALID_ENUM
+    LogGLErrors_F(1, "canvas.cpp", 12);
+    ASSERT_EQ(QVH_LogCount(), 1);
+    EXPECT_STREQ(QVH_LogGet(0)->text, "canvas.cpp - line 12) generated GL_INVALID_ENUM error!");
+    glMatrixMode(GL_MODELVIEW);
+    glPopMatrix();  // GL_STACK_UNDERFLOW
+    LogGLErrors_F(0, "canvas.cpp", 13);
+    EXPECT_EQ(QVH_LogCount(), 1);
+    EXPECT_EQ(glGetError(), (GLenum)GL_NO_ERROR);
+}
+
+}  // namespace
