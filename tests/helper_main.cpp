@@ -7,6 +7,12 @@
 //   plugin SCENE MODULE
 //                opens a display, loads the plugin module and prints its
 //                result, the canvas root's tex_obj, its lock and is_locked
+//   canvases SCENE
+//                prints each canvas as NAME:ELEMENTS:TEXT-OF-FIRST-TEXT
+//   holdcanvas SCENE
+//                takes the canvas lock, prints "held", counts the
+//                elements of canvas "c" for 400 ms, releases the lock and
+//                prints "released" with the count it saw throughout
 #include <stdio.h>
 #include <string.h>
 #include <unistd.h>
@@ -16,6 +22,8 @@
 #include "qvp_host.h"
 #include "qvp_canvas.h"
 #include "qvpdisp_host.h"
+#include "canvas_builder.h"
+#include <string>
 
 struct ListNode {
     int value;
@@ -38,6 +46,40 @@ int main(int argc, char **argv) {
         QVP_CANVAS_PROC_INFO *proc = (QVP_CANVAS_PROC_INFO *)QVF_GetDataFromProcess("QVP_CANVAS_PROC_INFO");
         if (!info || !proc) return 8;
         printf("%d %d %p %d\n", r, info->tex_obj, (void *)info->access_lock, proc->is_locked);
+        return 0;
+    }
+    if (strcmp(argv[1], "canvases") == 0 || strcmp(argv[1], "holdcanvas") == 0) {
+        std::string e;
+        if (!qvpc::Attach(e)) return 9;
+        if (strcmp(argv[1], "canvases") == 0) {
+            std::string out;
+            qvpc::Lock lock;
+            for (QVP_CANVAS *c = qvpc::Info()->list; c; c = c->pnext) {
+                int n = 0;
+                std::string text;
+                for (QVP_CANVAS_ELEMENT *el = c->elements; el; el = el->pnext, n++)
+                    if (el->type == ELEMENT_TEXT && text.empty() && el->data.text.buff) text = el->data.text.buff;
+                out += std::string(out.empty() ? "" : " ") + c->name + ":" + std::to_string(n) + ":" + text;
+            }
+            printf("%s\n", out.c_str());
+            return 0;
+        }
+        int seen = -1;
+        {
+            qvpc::Lock lock;
+            printf("held\n");
+            fflush(stdout);
+            for (int i = 0; i < 40; i++) {
+                int n = 0;
+                for (QVP_CANVAS *c = qvpc::Info()->list; c; c = c->pnext)
+                    if (strcmp(c->name, "c") == 0)
+                        for (QVP_CANVAS_ELEMENT *el = c->elements; el; el = el->pnext) n++;
+                if (seen >= 0 && n != seen) seen = -100;
+                else if (seen == -1) seen = n;
+                usleep(10000);
+            }
+        }
+        printf("released %d\n", seen);
         return 0;
     }
     if (strcmp(argv[1], "walk") == 0) {

@@ -14,6 +14,8 @@
 #include "qvp_globals.h"
 #include "qvp_host.h"
 #include "qvpdisp_host.h"
+#include "canvas_builder.h"
+#include "canvas_tcl.h"
 #include "tarn.h"
 #include "viewer.h"
 
@@ -110,6 +112,10 @@ int main(int argc, char **argv) {
     }
     Tcl_SetExitProc(exit_proc);
     viewer_register_commands(g_interp);
+    QvpCanvasRegisterCommands(g_interp);
+    // Video producers follow the display's run_time, so that a snapshot
+    // after N frames is always the same.
+    QVH_SetFrameHook([](double t, void *) { qvpc::TickVideo(t); }, nullptr);
 
     QVS_TARN *tarn = (QVS_TARN *)QVF_AddDataToProcess("QVS_TARN", sizeof(QVS_TARN));
     tarn->tkwin = novisual ? nullptr : (void *)QVV_display;

@@ -63,6 +63,10 @@ struct SavedState {
 };
 std::vector<SavedState> g_state_stack;
 
+// The frame hook; set by QVH_SetFrameHook.
+void (*g_frame_hook)(double, void *) = nullptr;
+void *g_frame_hook_data = nullptr;
+
 void log_warn(const std::string &s) { QVF_LogWarningF(s.c_str(), kSrc, 0); }
 
 void set_err(char *err, size_t len, const std::string &msg) {
@@ -616,6 +620,7 @@ extern "C" void QVH_RunFrames(int n) {
             g->disp.run_time += g->disp.time_step;
         }
         ensure_default_layout();
+        if (g_frame_hook) g_frame_hook(g->disp.run_time, g_frame_hook_data);
         QVH_SyncNodes();
         QVV_channel = nullptr;
         QVV_viewport = nullptr;
@@ -636,6 +641,11 @@ extern "C" void QVH_RunFrames(int n) {
         glFinish();
         g->disp.frame_count++;
     }
+}
+
+extern "C" void QVH_SetFrameHook(void (*fn)(double, void *), void *data) {
+    g_frame_hook = fn;
+    g_frame_hook_data = data;
 }
 
 /* ---- output ---- */

@@ -46,6 +46,11 @@ void QVH_UpdateViewport(QVS_VIEWPORT *vp);
  * makes one channel with one full-window viewport. */
 void QVH_RunFrames(int n);
 
+/* Calls FN(run_time, DATA) at the start of every frame, after run_time
+ * advanced and before phase 1 (video producers hang here). Null
+ * removes it. */
+void QVH_SetFrameHook(void (*fn)(double run_time, void *data), void *data);
+
 /* Writes the whole window, as last rendered, to a PNG file. Returns 1,
  * or 0 with ERR filled. */
 int QVH_Snapshot(const char *path, char *err, size_t errlen);

@@ -1,0 +1,478 @@
+// builder.cpp - the canvas builder's roots, lock, canvases and elements.
+#include <string.h>
+
+#include <algorithm>
+
+#include "builder_internal.h"
+#include "qvp_externs.h"
+#include "qvp_globals.h"
+#include "qvp_host.h"
+
+namespace qvpc {
+
+namespace {
+
+// The roots this process works on; found or made by Attach, dropped when
+// the scene they belong to is no longer the open one.
+QVP_CANVAS_INFO *g_info = nullptr;
+QVP_CANVAS_PROC_INFO *g_proc = nullptr;
+QVS_SCENE *g_info_scene = nullptr;
+
+void free_payload(QVP_CANVAS_ELEMENT *e) {
+    switch (e->type) {
+    case ELEMENT_TEXT: QVH_Free(e->data.text.buff); break;
+    case ELEMENT_LINE:
+    case ELEMENT_POLYGON: QVH_Free(e->data.line.pnt_list); break;
+    case ELEMENT_VIDEO: StopVideo(e); break;
+    default: break;
+    }
+}
+
+// Fills the payload pointers of E (in the arena) from SPEC; on failure
+// frees what it made and leaves E's pointers null.
+bool make_payload(QVP_CANVAS_ELEMENT *e, const ElementSpec &spec, std::string &err) {
+    switch (e->type) {
+    case ELEMENT_TEXT: {
+        if (!e->data.text.pfont) {
+            err = "text element without a font";
+            return false;
+        }
+        int size = (int)spec.text.size() + 1;
+        char *b = (char *)QVH_Alloc((size_t)size);
+        if (!b) {
+            err = "arena full: no room for the text";
+            return false;
+        }
+        memcpy(b, spec.text.c_str(), (size_t)size);
+        e->data.text.buff = b;
+        e->data.text.buff_size = size;
+        return true;
+    }
+    case ELEMENT_LINE:
+    case ELEMENT_POLYGON: {
+        size_t n = spec.points.size();
+        QVP_CANVAS_COORD *p = (QVP_CANVAS_COORD *)QVH_Alloc(sizeof(QVP_CANVAS_COORD) * (n ? n : 1));
+        if (!p) {
+            err = "arena full: no room for the points";
+            return false;
+        }
+        if (n) memcpy(p, spec.points.data(), sizeof(QVP_CANVAS_COORD) * n);
+        e->data.line.pnt_list = p;
+        e->data.line.pnt_list_cnt = (int)n;
+        e->data.line.pnt_list_size = (int)n;
+        return true;
+    }
+    case ELEMENT_VIDEO:
+        return StartVideo(e, spec.video, err);
+    case ELEMENT_CANVAS:
+        if (!e->data.can) {
+            err = "canvas element without a canvas";
+            return false;
+        }
+        return true;
+    default:
+        return true;
+    }
+}
+
+// Builds a whole new element from SPEC, not yet linked.
+QVP_CANVAS_ELEMENT *make_element(const ElementSpec &spec, int id, std::string &err) {
+    QVP_CANVAS_ELEMENT *e = (QVP_CANVAS_ELEMENT *)QVH_Alloc(sizeof(QVP_CANVAS_ELEMENT));
+    if (!e) {
+        err = "arena full: no room for the element";
+        return nullptr;
+    }
+    *e = spec.rec;
+    e->id = id;
+    e->pnext = nullptr;
+    memset(e->tag_hash, 0, sizeof e->tag_hash);
+    switch (e->type) {  // pointers come from the spec's contents only
+    case ELEMENT_TEXT: e->data.text.buff = nullptr; break;
+    case ELEMENT_LINE:
+    case ELEMENT_POLYGON: e->data.line.pnt_list = nullptr; break;
+    case ELEMENT_VIDEO:
+        e->data.video.name = nullptr;
+        for (auto &f : e->data.video.frames) f = nullptr;
+        break;
+    default: break;
+    }
+    if (!make_payload(e, spec, err)) {
+        QVH_Free(e);
+        return nullptr;
+    }
+    return e;
+}
+
+QVP_CANVAS_VIEW *make_views(const std::vector<QVS_VIEWPORT *> &views, bool &ok) {
+    QVP_CANVAS_VIEW *head = nullptr;
+    ok = true;
+    for (auto it = views.rbegin(); it != views.rend(); ++it) {
+        QVP_CANVAS_VIEW *v = (QVP_CANVAS_VIEW *)QVH_Alloc(sizeof(QVP_CANVAS_VIEW));
+        if (!v) {
+            ok = false;
+            break;
+        }
+        v->pview = *it;
+        v->pnext = head;
+        head = v;
+    }
+    if (!ok)
+        while (head) {
+            QVP_CANVAS_VIEW *n = head->pnext;
+            QVH_Free(head);
+            head = n;
+        }
+    return head;
+}
+
+void free_views(QVP_CANVAS_VIEW *v) {
+    while (v) {
+        QVP_CANVAS_VIEW *n = v->pnext;
+        QVH_Free(v);
+        v = n;
+    }
+}
+
+// Copies the fields a user sets from SPEC into C; the lists stay.
+void copy_settable(QVP_CANVAS *c, const QVP_CANVAS &spec) {
+    c->draw_layer = spec.draw_layer;
+    c->smooth = spec.smooth;
+    c->anchor = spec.anchor;
+    c->scale = spec.scale;
+    c->size = spec.size;
+    c->disp = spec.disp;
+    c->pfont = spec.pfont;
+    memcpy(c->fcol, spec.fcol, sizeof c->fcol);
+    memcpy(c->bcol, spec.bcol, sizeof c->bcol);
+    memcpy(c->rgb_gain, spec.rgb_gain, sizeof c->rgb_gain);
+    c->opacity = spec.opacity;
+    c->parent = spec.parent;
+}
+
+bool shows(const QVP_CANVAS *holder, const QVP_CANVAS *c) {
+    for (QVP_CANVAS_ELEMENT *e = holder->elements; e; e = e->pnext)
+        if (e->type == ELEMENT_CANVAS && e->data.can == c) return true;
+    return false;
+}
+
+}  // namespace
+
+char *ArenaString(const std::string &s) {
+    char *p = (char *)QVH_Alloc(s.size() + 1);
+    if (p) memcpy(p, s.c_str(), s.size() + 1);
+    return p;
+}
+
+bool Attach(std::string &err) {
+    if (!QVV_scene) {
+        err = "no scene open";
+        return false;
+    }
+    if (g_info && g_info_scene == QVV_scene && QVF_GetDataFromScene(QVV_scene, "QVP_CANVAS_INFO") == g_info) return true;
+    QVF_LockScene(QVV_scene);
+    QVP_CANVAS_INFO *info = (QVP_CANVAS_INFO *)QVF_GetDataFromScene(QVV_scene, "QVP_CANVAS_INFO");
+    if (!info) {
+        info = (QVP_CANVAS_INFO *)QVF_AddDataToScene(QVV_scene, "QVP_CANVAS_INFO", sizeof(QVP_CANVAS_INFO));
+        if (info) {
+            memset(info, 0, sizeof *info);
+            info->tex_obj = 1234567;
+            snprintf(info->font_dir, sizeof info->font_dir, "/usr/share/fonts/truetype/dejavu");
+            info->access_lock = QVF_NewLock(QVV_scene->arena);
+            if (!info->access_lock || !QVF_InitLock(info->access_lock)) info = nullptr;
+        }
+    }
+    QVF_UnlockScene(QVV_scene);
+    if (!info) {
+        err = "cannot make the scene's canvas root (arena full?)";
+        return false;
+    }
+    QVP_CANVAS_PROC_INFO *proc = (QVP_CANVAS_PROC_INFO *)QVF_GetDataFromProcess("QVP_CANVAS_PROC_INFO");
+    if (!proc) {
+        proc = (QVP_CANVAS_PROC_INFO *)QVF_AddDataToProcess("QVP_CANVAS_PROC_INFO", sizeof(QVP_CANVAS_PROC_INFO));
+        if (!proc) {
+            err = "cannot make this process's canvas record";
+            return false;
+        }
+        proc->element_id = 1;
+    }
+    g_info = info;
+    g_proc = proc;
+    g_info_scene = QVV_scene;
+    return true;
+}
+
+QVP_CANVAS_INFO *Info() { return g_info; }
+QVP_CANVAS_PROC_INFO *ProcInfo() { return g_proc; }
+
+Lock::Lock() {
+    QVF_SuspendSignals();
+    if (g_proc->is_locked == 0) QVF_SetLock(g_info->access_lock);
+    g_proc->is_locked++;
+}
+
+Lock::~Lock() {
+    g_proc->is_locked--;
+    if (g_proc->is_locked == 0) QVF_UnsetLock(g_info->access_lock);
+    QVF_ResumeSignals();
+}
+
+/* ---- canvases ---- */
+
+void DefaultCanvas(QVP_CANVAS &c) {
+    memset(&c, 0, sizeof c);
+    c.draw_layer = 0x400;
+    c.smooth = 1;
+    c.anchor = 0;
+    c.scale = CANVAS_SCALE_FIXED;
+    c.size = 0.25f;
+    c.disp.id = CANVAS_ID_WORLD;
+    c.disp.ncols = 20;
+    c.disp.nrows = 10;
+    c.disp.col_vec[0] = 4;
+    c.disp.row_vec[1] = -2;
+    c.disp.radius = 10;
+    c.fcol[0] = c.fcol[1] = c.fcol[2] = 1;
+    c.bcol[0] = -1;
+    c.rgb_gain[0] = c.rgb_gain[1] = c.rgb_gain[2] = 1;
+    c.opacity = 1;
+}
+
+QVP_CANVAS *FindCanvas(const std::string &name) {
+    if (!g_info) return nullptr;
+    Lock lock;
+    for (QVP_CANVAS *c = g_info->list; c; c = c->pnext)
+        if (name == c->name) return c;
+    return nullptr;
+}
+
+std::vector<QVP_CANVAS *> Canvases() {
+    std::vector<QVP_CANVAS *> v;
+    if (!g_info) return v;
+    Lock lock;
+    for (QVP_CANVAS *c = g_info->list; c; c = c->pnext) v.push_back(c);
+    return v;
+}
+
+QVP_CANVAS *CreateCanvas(const QVP_CANVAS &spec, const std::vector<QVS_VIEWPORT *> &exclude, std::string &err) {
+    if (!Attach(err)) return nullptr;
+    size_t len = strnlen(spec.name, sizeof spec.name);
+    if (len == 0 || len >= sizeof spec.name) {
+        err = "canvas names have 1 to 119 characters";
+        return nullptr;
+    }
+    if (FindCanvas(spec.name)) {
+        err = std::string("canvas \"") + spec.name + "\" already exists";
+        return nullptr;
+    }
+    QVP_CANVAS *c = (QVP_CANVAS *)QVH_Alloc(sizeof(QVP_CANVAS));
+    bool ok = c != nullptr;
+    QVP_CANVAS_VIEW *views = ok ? make_views(exclude, ok) : nullptr;
+    if (!ok) {
+        QVH_Free(c);
+        err = "arena full: no room for the canvas";
+        return nullptr;
+    }
+    memset(c, 0, sizeof *c);
+    snprintf(c->name, sizeof c->name, "%s", spec.name);
+    copy_settable(c, spec);
+    c->no_views = views;
+    Lock lock;
+    QVP_CANVAS **pp = &g_info->list;
+    while (*pp) pp = &(*pp)->pnext;
+    __atomic_store_n(pp, c, __ATOMIC_RELEASE);
+    return c;
+}
+
+bool ConfigureCanvas(QVP_CANVAS *c, const QVP_CANVAS &spec, bool set_exclude,
+                     const std::vector<QVS_VIEWPORT *> &exclude, std::string &err) {
+    if (spec.parent == c) {
+        err = "a canvas cannot be its own parent";
+        return false;
+    }
+    bool ok = true;
+    QVP_CANVAS_VIEW *views = set_exclude ? make_views(exclude, ok) : nullptr;
+    if (!ok) {
+        err = "arena full: no room for the excluded viewports";
+        return false;
+    }
+    QVP_CANVAS_VIEW *old = nullptr;
+    {
+        Lock lock;
+        copy_settable(c, spec);
+        if (set_exclude) {
+            old = c->no_views;
+            c->no_views = views;
+        }
+    }
+    free_views(old);
+    return true;
+}
+
+bool DeleteCanvas(QVP_CANVAS *c, std::string &err) {
+    Lock lock;
+    for (QVP_CANVAS *o = g_info->list; o; o = o->pnext) {
+        if (o == c) continue;
+        if (shows(o, c)) {
+            err = std::string("canvas \"") + c->name + "\" is shown by canvas \"" + o->name + "\"; delete that element first";
+            return false;
+        }
+        if (o->parent == c) {
+            err = std::string("canvas \"") + c->name + "\" is the parent of canvas \"" + o->name + "\"";
+            return false;
+        }
+    }
+    QVP_CANVAS **pp = &g_info->list;
+    while (*pp && *pp != c) pp = &(*pp)->pnext;
+    if (!*pp) {
+        err = "no such canvas";
+        return false;
+    }
+    __atomic_store_n(pp, c->pnext, __ATOMIC_RELEASE);
+    for (QVP_CANVAS_ELEMENT *e = c->elements; e;) {
+        QVP_CANVAS_ELEMENT *n = e->pnext;
+        free_payload(e);
+        QVH_Free(e);
+        e = n;
+    }
+    free_views(c->no_views);
+    QVH_Free(c);
+    return true;
+}
+
+/* ---- elements ---- */
+
+void DefaultElement(ElementSpec &spec, int type) {
+    memset(&spec.rec, 0, sizeof spec.rec);
+    spec.rec.type = type;
+    spec.rec.fcol[0] = spec.rec.fcol[1] = spec.rec.fcol[2] = 1;
+    spec.rec.bcol[0] = -1;
+    spec.rec.opacity = 1;
+    spec.rec.scale.x = spec.rec.scale.y = 1;
+    spec.rec.line_width = 1;
+    spec.text.clear();
+    spec.points.clear();
+    spec.video = VideoSource();
+    switch (type) {
+    case ELEMENT_TEXT: {
+        QVP_CANVAS_TEXT &t = spec.rec.data.text;
+        t.col_s = t.row_s = 1;
+        t.smooth = 1;
+        std::string err;
+        t.pfont = DefaultFont(err);
+        break;
+    }
+    case ELEMENT_ARC: spec.rec.data.arc.end_ang = 90; break;
+    case ELEMENT_VIDEO: spec.rec.data.video.cur_frame = -1; break;
+    default: break;
+    }
+}
+
+QVP_CANVAS_ELEMENT *FindElement(QVP_CANVAS *c, int id) {
+    Lock lock;
+    for (QVP_CANVAS_ELEMENT *e = c->elements; e; e = e->pnext)
+        if (e->id == id) return e;
+    return nullptr;
+}
+
+QVP_CANVAS_ELEMENT *AddElement(QVP_CANVAS *c, const ElementSpec &spec, std::string &err) {
+    int id = 1;
+    {
+        Lock lock;
+        for (QVP_CANVAS_ELEMENT *e = c->elements; e; e = e->pnext) id = std::max(id, e->id + 1);
+        id = std::max(id, g_proc->element_id);
+        g_proc->element_id = id + 1;
+    }
+    if (spec.rec.type == ELEMENT_CANVAS && spec.rec.data.can == c) {
+        err = "a canvas cannot show itself";
+        return nullptr;
+    }
+    QVP_CANVAS_ELEMENT *e = make_element(spec, id, err);
+    if (!e) return nullptr;
+    Lock lock;
+    QVP_CANVAS_ELEMENT **pp = &c->elements;
+    while (*pp) pp = &(*pp)->pnext;
+    __atomic_store_n(pp, e, __ATOMIC_RELEASE);
+    c->last_element = e;
+    if (e->type == ELEMENT_NODE) c->node_cnt++;
+    return e;
+}
+
+ElementSpec SpecOf(const QVP_CANVAS_ELEMENT *e) {
+    ElementSpec s;
+    s.rec = *e;
+    switch (e->type) {
+    case ELEMENT_TEXT:
+        if (e->data.text.buff) s.text = e->data.text.buff;
+        break;
+    case ELEMENT_LINE:
+    case ELEMENT_POLYGON:
+        s.points.assign(e->data.line.pnt_list, e->data.line.pnt_list + e->data.line.pnt_list_cnt);
+        break;
+    case ELEMENT_VIDEO: s.video = VideoSourceOf(e); break;
+    default: break;
+    }
+    return s;
+}
+
+bool ConfigureElement(QVP_CANVAS *c, QVP_CANVAS_ELEMENT *e, const ElementSpec &spec, std::string &err) {
+    if (spec.rec.type != e->type) {
+        err = "an element keeps its type";
+        return false;
+    }
+    if (spec.rec.type == ELEMENT_CANVAS && spec.rec.data.can == c) {
+        err = "a canvas cannot show itself";
+        return false;
+    }
+    QVP_CANVAS_ELEMENT fresh = spec.rec;
+    if (e->type == ELEMENT_VIDEO) {
+        // A new source gets a new producer first; if it cannot start,
+        // nothing has changed.
+        VideoSource v = VideoSourceOf(e);
+        bool same = v.file == spec.video.file && v.w == spec.video.w && v.h == spec.video.h &&
+                    v.fps == spec.video.fps && v.loop == spec.video.loop;
+        if (!same && !StartVideo(e, spec.video, err)) return false;
+    } else if (!make_payload(&fresh, spec, err)) {
+        return false;
+    }
+    QVP_CANVAS_ELEMENT old = *e;
+    {
+        Lock lock;
+        fresh.id = e->id;
+        fresh.pnext = e->pnext;
+        memcpy(fresh.tag_hash, e->tag_hash, sizeof fresh.tag_hash);
+        if (e->type == ELEMENT_VIDEO) {
+            // The producer owns the frames; only placement and mirroring change.
+            fresh.data.video = e->data.video;
+            fresh.data.video.corners[0] = spec.rec.data.video.corners[0];
+            fresh.data.video.corners[1] = spec.rec.data.video.corners[1];
+            fresh.data.video.flip_axis = spec.rec.data.video.flip_axis;
+        }
+        *e = fresh;
+    }
+    // The old text or points are unreachable now.
+    if (e->type != ELEMENT_VIDEO) free_payload(&old);
+    return true;
+}
+
+bool DeleteElement(QVP_CANVAS *c, QVP_CANVAS_ELEMENT *e, std::string &err) {
+    {
+        Lock lock;
+        QVP_CANVAS_ELEMENT **pp = &c->elements, *prev = nullptr;
+        while (*pp && *pp != e) {
+            prev = *pp;
+            pp = &(*pp)->pnext;
+        }
+        if (!*pp) {
+            err = "no such element";
+            return false;
+        }
+        __atomic_store_n(pp, e->pnext, __ATOMIC_RELEASE);
+        if (c->last_element == e) c->last_element = prev;
+        if (e->type == ELEMENT_NODE && c->node_cnt > 0) c->node_cnt--;
+        free_payload(e);
+        QVH_Free(e);
+    }
+    return true;
+}
+
+}  // namespace qvpc

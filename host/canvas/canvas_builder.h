@@ -1,0 +1,148 @@
+/* canvas_builder.h - the canvas builder: makes and edits canvases, their
+ * elements, fonts and images in the shared scene, and runs the video
+ * producers. It writes only through the records of qvp_canvas.h, holds
+ * the canvas lock (with the same per-process nesting as the plugin)
+ * while it changes any list or record, and publishes every new record
+ * with one pointer store.
+ *
+ * Errors come back as false or null with a message in `err`; nothing is
+ * changed then. */
+#ifndef QVP_CANVAS_BUILDER_H
+#define QVP_CANVAS_BUILDER_H
+
+#include <string>
+#include <vector>
+
+#include "qvp_canvas.h"
+
+namespace qvpc {
+
+/* Finds the scene's canvas root and this process's record, creating
+ * them as the plugin does when they are missing. Needs an open scene. */
+bool Attach(std::string &err);
+QVP_CANVAS_INFO *Info();
+QVP_CANVAS_PROC_INFO *ProcInfo();
+
+/* Holds the canvas lock for its lifetime: signals suspended, the shared
+ * lock taken at the outermost level of this process's nesting. */
+class Lock {
+public:
+    Lock();
+    ~Lock();
+    Lock(const Lock &) = delete;
+    Lock &operator=(const Lock &) = delete;
+};
+
+/* ---- fonts ---- */
+
+/* The font file used when none is named. */
+extern const char *const kDefaultFontFile;
+
+struct FontSpec {
+    std::string name;
+    std::string file;       /* empty: the default font */
+    int pixels = 32;        /* rasterised line height in texels */
+    int first = 32, last = 255;
+};
+
+/* Rasterises a font into a luminance-alpha atlas in the arena and links
+ * it into Info()->fonts. Glyph advances dx are in line units: one line
+ * of text is 1 high, so text with row_s 1 is one row tall and a glyph
+ * is dx columns wide at col_s 1. Codes with no glyph in the face get an
+ * empty cell of the face's missing-glyph advance. */
+QVP_CANVAS_FONTDEF *CreateFont(const FontSpec &spec, std::string &err);
+QVP_CANVAS_FONTDEF *FindFont(const std::string &name);
+/* The font named "default" (DejaVu Sans, 32 px), made on first use. */
+QVP_CANVAS_FONTDEF *DefaultFont(std::string &err);
+
+/* ---- images ---- */
+
+/* Reads a PNG file into RGBA rows, top row first. */
+bool ReadPng(const std::string &path, int &w, int &h, std::vector<unsigned char> &rgba, std::string &err);
+
+/* An image loaded into the arena. The registry of names is per process;
+ * the pixels are shared through the elements that show them. */
+struct Image {
+    std::string name;
+    std::string file;
+    int w = 0, h = 0;
+    unsigned char *rgba = nullptr;   /* in the arena */
+};
+const Image *LoadImage(const std::string &name, const std::string &path, std::string &err);
+const Image *FindImage(const std::string &name);
+
+/* ---- canvases ---- */
+
+/* The defaults of a new canvas: scene layer, world placement, centred on
+ * the origin, 20 columns by 10 rows spanning 4 by 2 units with rows
+ * running down, white foreground, no background, gain 1, opacity 1. */
+void DefaultCanvas(QVP_CANVAS &c);
+
+/* Makes a canvas named SPEC.name from SPEC's placement and colours (its
+ * list pointers are ignored) and appends it to the scene's list.
+ * EXCLUDE becomes its no_views list. Fails when the name is taken. */
+QVP_CANVAS *CreateCanvas(const QVP_CANVAS &spec, const std::vector<QVS_VIEWPORT *> &exclude, std::string &err);
+QVP_CANVAS *FindCanvas(const std::string &name);
+std::vector<QVP_CANVAS *> Canvases();
+
+/* Replaces the placement and colour fields of C with SPEC's; with
+ * SET_EXCLUDE, also its no_views list. */
+bool ConfigureCanvas(QVP_CANVAS *c, const QVP_CANVAS &spec, bool set_exclude,
+                     const std::vector<QVS_VIEWPORT *> &exclude, std::string &err);
+
+/* Unlinks C and frees it with its elements. Refused while another
+ * canvas shows it through a canvas element or names it as parent. */
+bool DeleteCanvas(QVP_CANVAS *c, std::string &err);
+
+/* ---- elements ---- */
+
+/* Where a video element's frames come from. */
+struct VideoSource {
+    std::string file;       /* empty: the synthetic pattern */
+    int w = 0, h = 0;       /* 0: the file's size (pattern: 160 x 120) */
+    double fps = 0;         /* 0: the file's rate (pattern: 25) */
+    bool loop = true;
+};
+
+/* An element as the caller wants it: the record (its pointers and id
+ * are ignored) plus the contents behind the pointers. */
+struct ElementSpec {
+    QVP_CANVAS_ELEMENT rec;
+    std::string text;                       /* ELEMENT_TEXT */
+    std::vector<QVP_CANVAS_COORD> points;   /* ELEMENT_LINE, ELEMENT_POLYGON */
+    VideoSource video;                      /* ELEMENT_VIDEO */
+};
+
+/* An element spec of TYPE with the defaults: white, opaque, scale 1,
+ * offset 0, width 1; text in the default font, centred, smooth. */
+void DefaultElement(ElementSpec &spec, int type);
+
+/* Appends an element to C and returns it (its id is unique in C). */
+QVP_CANVAS_ELEMENT *AddElement(QVP_CANVAS *c, const ElementSpec &spec, std::string &err);
+QVP_CANVAS_ELEMENT *FindElement(QVP_CANVAS *c, int id);
+
+/* The spec that describes element E as it stands. */
+ElementSpec SpecOf(const QVP_CANVAS_ELEMENT *e);
+
+/* Replaces element E of C by SPEC (same type), keeping its id and place. */
+bool ConfigureElement(QVP_CANVAS *c, QVP_CANVAS_ELEMENT *e, const ElementSpec &spec, std::string &err);
+
+/* Unlinks E from C and frees it. */
+bool DeleteElement(QVP_CANVAS *c, QVP_CANVAS_ELEMENT *e, std::string &err);
+
+/* ---- video producers ---- */
+
+/* Advances every video producer of this process to display time T
+ * (seconds): each decodes or draws the frame due at T into one of its
+ * element's six buffers and sets cur_frame under the canvas lock. */
+void TickVideo(double t);
+
+/* Number of producers running in this process. */
+int VideoProducerCount();
+
+/* Draws the synthetic pattern of frame N into a BGRA buffer. */
+void DrawPattern(unsigned char *bgra, int w, int h, int row_size, int n);
+
+}  // namespace qvpc
+
+#endif

@@ -1,0 +1,181 @@
+// font.cpp - texture fonts: FreeType rasterises codes first..last of a
+// face into one luminance-alpha atlas in the arena.
+#include <ft2build.h>
+#include FT_FREETYPE_H
+#include <string.h>
+
+#include <algorithm>
+#include <vector>
+
+#include "builder_internal.h"
+#include "qvp_externs.h"
+#include "qvp_host.h"
+
+namespace qvpc {
+
+const char *const kDefaultFontFile = "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf";
+
+namespace {
+
+// The FreeType library of this process; made on first use.
+FT_Library g_ft = nullptr;
+
+struct Cell {
+    int x, y, advance;
+};
+
+// Lays out N cells of width W[i]+2*PAD and height CH in rows of ATLAS_W
+// texels; returns the height used.
+int layout(const std::vector<int> &adv, int cell_h, int atlas_w, int pad, std::vector<Cell> &cells) {
+    int x = 0, y = 0;
+    cells.clear();
+    for (int a : adv) {
+        int w = a + 2 * pad;
+        if (x + w > atlas_w) {
+            x = 0;
+            y += cell_h + 2 * pad;
+        }
+        cells.push_back(Cell{x + pad, y + pad, a});
+        x += w;
+    }
+    return y + cell_h + 2 * pad;
+}
+
+}  // namespace
+
+QVP_CANVAS_FONTDEF *CreateFont(const FontSpec &spec, std::string &err) {
+    if (!Attach(err)) return nullptr;
+    if (spec.name.empty() || spec.name.size() >= 80) {
+        err = "font names have 1 to 79 characters";
+        return nullptr;
+    }
+    if (FindFont(spec.name)) {
+        err = "font \"" + spec.name + "\" already exists";
+        return nullptr;
+    }
+    std::string file = spec.file.empty() ? kDefaultFontFile : spec.file;
+    if (file.size() >= 160) {
+        err = "font file path longer than 159 characters";
+        return nullptr;
+    }
+    if (spec.pixels < 4 || spec.pixels > 256) {
+        err = "font size runs from 4 to 256 pixels";
+        return nullptr;
+    }
+    if (spec.first < 0 || spec.last > 255 || spec.first > spec.last) {
+        err = "character codes run from 0 to 255, first not above last";
+        return nullptr;
+    }
+    if (!g_ft && FT_Init_FreeType(&g_ft) != 0) {
+        err = "cannot start FreeType";
+        return nullptr;
+    }
+    FT_Face face = nullptr;
+    FT_Error fe = FT_New_Face(g_ft, file.c_str(), 0, &face);
+    if (fe != 0) {
+        err = "FreeType cannot read font file \"" + file + "\" (error " + std::to_string(fe) + ")";
+        return nullptr;
+    }
+    if (FT_Set_Pixel_Sizes(face, 0, (FT_UInt)spec.pixels) != 0) {
+        FT_Done_Face(face);
+        err = "font \"" + file + "\" has no usable size " + std::to_string(spec.pixels);
+        return nullptr;
+    }
+    int asc = (int)((face->size->metrics.ascender + 63) >> 6);
+    int desc = (int)((-face->size->metrics.descender + 63) >> 6);
+    int line_h = std::max(1, asc + desc);
+    int n = spec.last - spec.first + 1;
+    std::vector<int> adv(n);
+    for (int i = 0; i < n; i++) {
+        adv[i] = 0;
+        if (FT_Load_Char(face, (FT_ULong)(spec.first + i), FT_LOAD_DEFAULT) == 0)
+            adv[i] = (int)((face->glyph->advance.x + 32) >> 6);
+    }
+    const int pad = 2;
+    std::vector<Cell> cells;
+    int aw = 64, ah = 0;
+    for (;; aw *= 2) {
+        int used = layout(adv, line_h, aw, pad, cells);
+        ah = 1;
+        while (ah < used) ah *= 2;
+        if (ah <= aw || aw >= 4096) break;
+    }
+    if (ah > 4096) {
+        FT_Done_Face(face);
+        err = "font too large for a 4096 x 4096 atlas";
+        return nullptr;
+    }
+    QVP_CANVAS_FONTDEF *f = (QVP_CANVAS_FONTDEF *)QVH_Alloc(sizeof(QVP_CANVAS_FONTDEF));
+    QVP_CANVAS_CHARDEF *chars = f ? (QVP_CANVAS_CHARDEF *)QVH_Alloc(sizeof(QVP_CANVAS_CHARDEF) * (size_t)n) : nullptr;
+    unsigned char *tex = chars ? (unsigned char *)QVH_Alloc((size_t)aw * ah * 2) : nullptr;
+    if (!tex) {
+        QVH_Free(chars);
+        QVH_Free(f);
+        FT_Done_Face(face);
+        err = "arena full: no room for the font";
+        return nullptr;
+    }
+    for (int i = 0; i < n; i++) {
+        const Cell &c = cells[(size_t)i];
+        QVP_CANVAS_CHARDEF &d = chars[i];
+        d.dx = (float)c.advance / (float)line_h;
+        d.dy = 1.0f;
+        d.tx1 = (float)c.x / aw;
+        d.ty1 = (float)c.y / ah;
+        d.tx2 = (float)(c.x + c.advance) / aw;
+        d.ty2 = (float)(c.y + line_h) / ah;
+        // Luminance is white everywhere in the cell; alpha is coverage.
+        for (int y = 0; y < line_h; y++)
+            for (int x = 0; x < c.advance; x++) tex[((size_t)(c.y + y) * aw + c.x + x) * 2] = 255;
+        if (FT_Load_Char(face, (FT_ULong)(spec.first + i), FT_LOAD_RENDER) != 0) continue;
+        FT_Bitmap &bm = face->glyph->bitmap;
+        if (bm.pixel_mode != FT_PIXEL_MODE_GRAY) continue;
+        int ox = face->glyph->bitmap_left, oy = asc - face->glyph->bitmap_top;
+        for (int y = 0; y < (int)bm.rows; y++) {
+            int ty = oy + y;
+            if (ty < 0 || ty >= line_h) continue;
+            for (int x = 0; x < (int)bm.width; x++) {
+                int tx = ox + x;
+                if (tx < 0 || tx >= c.advance) continue;
+                tex[((size_t)(c.y + ty) * aw + c.x + tx) * 2 + 1] = bm.buffer[y * bm.pitch + x];
+            }
+        }
+    }
+    FT_Done_Face(face);
+    snprintf(f->name, sizeof f->name, "%s", spec.name.c_str());
+    snprintf(f->path, sizeof f->path, "%s", file.c_str());
+    f->w = aw;
+    f->h = ah;
+    f->first_char = spec.first;
+    f->last_char = spec.last;
+    f->scale[0] = f->scale[1] = 1.0f;
+    f->char_list = chars;
+    f->texdata = (char *)tex;
+    Lock lock;
+    QVP_CANVAS_INFO *info = Info();
+    f->tex_obj = info->tex_obj++;
+    QVP_CANVAS_FONTDEF **pp = &info->fonts;
+    while (*pp) pp = &(*pp)->pnext;
+    __atomic_store_n(pp, f, __ATOMIC_RELEASE);
+    if (!info->default_font && spec.name == "default") info->default_font = f;
+    return f;
+}
+
+QVP_CANVAS_FONTDEF *FindFont(const std::string &name) {
+    std::string err;
+    if (!Attach(err)) return nullptr;
+    Lock lock;
+    for (QVP_CANVAS_FONTDEF *f = Info()->fonts; f; f = f->pnext)
+        if (name == f->name) return f;
+    return nullptr;
+}
+
+QVP_CANVAS_FONTDEF *DefaultFont(std::string &err) {
+    QVP_CANVAS_FONTDEF *f = FindFont("default");
+    if (f) return f;
+    FontSpec spec;
+    spec.name = "default";
+    return CreateFont(spec, err);
+}
+
+}  // namespace qvpc

@@ -1,0 +1,82 @@
+# canvas_build.tcl - a script builds every kind of canvas and element
+# from real font and image files; bad input gets a Tcl error and leaves
+# the scene as it was.
+source [file join [file dirname [info script]] lib.tcl]
+
+# A real PNG to load: the viewer's own snapshot.
+node create box -shape box -color {1 0 0}
+frame
+set png /tmp/canvas_build_[pid].png
+snapshot $png
+
+check "font" [font create serif -file /usr/share/fonts/truetype/dejavu/DejaVuSerif.ttf -size 24] serif
+check "image" [image create shot -file $png] shot
+check "image size" [image size shot] {160 60}
+file delete $png
+viewport create v2 [lindex [channel names] 0] -rect {0 0 10 10}
+
+check "create" [canvas create main -layer foreground -org {0 1 0} -colvec {8 0 0} -rowvec {0 -4 0} \
+    -cols 40 -rows 20 -anchor {colstart rowstart} -lock {row col} -bg {0 0 0.3} -gain {1 1 1} \
+    -opacity 0.9 -exclude v2] main
+canvas create child -parent main -layer none
+canvas create mapped -mapping DEFAULT:channel1 -scale height
+canvas create onnode -node box -proj sphere -radius 20
+set ids {}
+lappend ids [canvas add main text 2 2 -text "Hello\tworld\n2nd line" -font serif -anchor colstart -size {1 2} -bg {0 0 0}]
+lappend ids [canvas add main line {0 0 5 5 10 0} -fill {1 1 0} -width 3]
+lappend ids [canvas add main rect 1 1 4 4 -fill none -outline {1 1 1}]
+lappend ids [canvas add main circle 20 10 3 -fill {0 1 0}]
+lappend ids [canvas add main arc 0 0 10 10 -start 30 -end 300]
+lappend ids [canvas add main polygon {0 0 4 0 2 3} -fill {1 0 1}]
+lappend ids [canvas add main image 30 0 40 10 -image shot -flip {col row}]
+lappend ids [canvas add main video 30 10 40 20 -pattern 1 -size {32 24} -fps 10 -loop 1]
+lappend ids [canvas add main canvas -canvas child -opacity 0.5]
+lappend ids [canvas add main node box]
+check "items" [canvas items main] $ids
+check "types" [lmap id $ids {canvas type main $id}] {text line rect circle arc polygon image video canvas node}
+check "names" [canvas names] {main child mapped onnode}
+set opts [canvas configure main]
+check "anchor kept" [dict get $opts -anchor] 9
+check "lock kept" [dict get $opts -lock] 1536
+check "exclude kept" [dict get $opts -exclude] v2
+check "mapped" [dict get [canvas configure mapped] -mapping] DEFAULT:channel1
+check "on node" [dict get [canvas configure onnode] -node] box
+canvas configure mapped -node box -mapping {}
+check "last placement wins" [dict get [canvas configure mapped] -node] ""
+canvas itemconfigure main [lindex $ids 0] -text "changed" -hidden 1
+frame 3
+
+check_error "unknown canvas" {canvas add nowhere text 1 1} {unknown canvas "nowhere"}
+check_error "duplicate canvas" {canvas create main} {*already exists}
+check_error "bad type" {canvas add main star 1 1} {bad element type "star"*}
+check_error "missing coords" {canvas add main circle 1 2} {circle wants coordinates CX CY R}
+check_error "bad coord" {canvas add main rect 1 2 x 4} {*bad number "x"}
+check_error "odd points" {canvas add main line {1 2 3}} {points come in pairs*}
+check_error "bad colour" {canvas add main rect 0 0 1 1 -fill {1 2}} {-fill wants 3 numbers*}
+check_error "bad option" {canvas add main rect 0 0 1 1 -bogus 1} {unknown option "-bogus"}
+check_error "wrong kind" {canvas add main rect 0 0 1 1 -text hi} {option "-text" does not apply to rect elements}
+check_error "unknown font" {canvas add main text 0 0 -font nofont} {unknown font "nofont"}
+check_error "unknown image" {canvas add main image 0 0 1 1 -image noimg} {unknown image "noimg"}
+check_error "image without picture" {canvas add main image 0 0 1 1} {image elements need -image NAME}
+check_error "unknown node" {canvas add main node nonode} {unknown node "nonode"}
+check_error "bad video" {canvas add main video 0 0 1 1 -file /etc/hostname} {FFmpeg cannot open video*}
+check_error "missing video" {canvas add main video 0 0 1 1 -file /nonexistent.mp4} {FFmpeg cannot open video*}
+check_error "bad font file" {font create f2 -file /etc/hostname} {FreeType cannot read font file*}
+check_error "missing png" {image create i2 -file /nonexistent.png} {cannot read image*}
+check_error "bad png" {image create i2 -file /etc/hostname} {cannot read image*}
+check_error "unknown viewport" {canvas configure main -exclude nov} {unknown viewport "nov"}
+check_error "bad anchor" {canvas configure main -anchor {middle}} {*bad word "middle"*}
+check_error "bad opacity" {canvas configure main -opacity 2} {-opacity runs from 0 to 1}
+check_error "self parent" {canvas configure main -parent main} {*own parent}
+check_error "busy delete" {canvas delete child} {*shown by canvas "main"*}
+check_error "unknown element" {canvas itemdelete main 999} {*has no element 999}
+check "failed calls changed nothing" [canvas items main] $ids
+check "options unchanged" [canvas configure main] $opts
+check_error "half-made canvas" {canvas create broken -bg {9 9 9}} {*colour components*}
+check "not left behind" [canvas names] {main child mapped onnode}
+
+canvas itemdelete main [lindex $ids 8]
+canvas delete child
+canvas delete main
+check "deleted" [canvas names] {mapped onnode}
+done
