@@ -53,6 +53,54 @@ void DrawScene(void);
 void DrawForeground(void);
 void DrawView(void);
 
+/* Makes the next DrawView look DOING_INTERNAL_PASS up again (tests). */
+void ResetPassState(void);
+
+/* ---- canvas renderer (canvas.cpp) ---- */
+
+/* Draws one canvas in depth mode USE_DEPTH (0 plain, 1 layer pass, 2 and
+ * 3 the view pass's drawing and marking). The caller holds the canvas
+ * lock and has loaded the canvas's base frame into the modelview. */
+void DrawCanvas(QVP_CANVAS *pcan, int use_depth);
+
+/* Loads the frame of a world (ID -1) or node-placed canvas into the
+ * current GL matrix: the host's model-view, or MV*G of display node ID,
+ * in double precision when the host offers it. */
+void LoadCanvasBaseFrame(int id);
+
+/* 1 when ID names a display node that is shown and of no excluded type. */
+int CanvasNodeShown(int id);
+
+/* ---- element renderer (element.cpp) ---- */
+
+/* Draws one element of PCAN inside PCAN's open canvas frame. */
+void DrawCanvasElement(QVP_CANVAS *pcan, QVP_CANVAS_ELEMENT *pelm);
+
+/* ---- font engine (font.cpp) ---- */
+
+extern QVP_CANVAS_FONTDEF *glFont;
+extern int set_drawing_state;
+extern QVP_CANVAS_DISPLAYDEF *pdispdef;
+extern double gldcol[3];
+extern double gldrow[3];
+
+void glFontBegin(QVP_CANVAS_FONTDEF *Font);
+void glFontEnd(void);
+void glFontDisplay2DBegin(double *org, double *col_vec, double *row_vec, double ncols, double nrows);
+void glFontDisplay2DEnd(void);
+void glColRow(double c, double r);
+void glFontScaledTextOut2D(char *String, double col, double row, double cscale, double rscale, float *bcol);
+void glFontTextOut2D(char *String, double col, double row, float *bcol);
+void glFontTextBBox2D(char *String, double *row_size, double *col_size);
+void glFontTextOut(char *String, double x, double y, double z);
+
+/* Closes every frame and forgets the bound font (tests). */
+void ResetFontEngine(void);
+
+/* realloc that counts the plugin's own allocations. */
+void *PluginRealloc(void *p, size_t size);
+extern long plugin_alloc_count;
+
 /* ---- GL support (glsupport.cpp) ---- */
 
 /* Logs the fallback warning; stands in for every unresolved entry point. */

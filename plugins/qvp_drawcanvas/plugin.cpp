@@ -51,6 +51,8 @@ void ResetPluginState(void) {
     draw_canvas = draw_scene = draw_background = draw_foreground = 1;
     doing_internal_pass = nullptr;
     canvas_fbo = 0;
+    ResetFontEngine();
+    ResetPassState();
 }
 
 namespace {

@@ -1,0 +1,378 @@
+// canvas.cpp - the canvas renderer: whether a canvas is drawn here, its
+// placement in space (anchor, facing the viewer, screen size), its depth
+// and stencil mode, its background and the walk over its elements.
+#include <math.h>
+#include <string.h>
+
+#include "drawcanvas_private.h"
+#include "qvp_externs.h"
+#include "qvp_globals.h"
+
+namespace {
+
+/* ---- GL matrix calls in either precision ---- */
+
+void gl_load(const double *m) { glLoadMatrixd(m); }
+void gl_load(const float *m) { glLoadMatrixf(m); }
+void gl_mult(const double *m) { glMultMatrixd(m); }
+void gl_mult(const float *m) { glMultMatrixf(m); }
+void gl_rotate(double a, double x, double y, double z) { glRotated(a, x, y, z); }
+void gl_rotate(float a, float x, float y, float z) { glRotatef(a, x, y, z); }
+void gl_scale(double x, double y, double z) { glScaled(x, y, z); }
+void gl_scale(float x, float y, float z) { glScalef(x, y, z); }
+
+void inverse(double dst[4][4], double src[4][4]) { double_data->QVF_FastInverseMat(dst, src); }
+void inverse(float dst[4][4], float src[4][4]) { QVF_FastInverseMat(dst, src); }
+
+template <class T>
+T length3(const T v[3]) {
+    return (T)sqrt((double)(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]));
+}
+
+template <class T>
+void cross3(T r[3], const T a[3], const T b[3]) {
+    r[0] = a[1] * b[2] - a[2] * b[1];
+    r[1] = a[2] * b[0] - a[0] * b[2];
+    r[2] = a[0] * b[1] - a[1] * b[0];
+}
+
+template <class T>
+T dot3(const T a[3], const T b[3]) {
+    return a[0] * b[0] + a[1] * b[1] + a[2] * b[2];
+}
+
+template <class T>
+void normalise(T v[3]) {
+    T l = length3(v);
+    if (l > 0)
+        for (int i = 0; i < 3; i++) v[i] /= l;
+}
+
+// P through matrix M as a point (W 1) or a direction (W 0).
+template <class T>
+void transform(T r[3], const T p[3], const T m[4][4], bool point) {
+    for (int j = 0; j < 3; j++) r[j] = p[0] * m[0][j] + p[1] * m[1][j] + p[2] * m[2][j] + (point ? m[3][j] : 0);
+}
+
+/* The base frame of a locked canvas, recorded by place() and reloaded
+ * when the canvas ends. */
+struct BaseFrame {
+    double d[4][4];
+    float f[4][4];
+};
+
+void base_frame(const QVP_CANVAS *pcan, double m[4][4]) {
+    int id = pcan->disp.id;
+    if (id >= 0 && id < QVV_display->node_count && double_data->processed_grelmat) {
+        const double (*g)[4] = double_data->processed_grelmat[id];
+        const double (*v)[4] = double_data->QVV_modelview_matrix;
+        for (int i = 0; i < 4; i++)
+            for (int j = 0; j < 4; j++) {
+                double s = 0;
+                for (int k = 0; k < 4; k++) s += g[i][k] * v[k][j];
+                m[i][j] = s;
+            }
+    } else {
+        memcpy(m, double_data->QVV_modelview_matrix, sizeof(double) * 16);
+    }
+}
+
+void base_frame(const QVP_CANVAS *, float m[4][4]) { glGetFloatv(GL_MODELVIEW_MATRIX, &m[0][0]); }
+
+template <class T>
+T (*base_of(BaseFrame &b))[4];
+template <>
+double (*base_of<double>(BaseFrame &b))[4] { return b.d; }
+template <>
+float (*base_of<float>(BaseFrame &b))[4] { return b.f; }
+
+// Turns and scales a locked canvas (steps 3 to 6 of placement) in
+// precision T; ORG is the anchored origin and may move.
+template <class T>
+void lock_canvas(QVP_CANVAS *pcan, double org[3], BaseFrame &base) {
+    const QVP_CANVAS_DISPLAYDEF &d = pcan->disp;
+    T(*mview2)[4] = base_of<T>(base);
+    base_frame(pcan, mview2);
+    T dorg[3], cvec[3], rvec[3];
+    for (int i = 0; i < 3; i++) {
+        dorg[i] = (T)d.org[i];
+        cvec[i] = (T)d.col_vec[i];
+        rvec[i] = (T)d.row_vec[i];
+    }
+    int both = LOCK_ROW_AXIS | LOCK_COL_AXIS;
+    if ((d.locked & both) == both) {
+        // Screen-aligned: columns to the right, rows down, at the eye depth
+        // of the origin.
+        T row[3], col[3], torg[3];
+        T rl = length3(rvec), cl = length3(cvec);
+        for (int i = 0; i < 3; i++) {
+            row[i] = -rvec[i] / rl;
+            col[i] = cvec[i] / cl;
+        }
+        transform(torg, dorg, mview2, true);
+        T minvert[4][4] = {{col[0], row[0], 0, 0}, {col[1], row[1], 0, 0}, {col[2], row[2], 0, 0}, {torg[0], torg[1], torg[2], 1}};
+        for (int i = 0; i < 3; i++) org[i] -= d.org[i];
+        gl_load(&minvert[0][0]);
+    } else if (d.locked & both) {
+        // Facing the viewer about one axis; the axis passes through the
+        // frame's origin.
+        T eye[3] = {-mview2[3][0], -mview2[3][1], -mview2[3][2]};
+        normalise(eye);
+        T trow[3], tcol[3];
+        transform(trow, rvec, mview2, false);
+        transform(tcol, cvec, mview2, false);
+        normalise(trow);
+        normalise(tcol);
+        bool col_axis = (d.locked & LOCK_COL_AXIS) != 0;
+        const T *along = col_axis ? tcol : trow;   // the axis kept
+        const T *other = col_axis ? trow : tcol;   // the axis turned
+        T s[3], tmp[3];
+        cross3(s, eye, along);
+        if (length3(s) > (T)1e-07) {
+            normalise(s);
+            cross3(tmp, s, other);
+            T c = dot3(s, other);
+            c = c > 1 ? 1 : c < -1 ? -1 : c;
+            T ang = (T)(acos((double)c) * 180.0 / 3.1415926);
+            if (!(dot3(tmp, along) < 0)) ang = -ang;
+            const T *axis = col_axis ? cvec : rvec;
+            gl_rotate(ang + (T)180, axis[0], axis[1], axis[2]);
+        }
+    }
+    if (QVV_viewport && (d.locked & LOCK_SCREEN_SIZE)) {
+        const QVS_VIEWPORT *vp = QVV_viewport;
+        T view_xsize = (T)(vp->rright - vp->rleft), view_ysize = (T)(vp->rtop - vp->rbottom);
+        T torg[3];
+        transform(torg, dorg, mview2, true);
+        T dist = length3(torg);
+        if (dist < (T)1e-10) dist = (T)1e-10;
+        T view_scale = (T)vp->rnear / dist;
+        double hs = 1, vs = 1;
+        if (pcan->scale == CANVAS_SCALE_FIXED) {
+            hs = (double)vp->dw / vp->rw;
+            vs = (double)vp->dh / vp->rh;
+        } else if (pcan->scale == CANVAS_SCALE_HEIGHT) {
+            hs = ((double)vp->dw / vp->rw) * ((double)vp->rh / vp->dh);
+        } else if (pcan->scale == CANVAS_SCALE_WIDTH) {
+            vs = ((double)vp->dh / vp->rh) * ((double)vp->rw / vp->dw);
+        }
+        T can_height = length3(rvec), can_width = length3(cvec);
+        T row[3], col[3], n[3];
+        for (int i = 0; i < 3; i++) {
+            row[i] = rvec[i] / can_height;
+            col[i] = cvec[i] / can_width;
+        }
+        cross3(n, col, row);
+        T sw = (T)(pcan->size * hs * view_xsize / (can_width * view_scale));
+        T sh = (T)(pcan->size * vs * view_ysize / (can_height * view_scale));
+        T minvert[4][4] = {{col[0], row[0], n[0], 0}, {col[1], row[1], n[1], 0}, {col[2], row[2], n[2], 0}, {0, 0, 0, 1}};
+        T rotmat[4][4];
+        inverse(rotmat, minvert);
+        gl_mult(&rotmat[0][0]);
+        gl_scale(sw, sh, (T)1);
+        gl_mult(&minvert[0][0]);
+    }
+}
+
+// Anchors the origin and, for a locked canvas, turns and scales it.
+void place(QVP_CANVAS *pcan, double org[3], BaseFrame &base) {
+    const QVP_CANVAS_DISPLAYDEF &d = pcan->disp;
+    for (int i = 0; i < 3; i++) {
+        org[i] = d.org[i];
+        // The end bits win on a flat canvas.
+        if (pcan->anchor & ANCHOR_COL_END) org[i] -= d.col_vec[i];
+        else if (!(pcan->anchor & ANCHOR_COL_START)) org[i] -= d.col_vec[i] / 2;
+        if (pcan->anchor & ANCHOR_ROW_END) org[i] -= d.row_vec[i];
+        else if (!(pcan->anchor & ANCHOR_ROW_START)) org[i] -= d.row_vec[i] / 2;
+    }
+    if (!d.locked) return;
+    if (double_data) lock_canvas<double>(pcan, org, base);
+    else lock_canvas<float>(pcan, org, base);
+}
+
+void unplace(const QVP_CANVAS_DISPLAYDEF &d, BaseFrame &base) {
+    if (!d.locked) return;
+    if (double_data) glLoadMatrixd(&base.d[0][0]);
+    else glLoadMatrixf(&base.f[0][0]);
+}
+
+void canvas_quad(const double org[3], const QVP_CANVAS_DISPLAYDEF &d) {
+    double p[4][3];
+    for (int i = 0; i < 3; i++) {
+        p[0][i] = org[i];
+        p[1][i] = org[i] + d.row_vec[i];
+        p[2][i] = org[i] + d.row_vec[i] + d.col_vec[i];
+        p[3][i] = org[i] + d.col_vec[i];
+    }
+    glDisable(GL_TEXTURE_2D);
+    glBegin(GL_POLYGON);
+    for (auto &v : p) glVertex3f((float)v[0], (float)v[1], (float)v[2]);
+    glEnd();
+    glEnable(GL_TEXTURE_2D);
+}
+
+void mark(QVP_CANVAS *pcan, const double org[3]) {
+    if (stencil_bits) {
+        glEnable(GL_STENCIL_TEST);
+        glClearStencil(0);
+        glClear(GL_STENCIL_BUFFER_BIT);
+        glStencilFunc(GL_ALWAYS, 3, 0xff);
+        glStencilOp(GL_KEEP, GL_KEEP, GL_REPLACE);
+    }
+    glDepthFunc(GL_LEQUAL);
+    glEnable(GL_DEPTH_TEST);
+    glDepthMask(GL_FALSE);
+    glColorMask(0, 0, 0, 0);
+    if (double_data) glColor4f(pcan->rgb_gain[0], pcan->rgb_gain[1], pcan->rgb_gain[2], 1);
+    else glColor4f(1, 1, 1, 1);
+    canvas_quad(org, pcan->disp);
+    if (stencil_bits) {
+        glStencilOp(GL_KEEP, GL_KEEP, GL_KEEP);
+        glStencilFunc(GL_EQUAL, 3, 0xff);
+        glDepthMask(GL_TRUE);
+    }
+    glColorMask(1, 1, 1, 1);
+}
+
+void depth_mode(const QVP_CANVAS *pcan, int use_depth) {
+    if (use_depth == 1) {
+        if (stencil_bits) {
+            glEnable(GL_STENCIL_TEST);
+            glClearStencil(0);
+            glClear(GL_STENCIL_BUFFER_BIT);
+            glStencilFunc(GL_ALWAYS, 1, 1);
+            glStencilOp(GL_KEEP, GL_KEEP, GL_REPLACE);
+        }
+        if (double_data) {
+            if (pcan->draw_layer == LAYER_SCENE) {
+                glDepthFunc(GL_LEQUAL);
+                glEnable(GL_DEPTH_TEST);
+            }
+        } else {
+            glDepthFunc(GL_LEQUAL);
+            glEnable(GL_DEPTH_TEST);
+            glDepthMask(GL_FALSE);
+        }
+    } else if (use_depth == 2) {
+        if (stencil_bits) {
+            glEnable(GL_STENCIL_TEST);
+            glStencilFunc(GL_EQUAL, 1, 1);
+            glStencilOp(GL_KEEP, GL_KEEP, GL_REPLACE);
+        }
+        glDepthFunc(GL_LEQUAL);
+        glEnable(GL_DEPTH_TEST);
+        glDepthMask(GL_FALSE);
+    } else {
+        glDisable(GL_STENCIL_TEST);
+        glDisable(GL_DEPTH_TEST);
+        glDepthMask(GL_FALSE);
+    }
+}
+
+void background_and_elements(QVP_CANVAS *pcan, const double org[3], int use_depth) {
+    GLboolean was_enabled = GL_TRUE;
+    bool no_colour = pcan->bcol[0] < 0;
+    bool translucent = (double)pcan->opacity < 0.999;
+    if (no_colour) {
+        // The quad still marks depth and stencil, invisibly.
+        glColor4f(1, 1, 1, 1);
+        glColorMask(0, 0, 0, 0);
+    } else {
+        if (translucent) {
+            was_enabled = glIsEnabled(GL_BLEND);
+            if (!was_enabled) glEnable(GL_BLEND);
+            glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+        }
+        const float *b = pcan->bcol, *g = pcan->rgb_gain;
+        glColor4f(b[0] * g[0], b[1] * g[1], b[2] * g[2], pcan->opacity);
+    }
+    canvas_quad(org, pcan->disp);
+    if (use_depth && stencil_bits) {
+        // Elements land only where the background passed, untested.
+        glStencilOp(GL_KEEP, GL_KEEP, GL_KEEP);
+        glStencilFunc(GL_EQUAL, 1, 0xff);
+        glDisable(GL_DEPTH_TEST);
+        glDepthMask(GL_FALSE);
+    }
+    if (no_colour) {
+        if (double_data) glColorMask(1, 1, 1, 0);
+        else glColorMask(1, 1, 1, 1);
+    }
+    for (QVP_CANVAS_ELEMENT *e = pcan->elements; e; e = e->pnext)
+        if (!(e->attrib & ATTRIB_HIDDEN)) DrawCanvasElement(pcan, e);
+    if (translucent && !was_enabled) glDisable(GL_BLEND);
+}
+
+// Offscreen texture pass of a curved node canvas: still to come, so such
+// canvases are drawn flat in the meantime.
+void offscreen_setup(QVP_CANVAS *, int *) {}
+void offscreen_finish(QVP_CANVAS *, const QVP_CANVAS_DISPLAYDEF &, int) {}
+
+}  // namespace
+
+void DrawCanvas(QVP_CANVAS *pcan, int use_depth) {
+    if (!draw_canvas) return;
+    if (QVV_viewport)
+        for (QVP_CANVAS_VIEW *v = pcan->no_views; v; v = v->pnext)
+            if (v->pview == QVV_viewport) return;
+    int prev_anchor = pcan->anchor;
+    QVP_CANVAS_DISPLAYDEF prev_disp = pcan->disp;
+    float prev_opacity = pcan->opacity;
+    int prev_use_depth = use_depth;
+    (void)prev_anchor;
+    (void)prev_opacity;
+    if (pcan->disp.proj != 0 && pcan->disp.id >= 0) offscreen_setup(pcan, &use_depth);
+    double org[3];
+    BaseFrame base;
+    place(pcan, org, base);
+    if (use_depth == 3) {
+        mark(pcan, org);
+    } else {
+        glFontDisplay2DBegin(org, pcan->disp.col_vec, pcan->disp.row_vec, (double)pcan->disp.ncols,
+                             (double)pcan->disp.nrows);
+        depth_mode(pcan, use_depth);
+        if ((double)pcan->opacity > 0.001) background_and_elements(pcan, org, use_depth);
+        glFontDisplay2DEnd();
+    }
+    unplace(pcan->disp, base);
+    if (prev_disp.proj != 0 && prev_disp.id >= 0) offscreen_finish(pcan, prev_disp, prev_use_depth);
+}
+
+int CanvasNodeShown(int id) {
+    if (id < 0 || !QVV_display || id >= QVV_display->node_count) return 0;
+    const QVS_LOCAL_NODE *n = &QVV_display->node_list[id];
+    return !(n->attrib & 0x1) && !(n->type & 0x30000000);
+}
+
+void LoadCanvasBaseFrame(int id) {
+    if (double_data) {
+        if (id < 0) {
+            glLoadMatrixd(&double_data->QVV_modelview_matrix[0][0]);
+            return;
+        }
+        double g[4][4], m[4][4];
+        double_data->QVF_GetDisplayGlobalMat(id, g);
+        const double (*v)[4] = double_data->QVV_modelview_matrix;
+        for (int i = 0; i < 4; i++)
+            for (int j = 0; j < 4; j++) {
+                double s = 0;
+                for (int k = 0; k < 4; k++) s += g[i][k] * v[k][j];
+                m[i][j] = s;
+            }
+        glLoadMatrixd(&m[0][0]);
+        return;
+    }
+    if (id < 0) {
+        glLoadMatrixf(&QVV_modelview_matrix[0][0]);
+        return;
+    }
+    QVT_MATRIX g, m;
+    QVF_GetDisplayGlobalMat(id, g);
+    for (int i = 0; i < 4; i++)
+        for (int j = 0; j < 4; j++) {
+            float s = 0;
+            for (int k = 0; k < 4; k++) s += g[i][k] * QVV_modelview_matrix[k][j];
+            m[i][j] = s;
+        }
+    glLoadMatrixf(&m[0][0]);
+}
