@@ -154,6 +154,8 @@ extern "C" void QVF_InstallPluginFunction(QVT_HANDLE handle, void (*func)(void),
     callbacks()[phase].push_back(Callback{handle, func});
 }
 
+extern "C" void QVH_ClearCallbacks(void) { callbacks().clear(); }
+
 extern "C" void QVF_RegisterPluginVersion(QVS_PLUGIN *plugin, const char *text) {
     if (!plugin) return;
     snprintf(plugin->version, sizeof plugin->version, "%s", text ? text : "");

@@ -114,6 +114,10 @@ void QVH_RunPhase(int phase, void (*core)(void));
 /* The phase in progress, 0 outside any. */
 int QVH_CurrentPhase(void);
 
+/* Forgets every installed phase callback (a host that restarts its
+ * plugins, and tests). */
+void QVH_ClearCallbacks(void);
+
 /* Calls every plugin's cleanup then exit entry points, once. */
 void QVH_ShutdownPlugins(void);
 

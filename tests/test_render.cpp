@@ -1,0 +1,505 @@
+// test_render.cpp - canvases on real pixels: text in its column and row
+// grid, anchors, gain and opacity, the layer passes, node placement,
+// viewer-facing and screen-size locks, both precision roads, and the
+// font engine's measurements and state.
+//
+// The view: eye at (0 0 10) looking down -z, near plane 5 with a window
+// of +-0.5 by +-0.375, on a 200 x 150 display, so the plane z = 0 shows 100
+// pixels per unit. The standard canvas covers exactly that plane with
+// 200 columns and 150 rows: one column or row per pixel, row 0 at the top.
+#include <string>
+
+#include "canvas_builder.h"
+#include "drawcanvas_private.h"
+#include "gl_probe.h"
+#include "qvp_externs.h"
+#include "qvp_globals.h"
+
+extern "C" int QVF_InitializePluginCB(QVS_PLUGIN *plugin);
+
+namespace {
+
+class Render : public DisplayFixture {
+protected:
+    void SetUp() override {
+        SceneFixture::SetUp();
+        start(false);
+    }
+    // Opens the display (single or double precision) and the plugin.
+    void start(bool dbl) {
+        open_display(200, 150, dbl);
+        QVS_CHANNEL *c = QVH_AddChannel("c", 0, 0);
+        vp_ = QVH_AddViewport(c, "v");
+        vp_->use_fov = 0;
+        vp_->rleft = -0.5f; vp_->rright = 0.5f; vp_->rbottom = -0.375f; vp_->rtop = 0.375f; vp_->rnear = 5;
+        ResetPluginState();
+        QVH_ClearCallbacks();
+        QVS_PLUGIN p{};
+        char arg0[] = "qvp_drawcanvas.so";
+        char *argv[] = {arg0};
+        p.argc = 1;
+        p.argv = argv;
+        ASSERT_EQ(QVF_InitializePluginCB(&p), 1);
+        std::string err;
+        ASSERT_TRUE(qvpc::Attach(err)) << err;
+        font_ = qvpc::DefaultFont(err);
+        ASSERT_NE(font_, nullptr) << err;
+    }
+    // A canvas covering the view plane, one column and row per pixel.
+    QVP_CANVAS *canvas(const char *name, int layer, float bg_r = -1, float bg_g = 0, float bg_b = 0) {
+        QVP_CANVAS spec;
+        qvpc::DefaultCanvas(spec);
+        snprintf(spec.name, sizeof spec.name, "%s", name);
+        spec.draw_layer = layer;
+        spec.anchor = ANCHOR_COL_START | ANCHOR_ROW_START;
+        spec.disp.org[0] = -1; spec.disp.org[1] = 0.75;
+        spec.disp.col_vec[0] = 2; spec.disp.row_vec[1] = -1.5;
+        spec.disp.ncols = 200; spec.disp.nrows = 150;
+        spec.bcol[0] = bg_r; spec.bcol[1] = bg_g; spec.bcol[2] = bg_b;
+        std::string err;
+        QVP_CANVAS *c = qvpc::CreateCanvas(spec, {}, err);
+        EXPECT_NE(c, nullptr) << err;
+        return c;
+    }
+    QVP_CANVAS_ELEMENT *text(QVP_CANVAS *c, const char *s, float col, float row, float size, int anchor,
+                             float bg = -1) {
+        qvpc::ElementSpec e;
+        qvpc::DefaultElement(e, ELEMENT_TEXT);
+        e.text = s;
+        e.rec.data.text.col = col;
+        e.rec.data.text.row = row;
+        e.rec.data.text.col_s = e.rec.data.text.row_s = size;
+        e.rec.data.text.anchor = anchor;
+        e.rec.bcol[0] = bg; e.rec.bcol[1] = bg; e.rec.bcol[2] = bg;
+        std::string err;
+        QVP_CANVAS_ELEMENT *el = qvpc::AddElement(c, e, err);
+        EXPECT_NE(el, nullptr) << err;
+        return el;
+    }
+    // Window pixel of canvas column X, row Y.
+    ::testing::AssertionResult at(int col, int row, int r, int g, int b, int tol = 0) {
+        return probe_rgb(col, 149 - row, r, g, b, tol);
+    }
+    // Columns along canvas row ROW whose red channel exceeds 128.
+    int red_run(int row) {
+        int n = 0;
+        for (int x = 0; x < 200; x++) {
+            unsigned char px[4];
+            QVH_ReadPixel(x, 149 - row, px);
+            if (px[0] > 128) n++;
+        }
+        return n;
+    }
+    float adv(char ch) { return font_->char_list[(unsigned char)ch - font_->first_char].dx; }
+    QVS_VIEWPORT *vp_ = nullptr;
+    QVP_CANVAS_FONTDEF *font_ = nullptr;
+};
+
+TEST_F(Render, Text_GlyphCellsLandAtTheirColumnsAndRows) {
+    QVP_CANVAS *c = canvas("c", LAYER_FOREGROUND);
+    // "I" from column 20, row 30, 60 rows high, on a white box.
+    text(c, "I", 20, 30, 60, ANCHOR_COL_START | ANCHOR_ROW_START, 1.0f);
+    c->elements->fcol[1] = c->elements->fcol[2] = 0;  // red glyphs
+    // A tab at a tenth of the width: 4 columns of 10, a box cell of its own.
+    QVP_CANVAS_ELEMENT *tab = text(c, "\t", 100, 30, 10, ANCHOR_COL_START | ANCHOR_ROW_START, 1.0f);
+    tab->data.text.row_s = 60;
+    QVH_RunFrames(1);
+    double w = adv('I') * 60;       // the glyph cell, in columns
+    int mid_row = 30 + 35;          // inside the cap height
+    // The stem sits in the middle of its cell: red.
+    EXPECT_TRUE(at((int)(20 + w / 2), mid_row, 255, 0, 0, 2));
+    // Inside the box but beside the stem: the white box.
+    EXPECT_TRUE(at(22, mid_row, 255, 255, 255, 2));
+    // The tab's cell spans columns 100 to 140 and rows 30 to 90.
+    EXPECT_TRUE(at(102, 32, 255, 255, 255, 0));
+    EXPECT_TRUE(at(137, 87, 255, 255, 255, 0));
+    EXPECT_TRUE(at(143, 60, 0, 0, 0, 0));
+    // Outside the cells: the clear colour.
+    EXPECT_TRUE(at(17, mid_row, 0, 0, 0, 0));
+    EXPECT_TRUE(at((int)(20 + w) + 3, mid_row, 0, 0, 0, 0));
+    EXPECT_TRUE(at(22, 27, 0, 0, 0, 0));
+    EXPECT_TRUE(at(22, 93, 0, 0, 0, 0));
+}
+
+TEST_F(Render, Text_AnchorsPlaceTheBox) {
+    QVP_CANVAS *c = canvas("c", LAYER_FOREGROUND);
+    QVP_CANVAS_ELEMENT *e = text(c, "MM", 100, 75, 30, 0, 1.0f);
+    double w = 2 * adv('M') * 30;
+    struct {
+        int anchor;
+        double left, top;
+    } cases[] = {
+        {0, 100 - w / 2, 75 - 15},
+        {ANCHOR_COL_START | ANCHOR_ROW_START, 100, 75},
+        {ANCHOR_COL_END | ANCHOR_ROW_END, 100 - w, 45},
+        {ANCHOR_COL_START | ANCHOR_COL_END | ANCHOR_ROW_START | ANCHOR_ROW_END, 100, 75},  // start bits win
+    };
+    for (auto &k : cases) {
+        e->data.text.anchor = k.anchor;
+        QVH_RunFrames(1);
+        // The box's corners, 2 pixels inside; and just outside.
+        EXPECT_TRUE(at((int)k.left + 2, (int)k.top + 2, 255, 255, 255, 2)) << "anchor " << k.anchor;
+        EXPECT_TRUE(at((int)(k.left + w) - 3, (int)k.top + 27, 255, 255, 255, 2)) << "anchor " << k.anchor;
+        EXPECT_TRUE(at((int)k.left - 3, (int)k.top + 15, 0, 0, 0, 0)) << "anchor " << k.anchor;
+        EXPECT_TRUE(at((int)k.left + 5, (int)k.top - 3, 0, 0, 0, 0)) << "anchor " << k.anchor;
+    }
+}
+
+TEST_F(Render, Colours_GainAndOpacityMultiply) {
+    QVP_CANVAS *c = canvas("c", LAYER_FOREGROUND, 0, 0, 1);  // blue background
+    QVP_CANVAS_ELEMENT *e = text(c, "MM", 20, 20, 30, ANCHOR_COL_START | ANCHOR_ROW_START, 1.0f);
+    c->rgb_gain[1] = 0.5f;  // halves green everywhere
+    QVH_RunFrames(1);
+    EXPECT_TRUE(at(150, 120, 0, 0, 255, 0));
+    EXPECT_TRUE(at(22, 22, 255, 128, 255, 1));  // white box under gain
+    // At half opacity the glyphs blend, but the box is drawn with an
+    // opaque colour and stays as it was.
+    e->opacity = 0.5f;
+    QVH_RunFrames(1);
+    EXPECT_TRUE(at(22, 22, 255, 128, 255, 1));
+    // A canvas at half opacity blends its background over the clear colour.
+    e->opacity = 1;
+    c->opacity = 0.5f;
+    vp_->clear[0] = 1;
+    QVH_RunFrames(1);
+    EXPECT_TRUE(at(150, 120, 128, 0, 128, 2));
+    // At 0.0005 nothing is drawn at all.
+    c->opacity = 0.0005f;
+    QVH_RunFrames(1);
+    EXPECT_TRUE(at(150, 120, 255, 0, 0, 0));
+    EXPECT_TRUE(at(22, 22, 255, 0, 0, 0));
+}
+
+TEST_F(Render, Layers_EachPassDrawsOnlyItsOwn) {
+    struct {
+        const char *name;
+        int layer;
+        int row;
+    } cs[] = {{"bg", LAYER_BACKGROUND, 10}, {"scene", LAYER_SCENE, 40}, {"fg", LAYER_FOREGROUND, 70},
+              {"both", 0x600, 100}, {"none", 0, 130}};
+    for (auto &k : cs) {
+        QVP_CANVAS *c = canvas(k.name, k.layer);
+        text(c, "MM", 10, (float)k.row, 20, ANCHOR_COL_START | ANCHOR_ROW_START, 1.0f);
+    }
+    QVP_CANVAS *child = canvas("child", LAYER_FOREGROUND);
+    text(child, "MM", 150, 10, 20, ANCHOR_COL_START | ANCHOR_ROW_START, 1.0f);
+    child->parent = qvpc::FindCanvas("bg");
+    QVP_CANVAS *mapped = canvas("mapped", LAYER_FOREGROUND);
+    text(mapped, "MM", 150, 70, 20, ANCHOR_COL_START | ANCHOR_ROW_START, 1.0f);
+    mapped->disp.id = -2;
+    QVH_RunFrames(1);
+    EXPECT_TRUE(at(14, 14, 255, 255, 255, 2));
+    EXPECT_TRUE(at(14, 44, 255, 255, 255, 2));
+    EXPECT_TRUE(at(14, 74, 255, 255, 255, 2));
+    EXPECT_TRUE(at(14, 104, 0, 0, 0, 0)) << "0x600 belongs to no pass";
+    EXPECT_TRUE(at(14, 134, 0, 0, 0, 0));
+    EXPECT_TRUE(at(154, 14, 0, 0, 0, 0)) << "a canvas with a parent is skipped";
+    EXPECT_TRUE(at(154, 74, 0, 0, 0, 0)) << "a mapped canvas is not a layer canvas";
+}
+
+TEST_F(Render, Layers_HostStepsFollowTheirSwitches) {
+    // A green background node and a red scene node over the canvases' area.
+    int b = QVH_AddNode("back");
+    QVS_NODE *n = QVH_GetNode(b);
+    n->shape = QVP_SHAPE_QUAD; n->size[0] = 0.6; n->size[1] = 0.3; n->pos[0] = -0.6; n->pos[1] = 0.5;
+    n->layer = LAYER_BACKGROUND; n->color[0] = 0; n->color[2] = 0;
+    int s = QVH_AddNode("mid");
+    n = QVH_GetNode(s);
+    n->shape = QVP_SHAPE_QUAD; n->size[0] = 0.6; n->size[1] = 0.3; n->pos[0] = 0.4; n->pos[1] = 0.5;
+    n->color[1] = 0; n->color[2] = 0;
+    QVP_CANVAS *bgc = canvas("bg", LAYER_BACKGROUND, 0, 0, 1);
+    bgc->disp.col_vec[0] = 1;  // left half: behind the background node
+    QVP_CANVAS *sc = canvas("sc", LAYER_SCENE, 1, 1, 0);
+    sc->disp.org[0] = 0; sc->disp.col_vec[0] = 1;  // right half: over the scene node
+    QVH_RunFrames(1);
+    // Background canvases go before the host's background: the node shows.
+    EXPECT_TRUE(at(40, 25, 0, 255, 0, 0));
+    EXPECT_TRUE(at(40, 100, 0, 0, 255, 0));
+    // Scene canvases go over the host's scene: the node is covered.
+    EXPECT_TRUE(at(140, 25, 255, 255, 0, 0));
+    draw_background = 0;
+    draw_scene = 0;
+    QVH_RunFrames(1);
+    EXPECT_TRUE(at(40, 25, 0, 0, 255, 0)) << "host background left out, canvas still drawn";
+    EXPECT_TRUE(at(140, 25, 255, 255, 0, 0));
+    // During an internal pass no canvas is drawn; host steps still run.
+    draw_background = draw_scene = 1;
+    *(int *)QVF_GetDataFromProcess("DOING_INTERNAL_PASS") = 1;
+    QVH_RunFrames(1);
+    EXPECT_TRUE(at(40, 25, 0, 255, 0, 0));
+    EXPECT_TRUE(at(40, 100, 0, 0, 0, 0));
+    EXPECT_TRUE(at(140, 25, 255, 0, 0, 0));
+    *(int *)QVF_GetDataFromProcess("DOING_INTERNAL_PASS") = 0;
+    draw_canvas = 0;
+    QVH_RunFrames(1);
+    EXPECT_TRUE(at(40, 100, 0, 0, 0, 0)) << "CANVAS off draws no canvas";
+}
+
+TEST_F(Render, Nodes_CanvasesFollowTheirNode) {
+    int id = QVH_AddNode("carrier");
+    QVS_NODE *n = QVH_GetNode(id);
+    QVP_CANVAS *c = canvas("c", LAYER_SCENE, 1, 0, 0);
+    c->disp.org[0] = 0; c->disp.org[1] = 0;
+    c->anchor = 0;
+    c->disp.col_vec[0] = 0.4; c->disp.row_vec[1] = -0.4;
+    c->disp.id = id;
+    n->pos[0] = -0.5;
+    QVH_RunFrames(1);
+    EXPECT_TRUE(at(50, 75, 255, 0, 0, 0));
+    EXPECT_TRUE(at(150, 75, 0, 0, 0, 0));
+    n->pos[0] = 0.5;
+    n->rot[2] = 45;  // rolled: the square turns into a diamond
+    QVH_RunFrames(1);
+    EXPECT_TRUE(at(150, 75, 255, 0, 0, 0));
+    EXPECT_TRUE(at(150, 75 - 26, 255, 0, 0, 0)) << "a diamond reaches further up than the square";
+    EXPECT_TRUE(at(150 - 18, 75 - 18, 0, 0, 0, 0)) << "and its corner area is empty";
+    EXPECT_TRUE(at(50, 75, 0, 0, 0, 0));
+    QVV_display->node_list[id].attrib = 1;  // hidden in this display
+    QVH_RunFrames(1);
+    EXPECT_TRUE(at(150, 75, 0, 0, 0, 0));
+    QVV_display->node_list[id].attrib = 0;
+    n->type = 0x10000000;  // excluded type
+    QVH_RunFrames(1);
+    EXPECT_TRUE(at(150, 75, 0, 0, 0, 0));
+    n->type = 0;
+    c->disp.id = 57;  // no such node
+    QVH_RunFrames(1);
+    EXPECT_TRUE(at(150, 75, 0, 0, 0, 0));
+}
+
+// Red pixels along a row through the middle of a screen-aligned canvas 1
+// unit wide at the origin, seen from EYE.
+int aligned_width(QVS_VIEWPORT *vp, QVP_CANVAS *c, double ex, double ey, double ez) {
+    vp->eye[0] = ex; vp->eye[1] = ey; vp->eye[2] = ez;
+    QVH_RunFrames(1);
+    (void)c;
+    int n = 0;
+    for (int x = 0; x < 200; x++) {
+        unsigned char px[4];
+        QVH_ReadPixel(x, 75, px);
+        if (px[0] > 128) n++;
+    }
+    return n;
+}
+
+TEST_F(Render, Lock_ScreenAlignedFacesTheViewerFromAnyEye) {
+    QVP_CANVAS *c = canvas("c", LAYER_FOREGROUND, 1, 0, 0);
+    c->anchor = 0;
+    c->disp.org[0] = 0; c->disp.org[1] = 0;
+    c->disp.col_vec[0] = 1; c->disp.row_vec[1] = -0.5;
+    c->disp.ncols = 100; c->disp.nrows = 50;
+    c->disp.locked = LOCK_ROW_AXIS | LOCK_COL_AXIS;
+    // Seen from the front, 45 degrees and edge-on at distance 10, it is 100
+    // pixels wide: it always faces the viewer at its origin's depth.
+    for (auto e : std::vector<std::array<double, 3>>{{0, 0, 10}, {7.0710678, 0, 7.0710678}, {10, 0, 0}, {0, 7.0710678, 7.0710678}})
+        EXPECT_NEAR(aligned_width(vp_, c, e[0], e[1], e[2]), 100, 1) << e[0] << " " << e[1] << " " << e[2];
+    // Unmirrored, rows running down the screen: text at column 10, row 0
+    // lands at the top left of the canvas (x 50..150, rows 50..100).
+    c->bcol[0] = -1;
+    text(c, "M", 10, 0, 10, ANCHOR_COL_START | ANCHOR_ROW_START, 1.0f);
+    aligned_width(vp_, c, 10, 0, 0);
+    EXPECT_TRUE(at(63, 53, 255, 255, 255, 2));
+    EXPECT_TRUE(at(63, 95, 0, 0, 0, 0));
+    EXPECT_TRUE(at(137, 53, 0, 0, 0, 0));
+}
+
+TEST_F(Render, Lock_OneAxisTurnsTowardTheViewer) {
+    QVP_CANVAS *c = canvas("c", LAYER_FOREGROUND, 1, 0, 0);
+    c->anchor = 0;
+    c->disp.org[0] = 0; c->disp.org[1] = 0;
+    c->disp.col_vec[0] = 1; c->disp.row_vec[1] = -0.5;
+    c->disp.locked = LOCK_ROW_AXIS;  // turns about the vertical row axis
+    // From 60 degrees aside an unlocked canvas is foreshortened to half;
+    // turned about its row axis it faces the viewer at full width.
+    c->disp.locked = 0;
+    int flat = aligned_width(vp_, c, 8.660254, 0, 5);
+    c->disp.locked = LOCK_ROW_AXIS;
+    int turned = aligned_width(vp_, c, 8.660254, 0, 5);
+    EXPECT_NEAR(flat, 50, 2);
+    EXPECT_NEAR(turned, 100, 2);
+    // Turning about the column axis cannot help a sideways viewer.
+    c->disp.locked = LOCK_COL_AXIS;
+    EXPECT_NEAR(aligned_width(vp_, c, 8.660254, 0, 5), 50, 2);
+}
+
+TEST_F(Render, Lock_ScreenSizeKeepsPixelSizeWithDistance) {
+    QVP_CANVAS *c = canvas("c", LAYER_FOREGROUND, 1, 0, 0);
+    c->anchor = 0;
+    c->disp.org[0] = 0; c->disp.org[1] = 0;
+    c->disp.col_vec[0] = 0.3; c->disp.row_vec[1] = -0.3;
+    c->size = 0.25f;
+    c->disp.locked = LOCK_ROW_AXIS | LOCK_COL_AXIS | LOCK_SCREEN_SIZE;
+    for (double d : {10.0, 20.0, 40.0}) EXPECT_NEAR(aligned_width(vp_, c, 0, 0, d), 50, 1) << d;
+    c->disp.locked = LOCK_ROW_AXIS | LOCK_COL_AXIS;
+    EXPECT_NEAR(aligned_width(vp_, c, 0, 0, 20), 15, 1);
+    // Scale "height" with a viewport twice as wide as designed keeps the
+    // reference shape: half the fraction of the now wider width.
+    c->disp.locked |= LOCK_SCREEN_SIZE;
+    c->scale = CANVAS_SCALE_HEIGHT;
+    vp_->dw = 100;
+    EXPECT_NEAR(aligned_width(vp_, c, 0, 0, 10), 25, 1);
+}
+
+TEST_F(Render, Precision_DoubleAndSingleAgree) {
+    auto build = [&] {
+        QVP_CANVAS *c = canvas("c", LAYER_FOREGROUND, 0, 0, 0.5f);
+        c->anchor = 0;
+        c->disp.org[0] = 0.2; c->disp.org[1] = 0.1;
+        c->disp.col_vec[0] = 1.2; c->disp.row_vec[1] = -0.6;
+        c->disp.ncols = 12; c->disp.nrows = 6;
+        c->disp.locked = LOCK_ROW_AXIS | LOCK_COL_AXIS | LOCK_SCREEN_SIZE;
+        text(c, "Agree", 6, 3, 3, 0, -1);
+        vp_->eye[0] = 4; vp_->eye[2] = 9;
+        QVH_RunFrames(1);
+    };
+    build();
+    std::vector<unsigned char> single(200 * 150 * 4), dbl(200 * 150 * 4);
+    glReadPixels(0, 0, 200, 150, GL_RGBA, GL_UNSIGNED_BYTE, single.data());
+    std::string err;
+    ASSERT_TRUE(qvpc::DeleteCanvas(qvpc::FindCanvas("c"), err));
+    QVH_CloseDisplay();
+    start(true);
+    ASSERT_NE(double_data, nullptr);
+    build();
+    glReadPixels(0, 0, 200, 150, GL_RGBA, GL_UNSIGNED_BYTE, dbl.data());
+    int differ = 0;
+    for (size_t i = 0; i < single.size(); i++)
+        if (abs((int)single[i] - (int)dbl[i]) > 2) differ++;
+    EXPECT_LT(differ, 40) << "pixels differing beyond rounding at the edges";
+    int blue = 0;
+    for (size_t i = 0; i < dbl.size(); i += 4) blue += dbl[i + 2] > 100;
+    EXPECT_GT(blue, 1000) << "the canvas was drawn";
+}
+
+TEST_F(Render, Foreground_DepthClearedOncePerFrameForNodeCanvases) {
+    int id = QVH_AddNode("n");
+    QVS_NODE *n = QVH_GetNode(id);
+    n->shape = QVP_SHAPE_BOX;
+    n->size[0] = n->size[1] = n->size[2] = 0.5;
+    QVP_CANVAS *world = canvas("w", LAYER_FOREGROUND, 1, 0, 0);
+    (void)world;
+    static int cleared;
+    QVF_InstallPluginFunction(nullptr, [] { QVF_ExecuteCore(); cleared = QVV_cleared_depth; }, QVP_PHASE_UPDATE_VIEW);
+    QVH_RunFrames(1);
+    EXPECT_EQ(cleared & LAYER_FOREGROUND, 0) << "world canvases never clear depth";
+    QVP_CANVAS *onnode = canvas("on", LAYER_FOREGROUND, 0, 1, 0);
+    onnode->disp.id = id;
+    QVH_RunFrames(1);
+    EXPECT_EQ(cleared & LAYER_FOREGROUND, LAYER_FOREGROUND);
+}
+
+TEST_F(Render, DrawCanvas_SkipsExcludedViewportsHiddenElementsAndWarns) {
+    QVP_CANVAS *c = canvas("c", LAYER_FOREGROUND);
+    QVP_CANVAS_ELEMENT *a = text(c, "MM", 10, 10, 20, ANCHOR_COL_START | ANCHOR_ROW_START, 1.0f);
+    text(c, "MM", 10, 50, 20, ANCHOR_COL_START | ANCHOR_ROW_START, 1.0f);
+    a->attrib = ATTRIB_HIDDEN;
+    QVH_RunFrames(1);
+    EXPECT_TRUE(at(12, 12, 0, 0, 0, 0));
+    EXPECT_TRUE(at(12, 52, 255, 255, 255, 2));
+    a->attrib = 0;
+    QVP_CANVAS_VIEW ex = {vp_, nullptr};
+    c->no_views = &ex;
+    QVH_RunFrames(1);
+    EXPECT_TRUE(at(12, 52, 0, 0, 0, 0));
+    c->no_views = nullptr;
+    // A text without font, then without text: one warning each, in turn.
+    QVP_CANVAS_FONTDEF *f = a->data.text.pfont;
+    char *buff = a->data.text.buff;
+    a->data.text.pfont = nullptr;
+    a->data.text.buff = nullptr;
+    QVH_LogClear();
+    QVH_RunFrames(1);
+    a->data.text.pfont = f;
+    QVH_RunFrames(1);
+    a->data.text.buff = buff;
+    ASSERT_EQ(QVH_LogCount(), 2);
+    EXPECT_STREQ(QVH_LogGet(0)->text, "No font found for rendering text");
+    EXPECT_STREQ(QVH_LogGet(1)->text, "Unable to find buffer to render!!!!");
+    EXPECT_STREQ(QVH_LogGet(0)->source, "qvp_drawcanvas");
+    EXPECT_TRUE(at(12, 52, 255, 255, 255, 2)) << "the other elements are still drawn";
+}
+
+TEST_F(Render, Frame_SteadyFramesAllocateNothing) {
+    QVP_CANVAS *c = canvas("c", LAYER_SCENE, 0, 0, 1);
+    text(c, "steady", 100, 75, 20, 0);
+    QVP_CANVAS *d = canvas("d", LAYER_FOREGROUND);
+    d->disp.locked = LOCK_ROW_AXIS | LOCK_COL_AXIS | LOCK_SCREEN_SIZE;
+    text(d, "state", 100, 75, 20, 0, 0.5f);
+    QVH_RunFrames(2);
+    long before = plugin_alloc_count;
+    QVH_RunFrames(5);
+    EXPECT_EQ(plugin_alloc_count, before);
+    EXPECT_EQ(set_drawing_state, 0);
+    EXPECT_EQ(pdispdef, nullptr);
+    EXPECT_EQ(pprocinfo->is_locked, 0);
+    EXPECT_EQ(QVH_DrawingStateDepth(), 0);
+}
+
+TEST_F(Render, FontEngine_MeasuresLikeItDraws) {
+    double rows, cols;
+    char empty[] = "", a_nl[] = "A\n", nl[] = "\n", tab[] = "\t", two[] = "AV\nA", outside[] = "A\x01\x1f";
+    glFontTextBBox2D(a_nl, &rows, &cols);
+    EXPECT_EQ(rows, 0) << "no font bound";
+    QVF_PushDrawingState();
+    glFontBegin(font_);
+    glFontTextBBox2D(empty, &rows, &cols);
+    EXPECT_EQ(rows, 0); EXPECT_EQ(cols, 0);
+    glFontTextBBox2D(a_nl, &rows, &cols);
+    EXPECT_EQ(rows, 2); EXPECT_FLOAT_EQ(cols, adv('A'));
+    glFontTextBBox2D(nl, &rows, &cols);
+    EXPECT_EQ(rows, 2); EXPECT_EQ(cols, 0);
+    glFontTextBBox2D(tab, &rows, &cols);
+    EXPECT_EQ(rows, 1); EXPECT_EQ(cols, 4);
+    glFontTextBBox2D(two, &rows, &cols);
+    EXPECT_EQ(rows, 2); EXPECT_FLOAT_EQ(cols, adv('A') + adv('V'));
+    // Codes below first_char have no glyph and take no room.
+    glFontTextBBox2D(outside, &rows, &cols);
+    EXPECT_FLOAT_EQ(cols, adv('A'));
+    glFontEnd();
+    QVF_PopDrawingState();
+    // Loaded once per process; the list starts with room for 100.
+    EXPECT_EQ(pprocinfo->defined_fonts_cnt, 1);
+    EXPECT_EQ(pprocinfo->defined_fonts_size, 100);
+    glFontBegin(font_);
+    glFontEnd();
+    EXPECT_EQ(pprocinfo->defined_fonts_cnt, 1);
+    // A font without glyphs warns and binds nothing, but stays balanced.
+    QVP_CANVAS_FONTDEF bare;
+    memset(&bare, 0, sizeof bare);
+    QVH_LogClear();
+    glFontBegin(&bare);
+    EXPECT_EQ(glFont, nullptr);
+    glFontEnd();
+    EXPECT_EQ(set_drawing_state, 0);
+    EXPECT_TRUE(log_has("No font defined!!!"));
+}
+
+TEST_F(Render, FontEngine_FramesNestAndListGrowsBy100) {
+    double o1[3] = {1, 2, 3}, c1[3] = {10, 0, 0}, r1[3] = {0, -5, 0};
+    double o2[3] = {0, 0, 0}, c2[3] = {4, 0, 0}, r2[3] = {0, 0, 8};
+    glFontDisplay2DBegin(o1, c1, r1, 10, 5);
+    EXPECT_EQ(QVH_DrawingStateDepth(), 1);
+    glFontDisplay2DBegin(o2, c2, r2, 2, 4);
+    EXPECT_EQ(QVH_DrawingStateDepth(), 1) << "one host state for all nesting";
+    EXPECT_DOUBLE_EQ(gldcol[0], 2);
+    EXPECT_DOUBLE_EQ(gldrow[2], 2);
+    glFontDisplay2DEnd();
+    ASSERT_NE(pdispdef, nullptr);
+    EXPECT_DOUBLE_EQ(pdispdef->org[1], 2);
+    EXPECT_DOUBLE_EQ(gldcol[0], 1);
+    EXPECT_DOUBLE_EQ(gldrow[1], -1);
+    glFontDisplay2DEnd();
+    EXPECT_EQ(pdispdef, nullptr);
+    EXPECT_EQ(QVH_DrawingStateDepth(), 0);
+    // 101 distinct fonts grow the loaded list to 200.
+    std::vector<QVP_CANVAS_FONTDEF> fonts(101, *font_);
+    for (size_t i = 0; i < fonts.size(); i++) {
+        fonts[i].tex_obj = 2000000 + (int)i;
+        glFontBegin(&fonts[i]);
+        glFontEnd();
+    }
+    EXPECT_EQ(pprocinfo->defined_fonts_cnt, 101);
+    EXPECT_EQ(pprocinfo->defined_fonts_size, 200);
+}
+
+}  // namespace
