@@ -40,6 +40,9 @@ protected:
         p.argc = 1;
         p.argv = argv;
         ASSERT_EQ(QVF_InitializePluginCB(&p), 1);
+        // A display reopened in this process is a new GL context: no font
+        // textures are loaded in it yet.
+        pprocinfo->defined_fonts_cnt = 0;
         std::string err;
         ASSERT_TRUE(qvpc::Attach(err)) << err;
         font_ = qvpc::DefaultFont(err);
