@@ -1,5 +1,6 @@
 // demo.cpp - the built-in demo scene of qvp_viewer, written as the Tcl
-// script a user would write.
+// script a user would write: nodes in every layer, and text canvases in
+// every layer and every placement mode, seen from two viewports.
 #include <unistd.h>
 
 #include <string>
@@ -7,7 +8,7 @@
 #include "viewer.h"
 
 namespace {
-const char *kDemoScript = R"TCL(
+const char *kNodes = R"TCL(
 channel create main
 viewport create left main -rect {0 0 320 480} -clear {0.08 0.09 0.12} \
     -eye {0 2 12} -look {0 0 0}
@@ -16,8 +17,8 @@ viewport create right main -rect {320 0 320 480} -clear {0.12 0.10 0.08} \
 
 node create floor -shape quad -size {14 14 0} -rot {0 -90 0} -pos {0 -2 0} \
     -color {0.25 0.3 0.25}
-node create sky -shape quad -size {40 30 0} -pos {0 0 -20} -layer background \
-    -color {0.15 0.2 0.4}
+node create sun -shape sphere -size {3 3 3} -pos {-9 6 -18} -layer background \
+    -color {0.95 0.75 0.3}
 node create redbox -shape box -size {2 2 2} -pos {-2.5 0 0} -rot {30 0 0} \
     -color {0.85 0.2 0.15}
 node create ball -shape sphere -size {2.4 2.4 2.4} -pos {2.5 0 0} \
@@ -27,14 +28,54 @@ node create moon -shape sphere -size {0.8 0.8 0.8} -parent ball -pos {0 2 0} \
 node create marker -shape box -size {0.4 0.4 0.4} -pos {0 3 0} -layer foreground \
     -color {1 0.8 0.1}
 )TCL";
+
+const char *kCanvases = R"TCL(
+# Background layer, in the world: a backdrop behind everything, the
+# background node (the sun) included.
+canvas create banner -layer background -org {0 4 -14} -colvec {20 0 0} \
+    -rowvec {0 -3 0} -cols 40 -rows 6 -bg {0.1 0.12 0.3}
+canvas add banner text 20 3 -text "qvp_drawcanvas demo" -size {4 4} -fill {1 1 1}
+
+# Scene layer, in the world: a sign standing on the floor, depth-tested.
+canvas create sign -layer scene -org {0 -1 -3} -colvec {4 0 0} -rowvec {0 -1 0} \
+    -cols 16 -rows 4 -bg {0.1 0.3 0.1}
+canvas add sign text 8 2 -text "scene layer, world" -size {1.6 1.6} -fill {0.9 1 0.6}
+
+# Scene layer, on a node: rides on the red box's top face.
+canvas create boxlabel -layer scene -node redbox -org {0 1.01 0} \
+    -colvec {1.8 0 0} -rowvec {0 0 1.8} -cols 6 -rows 6 -bg {0.5 0.05 0.05}
+canvas add boxlabel text 3 3 -text "on\nnode" -size {2 2} -fill {1 1 1}
+
+# Foreground layer, on the moon, screen-aligned and kept at a fixed share
+# of the viewport whatever the distance.
+canvas create moontag -layer foreground -node moon -org {0 0 0} -colvec {1 0 0} \
+    -rowvec {0 -1 0} -cols 10 -rows 15 -anchor {colstart rowend} \
+    -lock {row col screen} -size 0.18 -bg {0 0 0} -opacity 0.75
+canvas add moontag text 5 7.5 -text "fixed\nsize" -size {3 2} -fill {0.4 0.9 1}
+
+# Scene layer, turning about its row axis (vertical) toward each viewer.
+canvas create pivot -layer scene -org {-2.5 2.6 0} -colvec {3 0 0} -rowvec {0 -0.75 0} \
+    -cols 12 -rows 3 -lock row -bg {0.35 0.25 0.05}
+canvas add pivot text 6 1.5 -text "row axis" -size {2 2} -fill {1 0.9 0.5}
+
+# Scene layer, turning about its column axis (horizontal) toward each viewer.
+canvas create tilt -layer scene -org {2.5 -1.2 3} -colvec {3 0 0} -rowvec {0 -0.75 0} \
+    -cols 12 -rows 3 -lock col -bg {0.25 0.05 0.3}
+canvas add tilt text 6 1.5 -text "column axis" -size {2 2} -fill {1 0.8 1}
+
+# Foreground layer, screen-aligned in the world, with a colour gain.
+canvas create hud -layer foreground -org {-4 -3.6 0} -colvec {6.5 0 0} \
+    -rowvec {0 -0.75 0} -cols 26 -rows 3 -anchor {colstart rowstart} \
+    -lock {row col} -bg {0.2 0.2 0.2} -gain {1 0.85 0.6}
+canvas add hud text 1 1.5 -text "foreground, screen-aligned" -anchor colstart -size {2 2} -fill {1 1 1}
+)TCL";
 }  // namespace
 
 int viewer_build_demo(Tcl_Interp *interp, const std::string &plugin_path) {
-    int rc = Tcl_Eval(interp, kDemoScript);
+    int rc = Tcl_Eval(interp, kNodes);
+    if (rc != TCL_OK || access(plugin_path.c_str(), R_OK) != 0) return rc;
+    std::string cmd = "plugin load {" + plugin_path + "}";
+    rc = Tcl_Eval(interp, cmd.c_str());
     if (rc != TCL_OK) return rc;
-    if (access(plugin_path.c_str(), R_OK) == 0) {
-        std::string cmd = "plugin load {" + plugin_path + "}";
-        rc = Tcl_Eval(interp, cmd.c_str());
-    }
-    return rc;
+    return Tcl_Eval(interp, kCanvases);
 }

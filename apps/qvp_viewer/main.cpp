@@ -128,6 +128,8 @@ int main(int argc, char **argv) {
     for (int k = i; k < argc; k++) Tcl_ListObjAppendElement(nullptr, av, Tcl_NewStringObj(argv[k], -1));
     Tcl_SetVar2Ex(g_interp, "argv", nullptr, av, TCL_GLOBAL_ONLY);
     Tcl_SetVar2Ex(g_interp, "argc", nullptr, Tcl_NewIntObj(argc - i), TCL_GLOBAL_ONLY);
+    // Scripts load the plugin that sits beside the viewer with $qvp_plugin.
+    Tcl_SetVar2Ex(g_interp, "qvp_plugin", nullptr, Tcl_NewStringObj(viewer_plugin_path().c_str(), -1), TCL_GLOBAL_ONLY);
     Tcl_SetVar2Ex(g_interp, "argv0", nullptr, Tcl_NewStringObj(script ? script : argv[0], -1), TCL_GLOBAL_ONLY);
 
     int rc;
