@@ -9,13 +9,15 @@
 extern "C" {
 #endif
 
-/* Process data: zero-filled heap blocks of this process, by name. */
+/* Process data: zero-filled heap blocks of this process, by name. A name
+ * that is not there gives null and a status line in the log. */
 void *QVF_GetDataFromProcess(const char *name);
 void *QVF_AddDataToProcess(const char *name, size_t size);
 
 /* Scene data: zero-filled blocks in the scene arena, shared by every
- * process on the scene. Add returns null when the name is taken or the
- * arena is full. */
+ * process on the scene. Get gives null (and a status line) for an
+ * unknown name; Add returns null when the name is taken or the arena is
+ * full. */
 void *QVF_GetDataFromScene(QVS_SCENE *scene, const char *name);
 void *QVF_AddDataToScene(QVS_SCENE *scene, const char *name, size_t size);
 void QVF_LockScene(QVS_SCENE *scene);

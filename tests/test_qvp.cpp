@@ -123,6 +123,7 @@ TEST_F(Scene, Registry_NamesAreUniqueAndZeroFilled) {
     EXPECT_EQ(QVF_GetDataFromScene(QVV_scene, "A"), a);
     EXPECT_EQ(QVF_AddDataToScene(QVV_scene, "A", 64), nullptr);
     EXPECT_EQ(QVF_GetDataFromScene(QVV_scene, "nothing"), nullptr);
+    EXPECT_TRUE(log_has("scene data \"nothing\" not found"));
     EXPECT_EQ(QVF_AddDataToScene(QVV_scene, "huge", 1u << 30), nullptr);
     EXPECT_EQ(QVF_GetDataFromScene(QVV_scene, "huge"), nullptr);
     // A process-local entry shadows the shared one in this process only.
@@ -266,7 +267,9 @@ TEST(Helpers, ProcessDataAndNamesAndInverse) {
     for (int i = 0; i < 32; i++) EXPECT_EQ(p[i], 0);
     EXPECT_EQ(QVF_GetDataFromProcess("helpers-block"), p);
     EXPECT_EQ(QVF_AddDataToProcess("helpers-block", 32), nullptr);
+    QVH_LogClear();
     EXPECT_EQ(QVF_GetDataFromProcess("no-such-block"), nullptr);
+    EXPECT_TRUE(log_has("process data \"no-such-block\" not found"));
     EXPECT_EQ(QVF_strcmpi("Foreground", "FOREGROUND"), 0);
     EXPECT_NE(QVF_strcmpi("scene", "scenes"), 0);
     QVT_MATRIX m = {{2, 0, 0, 0}, {0, 4, 0, 0}, {0, 0, 1, 0}, {3, 5, 7, 1}}, inv, prod;

@@ -28,7 +28,7 @@ std::string g_remove_at_exit;
 
 const char *kUsage =
     "usage: qvp_viewer ?-scene NAME? ?-size WxH? ?-double? ?-o FILE.png? ?-frames N?\n"
-    "                  ?-keep? ?-remove? ?-novisual? ?script.tcl ?arg ...??\n";
+    "                  ?-arena MiB? ?-keep? ?-remove? ?-novisual? ?script.tcl ?arg ...??\n";
 
 int install_plugin_cmd(const char *name, Tcl_ObjCmdProc *proc, ClientData data) {
     if (!g_interp || !name || !proc) return 0;
@@ -74,6 +74,7 @@ int main(int argc, char **argv) {
     std::string scene = "viewer-" + std::to_string(getpid());
     bool keep = false, remove_first = false, dbl = false, novisual = false;
     int w = 640, h = 480, frames = -1;
+    size_t arena = 0;
     std::string out;
     int i = 1;
     for (; i < argc && argv[i][0] == '-'; i++) {
@@ -88,6 +89,11 @@ int main(int argc, char **argv) {
             char *end;
             frames = (int)strtol(argv[++i], &end, 10);
             if (*end || frames < 0) die(std::string("bad -frames \"") + argv[i] + "\"");
+        } else if (a == "-arena" && has_val) {
+            char *end;
+            long mib = strtol(argv[++i], &end, 10);
+            if (*end || mib < 1 || mib > 65536) die(std::string("bad -arena \"") + argv[i] + "\": want MiB, 1 to 65536");
+            arena = (size_t)mib << 20;
         } else if (a == "-keep") keep = true;
         else if (a == "-remove") remove_first = true;
         else if (a == "-novisual") novisual = true;
@@ -98,7 +104,7 @@ int main(int argc, char **argv) {
 
     if (remove_first) QVH_RemoveScene(scene.c_str());
     char err[512];
-    if (!QVH_OpenScene(scene.c_str(), 0, QVH_SCENE_CREATE | QVH_SCENE_ATTACH, err, sizeof err)) die(err);
+    if (!QVH_OpenScene(scene.c_str(), arena, QVH_SCENE_CREATE | QVH_SCENE_ATTACH, err, sizeof err)) die(err);
     // A scene this viewer made goes with it unless -keep asks otherwise;
     // attached viewers never remove it.
     if (QVH_SceneCreatedHere() && !keep) g_remove_at_exit = scene;

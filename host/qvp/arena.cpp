@@ -374,6 +374,7 @@ extern "C" void *QVF_GetDataFromScene(QVS_SCENE *scene, const char *name) {
     if (!qvp_lock_robust(&g_arena->scene_mutex, "scene lock")) return nullptr;
     QVH_NAMED *e = find_named(name);
     qvp_unlock_robust(&g_arena->scene_mutex);
+    if (!e) qvp_statusf("scene data \"%s\" not found", name);
     return e ? e->data : nullptr;
 }
 

@@ -76,7 +76,11 @@ extern "C" void *QVF_GetDataFromProcess(const char *name) {
     if (!name) return nullptr;
     auto &m = process_data();
     auto it = m.find(name);
-    return it == m.end() ? nullptr : it->second;
+    if (it == m.end()) {
+        qvp_statusf("process data \"%s\" not found", name);
+        return nullptr;
+    }
+    return it->second;
 }
 
 extern "C" void *QVF_AddDataToProcess(const char *name, size_t size) {

@@ -1,0 +1,99 @@
+// bench_frame.cpp - what a frame of canvases costs: the text layout of
+// the font engine, and whole frames with text canvases in every layer on
+// the headless display, against the same frames without canvases.
+#include <benchmark/benchmark.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "canvas_builder.h"
+#include "drawcanvas_private.h"
+#include "qvp_externs.h"
+#include "qvp_globals.h"
+#include "qvp_host.h"
+#include "qvpdisp_host.h"
+
+extern "C" int QVF_InitializePluginCB(QVS_PLUGIN *plugin);
+
+namespace {
+
+// One scene, display and plugin for the whole run.
+struct World {
+    std::string name = "bench-" + std::to_string(getpid());
+    World() {
+        char err[256];
+        QVH_LogToStderr(0);
+        QVH_OpenScene(name.c_str(), 0, QVH_SCENE_CREATE, err, sizeof err);
+        QVH_OpenDisplay("bench", 640, 480, 0, err, sizeof err);
+        QVS_PLUGIN p{};
+        char arg0[] = "qvp_drawcanvas.so";
+        char *argv[] = {arg0};
+        p.argc = 1;
+        p.argv = argv;
+        QVF_InitializePluginCB(&p);
+        std::string e;
+        qvpc::Attach(e);
+        QVH_RunFrames(1);
+    }
+    ~World() {
+        QVH_CloseDisplay();
+        QVH_CloseScene();
+        QVH_RemoveScene(name.c_str());
+    }
+};
+World &world() {
+    static World w;
+    return w;
+}
+
+void add_canvases(int n) {
+    const int layers[] = {0x200, 0x400, 0x800};
+    for (int i = 0; i < n; i++) {
+        QVP_CANVAS spec;
+        qvpc::DefaultCanvas(spec);
+        snprintf(spec.name, sizeof spec.name, "c%d", i);
+        spec.draw_layer = layers[i % 3];
+        spec.disp.org[0] = (i % 5) - 2;
+        spec.disp.org[1] = (i / 5 % 4) - 1.5;
+        spec.bcol[0] = 0.2f;
+        std::string err;
+        QVP_CANVAS *c = qvpc::CreateCanvas(spec, {}, err);
+        qvpc::ElementSpec e;
+        qvpc::DefaultElement(e, ELEMENT_TEXT);
+        e.text = "The quick brown fox\njumps over the lazy dog";
+        qvpc::AddElement(c, e, err);
+    }
+}
+
+void remove_canvases() {
+    std::string err;
+    for (QVP_CANVAS *c : qvpc::Canvases()) qvpc::DeleteCanvas(c, err);
+}
+
+void BM_Frame(benchmark::State &state) {
+    world();
+    add_canvases((int)state.range(0));
+    for (auto _ : state) QVH_RunFrames(1);
+    remove_canvases();
+    state.SetLabel(std::to_string(state.range(0)) + " text canvases");
+}
+BENCHMARK(BM_Frame)->Arg(0)->Arg(30)->Unit(benchmark::kMillisecond);
+
+void BM_TextBBox(benchmark::State &state) {
+    world();
+    std::string err;
+    QVP_CANVAS_FONTDEF *f = qvpc::DefaultFont(err);
+    char text[] = "The quick brown fox\tjumps over\nthe lazy dog 0123456789";
+    glFontBegin(f);
+    double rows, cols;
+    for (auto _ : state) {
+        glFontTextBBox2D(text, &rows, &cols);
+        benchmark::DoNotOptimize(cols);
+    }
+    glFontEnd();
+}
+BENCHMARK(BM_TextBBox);
+
+}  // namespace
+
+BENCHMARK_MAIN();
