@@ -49,16 +49,16 @@ World &world() {
 void add_canvases(int n) {
     const int layers[] = {0x200, 0x400, 0x800};
     for (int i = 0; i < n; i++) {
-        QVP_CANVAS spec;
-        qvpc::DefaultCanvas(spec);
-        snprintf(spec.name, sizeof spec.name, "c%d", i);
-        spec.draw_layer = layers[i % 3];
-        spec.disp.org[0] = (i % 5) - 2;
-        spec.disp.org[1] = (i / 5 % 4) - 1.5;
-        spec.bcol[0] = 0.2f;
+        QVP_CANVAS desc;
+        qvpc::DefaultCanvas(desc);
+        snprintf(desc.name, sizeof desc.name, "c%d", i);
+        desc.draw_layer = layers[i % 3];
+        desc.disp.org[0] = (i % 5) - 2;
+        desc.disp.org[1] = (i / 5 % 4) - 1.5;
+        desc.bcol[0] = 0.2f;
         std::string err;
-        QVP_CANVAS *c = qvpc::CreateCanvas(spec, {}, err);
-        qvpc::ElementSpec e;
+        QVP_CANVAS *c = qvpc::CreateCanvas(desc, {}, err);
+        qvpc::ElementDesc e;
         qvpc::DefaultElement(e, ELEMENT_TEXT);
         e.text = "The quick brown fox\njumps over the lazy dog";
         qvpc::AddElement(c, e, err);

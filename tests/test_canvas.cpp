@@ -39,10 +39,10 @@ int max_alpha(const QVP_CANVAS_FONTDEF *f, int code) {
 }
 
 TEST_F(Canvas, Font_AtlasMetricsAndCoverage) {
-    qvpc::FontSpec spec;
-    spec.name = "sans";
+    qvpc::FontDesc desc;
+    desc.name = "sans";
     std::string err;
-    QVP_CANVAS_FONTDEF *f = qvpc::CreateFont(spec, err);
+    QVP_CANVAS_FONTDEF *f = qvpc::CreateFont(desc, err);
     ASSERT_NE(f, nullptr) << err;
     EXPECT_EQ(f->tex_obj, 1234567);
     EXPECT_EQ(qvpc::Info()->tex_obj, 1234568);
@@ -69,11 +69,11 @@ TEST_F(Canvas, Font_AtlasMetricsAndCoverage) {
     // Luminance is white, alpha carries the shape.
     EXPECT_EQ((unsigned char)f->texdata[((size_t)(glyph(f, 'H').ty1 * f->h + 2) * f->w + (size_t)(glyph(f, 'H').tx1 * f->w)) * 2], 255);
 
-    spec.name = "small";
-    spec.pixels = 12;
-    spec.first = 65;
-    spec.last = 90;
-    QVP_CANVAS_FONTDEF *g = qvpc::CreateFont(spec, err);
+    desc.name = "small";
+    desc.pixels = 12;
+    desc.first = 65;
+    desc.last = 90;
+    QVP_CANVAS_FONTDEF *g = qvpc::CreateFont(desc, err);
     ASSERT_NE(g, nullptr) << err;
     EXPECT_EQ(g->tex_obj, 1234568);
     EXPECT_EQ(f->pnext, g);
@@ -82,17 +82,17 @@ TEST_F(Canvas, Font_AtlasMetricsAndCoverage) {
 
 TEST_F(Canvas, Font_BadInputRefused) {
     std::string err;
-    qvpc::FontSpec spec;
-    spec.name = "bad";
-    spec.file = "/etc/hostname";
-    EXPECT_EQ(qvpc::CreateFont(spec, err), nullptr);
+    qvpc::FontDesc desc;
+    desc.name = "bad";
+    desc.file = "/etc/hostname";
+    EXPECT_EQ(qvpc::CreateFont(desc, err), nullptr);
     EXPECT_NE(err.find("FreeType cannot read"), std::string::npos) << err;
-    spec.file = "/nonexistent.ttf";
-    EXPECT_EQ(qvpc::CreateFont(spec, err), nullptr);
-    spec.file.clear();
-    spec.first = 200;
-    spec.last = 100;
-    EXPECT_EQ(qvpc::CreateFont(spec, err), nullptr);
+    desc.file = "/nonexistent.ttf";
+    EXPECT_EQ(qvpc::CreateFont(desc, err), nullptr);
+    desc.file.clear();
+    desc.first = 200;
+    desc.last = 100;
+    EXPECT_EQ(qvpc::CreateFont(desc, err), nullptr);
     EXPECT_EQ(qvpc::Info()->fonts, nullptr);
     EXPECT_EQ(qvpc::Info()->tex_obj, 1234567);
 }
@@ -184,11 +184,11 @@ std::vector<std::vector<unsigned char>> write_clip(const std::string &path, int 
 }
 
 QVP_CANVAS *make_canvas(const char *name) {
-    QVP_CANVAS spec;
-    qvpc::DefaultCanvas(spec);
-    snprintf(spec.name, sizeof spec.name, "%s", name);
+    QVP_CANVAS desc;
+    qvpc::DefaultCanvas(desc);
+    snprintf(desc.name, sizeof desc.name, "%s", name);
     std::string err;
-    return qvpc::CreateCanvas(spec, {}, err);
+    return qvpc::CreateCanvas(desc, {}, err);
 }
 
 TEST_F(Canvas, Video_DecodesExactlyItsFramesAndLoops) {
@@ -196,11 +196,11 @@ TEST_F(Canvas, Video_DecodesExactlyItsFramesAndLoops) {
     auto want = write_clip(path, 5, 24, 16, 10);
     ASSERT_EQ(want.size(), 5u);
     QVP_CANVAS *c = make_canvas("v");
-    qvpc::ElementSpec spec;
-    qvpc::DefaultElement(spec, ELEMENT_VIDEO);
-    spec.video.file = path;
+    qvpc::ElementDesc desc;
+    qvpc::DefaultElement(desc, ELEMENT_VIDEO);
+    desc.video.file = path;
     std::string err;
-    QVP_CANVAS_ELEMENT *e = qvpc::AddElement(c, spec, err);
+    QVP_CANVAS_ELEMENT *e = qvpc::AddElement(c, desc, err);
     ASSERT_NE(e, nullptr) << err;
     QVP_CANVAS_VIDEO &v = e->data.video;
     EXPECT_EQ(v.w, 24);
@@ -215,9 +215,9 @@ TEST_F(Canvas, Video_DecodesExactlyItsFramesAndLoops) {
         EXPECT_EQ(memcmp(v.frames[v.cur_frame], want[(size_t)(k % 5)].data(), want[0].size()), 0) << "frame " << k;
     }
     // Without looping the last frame stays.
-    spec = qvpc::SpecOf(e);
-    spec.video.loop = false;
-    ASSERT_TRUE(qvpc::ConfigureElement(c, e, spec, err)) << err;
+    desc = qvpc::DescOf(e);
+    desc.video.loop = false;
+    ASSERT_TRUE(qvpc::ConfigureElement(c, e, desc, err)) << err;
     for (int k = 0; k < 8; k++) qvpc::TickVideo(k / 10.0 + 0.001);
     EXPECT_EQ(memcmp(v.frames[v.cur_frame], want[4].data(), want[0].size()), 0);
     EXPECT_EQ(qvpc::VideoProducerCount(), 1);
@@ -225,20 +225,20 @@ TEST_F(Canvas, Video_DecodesExactlyItsFramesAndLoops) {
     EXPECT_EQ(qvpc::VideoProducerCount(), 0);
     unlink(path.c_str());
     // A file FFmpeg cannot open is refused and nothing is added.
-    spec.video.file = "/etc/hostname";
-    EXPECT_EQ(qvpc::AddElement(c, spec, err), nullptr);
+    desc.video.file = "/etc/hostname";
+    EXPECT_EQ(qvpc::AddElement(c, desc, err), nullptr);
     EXPECT_EQ(c->elements, nullptr);
 }
 
 TEST_F(Canvas, Video_PatternShowsTheFrameForTheTime) {
     QVP_CANVAS *c = make_canvas("p");
-    qvpc::ElementSpec spec;
-    qvpc::DefaultElement(spec, ELEMENT_VIDEO);
-    spec.video.w = 64;
-    spec.video.h = 48;
-    spec.video.fps = 25;
+    qvpc::ElementDesc desc;
+    qvpc::DefaultElement(desc, ELEMENT_VIDEO);
+    desc.video.w = 64;
+    desc.video.h = 48;
+    desc.video.fps = 25;
     std::string err;
-    QVP_CANVAS_ELEMENT *e = qvpc::AddElement(c, spec, err);
+    QVP_CANVAS_ELEMENT *e = qvpc::AddElement(c, desc, err);
     ASSERT_NE(e, nullptr) << err;
     std::vector<unsigned char> ref(64 * 48 * 4);
     qvpc::DrawPattern(ref.data(), 64, 48, 256, 0);
@@ -260,7 +260,7 @@ TEST_F(Canvas, Elements_AppendedInOrderChangedAndRemoved) {
     std::string err;
     std::vector<int> ids;
     for (int type : {ELEMENT_TEXT, ELEMENT_LINE, ELEMENT_RECTANGLE, ELEMENT_CIRCLE, ELEMENT_ARC, ELEMENT_POLYGON, ELEMENT_NODE}) {
-        qvpc::ElementSpec s;
+        qvpc::ElementDesc s;
         qvpc::DefaultElement(s, type);
         s.text = "hello";
         s.points = {{0, 0}, {1, 1}, {2, 0}};
@@ -276,7 +276,7 @@ TEST_F(Canvas, Elements_AppendedInOrderChangedAndRemoved) {
     QVP_CANVAS_ELEMENT *text = c->elements;
     EXPECT_STREQ(text->data.text.buff, "hello");
     EXPECT_EQ(text->data.text.pfont, qvpc::FindFont("default"));
-    qvpc::ElementSpec s = qvpc::SpecOf(text);
+    qvpc::ElementDesc s = qvpc::DescOf(text);
     s.text = "a longer text than before";
     s.rec.fcol[0] = 0.5f;
     ASSERT_TRUE(qvpc::ConfigureElement(c, text, s, err)) << err;
@@ -291,7 +291,7 @@ TEST_F(Canvas, Elements_AppendedInOrderChangedAndRemoved) {
     EXPECT_GT(QVH_ArenaFreeBytes(), free_before);
     // A canvas shown by another cannot go until that element does.
     QVP_CANVAS *child = make_canvas("child");
-    qvpc::ElementSpec ce;
+    qvpc::ElementDesc ce;
     qvpc::DefaultElement(ce, ELEMENT_CANVAS);
     ce.rec.data.can = child;
     QVP_CANVAS_ELEMENT *holder = qvpc::AddElement(c, ce, err);
@@ -307,7 +307,7 @@ TEST_F(Canvas, Elements_AppendedInOrderChangedAndRemoved) {
 TEST_F(Canvas, SecondProcess_SeesTheCanvases) {
     QVP_CANVAS *a = make_canvas("first");
     make_canvas("second");
-    qvpc::ElementSpec s;
+    qvpc::ElementDesc s;
     qvpc::DefaultElement(s, ELEMENT_TEXT);
     s.text = "shared text";
     std::string err;
@@ -322,7 +322,7 @@ TEST_F(Canvas, SecondProcess_SeesTheCanvases) {
 
 TEST_F(Canvas, Delete_WaitsForAReaderHoldingTheLock) {
     QVP_CANVAS *c = make_canvas("c");
-    qvpc::ElementSpec s;
+    qvpc::ElementDesc s;
     qvpc::DefaultElement(s, ELEMENT_RECTANGLE);
     std::string err;
     QVP_CANVAS_ELEMENT *e = qvpc::AddElement(c, s, err);

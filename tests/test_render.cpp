@@ -50,23 +50,23 @@ protected:
     }
     // A canvas covering the view plane, one column and row per pixel.
     QVP_CANVAS *canvas(const char *name, int layer, float bg_r = -1, float bg_g = 0, float bg_b = 0) {
-        QVP_CANVAS spec;
-        qvpc::DefaultCanvas(spec);
-        snprintf(spec.name, sizeof spec.name, "%s", name);
-        spec.draw_layer = layer;
-        spec.anchor = ANCHOR_COL_START | ANCHOR_ROW_START;
-        spec.disp.org[0] = -1; spec.disp.org[1] = 0.75;
-        spec.disp.col_vec[0] = 2; spec.disp.row_vec[1] = -1.5;
-        spec.disp.ncols = 200; spec.disp.nrows = 150;
-        spec.bcol[0] = bg_r; spec.bcol[1] = bg_g; spec.bcol[2] = bg_b;
+        QVP_CANVAS desc;
+        qvpc::DefaultCanvas(desc);
+        snprintf(desc.name, sizeof desc.name, "%s", name);
+        desc.draw_layer = layer;
+        desc.anchor = ANCHOR_COL_START | ANCHOR_ROW_START;
+        desc.disp.org[0] = -1; desc.disp.org[1] = 0.75;
+        desc.disp.col_vec[0] = 2; desc.disp.row_vec[1] = -1.5;
+        desc.disp.ncols = 200; desc.disp.nrows = 150;
+        desc.bcol[0] = bg_r; desc.bcol[1] = bg_g; desc.bcol[2] = bg_b;
         std::string err;
-        QVP_CANVAS *c = qvpc::CreateCanvas(spec, {}, err);
+        QVP_CANVAS *c = qvpc::CreateCanvas(desc, {}, err);
         EXPECT_NE(c, nullptr) << err;
         return c;
     }
     QVP_CANVAS_ELEMENT *text(QVP_CANVAS *c, const char *s, float col, float row, float size, int anchor,
                              float bg = -1) {
-        qvpc::ElementSpec e;
+        qvpc::ElementDesc e;
         qvpc::DefaultElement(e, ELEMENT_TEXT);
         e.text = s;
         e.rec.data.text.col = col;

@@ -28,42 +28,42 @@ void free_payload(QVP_CANVAS_ELEMENT *e) {
     }
 }
 
-// Fills the payload pointers of E (in the arena) from SPEC; on failure
+// Fills the payload pointers of E (in the arena) from DESC; on failure
 // frees what it made and leaves E's pointers null.
-bool make_payload(QVP_CANVAS_ELEMENT *e, const ElementSpec &spec, std::string &err) {
+bool make_payload(QVP_CANVAS_ELEMENT *e, const ElementDesc &desc, std::string &err) {
     switch (e->type) {
     case ELEMENT_TEXT: {
         if (!e->data.text.pfont) {
             err = "text element without a font";
             return false;
         }
-        int size = (int)spec.text.size() + 1;
+        int size = (int)desc.text.size() + 1;
         char *b = (char *)QVH_Alloc((size_t)size);
         if (!b) {
             err = "arena full: no room for the text";
             return false;
         }
-        memcpy(b, spec.text.c_str(), (size_t)size);
+        memcpy(b, desc.text.c_str(), (size_t)size);
         e->data.text.buff = b;
         e->data.text.buff_size = size;
         return true;
     }
     case ELEMENT_LINE:
     case ELEMENT_POLYGON: {
-        size_t n = spec.points.size();
+        size_t n = desc.points.size();
         QVP_CANVAS_COORD *p = (QVP_CANVAS_COORD *)QVH_Alloc(sizeof(QVP_CANVAS_COORD) * (n ? n : 1));
         if (!p) {
             err = "arena full: no room for the points";
             return false;
         }
-        if (n) memcpy(p, spec.points.data(), sizeof(QVP_CANVAS_COORD) * n);
+        if (n) memcpy(p, desc.points.data(), sizeof(QVP_CANVAS_COORD) * n);
         e->data.line.pnt_list = p;
         e->data.line.pnt_list_cnt = (int)n;
         e->data.line.pnt_list_size = (int)n;
         return true;
     }
     case ELEMENT_VIDEO:
-        return StartVideo(e, spec.video, err);
+        return StartVideo(e, desc.video, err);
     case ELEMENT_CANVAS:
         if (!e->data.can) {
             err = "canvas element without a canvas";
@@ -75,18 +75,18 @@ bool make_payload(QVP_CANVAS_ELEMENT *e, const ElementSpec &spec, std::string &e
     }
 }
 
-// Builds a whole new element from SPEC, not yet linked.
-QVP_CANVAS_ELEMENT *make_element(const ElementSpec &spec, int id, std::string &err) {
+// Builds a whole new element from DESC, not yet linked.
+QVP_CANVAS_ELEMENT *make_element(const ElementDesc &desc, int id, std::string &err) {
     QVP_CANVAS_ELEMENT *e = (QVP_CANVAS_ELEMENT *)QVH_Alloc(sizeof(QVP_CANVAS_ELEMENT));
     if (!e) {
         err = "arena full: no room for the element";
         return nullptr;
     }
-    *e = spec.rec;
+    *e = desc.rec;
     e->id = id;
     e->pnext = nullptr;
     memset(e->tag_hash, 0, sizeof e->tag_hash);
-    switch (e->type) {  // pointers come from the spec's contents only
+    switch (e->type) {  // pointers come from the description's contents only
     case ELEMENT_TEXT: e->data.text.buff = nullptr; break;
     case ELEMENT_LINE:
     case ELEMENT_POLYGON: e->data.line.pnt_list = nullptr; break;
@@ -96,7 +96,7 @@ QVP_CANVAS_ELEMENT *make_element(const ElementSpec &spec, int id, std::string &e
         break;
     default: break;
     }
-    if (!make_payload(e, spec, err)) {
+    if (!make_payload(e, desc, err)) {
         QVH_Free(e);
         return nullptr;
     }
@@ -133,20 +133,20 @@ void free_views(QVP_CANVAS_VIEW *v) {
     }
 }
 
-// Copies the fields a user sets from SPEC into C; the lists stay.
-void copy_settable(QVP_CANVAS *c, const QVP_CANVAS &spec) {
-    c->draw_layer = spec.draw_layer;
-    c->smooth = spec.smooth;
-    c->anchor = spec.anchor;
-    c->scale = spec.scale;
-    c->size = spec.size;
-    c->disp = spec.disp;
-    c->pfont = spec.pfont;
-    memcpy(c->fcol, spec.fcol, sizeof c->fcol);
-    memcpy(c->bcol, spec.bcol, sizeof c->bcol);
-    memcpy(c->rgb_gain, spec.rgb_gain, sizeof c->rgb_gain);
-    c->opacity = spec.opacity;
-    c->parent = spec.parent;
+// Copies the fields a user sets from DESC into C; the lists stay.
+void copy_settable(QVP_CANVAS *c, const QVP_CANVAS &desc) {
+    c->draw_layer = desc.draw_layer;
+    c->smooth = desc.smooth;
+    c->anchor = desc.anchor;
+    c->scale = desc.scale;
+    c->size = desc.size;
+    c->disp = desc.disp;
+    c->pfont = desc.pfont;
+    memcpy(c->fcol, desc.fcol, sizeof c->fcol);
+    memcpy(c->bcol, desc.bcol, sizeof c->bcol);
+    memcpy(c->rgb_gain, desc.rgb_gain, sizeof c->rgb_gain);
+    c->opacity = desc.opacity;
+    c->parent = desc.parent;
 }
 
 bool shows(const QVP_CANVAS *holder, const QVP_CANVAS *c) {
@@ -253,15 +253,15 @@ std::vector<QVP_CANVAS *> Canvases() {
     return v;
 }
 
-QVP_CANVAS *CreateCanvas(const QVP_CANVAS &spec, const std::vector<QVS_VIEWPORT *> &exclude, std::string &err) {
+QVP_CANVAS *CreateCanvas(const QVP_CANVAS &desc, const std::vector<QVS_VIEWPORT *> &exclude, std::string &err) {
     if (!Attach(err)) return nullptr;
-    size_t len = strnlen(spec.name, sizeof spec.name);
-    if (len == 0 || len >= sizeof spec.name) {
+    size_t len = strnlen(desc.name, sizeof desc.name);
+    if (len == 0 || len >= sizeof desc.name) {
         err = "canvas names have 1 to 119 characters";
         return nullptr;
     }
-    if (FindCanvas(spec.name)) {
-        err = std::string("canvas \"") + spec.name + "\" already exists";
+    if (FindCanvas(desc.name)) {
+        err = std::string("canvas \"") + desc.name + "\" already exists";
         return nullptr;
     }
     QVP_CANVAS *c = (QVP_CANVAS *)QVH_Alloc(sizeof(QVP_CANVAS));
@@ -273,8 +273,8 @@ QVP_CANVAS *CreateCanvas(const QVP_CANVAS &spec, const std::vector<QVS_VIEWPORT 
         return nullptr;
     }
     memset(c, 0, sizeof *c);
-    snprintf(c->name, sizeof c->name, "%s", spec.name);
-    copy_settable(c, spec);
+    snprintf(c->name, sizeof c->name, "%s", desc.name);
+    copy_settable(c, desc);
     c->no_views = views;
     Lock lock;
     QVP_CANVAS **pp = &g_info->list;
@@ -283,9 +283,9 @@ QVP_CANVAS *CreateCanvas(const QVP_CANVAS &spec, const std::vector<QVS_VIEWPORT 
     return c;
 }
 
-bool ConfigureCanvas(QVP_CANVAS *c, const QVP_CANVAS &spec, bool set_exclude,
+bool ConfigureCanvas(QVP_CANVAS *c, const QVP_CANVAS &desc, bool set_exclude,
                      const std::vector<QVS_VIEWPORT *> &exclude, std::string &err) {
-    if (spec.parent == c) {
+    if (desc.parent == c) {
         err = "a canvas cannot be its own parent";
         return false;
     }
@@ -298,7 +298,7 @@ bool ConfigureCanvas(QVP_CANVAS *c, const QVP_CANVAS &spec, bool set_exclude,
     QVP_CANVAS_VIEW *old = nullptr;
     {
         Lock lock;
-        copy_settable(c, spec);
+        copy_settable(c, desc);
         if (set_exclude) {
             old = c->no_views;
             c->no_views = views;
@@ -341,28 +341,28 @@ bool DeleteCanvas(QVP_CANVAS *c, std::string &err) {
 
 /* ---- elements ---- */
 
-void DefaultElement(ElementSpec &spec, int type) {
-    memset(&spec.rec, 0, sizeof spec.rec);
-    spec.rec.type = type;
-    spec.rec.fcol[0] = spec.rec.fcol[1] = spec.rec.fcol[2] = 1;
-    spec.rec.bcol[0] = -1;
-    spec.rec.opacity = 1;
-    spec.rec.scale.x = spec.rec.scale.y = 1;
-    spec.rec.line_width = 1;
-    spec.text.clear();
-    spec.points.clear();
-    spec.video = VideoSource();
+void DefaultElement(ElementDesc &desc, int type) {
+    memset(&desc.rec, 0, sizeof desc.rec);
+    desc.rec.type = type;
+    desc.rec.fcol[0] = desc.rec.fcol[1] = desc.rec.fcol[2] = 1;
+    desc.rec.bcol[0] = -1;
+    desc.rec.opacity = 1;
+    desc.rec.scale.x = desc.rec.scale.y = 1;
+    desc.rec.line_width = 1;
+    desc.text.clear();
+    desc.points.clear();
+    desc.video = VideoSource();
     switch (type) {
     case ELEMENT_TEXT: {
-        QVP_CANVAS_TEXT &t = spec.rec.data.text;
+        QVP_CANVAS_TEXT &t = desc.rec.data.text;
         t.col_s = t.row_s = 1;
         t.smooth = 1;
         std::string err;
         t.pfont = DefaultFont(err);
         break;
     }
-    case ELEMENT_ARC: spec.rec.data.arc.end_ang = 90; break;
-    case ELEMENT_VIDEO: spec.rec.data.video.cur_frame = -1; break;
+    case ELEMENT_ARC: desc.rec.data.arc.end_ang = 90; break;
+    case ELEMENT_VIDEO: desc.rec.data.video.cur_frame = -1; break;
     default: break;
     }
 }
@@ -374,7 +374,7 @@ QVP_CANVAS_ELEMENT *FindElement(QVP_CANVAS *c, int id) {
     return nullptr;
 }
 
-QVP_CANVAS_ELEMENT *AddElement(QVP_CANVAS *c, const ElementSpec &spec, std::string &err) {
+QVP_CANVAS_ELEMENT *AddElement(QVP_CANVAS *c, const ElementDesc &desc, std::string &err) {
     int id = 1;
     {
         Lock lock;
@@ -382,11 +382,11 @@ QVP_CANVAS_ELEMENT *AddElement(QVP_CANVAS *c, const ElementSpec &spec, std::stri
         id = std::max(id, g_proc->element_id);
         g_proc->element_id = id + 1;
     }
-    if (spec.rec.type == ELEMENT_CANVAS && spec.rec.data.can == c) {
+    if (desc.rec.type == ELEMENT_CANVAS && desc.rec.data.can == c) {
         err = "a canvas cannot show itself";
         return nullptr;
     }
-    QVP_CANVAS_ELEMENT *e = make_element(spec, id, err);
+    QVP_CANVAS_ELEMENT *e = make_element(desc, id, err);
     if (!e) return nullptr;
     Lock lock;
     QVP_CANVAS_ELEMENT **pp = &c->elements;
@@ -397,8 +397,8 @@ QVP_CANVAS_ELEMENT *AddElement(QVP_CANVAS *c, const ElementSpec &spec, std::stri
     return e;
 }
 
-ElementSpec SpecOf(const QVP_CANVAS_ELEMENT *e) {
-    ElementSpec s;
+ElementDesc DescOf(const QVP_CANVAS_ELEMENT *e) {
+    ElementDesc s;
     s.rec = *e;
     switch (e->type) {
     case ELEMENT_TEXT:
@@ -414,24 +414,24 @@ ElementSpec SpecOf(const QVP_CANVAS_ELEMENT *e) {
     return s;
 }
 
-bool ConfigureElement(QVP_CANVAS *c, QVP_CANVAS_ELEMENT *e, const ElementSpec &spec, std::string &err) {
-    if (spec.rec.type != e->type) {
+bool ConfigureElement(QVP_CANVAS *c, QVP_CANVAS_ELEMENT *e, const ElementDesc &desc, std::string &err) {
+    if (desc.rec.type != e->type) {
         err = "an element keeps its type";
         return false;
     }
-    if (spec.rec.type == ELEMENT_CANVAS && spec.rec.data.can == c) {
+    if (desc.rec.type == ELEMENT_CANVAS && desc.rec.data.can == c) {
         err = "a canvas cannot show itself";
         return false;
     }
-    QVP_CANVAS_ELEMENT fresh = spec.rec;
+    QVP_CANVAS_ELEMENT fresh = desc.rec;
     if (e->type == ELEMENT_VIDEO) {
         // A new source gets a new producer first; if it cannot start,
         // nothing has changed.
         VideoSource v = VideoSourceOf(e);
-        bool same = v.file == spec.video.file && v.w == spec.video.w && v.h == spec.video.h &&
-                    v.fps == spec.video.fps && v.loop == spec.video.loop;
-        if (!same && !StartVideo(e, spec.video, err)) return false;
-    } else if (!make_payload(&fresh, spec, err)) {
+        bool same = v.file == desc.video.file && v.w == desc.video.w && v.h == desc.video.h &&
+                    v.fps == desc.video.fps && v.loop == desc.video.loop;
+        if (!same && !StartVideo(e, desc.video, err)) return false;
+    } else if (!make_payload(&fresh, desc, err)) {
         return false;
     }
     QVP_CANVAS_ELEMENT old = *e;
@@ -443,9 +443,9 @@ bool ConfigureElement(QVP_CANVAS *c, QVP_CANVAS_ELEMENT *e, const ElementSpec &s
         if (e->type == ELEMENT_VIDEO) {
             // The producer owns the frames; only placement and mirroring change.
             fresh.data.video = e->data.video;
-            fresh.data.video.corners[0] = spec.rec.data.video.corners[0];
-            fresh.data.video.corners[1] = spec.rec.data.video.corners[1];
-            fresh.data.video.flip_axis = spec.rec.data.video.flip_axis;
+            fresh.data.video.corners[0] = desc.rec.data.video.corners[0];
+            fresh.data.video.corners[1] = desc.rec.data.video.corners[1];
+            fresh.data.video.flip_axis = desc.rec.data.video.flip_axis;
         }
         *e = fresh;
     }

@@ -38,7 +38,7 @@ public:
 /* The font file used when none is named. */
 extern const char *const kDefaultFontFile;
 
-struct FontSpec {
+struct FontDesc {
     std::string name;
     std::string file;       /* empty: the default font */
     int pixels = 32;        /* rasterised line height in texels */
@@ -50,7 +50,7 @@ struct FontSpec {
  * of text is 1 high, so text with row_s 1 is one row tall and a glyph
  * is dx columns wide at col_s 1. Codes with no glyph in the face get an
  * empty cell of the face's missing-glyph advance. */
-QVP_CANVAS_FONTDEF *CreateFont(const FontSpec &spec, std::string &err);
+QVP_CANVAS_FONTDEF *CreateFont(const FontDesc &desc, std::string &err);
 QVP_CANVAS_FONTDEF *FindFont(const std::string &name);
 /* The font named "default" (DejaVu Sans, 32 px), made on first use. */
 QVP_CANVAS_FONTDEF *DefaultFont(std::string &err);
@@ -78,16 +78,16 @@ const Image *FindImage(const std::string &name);
  * running down, white foreground, no background, gain 1, opacity 1. */
 void DefaultCanvas(QVP_CANVAS &c);
 
-/* Makes a canvas named SPEC.name from SPEC's placement and colours (its
+/* Makes a canvas named DESC.name from DESC's placement and colours (its
  * list pointers are ignored) and appends it to the scene's list.
  * EXCLUDE becomes its no_views list. Fails when the name is taken. */
-QVP_CANVAS *CreateCanvas(const QVP_CANVAS &spec, const std::vector<QVS_VIEWPORT *> &exclude, std::string &err);
+QVP_CANVAS *CreateCanvas(const QVP_CANVAS &desc, const std::vector<QVS_VIEWPORT *> &exclude, std::string &err);
 QVP_CANVAS *FindCanvas(const std::string &name);
 std::vector<QVP_CANVAS *> Canvases();
 
-/* Replaces the placement and colour fields of C with SPEC's; with
+/* Replaces the placement and colour fields of C with DESC's; with
  * SET_EXCLUDE, also its no_views list. */
-bool ConfigureCanvas(QVP_CANVAS *c, const QVP_CANVAS &spec, bool set_exclude,
+bool ConfigureCanvas(QVP_CANVAS *c, const QVP_CANVAS &desc, bool set_exclude,
                      const std::vector<QVS_VIEWPORT *> &exclude, std::string &err);
 
 /* Unlinks C and frees it with its elements. Refused while another
@@ -106,26 +106,26 @@ struct VideoSource {
 
 /* An element as the caller wants it: the record (its pointers and id
  * are ignored) plus the contents behind the pointers. */
-struct ElementSpec {
+struct ElementDesc {
     QVP_CANVAS_ELEMENT rec;
     std::string text;                       /* ELEMENT_TEXT */
     std::vector<QVP_CANVAS_COORD> points;   /* ELEMENT_LINE, ELEMENT_POLYGON */
     VideoSource video;                      /* ELEMENT_VIDEO */
 };
 
-/* An element spec of TYPE with the defaults: white, opaque, scale 1,
+/* An element description of TYPE with the defaults: white, opaque, scale 1,
  * offset 0, width 1; text in the default font, centred, smooth. */
-void DefaultElement(ElementSpec &spec, int type);
+void DefaultElement(ElementDesc &desc, int type);
 
 /* Appends an element to C and returns it (its id is unique in C). */
-QVP_CANVAS_ELEMENT *AddElement(QVP_CANVAS *c, const ElementSpec &spec, std::string &err);
+QVP_CANVAS_ELEMENT *AddElement(QVP_CANVAS *c, const ElementDesc &desc, std::string &err);
 QVP_CANVAS_ELEMENT *FindElement(QVP_CANVAS *c, int id);
 
-/* The spec that describes element E as it stands. */
-ElementSpec SpecOf(const QVP_CANVAS_ELEMENT *e);
+/* The description of element E as it stands. */
+ElementDesc DescOf(const QVP_CANVAS_ELEMENT *e);
 
-/* Replaces element E of C by SPEC (same type), keeping its id and place. */
-bool ConfigureElement(QVP_CANVAS *c, QVP_CANVAS_ELEMENT *e, const ElementSpec &spec, std::string &err);
+/* Replaces element E of C by DESC (same type), keeping its id and place. */
+bool ConfigureElement(QVP_CANVAS *c, QVP_CANVAS_ELEMENT *e, const ElementDesc &desc, std::string &err);
 
 /* Unlinks E from C and frees it. */
 bool DeleteElement(QVP_CANVAS *c, QVP_CANVAS_ELEMENT *e, std::string &err);

@@ -178,18 +178,18 @@ int FontCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
         return TCL_ERROR;
     }
     if (!even_options(interp, objc, 3, objv)) return TCL_ERROR;
-    FontSpec spec;
-    spec.name = Tcl_GetString(objv[2]);
+    FontDesc desc;
+    desc.name = Tcl_GetString(objv[2]);
     for (int i = 3; i < objc; i += 2) {
         std::string opt = Tcl_GetString(objv[i]);
-        if (opt == "-file") spec.file = Tcl_GetString(objv[i + 1]);
-        else if (opt == "-size") { if (!get_int(interp, objv[i + 1], spec.pixels, opt)) return TCL_ERROR; }
-        else if (opt == "-first") { if (!get_int(interp, objv[i + 1], spec.first, opt)) return TCL_ERROR; }
-        else if (opt == "-last") { if (!get_int(interp, objv[i + 1], spec.last, opt)) return TCL_ERROR; }
+        if (opt == "-file") desc.file = Tcl_GetString(objv[i + 1]);
+        else if (opt == "-size") { if (!get_int(interp, objv[i + 1], desc.pixels, opt)) return TCL_ERROR; }
+        else if (opt == "-first") { if (!get_int(interp, objv[i + 1], desc.first, opt)) return TCL_ERROR; }
+        else if (opt == "-last") { if (!get_int(interp, objv[i + 1], desc.last, opt)) return TCL_ERROR; }
         else return fail(interp, "OPTION", "unknown option \"" + opt + "\": must be -file, -size, -first or -last");
     }
     std::string err;
-    if (!CreateFont(spec, err)) return fail(interp, "FONT", err);
+    if (!CreateFont(desc, err)) return fail(interp, "FONT", err);
     Tcl_SetObjResult(interp, objv[2]);
     return TCL_OK;
 }
@@ -365,7 +365,7 @@ const char *type_name(int type) {
 }
 
 // Reads the coordinates of TYPE from OBJV[*I...], advancing *I.
-int parse_coords(Tcl_Interp *interp, ElementSpec &s, int objc, Tcl_Obj *const objv[], int &i) {
+int parse_coords(Tcl_Interp *interp, ElementDesc &s, int objc, Tcl_Obj *const objv[], int &i) {
     QVP_CANVAS_ELEMENT &r = s.rec;
     auto need = [&](int n, const char *form) {
         if (i + n > objc) {
@@ -434,7 +434,7 @@ int parse_coords(Tcl_Interp *interp, ElementSpec &s, int objc, Tcl_Obj *const ob
     }
 }
 
-int parse_element(Tcl_Interp *interp, ElementSpec &s, int objc, Tcl_Obj *const objv[], int first) {
+int parse_element(Tcl_Interp *interp, ElementDesc &s, int objc, Tcl_Obj *const objv[], int first) {
     if (!even_options(interp, objc, first, objv)) return TCL_ERROR;
     QVP_CANVAS_ELEMENT &r = s.rec;
     for (int i = first; i < objc; i += 2) {
@@ -580,16 +580,16 @@ int CanvasCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
         return TCL_ERROR;
     }
     if (sub == "create") {
-        QVP_CANVAS spec;
-        DefaultCanvas(spec);
+        QVP_CANVAS desc;
+        DefaultCanvas(desc);
         std::string name = Tcl_GetString(objv[2]);
-        if (name.empty() || name.size() >= sizeof spec.name) return fail(interp, "VALUE", "canvas names have 1 to 119 characters");
+        if (name.empty() || name.size() >= sizeof desc.name) return fail(interp, "VALUE", "canvas names have 1 to 119 characters");
         if (FindCanvas(name)) return fail(interp, "EXISTS", "canvas \"" + name + "\" already exists");
-        snprintf(spec.name, sizeof spec.name, "%s", name.c_str());
+        snprintf(desc.name, sizeof desc.name, "%s", name.c_str());
         bool set_ex = false;
         std::vector<QVS_VIEWPORT *> ex;
-        if (parse_canvas(interp, spec, objc, objv, 3, set_ex, ex, nullptr) != TCL_OK) return TCL_ERROR;
-        if (!CreateCanvas(spec, ex, err)) return fail(interp, "CANVAS", err);
+        if (parse_canvas(interp, desc, objc, objv, 3, set_ex, ex, nullptr) != TCL_OK) return TCL_ERROR;
+        if (!CreateCanvas(desc, ex, err)) return fail(interp, "CANVAS", err);
         Tcl_SetObjResult(interp, objv[2]);
         return TCL_OK;
     }
@@ -601,15 +601,15 @@ int CanvasCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
             Tcl_SetObjResult(interp, canvas_options(c));
             return TCL_OK;
         }
-        QVP_CANVAS spec;
+        QVP_CANVAS desc;
         {
             Lock lock;
-            spec = *c;
+            desc = *c;
         }
         bool set_ex = false;
         std::vector<QVS_VIEWPORT *> ex;
-        if (parse_canvas(interp, spec, objc, objv, 3, set_ex, ex, c) != TCL_OK) return TCL_ERROR;
-        if (!ConfigureCanvas(c, spec, set_ex, ex, err)) return fail(interp, "CANVAS", err);
+        if (parse_canvas(interp, desc, objc, objv, 3, set_ex, ex, c) != TCL_OK) return TCL_ERROR;
+        if (!ConfigureCanvas(c, desc, set_ex, ex, err)) return fail(interp, "CANVAS", err);
         return TCL_OK;
     }
     if (sub == "delete") {
@@ -632,17 +632,17 @@ int CanvasCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
         if (type < 0)
             return fail(interp, "VALUE", "bad element type \"" + tname +
                                              "\": must be text, line, rect, circle, arc, polygon, image, video, canvas or node");
-        ElementSpec spec;
-        DefaultElement(spec, type);
-        if (type == ELEMENT_TEXT && !spec.rec.data.text.pfont) {
+        ElementDesc desc;
+        DefaultElement(desc, type);
+        if (type == ELEMENT_TEXT && !desc.rec.data.text.pfont) {
             std::string ferr;
             DefaultFont(ferr);
             return fail(interp, "FONT", "no default font: " + ferr);
         }
         int i = 4;
-        if (parse_coords(interp, spec, objc, objv, i) != TCL_OK) return TCL_ERROR;
-        if (parse_element(interp, spec, objc, objv, i) != TCL_OK) return TCL_ERROR;
-        QVP_CANVAS_ELEMENT *e = AddElement(c, spec, err);
+        if (parse_coords(interp, desc, objc, objv, i) != TCL_OK) return TCL_ERROR;
+        if (parse_element(interp, desc, objc, objv, i) != TCL_OK) return TCL_ERROR;
+        QVP_CANVAS_ELEMENT *e = AddElement(c, desc, err);
         if (!e) return fail(interp, "ELEMENT", err);
         Tcl_SetObjResult(interp, Tcl_NewIntObj(e->id));
         return TCL_OK;
@@ -669,13 +669,13 @@ int CanvasCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
             if (!DeleteElement(c, e, err)) return fail(interp, "ELEMENT", err);
             return TCL_OK;
         }
-        ElementSpec spec;
+        ElementDesc desc;
         {
             Lock lock;
-            spec = SpecOf(e);
+            desc = DescOf(e);
         }
-        if (parse_element(interp, spec, objc, objv, 4) != TCL_OK) return TCL_ERROR;
-        if (!ConfigureElement(c, e, spec, err)) return fail(interp, "ELEMENT", err);
+        if (parse_element(interp, desc, objc, objv, 4) != TCL_OK) return TCL_ERROR;
+        if (!ConfigureElement(c, e, desc, err)) return fail(interp, "ELEMENT", err);
         return TCL_OK;
     }
     return fail(interp, "USAGE", "bad subcommand \"" + sub +

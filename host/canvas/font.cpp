@@ -43,26 +43,26 @@ int layout(const std::vector<int> &adv, int cell_h, int atlas_w, int pad, std::v
 
 }  // namespace
 
-QVP_CANVAS_FONTDEF *CreateFont(const FontSpec &spec, std::string &err) {
+QVP_CANVAS_FONTDEF *CreateFont(const FontDesc &desc, std::string &err) {
     if (!Attach(err)) return nullptr;
-    if (spec.name.empty() || spec.name.size() >= 80) {
+    if (desc.name.empty() || desc.name.size() >= 80) {
         err = "font names have 1 to 79 characters";
         return nullptr;
     }
-    if (FindFont(spec.name)) {
-        err = "font \"" + spec.name + "\" already exists";
+    if (FindFont(desc.name)) {
+        err = "font \"" + desc.name + "\" already exists";
         return nullptr;
     }
-    std::string file = spec.file.empty() ? kDefaultFontFile : spec.file;
+    std::string file = desc.file.empty() ? kDefaultFontFile : desc.file;
     if (file.size() >= 160) {
         err = "font file path longer than 159 characters";
         return nullptr;
     }
-    if (spec.pixels < 4 || spec.pixels > 256) {
+    if (desc.pixels < 4 || desc.pixels > 256) {
         err = "font size runs from 4 to 256 pixels";
         return nullptr;
     }
-    if (spec.first < 0 || spec.last > 255 || spec.first > spec.last) {
+    if (desc.first < 0 || desc.last > 255 || desc.first > desc.last) {
         err = "character codes run from 0 to 255, first not above last";
         return nullptr;
     }
@@ -76,19 +76,19 @@ QVP_CANVAS_FONTDEF *CreateFont(const FontSpec &spec, std::string &err) {
         err = "FreeType cannot read font file \"" + file + "\" (error " + std::to_string(fe) + ")";
         return nullptr;
     }
-    if (FT_Set_Pixel_Sizes(face, 0, (FT_UInt)spec.pixels) != 0) {
+    if (FT_Set_Pixel_Sizes(face, 0, (FT_UInt)desc.pixels) != 0) {
         FT_Done_Face(face);
-        err = "font \"" + file + "\" has no usable size " + std::to_string(spec.pixels);
+        err = "font \"" + file + "\" has no usable size " + std::to_string(desc.pixels);
         return nullptr;
     }
     int asc = (int)((face->size->metrics.ascender + 63) >> 6);
-    int desc = (int)((-face->size->metrics.descender + 63) >> 6);
-    int line_h = std::max(1, asc + desc);
-    int n = spec.last - spec.first + 1;
+    int descent = (int)((-face->size->metrics.descender + 63) >> 6);
+    int line_h = std::max(1, asc + descent);
+    int n = desc.last - desc.first + 1;
     std::vector<int> adv(n);
     for (int i = 0; i < n; i++) {
         adv[i] = 0;
-        if (FT_Load_Char(face, (FT_ULong)(spec.first + i), FT_LOAD_DEFAULT) == 0)
+        if (FT_Load_Char(face, (FT_ULong)(desc.first + i), FT_LOAD_DEFAULT) == 0)
             adv[i] = (int)((face->glyph->advance.x + 32) >> 6);
     }
     const int pad = 2;
@@ -127,7 +127,7 @@ QVP_CANVAS_FONTDEF *CreateFont(const FontSpec &spec, std::string &err) {
         // Luminance is white everywhere in the cell; alpha is coverage.
         for (int y = 0; y < line_h; y++)
             for (int x = 0; x < c.advance; x++) tex[((size_t)(c.y + y) * aw + c.x + x) * 2] = 255;
-        if (FT_Load_Char(face, (FT_ULong)(spec.first + i), FT_LOAD_RENDER) != 0) continue;
+        if (FT_Load_Char(face, (FT_ULong)(desc.first + i), FT_LOAD_RENDER) != 0) continue;
         FT_Bitmap &bm = face->glyph->bitmap;
         if (bm.pixel_mode != FT_PIXEL_MODE_GRAY) continue;
         int ox = face->glyph->bitmap_left, oy = asc - face->glyph->bitmap_top;
@@ -142,12 +142,12 @@ QVP_CANVAS_FONTDEF *CreateFont(const FontSpec &spec, std::string &err) {
         }
     }
     FT_Done_Face(face);
-    snprintf(f->name, sizeof f->name, "%s", spec.name.c_str());
+    snprintf(f->name, sizeof f->name, "%s", desc.name.c_str());
     snprintf(f->path, sizeof f->path, "%s", file.c_str());
     f->w = aw;
     f->h = ah;
-    f->first_char = spec.first;
-    f->last_char = spec.last;
+    f->first_char = desc.first;
+    f->last_char = desc.last;
     f->scale[0] = f->scale[1] = 1.0f;
     f->char_list = chars;
     f->texdata = (char *)tex;
@@ -157,7 +157,7 @@ QVP_CANVAS_FONTDEF *CreateFont(const FontSpec &spec, std::string &err) {
     QVP_CANVAS_FONTDEF **pp = &info->fonts;
     while (*pp) pp = &(*pp)->pnext;
     __atomic_store_n(pp, f, __ATOMIC_RELEASE);
-    if (!info->default_font && spec.name == "default") info->default_font = f;
+    if (!info->default_font && desc.name == "default") info->default_font = f;
     return f;
 }
 
@@ -173,9 +173,9 @@ QVP_CANVAS_FONTDEF *FindFont(const std::string &name) {
 QVP_CANVAS_FONTDEF *DefaultFont(std::string &err) {
     QVP_CANVAS_FONTDEF *f = FindFont("default");
     if (f) return f;
-    FontSpec spec;
-    spec.name = "default";
-    return CreateFont(spec, err);
+    FontDesc desc;
+    desc.name = "default";
+    return CreateFont(desc, err);
 }
 
 }  // namespace qvpc

@@ -54,6 +54,17 @@ void transform(T r[3], const T p[3], const T m[4][4], bool point) {
     for (int j = 0; j < 3; j++) r[j] = p[0] * m[0][j] + p[1] * m[1][j] + p[2] * m[2][j] + (point ? m[3][j] : 0);
 }
 
+// M = G*V: a node's global matrix G applied first, then the view V.
+template <class T>
+void node_times_view(T m[4][4], const T g[4][4], const T v[4][4]) {
+    for (int i = 0; i < 4; i++)
+        for (int j = 0; j < 4; j++) {
+            T s = 0;
+            for (int k = 0; k < 4; k++) s += g[i][k] * v[k][j];
+            m[i][j] = s;
+        }
+}
+
 /* The base frame of a locked canvas, recorded by place() and reloaded
  * when the canvas ends. */
 struct BaseFrame {
@@ -64,14 +75,7 @@ struct BaseFrame {
 void base_frame(const QVP_CANVAS *pcan, double m[4][4]) {
     int id = pcan->disp.id;
     if (id >= 0 && id < QVV_display->node_count && double_data->processed_grelmat) {
-        const double (*g)[4] = double_data->processed_grelmat[id];
-        const double (*v)[4] = double_data->QVV_modelview_matrix;
-        for (int i = 0; i < 4; i++)
-            for (int j = 0; j < 4; j++) {
-                double s = 0;
-                for (int k = 0; k < 4; k++) s += g[i][k] * v[k][j];
-                m[i][j] = s;
-            }
+        node_times_view<double>(m, double_data->processed_grelmat[id], double_data->QVV_modelview_matrix);
     } else {
         memcpy(m, double_data->QVV_modelview_matrix, sizeof(double) * 16);
     }
@@ -352,13 +356,7 @@ void LoadCanvasBaseFrame(int id) {
         }
         double g[4][4], m[4][4];
         double_data->QVF_GetDisplayGlobalMat(id, g);
-        const double (*v)[4] = double_data->QVV_modelview_matrix;
-        for (int i = 0; i < 4; i++)
-            for (int j = 0; j < 4; j++) {
-                double s = 0;
-                for (int k = 0; k < 4; k++) s += g[i][k] * v[k][j];
-                m[i][j] = s;
-            }
+        node_times_view<double>(m, g, double_data->QVV_modelview_matrix);
         glLoadMatrixd(&m[0][0]);
         return;
     }
@@ -368,11 +366,6 @@ void LoadCanvasBaseFrame(int id) {
     }
     QVT_MATRIX g, m;
     QVF_GetDisplayGlobalMat(id, g);
-    for (int i = 0; i < 4; i++)
-        for (int j = 0; j < 4; j++) {
-            float s = 0;
-            for (int k = 0; k < 4; k++) s += g[i][k] * QVV_modelview_matrix[k][j];
-            m[i][j] = s;
-        }
+    node_times_view<float>(m, g, QVV_modelview_matrix);
     glLoadMatrixf(&m[0][0]);
 }
