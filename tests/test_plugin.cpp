@@ -84,6 +84,17 @@ TEST_F(Plugin, Refusal_NoVisualFeatureOrNoDisplay) {
     EXPECT_EQ(warnings(kRefusal), 1);
 }
 
+TEST_F(Plugin, Refusal_FullArenaMakesNoRecords) {
+    while (QVH_Alloc(4096)) {
+    }
+    while (QVH_Alloc(16)) {
+    }
+    EXPECT_EQ(init({}), 0);
+    EXPECT_EQ(warnings("qvp_drawcanvas: cannot create the canvas records; canvases will not be drawn"), 1);
+    EXPECT_EQ(pinfo, nullptr);
+    QVH_RunFrames(1);  // no callback runs, nothing breaks
+}
+
 TEST_F(Plugin, Active_WithoutTarnHasNoCommand) {
     tarn_->InstallPluginCmd = nullptr;  // stands for no QVS_TARN record
     QVH_ClearProcessData();

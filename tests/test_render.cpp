@@ -422,6 +422,49 @@ TEST_F(Render, DrawCanvas_SkipsExcludedViewportsHiddenElementsAndWarns) {
     EXPECT_TRUE(at(12, 52, 255, 255, 255, 2)) << "the other elements are still drawn";
 }
 
+TEST_F(Render, DepthModes_MarkingLeavesTheStencilSetForTheCaller) {
+    QVP_CANVAS *c = canvas("c", LAYER_SCENE, 0, 1, 0);
+    c->anchor = 0;
+    c->disp.org[0] = 0; c->disp.org[1] = 0;
+    c->disp.col_vec[0] = 0.5; c->disp.row_vec[1] = -0.5;
+    text(c, "MM", 100, 75, 40, 0, 1.0f);
+    QVH_RunFrames(1);  // leaves the view's matrices loaded
+    glClearColor(0, 0, 0, 1);
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT | GL_STENCIL_BUFFER_BIT);
+    glMatrixMode(GL_MODELVIEW);
+    LoadCanvasBaseFrame(-1);
+    DrawCanvas(c, 3);
+    GLint func, ref, mask;
+    GLboolean depth_mask, colour[4];
+    glGetIntegerv(GL_STENCIL_FUNC, &func);
+    glGetIntegerv(GL_STENCIL_REF, &ref);
+    glGetIntegerv(GL_STENCIL_VALUE_MASK, &mask);
+    glGetBooleanv(GL_DEPTH_WRITEMASK, &depth_mask);
+    glGetBooleanv(GL_COLOR_WRITEMASK, colour);
+    EXPECT_TRUE(glIsEnabled(GL_STENCIL_TEST));
+    EXPECT_EQ(func, GL_EQUAL);
+    EXPECT_EQ(ref, 3);
+    EXPECT_EQ(mask, 0xff);
+    EXPECT_TRUE(glIsEnabled(GL_DEPTH_TEST));
+    EXPECT_TRUE(depth_mask);
+    EXPECT_TRUE(colour[0] && colour[1] && colour[2] && colour[3]);
+    EXPECT_EQ(set_drawing_state, 0) << "marking opens no canvas frame";
+    EXPECT_TRUE(at(100, 75, 0, 0, 0, 0)) << "nothing visible is drawn";
+    // What the caller draws next lands only inside the canvas.
+    glMatrixMode(GL_PROJECTION);
+    glLoadIdentity();
+    glMatrixMode(GL_MODELVIEW);
+    glLoadIdentity();
+    glDisable(GL_TEXTURE_2D);
+    glDisable(GL_DEPTH_TEST);
+    glColor3f(1, 0, 0);
+    glRecti(-1, -1, 1, 1);
+    EXPECT_TRUE(at(100, 75, 255, 0, 0, 0));
+    EXPECT_TRUE(at(100 - 27, 75, 0, 0, 0, 0));
+    EXPECT_TRUE(at(100 + 22, 75 + 22, 255, 0, 0, 0));
+    glDisable(GL_STENCIL_TEST);
+}
+
 TEST_F(Render, Frame_SteadyFramesAllocateNothing) {
     QVP_CANVAS *c = canvas("c", LAYER_SCENE, 0, 0, 1);
     text(c, "steady", 100, 75, 20, 0);

@@ -520,6 +520,9 @@ int parse_element(Tcl_Interp *interp, ElementDesc &s, int objc, Tcl_Obj *const o
             if (w < 1 || h < 1) return fail(interp, "VALUE", "-size must be positive");
             s.video.w = w;
             s.video.h = h;
+        } else if (opt == "-size") {
+            only(false);
+            return TCL_ERROR;
         } else if (opt == "-fps") {
             if (!only(t == ELEMENT_VIDEO) || !get_double(interp, v, d[0], opt)) return TCL_ERROR;
             if (d[0] <= 0) return fail(interp, "VALUE", "-fps must be positive");

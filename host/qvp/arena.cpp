@@ -436,10 +436,10 @@ extern "C" int QVH_AddNode(const char *name) {
             if (grown) {
                 if (s->node_count)
                     memcpy(grown, s->node_list, sizeof(QVS_NODE) * (size_t)s->node_count);
-                QVS_NODE *old = s->node_list;
+                // The old table stays: displays read it without the
+                // scene lock and may still be walking it.
                 __atomic_store_n(&s->node_list, grown, __ATOMIC_RELEASE);
                 s->node_capacity = cap;
-                QVH_Free(old);
             }
         }
         if (s->node_count < s->node_capacity) {

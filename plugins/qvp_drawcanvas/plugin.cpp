@@ -132,6 +132,14 @@ QVP_EXPORT int QVF_InitializePluginCB(QVS_PLUGIN *plugin) {
             pprocinfo->element_id = 1;
         }
     }
+    // Without both records (a full arena) no callback could run safely.
+    if (!pinfo || !pinfo->access_lock || !pprocinfo) {
+        QVF_LogWarningF("qvp_drawcanvas: cannot create the canvas records; canvases will not be drawn",
+                        QVP_SOURCE, __LINE__);
+        pinfo = nullptr;
+        pprocinfo = nullptr;
+        return 0;
+    }
 
     QVF_InstallPluginFunction(plugin->handle, UpdateScene, QVP_PHASE_UPDATE_SCENE);
     QVF_InstallPluginFunction(plugin->handle, DrawScene, QVP_PHASE_DRAW_SCENE);
