@@ -1,6 +1,9 @@
 // commands.cpp - the viewer's Tcl commands for channels, viewports,
 // nodes, plugins, frames and the host's own state.
+#include <math.h>
 #include <stdlib.h>
+
+#include <cmath>
 #include <string.h>
 
 #include <string>
@@ -26,7 +29,7 @@ bool viewer_doubles(Tcl_Interp *interp, Tcl_Obj *obj, int n, double *out, const 
         return false;
     }
     for (int i = 0; i < n; i++)
-        if (Tcl_GetDoubleFromObj(nullptr, elems[i], &out[i]) != TCL_OK) {
+        if (Tcl_GetDoubleFromObj(nullptr, elems[i], &out[i]) != TCL_OK || !std::isfinite(out[i])) {
             viewer_error(interp, "VALUE", std::string(option) + ": bad number \"" + Tcl_GetString(elems[i]) + "\"");
             return false;
         }
@@ -171,7 +174,7 @@ int configure_viewport(Tcl_Interp *interp, QVS_VIEWPORT *v, int objc, Tcl_Obj *c
             c.rnear = (float)d[4];
             c.use_fov = 0;
         } else if (opt == "-far") {
-            if (Tcl_GetDoubleFromObj(nullptr, val, &d[0]) != TCL_OK)
+            if (Tcl_GetDoubleFromObj(nullptr, val, &d[0]) != TCL_OK || !std::isfinite(d[0]))
                 return viewer_error(interp, "VALUE", std::string("-far: bad number \"") + Tcl_GetString(val) + "\"");
             c.rfar = (float)d[0];
         } else if (opt == "-eye" || opt == "-look" || opt == "-up") {
