@@ -398,7 +398,7 @@ int InternalPassCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const obj
     }
     int b;
     if (!get_bool(interp, objv[1], &b, "internalpass")) return TCL_ERROR;
-    int *p = (int *)QVF_GetDataFromProcess("DOING_INTERNAL_PASS");
+    int *p = (int *)QVH_FindProcessData("DOING_INTERNAL_PASS");
     if (p) *p = b;
     return TCL_OK;
 }

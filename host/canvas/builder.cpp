@@ -168,9 +168,9 @@ bool Attach(std::string &err) {
         err = "no scene open";
         return false;
     }
-    if (g_info && g_info_scene == QVV_scene && QVF_GetDataFromScene(QVV_scene, "QVP_CANVAS_INFO") == g_info) return true;
+    if (g_info && g_info_scene == QVV_scene && QVH_FindSceneData("QVP_CANVAS_INFO") == g_info) return true;
     QVF_LockScene(QVV_scene);
-    QVP_CANVAS_INFO *info = (QVP_CANVAS_INFO *)QVF_GetDataFromScene(QVV_scene, "QVP_CANVAS_INFO");
+    QVP_CANVAS_INFO *info = (QVP_CANVAS_INFO *)QVH_FindSceneData("QVP_CANVAS_INFO");
     if (!info) {
         info = (QVP_CANVAS_INFO *)QVF_AddDataToScene(QVV_scene, "QVP_CANVAS_INFO", sizeof(QVP_CANVAS_INFO));
         if (info) {
@@ -186,7 +186,7 @@ bool Attach(std::string &err) {
         err = "cannot make the scene's canvas root (arena full?)";
         return false;
     }
-    QVP_CANVAS_PROC_INFO *proc = (QVP_CANVAS_PROC_INFO *)QVF_GetDataFromProcess("QVP_CANVAS_PROC_INFO");
+    QVP_CANVAS_PROC_INFO *proc = (QVP_CANVAS_PROC_INFO *)QVH_FindProcessData("QVP_CANVAS_PROC_INFO");
     if (!proc) {
         proc = (QVP_CANVAS_PROC_INFO *)QVF_AddDataToProcess("QVP_CANVAS_PROC_INFO", sizeof(QVP_CANVAS_PROC_INFO));
         if (!proc) {

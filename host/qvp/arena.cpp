@@ -365,17 +365,27 @@ static QVH_NAMED *find_named(const char *name) {
     return nullptr;
 }
 
-extern "C" void *QVF_GetDataFromScene(QVS_SCENE *scene, const char *name) {
+extern "C" void *QVH_FindSceneData(const char *name) {
     if (!name) return nullptr;
     auto &local = local_scene_data();
     auto it = local.find(name);
     if (it != local.end()) return it->second;
-    if (!scene || !g_arena || scene != &g_arena->scene) return nullptr;
+    if (!g_arena) return nullptr;
     if (!qvp_lock_robust(&g_arena->scene_mutex, "scene lock")) return nullptr;
     QVH_NAMED *e = find_named(name);
     qvp_unlock_robust(&g_arena->scene_mutex);
-    if (!e) qvp_statusf("scene data \"%s\" not found", name);
     return e ? e->data : nullptr;
+}
+
+extern "C" void *QVF_GetDataFromScene(QVS_SCENE *scene, const char *name) {
+    if (!name) return nullptr;
+    if (!scene || !g_arena || scene != &g_arena->scene) {
+        qvp_warnf("QVF_GetDataFromScene(%s): not the open scene", name);
+        return nullptr;
+    }
+    void *p = QVH_FindSceneData(name);
+    if (!p) qvp_log_missing("scene", name);
+    return p;
 }
 
 extern "C" void *QVF_AddDataToScene(QVS_SCENE *scene, const char *name, size_t size) {

@@ -6,6 +6,8 @@
 
 #include <deque>
 #include <mutex>
+#include <set>
+#include <string>
 
 #include "qvp_externs.h"
 #include "qvp_host.h"
@@ -50,6 +52,13 @@ extern "C" void QVF_LogWarningF(const char *msg, const char *source, int line) {
 
 extern "C" void QVF_LogStatusF(const char *msg, const char *source, int line) {
     log_line(QVH_LOG_STATUS, msg, source, line);
+}
+
+void qvp_log_missing(const char *kind, const char *name) {
+    static std::set<std::string> told;
+    std::string key = std::string(kind) + ":" + name;
+    if (!told.insert(key).second) return;
+    qvp_statusf("%s data \"%s\" not found", kind, name);
 }
 
 void qvp_warnf(const char *fmt, ...) {

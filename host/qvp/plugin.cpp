@@ -72,15 +72,17 @@ void run_next(size_t idx) {
 
 /* ---- process data ---- */
 
-extern "C" void *QVF_GetDataFromProcess(const char *name) {
+extern "C" void *QVH_FindProcessData(const char *name) {
     if (!name) return nullptr;
     auto &m = process_data();
     auto it = m.find(name);
-    if (it == m.end()) {
-        qvp_statusf("process data \"%s\" not found", name);
-        return nullptr;
-    }
-    return it->second;
+    return it == m.end() ? nullptr : it->second;
+}
+
+extern "C" void *QVF_GetDataFromProcess(const char *name) {
+    void *p = QVH_FindProcessData(name);
+    if (!p && name) qvp_log_missing("process", name);
+    return p;
 }
 
 extern "C" void *QVF_AddDataToProcess(const char *name, size_t size) {

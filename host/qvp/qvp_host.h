@@ -55,6 +55,11 @@ size_t QVH_ArenaSize(void);
 /* 1 when P lies inside the open scene's arena. */
 int QVH_InArena(const void *p);
 
+/* Looks NAME up like QVF_GetDataFromScene / QVF_GetDataFromProcess but
+ * without the log line for a missing name: for host code that probes. */
+void *QVH_FindSceneData(const char *name);
+void *QVH_FindProcessData(const char *name);
+
 /* Makes NAME resolve to PTR through QVF_GetDataFromScene in this
  * process only, ahead of the shared registry (per-display records). */
 void QVH_SetLocalSceneData(const char *name, void *ptr);

@@ -54,6 +54,10 @@ void qvp_unlock_robust(pthread_mutex_t *m);
 /* The arena of the open scene, or null. */
 struct QVS_SMHANDLE *qvp_arena(void);
 
+/* Logs "KIND data "NAME" not found" once per kind and name in this
+ * process, so that a lookup repeated every frame does not flood the log. */
+void qvp_log_missing(const char *kind, const char *name);
+
 /* printf-style helpers around the log. */
 void qvp_warnf(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
 void qvp_statusf(const char *fmt, ...) __attribute__((format(printf, 1, 2)));

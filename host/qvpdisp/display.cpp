@@ -354,7 +354,7 @@ extern "C" QVS_DISPLAY *QVH_OpenDisplay(const char *name, int w, int h, int doub
         g->dd->QVF_GetDisplayGlobalMat = dd_global;
         QVH_SetLocalSceneData("QVS_DOUBLE_DATA", g->dd);
     }
-    g->internal_pass = (int *)QVF_GetDataFromProcess("DOING_INTERNAL_PASS");
+    g->internal_pass = (int *)QVH_FindProcessData("DOING_INTERNAL_PASS");
     if (!g->internal_pass) g->internal_pass = (int *)QVF_AddDataToProcess("DOING_INTERNAL_PASS", sizeof(int));
     QVV_display = &g->disp;
     QVH_SyncNodes();
