@@ -89,7 +89,6 @@ void record(int phase) {
 }
 
 TEST_F(Display, Phases_OrderAndGlobalsPerView) {
-    static const int phases[] = {1, 128, 256, 512, 2048, 4, 8};
     // The functions must be plain pointers: one lambda per phase code.
     QVF_InstallPluginFunction(nullptr, [] { record(1); }, 1);
     QVF_InstallPluginFunction(nullptr, [] { record(128); }, 128);
@@ -98,7 +97,6 @@ TEST_F(Display, Phases_OrderAndGlobalsPerView) {
     QVF_InstallPluginFunction(nullptr, [] { record(2048); }, 2048);
     QVF_InstallPluginFunction(nullptr, [] { record(4); }, 4);
     QVF_InstallPluginFunction(nullptr, [] { record(8); }, 8);
-    (void)phases;
     QVS_CHANNEL *c = QVH_AddChannel("c", 0, 0);
     QVH_AddViewport(c, "a");
     QVH_AddViewport(c, "b")->attrib = 1;  // switched off: left out

@@ -129,8 +129,6 @@ TEST_F(Plugin, Options_ClampedAndUsageOnUnknown) {
 }
 
 TEST_F(Plugin, Roots_CreatedOnceWithVersion) {
-    const char *av[] = {"qvp_drawcanvas.so"};
-    (void)av;
     ASSERT_EQ(init({}), 1);
     ASSERT_NE(pinfo, nullptr);
     EXPECT_EQ(pinfo, QVF_GetDataFromScene(QVV_scene, "QVP_CANVAS_INFO"));

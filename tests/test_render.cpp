@@ -7,7 +7,9 @@
 // of +-0.5 by +-0.375, on a 200 x 150 display, so the plane z = 0 shows 100
 // pixels per unit. The standard canvas covers exactly that plane with
 // 200 columns and 150 rows: one column or row per pixel, row 0 at the top.
+#include <array>
 #include <string>
+#include <vector>
 
 #include "canvas_builder.h"
 #include "drawcanvas_private.h"
@@ -270,12 +272,10 @@ TEST_F(Render, Nodes_CanvasesFollowTheirNode) {
     EXPECT_TRUE(at(150, 75, 0, 0, 0, 0));
 }
 
-// Red pixels along a row through the middle of a screen-aligned canvas 1
-// unit wide at the origin, seen from EYE.
-int aligned_width(QVS_VIEWPORT *vp, QVP_CANVAS *c, double ex, double ey, double ez) {
+// Red pixels along the middle row of the window, seen from EYE.
+int aligned_width(QVS_VIEWPORT *vp, double ex, double ey, double ez) {
     vp->eye[0] = ex; vp->eye[1] = ey; vp->eye[2] = ez;
     QVH_RunFrames(1);
-    (void)c;
     int n = 0;
     for (int x = 0; x < 200; x++) {
         unsigned char px[4];
@@ -295,12 +295,12 @@ TEST_F(Render, Lock_ScreenAlignedFacesTheViewerFromAnyEye) {
     // Seen from the front, 45 degrees and edge-on at distance 10, it is 100
     // pixels wide: it always faces the viewer at its origin's depth.
     for (auto e : std::vector<std::array<double, 3>>{{0, 0, 10}, {7.0710678, 0, 7.0710678}, {10, 0, 0}, {0, 7.0710678, 7.0710678}})
-        EXPECT_NEAR(aligned_width(vp_, c, e[0], e[1], e[2]), 100, 1) << e[0] << " " << e[1] << " " << e[2];
+        EXPECT_NEAR(aligned_width(vp_, e[0], e[1], e[2]), 100, 1) << e[0] << " " << e[1] << " " << e[2];
     // Unmirrored, rows running down the screen: text at column 10, row 0
     // lands at the top left of the canvas (x 50..150, rows 50..100).
     c->bcol[0] = -1;
     text(c, "M", 10, 0, 10, ANCHOR_COL_START | ANCHOR_ROW_START, 1.0f);
-    aligned_width(vp_, c, 10, 0, 0);
+    aligned_width(vp_, 10, 0, 0);
     EXPECT_TRUE(at(63, 53, 255, 255, 255, 2));
     EXPECT_TRUE(at(63, 95, 0, 0, 0, 0));
     EXPECT_TRUE(at(137, 53, 0, 0, 0, 0));
@@ -315,14 +315,14 @@ TEST_F(Render, Lock_OneAxisTurnsTowardTheViewer) {
     // From 60 degrees aside an unlocked canvas is foreshortened to half;
     // turned about its row axis it faces the viewer at full width.
     c->disp.locked = 0;
-    int flat = aligned_width(vp_, c, 8.660254, 0, 5);
+    int flat = aligned_width(vp_, 8.660254, 0, 5);
     c->disp.locked = LOCK_ROW_AXIS;
-    int turned = aligned_width(vp_, c, 8.660254, 0, 5);
+    int turned = aligned_width(vp_, 8.660254, 0, 5);
     EXPECT_NEAR(flat, 50, 2);
     EXPECT_NEAR(turned, 100, 2);
     // Turning about the column axis cannot help a sideways viewer.
     c->disp.locked = LOCK_COL_AXIS;
-    EXPECT_NEAR(aligned_width(vp_, c, 8.660254, 0, 5), 50, 2);
+    EXPECT_NEAR(aligned_width(vp_, 8.660254, 0, 5), 50, 2);
 }
 
 TEST_F(Render, Lock_ScreenSizeKeepsPixelSizeWithDistance) {
@@ -332,15 +332,15 @@ TEST_F(Render, Lock_ScreenSizeKeepsPixelSizeWithDistance) {
     c->disp.col_vec[0] = 0.3; c->disp.row_vec[1] = -0.3;
     c->size = 0.25f;
     c->disp.locked = LOCK_ROW_AXIS | LOCK_COL_AXIS | LOCK_SCREEN_SIZE;
-    for (double d : {10.0, 20.0, 40.0}) EXPECT_NEAR(aligned_width(vp_, c, 0, 0, d), 50, 1) << d;
+    for (double d : {10.0, 20.0, 40.0}) EXPECT_NEAR(aligned_width(vp_, 0, 0, d), 50, 1) << d;
     c->disp.locked = LOCK_ROW_AXIS | LOCK_COL_AXIS;
-    EXPECT_NEAR(aligned_width(vp_, c, 0, 0, 20), 15, 1);
+    EXPECT_NEAR(aligned_width(vp_, 0, 0, 20), 15, 1);
     // Scale "height" with a viewport twice as wide as designed keeps the
     // reference shape: half the fraction of the now wider width.
     c->disp.locked |= LOCK_SCREEN_SIZE;
     c->scale = CANVAS_SCALE_HEIGHT;
     vp_->dw = 100;
-    EXPECT_NEAR(aligned_width(vp_, c, 0, 0, 10), 25, 1);
+    EXPECT_NEAR(aligned_width(vp_, 0, 0, 10), 25, 1);
 }
 
 TEST_F(Render, Precision_DoubleAndSingleAgree) {
@@ -379,8 +379,7 @@ TEST_F(Render, Foreground_DepthClearedOncePerFrameForNodeCanvases) {
     QVS_NODE *n = QVH_GetNode(id);
     n->shape = QVP_SHAPE_BOX;
     n->size[0] = n->size[1] = n->size[2] = 0.5;
-    QVP_CANVAS *world = canvas("w", LAYER_FOREGROUND, 1, 0, 0);
-    (void)world;
+    canvas("w", LAYER_FOREGROUND, 1, 0, 0);
     static int cleared;
     QVF_InstallPluginFunction(nullptr, [] { QVF_ExecuteCore(); cleared = QVV_cleared_depth; }, QVP_PHASE_UPDATE_VIEW);
     QVH_RunFrames(1);

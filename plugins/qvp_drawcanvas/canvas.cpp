@@ -319,12 +319,10 @@ void DrawCanvas(QVP_CANVAS *pcan, int use_depth) {
     if (QVV_viewport)
         for (QVP_CANVAS_VIEW *v = pcan->no_views; v; v = v->pnext)
             if (v->pview == QVV_viewport) return;
-    int prev_anchor = pcan->anchor;
+    // The offscreen road rewrites the canvas for its texture pass; what
+    // it finds here is what the finish puts back.
     QVP_CANVAS_DISPLAYDEF prev_disp = pcan->disp;
-    float prev_opacity = pcan->opacity;
     int prev_use_depth = use_depth;
-    (void)prev_anchor;
-    (void)prev_opacity;
     if (pcan->disp.proj != 0 && pcan->disp.id >= 0) offscreen_setup(pcan, &use_depth);
     double org[3];
     BaseFrame base;
