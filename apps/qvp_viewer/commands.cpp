@@ -1,9 +1,6 @@
 // commands.cpp - the viewer's Tcl commands for channels, viewports,
 // nodes, plugins, frames and the host's own state.
-#include <math.h>
 #include <stdlib.h>
-
-#include <cmath>
 #include <string.h>
 
 #include <string>
@@ -12,88 +9,15 @@
 #include "qvp_globals.h"
 #include "qvp_host.h"
 #include "qvpdisp_host.h"
+#include "tcl_args.h"
 #include "viewer.h"
 
-int viewer_error(Tcl_Interp *interp, const char *code, const std::string &msg) {
-    Tcl_SetObjResult(interp, Tcl_NewStringObj(msg.c_str(), -1));
-    Tcl_SetErrorCode(interp, "QVP", code, msg.c_str(), (char *)NULL);
-    return TCL_ERROR;
-}
-
-bool viewer_doubles(Tcl_Interp *interp, Tcl_Obj *obj, int n, double *out, const char *option) {
-    int cnt = 0;
-    Tcl_Obj **elems = nullptr;
-    if (Tcl_ListObjGetElements(interp, obj, &cnt, &elems) != TCL_OK || cnt != n) {
-        viewer_error(interp, "VALUE", std::string(option) + " wants a list of " + std::to_string(n) +
-                                          " numbers, got \"" + Tcl_GetString(obj) + "\"");
-        return false;
-    }
-    for (int i = 0; i < n; i++)
-        if (Tcl_GetDoubleFromObj(nullptr, elems[i], &out[i]) != TCL_OK || !std::isfinite(out[i])) {
-            viewer_error(interp, "VALUE", std::string(option) + ": bad number \"" + Tcl_GetString(elems[i]) + "\"");
-            return false;
-        }
-    return true;
-}
-
-bool viewer_ints(Tcl_Interp *interp, Tcl_Obj *obj, int n, int *out, const char *option) {
-    int cnt = 0;
-    Tcl_Obj **elems = nullptr;
-    if (Tcl_ListObjGetElements(interp, obj, &cnt, &elems) != TCL_OK || cnt != n) {
-        viewer_error(interp, "VALUE", std::string(option) + " wants a list of " + std::to_string(n) +
-                                          " integers, got \"" + Tcl_GetString(obj) + "\"");
-        return false;
-    }
-    for (int i = 0; i < n; i++)
-        if (Tcl_GetIntFromObj(nullptr, elems[i], &out[i]) != TCL_OK) {
-            viewer_error(interp, "VALUE", std::string(option) + ": bad integer \"" + Tcl_GetString(elems[i]) + "\"");
-            return false;
-        }
-    return true;
-}
+using namespace qvptcl;
 
 namespace {
 
-bool get_bool(Tcl_Interp *interp, Tcl_Obj *obj, int *out, const char *option) {
-    if (Tcl_GetBooleanFromObj(nullptr, obj, out) != TCL_OK) {
-        viewer_error(interp, "VALUE", std::string(option) + " wants 0 or 1, got \"" + Tcl_GetString(obj) + "\"");
-        return false;
-    }
-    return true;
-}
-
-bool get_int(Tcl_Interp *interp, Tcl_Obj *obj, int *out, const char *option) {
-    if (Tcl_GetIntFromObj(nullptr, obj, out) != TCL_OK) {
-        viewer_error(interp, "VALUE", std::string(option) + ": bad integer \"" + Tcl_GetString(obj) + "\"");
-        return false;
-    }
-    return true;
-}
-
-bool get_color(Tcl_Interp *interp, Tcl_Obj *obj, float out[3], const char *option) {
-    double d[3];
-    if (!viewer_doubles(interp, obj, 3, d, option)) return false;
-    for (int i = 0; i < 3; i++) {
-        if (d[i] < 0 || d[i] > 1) {
-            viewer_error(interp, "VALUE", std::string(option) + ": colour components run from 0 to 1");
-            return false;
-        }
-        out[i] = (float)d[i];
-    }
-    return true;
-}
-
-// Checks that OBJC - FIRST option words pair up; sets an error if not.
-bool pairs(Tcl_Interp *interp, int objc, int first, Tcl_Obj *const objv[]) {
-    if ((objc - first) % 2 != 0) {
-        viewer_error(interp, "USAGE", std::string("option \"") + Tcl_GetString(objv[objc - 1]) + "\" has no value");
-        return false;
-    }
-    return true;
-}
-
 int unknown_option(Tcl_Interp *interp, const char *opt, const char *valid) {
-    return viewer_error(interp, "OPTION", std::string("unknown option \"") + opt + "\": must be " + valid);
+    return Fail(interp, "OPTION", std::string("unknown option \"") + opt + "\": must be " + valid);
 }
 
 /* ---- channel ---- */
@@ -111,26 +35,26 @@ int ChannelCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) 
         Tcl_SetObjResult(interp, l);
         return TCL_OK;
     }
-    if (sub != "create") return viewer_error(interp, "USAGE", "bad subcommand \"" + sub + "\": must be create or names");
+    if (sub != "create") return Fail(interp, "USAGE", "bad subcommand \"" + sub + "\": must be create or names");
     if (objc < 3) {
         Tcl_WrongNumArgs(interp, 2, objv, "NAME ?-size {dw dh}?");
         return TCL_ERROR;
     }
     const char *name = Tcl_GetString(objv[2]);
-    if (!pairs(interp, objc, 3, objv)) return TCL_ERROR;
+    if (!Pairs(interp, objc, 3, objv)) return TCL_ERROR;
     int size[2] = {0, 0};
     for (int i = 3; i < objc; i += 2) {
         std::string opt = Tcl_GetString(objv[i]);
         if (opt == "-size") {
-            if (!viewer_ints(interp, objv[i + 1], 2, size, "-size")) return TCL_ERROR;
-            if (size[0] < 1 || size[1] < 1) return viewer_error(interp, "VALUE", "-size must be positive");
+            if (!Ints(interp, objv[i + 1], 2, size, "-size")) return TCL_ERROR;
+            if (size[0] < 1 || size[1] < 1) return Fail(interp, "VALUE", "-size must be positive");
         } else {
             return unknown_option(interp, opt.c_str(), "-size");
         }
     }
-    if (!*name || strlen(name) >= 80) return viewer_error(interp, "VALUE", "channel names have 1 to 79 characters");
-    if (QVH_FindChannel(name)) return viewer_error(interp, "EXISTS", std::string("channel \"") + name + "\" already exists");
-    if (!QVH_AddChannel(name, size[0], size[1])) return viewer_error(interp, "FAILED", "cannot add the channel");
+    if (!*name || strlen(name) >= 80) return Fail(interp, "VALUE", "channel names have 1 to 79 characters");
+    if (QVH_FindChannel(name)) return Fail(interp, "EXISTS", std::string("channel \"") + name + "\" already exists");
+    if (!QVH_AddChannel(name, size[0], size[1])) return Fail(interp, "FAILED", "cannot add the channel");
     Tcl_SetObjResult(interp, objv[2]);
     return TCL_OK;
 }
@@ -141,7 +65,7 @@ const char *kViewportOptions = "-rect, -size, -fov, -frustum, -far, -eye, -look,
 
 // Applies options to a copy of V; V changes only if all are good.
 int configure_viewport(Tcl_Interp *interp, QVS_VIEWPORT *v, int objc, Tcl_Obj *const objv[], int first) {
-    if (!pairs(interp, objc, first, objv)) return TCL_ERROR;
+    if (!Pairs(interp, objc, first, objv)) return TCL_ERROR;
     QVS_VIEWPORT c = *v;
     bool size_given = false;
     for (int i = first; i < objc; i += 2) {
@@ -150,48 +74,47 @@ int configure_viewport(Tcl_Interp *interp, QVS_VIEWPORT *v, int objc, Tcl_Obj *c
         double d[5];
         int n[4];
         if (opt == "-rect") {
-            if (!viewer_ints(interp, val, 4, n, "-rect")) return TCL_ERROR;
-            if (n[2] < 1 || n[3] < 1) return viewer_error(interp, "VALUE", "-rect width and height must be positive");
+            if (!Ints(interp, val, 4, n, "-rect")) return TCL_ERROR;
+            if (n[2] < 1 || n[3] < 1) return Fail(interp, "VALUE", "-rect width and height must be positive");
             c.rx = n[0]; c.ry = n[1]; c.rw = n[2]; c.rh = n[3];
             c.has_rect = 1;
             if (!size_given) { c.dw = n[2]; c.dh = n[3]; }
         } else if (opt == "-size") {
-            if (!viewer_ints(interp, val, 2, n, "-size")) return TCL_ERROR;
-            if (n[0] < 1 || n[1] < 1) return viewer_error(interp, "VALUE", "-size must be positive");
+            if (!Ints(interp, val, 2, n, "-size")) return TCL_ERROR;
+            if (n[0] < 1 || n[1] < 1) return Fail(interp, "VALUE", "-size must be positive");
             c.dw = n[0]; c.dh = n[1];
             size_given = true;
         } else if (opt == "-fov") {
-            if (!viewer_doubles(interp, val, 2, d, "-fov")) return TCL_ERROR;
+            if (!Doubles(interp, val, 2, d, "-fov")) return TCL_ERROR;
             if (d[0] <= 0 || d[0] >= 180 || d[1] < 0 || d[1] >= 180)
-                return viewer_error(interp, "VALUE", "-fov angles lie between 0 and 180 degrees (vertical 0: from the aspect)");
+                return Fail(interp, "VALUE", "-fov angles lie between 0 and 180 degrees (vertical 0: from the aspect)");
             c.fov[0] = (float)d[0]; c.fov[1] = (float)d[1];
             c.use_fov = 1;
         } else if (opt == "-frustum") {
-            if (!viewer_doubles(interp, val, 5, d, "-frustum")) return TCL_ERROR;
+            if (!Doubles(interp, val, 5, d, "-frustum")) return TCL_ERROR;
             if (d[0] >= d[1] || d[2] >= d[3] || d[4] <= 0)
-                return viewer_error(interp, "VALUE", "-frustum wants left < right, bottom < top and near > 0");
+                return Fail(interp, "VALUE", "-frustum wants left < right, bottom < top and near > 0");
             c.rleft = (float)d[0]; c.rright = (float)d[1]; c.rbottom = (float)d[2]; c.rtop = (float)d[3];
             c.rnear = (float)d[4];
             c.use_fov = 0;
         } else if (opt == "-far") {
-            if (Tcl_GetDoubleFromObj(nullptr, val, &d[0]) != TCL_OK || !std::isfinite(d[0]))
-                return viewer_error(interp, "VALUE", std::string("-far: bad number \"") + Tcl_GetString(val) + "\"");
+            if (!Double(interp, val, d[0], "-far")) return TCL_ERROR;
             c.rfar = (float)d[0];
         } else if (opt == "-eye" || opt == "-look" || opt == "-up") {
-            if (!viewer_doubles(interp, val, 3, d, opt.c_str())) return TCL_ERROR;
+            if (!Doubles(interp, val, 3, d, opt.c_str())) return TCL_ERROR;
             double *dst = opt == "-eye" ? c.eye : opt == "-look" ? c.look : c.up;
             for (int k = 0; k < 3; k++) dst[k] = d[k];
         } else if (opt == "-clear") {
-            if (!get_color(interp, val, c.clear, "-clear")) return TCL_ERROR;
+            if (!Color(interp, val, c.clear, "-clear", false)) return TCL_ERROR;
         } else if (opt == "-off") {
             int b;
-            if (!get_bool(interp, val, &b, "-off")) return TCL_ERROR;
+            if (!Bool(interp, val, b, "-off")) return TCL_ERROR;
             c.attrib = b ? (c.attrib | QVP_ATTRIB_HIDDEN) : (c.attrib & ~QVP_ATTRIB_HIDDEN);
         } else {
             return unknown_option(interp, opt.c_str(), kViewportOptions);
         }
     }
-    if (c.rfar <= c.rnear) return viewer_error(interp, "VALUE", "-far must lie beyond the near plane");
+    if (c.rfar <= c.rnear) return Fail(interp, "VALUE", "-far must lie beyond the near plane");
     *v = c;
     QVH_UpdateViewport(v);
     return TCL_OK;
@@ -210,9 +133,9 @@ int ViewportCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[])
             return TCL_ERROR;
         }
         QVS_CHANNEL *ch = QVH_FindChannel(Tcl_GetString(objv[3]));
-        if (!ch) return viewer_error(interp, "NOTFOUND", std::string("unknown channel \"") + Tcl_GetString(objv[3]) + "\"");
-        if (!*name || strlen(name) >= 80) return viewer_error(interp, "VALUE", "viewport names have 1 to 79 characters");
-        if (QVH_FindViewport(name)) return viewer_error(interp, "EXISTS", std::string("viewport \"") + name + "\" already exists");
+        if (!ch) return Fail(interp, "NOTFOUND", std::string("unknown channel \"") + Tcl_GetString(objv[3]) + "\"");
+        if (!*name || strlen(name) >= 80) return Fail(interp, "VALUE", "viewport names have 1 to 79 characters");
+        if (QVH_FindViewport(name)) return Fail(interp, "EXISTS", std::string("viewport \"") + name + "\" already exists");
         // Check the options on a scratch record before the viewport exists.
         QVS_VIEWPORT scratch;
         memset(&scratch, 0, sizeof scratch);
@@ -220,17 +143,17 @@ int ViewportCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[])
         scratch.rnear = 1.0f; scratch.rfar = 1000.0f; scratch.use_fov = 1; scratch.fov[0] = 60;
         if (configure_viewport(interp, &scratch, objc, objv, 4) != TCL_OK) return TCL_ERROR;
         QVS_VIEWPORT *v = QVH_AddViewport(ch, name);
-        if (!v) return viewer_error(interp, "FAILED", "cannot add the viewport");
+        if (!v) return Fail(interp, "FAILED", "cannot add the viewport");
         if (configure_viewport(interp, v, objc, objv, 4) != TCL_OK) return TCL_ERROR;
         Tcl_SetObjResult(interp, objv[2]);
         return TCL_OK;
     }
     if (sub == "configure") {
         QVS_VIEWPORT *v = QVH_FindViewport(name);
-        if (!v) return viewer_error(interp, "NOTFOUND", std::string("unknown viewport \"") + name + "\"");
+        if (!v) return Fail(interp, "NOTFOUND", std::string("unknown viewport \"") + name + "\"");
         return configure_viewport(interp, v, objc, objv, 3);
     }
-    return viewer_error(interp, "USAGE", "bad subcommand \"" + sub + "\": must be create or configure");
+    return Fail(interp, "USAGE", "bad subcommand \"" + sub + "\": must be create or configure");
 }
 
 /* ---- node ---- */
@@ -240,7 +163,7 @@ const char *kNodeOptions = "-parent, -shape, -size, -color, -pos, -rot, -layer, 
 // Applies options to C, the would-be state of node INDEX (-1 for a node
 // not made yet). C is left partly changed on error; callers work on a copy.
 int parse_node_options(Tcl_Interp *interp, QVS_NODE &c, int index, int objc, Tcl_Obj *const objv[], int first) {
-    if (!pairs(interp, objc, first, objv)) return TCL_ERROR;
+    if (!Pairs(interp, objc, first, objv)) return TCL_ERROR;
     for (int i = first; i < objc; i += 2) {
         std::string opt = Tcl_GetString(objv[i]);
         Tcl_Obj *val = objv[i + 1];
@@ -249,33 +172,33 @@ int parse_node_options(Tcl_Interp *interp, QVS_NODE &c, int index, int objc, Tcl
         if (opt == "-parent") {
             if (sval.empty()) { c.parent = -1; continue; }
             int p = QVF_GetNodeID(sval.c_str());
-            if (p < 0) return viewer_error(interp, "NOTFOUND", "unknown node \"" + sval + "\"");
+            if (p < 0) return Fail(interp, "NOTFOUND", "unknown node \"" + sval + "\"");
             // Refuse a loop through the parents.
             for (int a = p; a >= 0; a = QVH_GetNode(a)->parent)
-                if (a == index) return viewer_error(interp, "VALUE", "-parent would make a loop");
+                if (a == index) return Fail(interp, "VALUE", "-parent would make a loop");
             c.parent = p;
         } else if (opt == "-shape") {
             if (sval == "box") c.shape = QVP_SHAPE_BOX;
             else if (sval == "quad") c.shape = QVP_SHAPE_QUAD;
             else if (sval == "sphere") c.shape = QVP_SHAPE_SPHERE;
             else if (sval == "none") c.shape = QVP_SHAPE_NONE;
-            else return viewer_error(interp, "VALUE", "bad shape \"" + sval + "\": must be box, quad, sphere or none");
+            else return Fail(interp, "VALUE", "bad shape \"" + sval + "\": must be box, quad, sphere or none");
         } else if (opt == "-size" || opt == "-pos" || opt == "-rot") {
-            if (!viewer_doubles(interp, val, 3, d, opt.c_str())) return TCL_ERROR;
+            if (!Doubles(interp, val, 3, d, opt.c_str())) return TCL_ERROR;
             double *dst = opt == "-size" ? c.size : opt == "-pos" ? c.pos : c.rot;
             for (int k = 0; k < 3; k++) dst[k] = d[k];
         } else if (opt == "-color") {
-            if (!get_color(interp, val, c.color, "-color")) return TCL_ERROR;
+            if (!Color(interp, val, c.color, "-color", false)) return TCL_ERROR;
         } else if (opt == "-layer") {
             if (sval == "background") c.layer = LAYER_BACKGROUND;
             else if (sval == "scene") c.layer = LAYER_SCENE;
             else if (sval == "foreground") c.layer = LAYER_FOREGROUND;
-            else return viewer_error(interp, "VALUE", "bad layer \"" + sval + "\": must be background, scene or foreground");
+            else return Fail(interp, "VALUE", "bad layer \"" + sval + "\": must be background, scene or foreground");
         } else if (opt == "-type") {
-            if (!get_int(interp, val, &c.type, "-type")) return TCL_ERROR;
+            if (!Int(interp, val, c.type, "-type")) return TCL_ERROR;
         } else if (opt == "-hidden") {
             int b;
-            if (!get_bool(interp, val, &b, "-hidden")) return TCL_ERROR;
+            if (!Bool(interp, val, b, "-hidden")) return TCL_ERROR;
             c.attrib = b ? (c.attrib | QVP_ATTRIB_HIDDEN) : (c.attrib & ~QVP_ATTRIB_HIDDEN);
         } else {
             return unknown_option(interp, opt.c_str(), kNodeOptions);
@@ -308,27 +231,27 @@ int NodeCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
     std::string sub = Tcl_GetString(objv[1]);
     const char *name = Tcl_GetString(objv[2]);
     if (sub == "create") {
-        if (!*name || strlen(name) >= 64) return viewer_error(interp, "VALUE", "node names have 1 to 63 characters");
-        if (QVF_GetNodeID(name) >= 0) return viewer_error(interp, "EXISTS", std::string("node \"") + name + "\" already exists");
+        if (!*name || strlen(name) >= 64) return Fail(interp, "VALUE", "node names have 1 to 63 characters");
+        if (QVF_GetNodeID(name) >= 0) return Fail(interp, "EXISTS", std::string("node \"") + name + "\" already exists");
         // Check the options on a scratch node first: nothing is left half-made.
         QVS_NODE scratch;
         memset(&scratch, 0, sizeof scratch);
         scratch.parent = -1;
         if (parse_node_options(interp, scratch, -1, objc, objv, 3) != TCL_OK) return TCL_ERROR;
         int index = QVH_AddNode(name);
-        if (index < 0) return viewer_error(interp, "FAILED", std::string("cannot add node \"") + name + "\" (arena full?)");
+        if (index < 0) return Fail(interp, "FAILED", std::string("cannot add node \"") + name + "\" (arena full?)");
         if (configure_node(interp, index, objc, objv, 3) != TCL_OK) return TCL_ERROR;
         Tcl_SetObjResult(interp, Tcl_NewIntObj(index));
         return TCL_OK;
     }
     int index = QVF_GetNodeID(name);
-    if (index < 0) return viewer_error(interp, "NOTFOUND", std::string("unknown node \"") + name + "\"");
+    if (index < 0) return Fail(interp, "NOTFOUND", std::string("unknown node \"") + name + "\"");
     if (sub == "configure") return configure_node(interp, index, objc, objv, 3);
     if (sub == "index") {
         Tcl_SetObjResult(interp, Tcl_NewIntObj(index));
         return TCL_OK;
     }
-    return viewer_error(interp, "USAGE", "bad subcommand \"" + sub + "\": must be create, configure, index or names");
+    return Fail(interp, "USAGE", "bad subcommand \"" + sub + "\": must be create, configure, index or names");
 }
 
 /* ---- plugin, frame, snapshot, pixel, internalpass, hostlog, scene ---- */
@@ -346,7 +269,7 @@ int PluginCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
         std::string why = "cannot load plugin";
         const QVH_LOGLINE *l = QVH_LogCount() > before ? QVH_LogGet(QVH_LogCount() - 1) : nullptr;
         if (l) why = l->text;
-        return viewer_error(interp, "PLUGIN", why);
+        return Fail(interp, "PLUGIN", why);
     }
     Tcl_SetObjResult(interp, Tcl_NewIntObj(r ? 1 : 0));
     return TCL_OK;
@@ -358,8 +281,8 @@ int FrameCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
         return TCL_ERROR;
     }
     int n = 1;
-    if (objc == 2 && !get_int(interp, objv[1], &n, "frame")) return TCL_ERROR;
-    if (n < 0) return viewer_error(interp, "VALUE", "frame count must not be negative");
+    if (objc == 2 && !Int(interp, objv[1], n, "frame")) return TCL_ERROR;
+    if (n < 0) return Fail(interp, "VALUE", "frame count must not be negative");
     QVH_RunFrames(n);
     Tcl_SetObjResult(interp, Tcl_NewIntObj(QVV_display->frame_count));
     return TCL_OK;
@@ -371,7 +294,7 @@ int SnapshotCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[])
         return TCL_ERROR;
     }
     char err[512];
-    if (!QVH_Snapshot(Tcl_GetString(objv[1]), err, sizeof err)) return viewer_error(interp, "IO", err);
+    if (!QVH_Snapshot(Tcl_GetString(objv[1]), err, sizeof err)) return Fail(interp, "IO", err);
     return TCL_OK;
 }
 
@@ -381,10 +304,10 @@ int PixelCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
         return TCL_ERROR;
     }
     int x, y;
-    if (!get_int(interp, objv[1], &x, "X") || !get_int(interp, objv[2], &y, "Y")) return TCL_ERROR;
+    if (!Int(interp, objv[1], x, "X") || !Int(interp, objv[2], y, "Y")) return TCL_ERROR;
     unsigned char px[4];
     if (!QVH_ReadPixel(x, y, px))
-        return viewer_error(interp, "VALUE", "pixel " + std::to_string(x) + " " + std::to_string(y) + " lies outside the window");
+        return Fail(interp, "VALUE", "pixel " + std::to_string(x) + " " + std::to_string(y) + " lies outside the window");
     Tcl_Obj *l = Tcl_NewListObj(0, nullptr);
     for (unsigned char c : px) Tcl_ListObjAppendElement(nullptr, l, Tcl_NewIntObj(c));
     Tcl_SetObjResult(interp, l);
@@ -397,7 +320,7 @@ int InternalPassCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const obj
         return TCL_ERROR;
     }
     int b;
-    if (!get_bool(interp, objv[1], &b, "internalpass")) return TCL_ERROR;
+    if (!Bool(interp, objv[1], b, "internalpass")) return TCL_ERROR;
     int *p = (int *)QVH_FindProcessData("DOING_INTERNAL_PASS");
     if (p) *p = b;
     return TCL_OK;

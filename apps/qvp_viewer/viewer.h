@@ -1,5 +1,5 @@
-/* viewer.h - shared pieces of qvp_viewer: option parsing helpers and
- * the command registration of each area. */
+/* viewer.h - shared pieces of qvp_viewer: the command registration of
+ * each area and the built-in demo. */
 #ifndef QVP_VIEWER_H
 #define QVP_VIEWER_H
 
@@ -7,15 +7,6 @@
 
 #include <string>
 #include <vector>
-
-/* Sets the result to MSG with error code {QVP CODE} and returns
- * TCL_ERROR. */
-int viewer_error(Tcl_Interp *interp, const char *code, const std::string &msg);
-
-/* Parses OBJ as a list of exactly N doubles (or ints) into OUT; on
- * failure sets an error naming OPTION and returns false. */
-bool viewer_doubles(Tcl_Interp *interp, Tcl_Obj *obj, int n, double *out, const char *option);
-bool viewer_ints(Tcl_Interp *interp, Tcl_Obj *obj, int n, int *out, const char *option);
 
 /* Registers the display, node, plugin and host commands. */
 void viewer_register_commands(Tcl_Interp *interp);

@@ -12,84 +12,19 @@
 #include "qvp_externs.h"
 #include "qvp_host.h"
 #include "qvpdisp_host.h"
+#include "tcl_args.h"
 
 using namespace qvpc;
+using namespace qvptcl;
 
 namespace {
-
-int fail(Tcl_Interp *interp, const char *code, const std::string &msg) {
-    Tcl_SetObjResult(interp, Tcl_NewStringObj(msg.c_str(), -1));
-    Tcl_SetErrorCode(interp, "QVP", code, msg.c_str(), (char *)NULL);
-    return TCL_ERROR;
-}
-
-// Each parser returns false after setting the interpreter's error.
-bool get_double(Tcl_Interp *interp, Tcl_Obj *o, double &v, const std::string &opt) {
-    if (Tcl_GetDoubleFromObj(nullptr, o, &v) == TCL_OK && std::isfinite(v)) return true;
-    fail(interp, "VALUE", opt + ": bad number \"" + Tcl_GetString(o) + "\"");
-    return false;
-}
-
-bool get_int(Tcl_Interp *interp, Tcl_Obj *o, int &v, const std::string &opt) {
-    if (Tcl_GetIntFromObj(nullptr, o, &v) == TCL_OK) return true;
-    fail(interp, "VALUE", opt + ": bad integer \"" + Tcl_GetString(o) + "\"");
-    return false;
-}
-
-bool get_bool(Tcl_Interp *interp, Tcl_Obj *o, int &v, const std::string &opt) {
-    if (Tcl_GetBooleanFromObj(nullptr, o, &v) == TCL_OK) return true;
-    fail(interp, "VALUE", opt + " wants 0 or 1, got \"" + Tcl_GetString(o) + "\"");
-    return false;
-}
-
-bool get_list(Tcl_Interp *interp, Tcl_Obj *o, std::vector<Tcl_Obj *> &out, const std::string &opt) {
-    int n;
-    Tcl_Obj **el;
-    if (Tcl_ListObjGetElements(nullptr, o, &n, &el) != TCL_OK) {
-        fail(interp, "VALUE", opt + ": not a list: \"" + Tcl_GetString(o) + "\"");
-        return false;
-    }
-    out.assign(el, el + n);
-    return true;
-}
-
-bool get_doubles(Tcl_Interp *interp, Tcl_Obj *o, int n, double *v, const std::string &opt) {
-    std::vector<Tcl_Obj *> el;
-    if (!get_list(interp, o, el, opt)) return false;
-    if ((int)el.size() != n) {
-        fail(interp, "VALUE", opt + " wants " + std::to_string(n) + " numbers, got \"" + Tcl_GetString(o) + "\"");
-        return false;
-    }
-    for (int i = 0; i < n; i++)
-        if (!get_double(interp, el[(size_t)i], v[i], opt)) return false;
-    return true;
-}
-
-// A colour {r g b} in 0..1, or "none" (stored with red -1).
-bool get_color(Tcl_Interp *interp, Tcl_Obj *o, float c[3], const std::string &opt) {
-    if (strcmp(Tcl_GetString(o), "none") == 0) {
-        c[0] = -1;
-        c[1] = c[2] = 0;
-        return true;
-    }
-    double d[3];
-    if (!get_doubles(interp, o, 3, d, opt)) return false;
-    for (int i = 0; i < 3; i++) {
-        if (d[i] < 0 || d[i] > 1) {
-            fail(interp, "VALUE", opt + ": colour components run from 0 to 1, or use none");
-            return false;
-        }
-        c[i] = (float)d[i];
-    }
-    return true;
-}
 
 // A bit set: a list of words from NAMES (with their bits), or an int.
 bool get_bits(Tcl_Interp *interp, Tcl_Obj *o, const std::vector<std::pair<const char *, int>> &names, int &v,
               const std::string &opt) {
     if (Tcl_GetIntFromObj(nullptr, o, &v) == TCL_OK) return true;
     std::vector<Tcl_Obj *> el;
-    if (!get_list(interp, o, el, opt)) return false;
+    if (!List(interp, o, el, opt)) return false;
     int bits = 0;
     for (Tcl_Obj *w : el) {
         bool found = false;
@@ -101,7 +36,7 @@ bool get_bits(Tcl_Interp *interp, Tcl_Obj *o, const std::vector<std::pair<const 
         if (!found) {
             std::string valid;
             for (auto &nb : names) valid += std::string(valid.empty() ? "" : ", ") + nb.first;
-            fail(interp, "VALUE", opt + ": bad word \"" + Tcl_GetString(w) + "\": must be " + valid + " or an integer");
+            Fail(interp, "VALUE", opt + ": bad word \"" + Tcl_GetString(w) + "\": must be " + valid + " or an integer");
             return false;
         }
     }
@@ -120,13 +55,13 @@ bool get_word(Tcl_Interp *interp, Tcl_Obj *o, const std::vector<std::pair<const 
     if (Tcl_GetIntFromObj(nullptr, o, &v) == TCL_OK) return true;
     std::string valid;
     for (auto &nb : names) valid += std::string(valid.empty() ? "" : ", ") + nb.first;
-    fail(interp, "VALUE", opt + ": bad value \"" + Tcl_GetString(o) + "\": must be " + valid + " or an integer");
+    Fail(interp, "VALUE", opt + ": bad value \"" + Tcl_GetString(o) + "\": must be " + valid + " or an integer");
     return false;
 }
 
 bool get_coord(Tcl_Interp *interp, Tcl_Obj *o, QVP_CANVAS_COORD &c, const std::string &opt) {
     double d[2];
-    if (!get_doubles(interp, o, 2, d, opt)) return false;
+    if (!Doubles(interp, o, 2, d, opt)) return false;
     c.x = (float)d[0];
     c.y = (float)d[1];
     return true;
@@ -143,16 +78,10 @@ const std::vector<std::pair<const char *, int>> kScaleWords = {
 const std::vector<std::pair<const char *, int>> kProjWords = {{"flat", PROJ_FLAT}, {"sphere", PROJ_SPHERE}};
 const std::vector<std::pair<const char *, int>> kFlipWords = {{"col", 0x2}, {"row", 0x1}};
 
-bool even_options(Tcl_Interp *interp, int objc, int first, Tcl_Obj *const objv[]) {
-    if ((objc - first) % 2 == 0) return true;
-    fail(interp, "USAGE", std::string("option \"") + Tcl_GetString(objv[objc - 1]) + "\" has no value");
-    return false;
-}
-
 bool attached(Tcl_Interp *interp) {
     std::string err;
     if (Attach(err)) return true;
-    fail(interp, "SCENE", err);
+    Fail(interp, "SCENE", err);
     return false;
 }
 
@@ -177,19 +106,19 @@ int FontCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
         Tcl_WrongNumArgs(interp, 1, objv, "create NAME ?-file PATH? ?-size PX? ?-first CODE? ?-last CODE?");
         return TCL_ERROR;
     }
-    if (!even_options(interp, objc, 3, objv)) return TCL_ERROR;
+    if (!Pairs(interp, objc, 3, objv)) return TCL_ERROR;
     FontDesc desc;
     desc.name = Tcl_GetString(objv[2]);
     for (int i = 3; i < objc; i += 2) {
         std::string opt = Tcl_GetString(objv[i]);
         if (opt == "-file") desc.file = Tcl_GetString(objv[i + 1]);
-        else if (opt == "-size") { if (!get_int(interp, objv[i + 1], desc.pixels, opt)) return TCL_ERROR; }
-        else if (opt == "-first") { if (!get_int(interp, objv[i + 1], desc.first, opt)) return TCL_ERROR; }
-        else if (opt == "-last") { if (!get_int(interp, objv[i + 1], desc.last, opt)) return TCL_ERROR; }
-        else return fail(interp, "OPTION", "unknown option \"" + opt + "\": must be -file, -size, -first or -last");
+        else if (opt == "-size") { if (!Int(interp, objv[i + 1], desc.pixels, opt)) return TCL_ERROR; }
+        else if (opt == "-first") { if (!Int(interp, objv[i + 1], desc.first, opt)) return TCL_ERROR; }
+        else if (opt == "-last") { if (!Int(interp, objv[i + 1], desc.last, opt)) return TCL_ERROR; }
+        else return Fail(interp, "OPTION", "unknown option \"" + opt + "\": must be -file, -size, -first or -last");
     }
     std::string err;
-    if (!CreateFont(desc, err)) return fail(interp, "FONT", err);
+    if (!CreateFont(desc, err)) return Fail(interp, "FONT", err);
     Tcl_SetObjResult(interp, objv[2]);
     return TCL_OK;
 }
@@ -199,7 +128,7 @@ int FontCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
 int ImageCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
     if (objc == 3 && strcmp(Tcl_GetString(objv[1]), "size") == 0) {
         const Image *im = FindImage(Tcl_GetString(objv[2]));
-        if (!im) return fail(interp, "NOTFOUND", std::string("unknown image \"") + Tcl_GetString(objv[2]) + "\"");
+        if (!im) return Fail(interp, "NOTFOUND", std::string("unknown image \"") + Tcl_GetString(objv[2]) + "\"");
         Tcl_Obj *l = Tcl_NewListObj(0, nullptr);
         Tcl_ListObjAppendElement(nullptr, l, Tcl_NewIntObj(im->w));
         Tcl_ListObjAppendElement(nullptr, l, Tcl_NewIntObj(im->h));
@@ -212,7 +141,7 @@ int ImageCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
     }
     if (!attached(interp)) return TCL_ERROR;
     std::string err;
-    if (!LoadImage(Tcl_GetString(objv[2]), Tcl_GetString(objv[4]), err)) return fail(interp, "IMAGE", err);
+    if (!LoadImage(Tcl_GetString(objv[2]), Tcl_GetString(objv[4]), err)) return Fail(interp, "IMAGE", err);
     Tcl_SetObjResult(interp, objv[2]);
     return TCL_OK;
 }
@@ -224,7 +153,7 @@ const char *kCanvasOptions = "-layer, -node, -mapping, -org, -colvec, -rowvec, -
 
 int parse_canvas(Tcl_Interp *interp, QVP_CANVAS &c, int objc, Tcl_Obj *const objv[], int first, bool &set_exclude,
                  std::vector<QVS_VIEWPORT *> &exclude, const QVP_CANVAS *self) {
-    if (!even_options(interp, objc, first, objv)) return TCL_ERROR;
+    if (!Pairs(interp, objc, first, objv)) return TCL_ERROR;
     for (int i = first; i < objc; i += 2) {
         std::string opt = Tcl_GetString(objv[i]);
         Tcl_Obj *v = objv[i + 1];
@@ -235,64 +164,64 @@ int parse_canvas(Tcl_Interp *interp, QVP_CANVAS &c, int objc, Tcl_Obj *const obj
         } else if (opt == "-node") {
             if (sv.empty()) { c.disp.id = CANVAS_ID_WORLD; continue; }
             int id = QVF_GetNodeID(sv.c_str());
-            if (id < 0) return fail(interp, "NOTFOUND", "unknown node \"" + sv + "\"");
+            if (id < 0) return Fail(interp, "NOTFOUND", "unknown node \"" + sv + "\"");
             c.disp.id = id;
         } else if (opt == "-mapping") {
             if (sv.empty()) { c.disp.id = CANVAS_ID_WORLD; continue; }
-            if (sv.size() >= sizeof c.disp.mapping) return fail(interp, "VALUE", "-mapping names have at most 79 characters");
+            if (sv.size() >= sizeof c.disp.mapping) return Fail(interp, "VALUE", "-mapping names have at most 79 characters");
             snprintf(c.disp.mapping, sizeof c.disp.mapping, "%s", sv.c_str());
             c.disp.id = CANVAS_ID_MAPPED;
         } else if (opt == "-org" || opt == "-colvec" || opt == "-rowvec") {
-            if (!get_doubles(interp, v, 3, d, opt)) return TCL_ERROR;
+            if (!Doubles(interp, v, 3, d, opt)) return TCL_ERROR;
             double *dst = opt == "-org" ? c.disp.org : opt == "-colvec" ? c.disp.col_vec : c.disp.row_vec;
             for (int k = 0; k < 3; k++) dst[k] = d[k];
         } else if (opt == "-cols" || opt == "-rows") {
-            if (!get_double(interp, v, d[0], opt)) return TCL_ERROR;
-            if (d[0] <= 0) return fail(interp, "VALUE", opt + " must be positive");
+            if (!Double(interp, v, d[0], opt)) return TCL_ERROR;
+            if (d[0] <= 0) return Fail(interp, "VALUE", opt + " must be positive");
             (opt == "-cols" ? c.disp.ncols : c.disp.nrows) = (float)d[0];
         } else if (opt == "-anchor") {
             if (!get_bits(interp, v, kAnchorWords, c.anchor, opt)) return TCL_ERROR;
         } else if (opt == "-lock") {
             if (!get_bits(interp, v, kLockWords, c.disp.locked, opt)) return TCL_ERROR;
         } else if (opt == "-size") {
-            if (!get_double(interp, v, d[0], opt)) return TCL_ERROR;
+            if (!Double(interp, v, d[0], opt)) return TCL_ERROR;
             c.size = (float)d[0];
         } else if (opt == "-scale") {
             if (!get_word(interp, v, kScaleWords, c.scale, opt)) return TCL_ERROR;
         } else if (opt == "-bg") {
-            if (!get_color(interp, v, c.bcol, opt)) return TCL_ERROR;
+            if (!Color(interp, v, c.bcol, opt, true)) return TCL_ERROR;
         } else if (opt == "-gain") {
-            if (!get_doubles(interp, v, 3, d, opt)) return TCL_ERROR;
+            if (!Doubles(interp, v, 3, d, opt)) return TCL_ERROR;
             for (int k = 0; k < 3; k++) {
-                if (d[k] < 0) return fail(interp, "VALUE", "-gain factors must not be negative");
+                if (d[k] < 0) return Fail(interp, "VALUE", "-gain factors must not be negative");
                 c.rgb_gain[k] = (float)d[k];
             }
         } else if (opt == "-opacity") {
-            if (!get_double(interp, v, d[0], opt)) return TCL_ERROR;
-            if (d[0] < 0 || d[0] > 1) return fail(interp, "VALUE", "-opacity runs from 0 to 1");
+            if (!Double(interp, v, d[0], opt)) return TCL_ERROR;
+            if (d[0] < 0 || d[0] > 1) return Fail(interp, "VALUE", "-opacity runs from 0 to 1");
             c.opacity = (float)d[0];
         } else if (opt == "-proj") {
             if (!get_word(interp, v, kProjWords, c.disp.proj, opt)) return TCL_ERROR;
         } else if (opt == "-radius") {
-            if (!get_double(interp, v, c.disp.radius, opt)) return TCL_ERROR;
+            if (!Double(interp, v, c.disp.radius, opt)) return TCL_ERROR;
         } else if (opt == "-parent") {
             if (sv.empty()) { c.parent = nullptr; continue; }
             QVP_CANVAS *p = FindCanvas(sv);
-            if (!p) return fail(interp, "NOTFOUND", "unknown canvas \"" + sv + "\"");
-            if (p == self) return fail(interp, "VALUE", "a canvas cannot be its own parent");
+            if (!p) return Fail(interp, "NOTFOUND", "unknown canvas \"" + sv + "\"");
+            if (p == self) return Fail(interp, "VALUE", "a canvas cannot be its own parent");
             c.parent = p;
         } else if (opt == "-exclude") {
             std::vector<Tcl_Obj *> el;
-            if (!get_list(interp, v, el, opt)) return TCL_ERROR;
+            if (!List(interp, v, el, opt)) return TCL_ERROR;
             exclude.clear();
             for (Tcl_Obj *o : el) {
                 QVS_VIEWPORT *vp = QVH_FindViewport(Tcl_GetString(o));
-                if (!vp) return fail(interp, "NOTFOUND", std::string("unknown viewport \"") + Tcl_GetString(o) + "\"");
+                if (!vp) return Fail(interp, "NOTFOUND", std::string("unknown viewport \"") + Tcl_GetString(o) + "\"");
                 exclude.push_back(vp);
             }
             set_exclude = true;
         } else {
-            return fail(interp, "OPTION", "unknown option \"" + opt + "\": must be " + kCanvasOptions);
+            return Fail(interp, "OPTION", "unknown option \"" + opt + "\": must be " + kCanvasOptions);
         }
     }
     return TCL_OK;
@@ -369,13 +298,13 @@ int parse_coords(Tcl_Interp *interp, ElementDesc &s, int objc, Tcl_Obj *const ob
     QVP_CANVAS_ELEMENT &r = s.rec;
     auto need = [&](int n, const char *form) {
         if (i + n > objc) {
-            fail(interp, "USAGE", std::string(type_name(r.type)) + " wants coordinates " + form);
+            Fail(interp, "USAGE", std::string(type_name(r.type)) + " wants coordinates " + form);
             return false;
         }
         for (int k = 0; k < n; k++) {
             const char *w = Tcl_GetString(objv[i + k]);
             if (w[0] == '-' && (w[1] < '0' || w[1] > '9') && w[1] != '.') {
-                fail(interp, "USAGE", std::string(type_name(r.type)) + " wants coordinates " + form);
+                Fail(interp, "USAGE", std::string(type_name(r.type)) + " wants coordinates " + form);
                 return false;
             }
         }
@@ -383,7 +312,7 @@ int parse_coords(Tcl_Interp *interp, ElementDesc &s, int objc, Tcl_Obj *const ob
     };
     auto num = [&](int k, float &out) {
         double d;
-        if (!get_double(interp, objv[i + k], d, std::string(type_name(r.type)) + " coordinate")) return false;
+        if (!Double(interp, objv[i + k], d, std::string(type_name(r.type)) + " coordinate")) return false;
         out = (float)d;
         return true;
     };
@@ -411,12 +340,12 @@ int parse_coords(Tcl_Interp *interp, ElementDesc &s, int objc, Tcl_Obj *const ob
     case ELEMENT_POLYGON: {
         if (!need(1, "{X Y X Y ...}")) return TCL_ERROR;
         std::vector<Tcl_Obj *> el;
-        if (!get_list(interp, objv[i], el, "points")) return TCL_ERROR;
-        if (el.size() % 2) return fail(interp, "VALUE", "points come in pairs: {X Y X Y ...}");
+        if (!List(interp, objv[i], el, "points")) return TCL_ERROR;
+        if (el.size() % 2) return Fail(interp, "VALUE", "points come in pairs: {X Y X Y ...}");
         s.points.clear();
         for (size_t k = 0; k < el.size(); k += 2) {
             double x, y;
-            if (!get_double(interp, el[k], x, "point") || !get_double(interp, el[k + 1], y, "point")) return TCL_ERROR;
+            if (!Double(interp, el[k], x, "point") || !Double(interp, el[k + 1], y, "point")) return TCL_ERROR;
             s.points.push_back(QVP_CANVAS_COORD{(float)x, (float)y});
         }
         i += 1;
@@ -425,7 +354,7 @@ int parse_coords(Tcl_Interp *interp, ElementDesc &s, int objc, Tcl_Obj *const ob
     case ELEMENT_NODE: {
         if (!need(1, "NODENAME")) return TCL_ERROR;
         int id = QVF_GetNodeID(Tcl_GetString(objv[i]));
-        if (id < 0) return fail(interp, "NOTFOUND", std::string("unknown node \"") + Tcl_GetString(objv[i]) + "\"");
+        if (id < 0) return Fail(interp, "NOTFOUND", std::string("unknown node \"") + Tcl_GetString(objv[i]) + "\"");
         r.data.node = id;
         i += 1;
         return TCL_OK;
@@ -435,7 +364,7 @@ int parse_coords(Tcl_Interp *interp, ElementDesc &s, int objc, Tcl_Obj *const ob
 }
 
 int parse_element(Tcl_Interp *interp, ElementDesc &s, int objc, Tcl_Obj *const objv[], int first) {
-    if (!even_options(interp, objc, first, objv)) return TCL_ERROR;
+    if (!Pairs(interp, objc, first, objv)) return TCL_ERROR;
     QVP_CANVAS_ELEMENT &r = s.rec;
     for (int i = first; i < objc; i += 2) {
         std::string opt = Tcl_GetString(objv[i]);
@@ -444,29 +373,29 @@ int parse_element(Tcl_Interp *interp, ElementDesc &s, int objc, Tcl_Obj *const o
         double d[2];
         int t = r.type;
         auto only = [&](bool ok) {
-            if (!ok) fail(interp, "OPTION", "option \"" + opt + "\" does not apply to " + type_name(t) + " elements");
+            if (!ok) Fail(interp, "OPTION", "option \"" + opt + "\" does not apply to " + type_name(t) + " elements");
             return ok;
         };
         if (opt == "-fill") {
-            if (!get_color(interp, v, r.fcol, opt)) return TCL_ERROR;
+            if (!Color(interp, v, r.fcol, opt, true)) return TCL_ERROR;
         } else if (opt == "-outline" || opt == "-bg") {
             if (!only((opt == "-bg") == (t == ELEMENT_TEXT))) return TCL_ERROR;
-            if (!get_color(interp, v, r.bcol, opt)) return TCL_ERROR;
+            if (!Color(interp, v, r.bcol, opt, true)) return TCL_ERROR;
         } else if (opt == "-opacity") {
-            if (!get_double(interp, v, d[0], opt)) return TCL_ERROR;
-            if (d[0] < 0 || d[0] > 1) return fail(interp, "VALUE", "-opacity runs from 0 to 1");
+            if (!Double(interp, v, d[0], opt)) return TCL_ERROR;
+            if (d[0] < 0 || d[0] > 1) return Fail(interp, "VALUE", "-opacity runs from 0 to 1");
             r.opacity = (float)d[0];
         } else if (opt == "-scale") {
             if (!get_coord(interp, v, r.scale, opt)) return TCL_ERROR;
         } else if (opt == "-offset") {
             if (!get_coord(interp, v, r.offset, opt)) return TCL_ERROR;
         } else if (opt == "-width") {
-            if (!get_double(interp, v, d[0], opt)) return TCL_ERROR;
-            if (d[0] < 0) return fail(interp, "VALUE", "-width must not be negative");
+            if (!Double(interp, v, d[0], opt)) return TCL_ERROR;
+            if (d[0] < 0) return Fail(interp, "VALUE", "-width must not be negative");
             r.line_width = (float)d[0];
         } else if (opt == "-hidden") {
             int b;
-            if (!get_bool(interp, v, b, opt)) return TCL_ERROR;
+            if (!Bool(interp, v, b, opt)) return TCL_ERROR;
             r.attrib = b ? (r.attrib | ATTRIB_HIDDEN) : (r.attrib & ~ATTRIB_HIDDEN);
         } else if (opt == "-text") {
             if (!only(t == ELEMENT_TEXT)) return TCL_ERROR;
@@ -474,27 +403,27 @@ int parse_element(Tcl_Interp *interp, ElementDesc &s, int objc, Tcl_Obj *const o
         } else if (opt == "-font") {
             if (!only(t == ELEMENT_TEXT)) return TCL_ERROR;
             QVP_CANVAS_FONTDEF *f = FindFont(sv);
-            if (!f) return fail(interp, "NOTFOUND", "unknown font \"" + sv + "\"");
+            if (!f) return Fail(interp, "NOTFOUND", "unknown font \"" + sv + "\"");
             r.data.text.pfont = f;
         } else if (opt == "-anchor") {
             if (!only(t == ELEMENT_TEXT) || !get_bits(interp, v, kAnchorWords, r.data.text.anchor, opt)) return TCL_ERROR;
         } else if (opt == "-size" && t == ELEMENT_TEXT) {
-            if (!get_doubles(interp, v, 2, d, opt)) return TCL_ERROR;
+            if (!Doubles(interp, v, 2, d, opt)) return TCL_ERROR;
             r.data.text.col_s = (float)d[0];
             r.data.text.row_s = (float)d[1];
         } else if (opt == "-smooth") {
             int b;
-            if (!only(t == ELEMENT_TEXT) || !get_bool(interp, v, b, opt)) return TCL_ERROR;
+            if (!only(t == ELEMENT_TEXT) || !Bool(interp, v, b, opt)) return TCL_ERROR;
             r.data.text.smooth = b;
         } else if (opt == "-start" || opt == "-end") {
-            if (!only(t == ELEMENT_ARC) || !get_double(interp, v, d[0], opt)) return TCL_ERROR;
+            if (!only(t == ELEMENT_ARC) || !Double(interp, v, d[0], opt)) return TCL_ERROR;
             (opt == "-start" ? r.data.arc.start_ang : r.data.arc.end_ang) = (float)d[0];
         } else if (opt == "-image") {
             if (!only(t == ELEMENT_IMAGE)) return TCL_ERROR;
             const Image *im = FindImage(sv);
-            if (!im) return fail(interp, "NOTFOUND", "unknown image \"" + sv + "\"");
+            if (!im) return Fail(interp, "NOTFOUND", "unknown image \"" + sv + "\"");
             QVP_CANVAS_IMAGE &m = r.data.imag;
-            if (im->file.size() >= sizeof m.name) return fail(interp, "VALUE", "image file name too long");
+            if (im->file.size() >= sizeof m.name) return Fail(interp, "VALUE", "image file name too long");
             snprintf(m.name, sizeof m.name, "%s", im->file.c_str());
             m.w = m.tw = im->w;
             m.h = m.th = im->h;
@@ -506,42 +435,42 @@ int parse_element(Tcl_Interp *interp, ElementDesc &s, int objc, Tcl_Obj *const o
             (t == ELEMENT_IMAGE ? r.data.imag.flip_axis : r.data.video.flip_axis) = bits;
         } else if (opt == "-file") {
             if (!only(t == ELEMENT_VIDEO)) return TCL_ERROR;
-            if (sv.empty()) return fail(interp, "VALUE", "-file wants a path");
+            if (sv.empty()) return Fail(interp, "VALUE", "-file wants a path");
             s.video.file = sv;
         } else if (opt == "-pattern") {
             int b;
-            if (!only(t == ELEMENT_VIDEO) || !get_bool(interp, v, b, opt)) return TCL_ERROR;
+            if (!only(t == ELEMENT_VIDEO) || !Bool(interp, v, b, opt)) return TCL_ERROR;
             if (b) s.video.file.clear();
         } else if (opt == "-size" && t == ELEMENT_VIDEO) {
             int w, h;
             std::vector<Tcl_Obj *> el;
-            if (!get_list(interp, v, el, opt) || el.size() != 2) return fail(interp, "VALUE", "-size wants {w h}");
-            if (!get_int(interp, el[0], w, opt) || !get_int(interp, el[1], h, opt)) return TCL_ERROR;
-            if (w < 1 || h < 1) return fail(interp, "VALUE", "-size must be positive");
+            if (!List(interp, v, el, opt) || el.size() != 2) return Fail(interp, "VALUE", "-size wants {w h}");
+            if (!Int(interp, el[0], w, opt) || !Int(interp, el[1], h, opt)) return TCL_ERROR;
+            if (w < 1 || h < 1) return Fail(interp, "VALUE", "-size must be positive");
             s.video.w = w;
             s.video.h = h;
         } else if (opt == "-size") {
             only(false);
             return TCL_ERROR;
         } else if (opt == "-fps") {
-            if (!only(t == ELEMENT_VIDEO) || !get_double(interp, v, d[0], opt)) return TCL_ERROR;
-            if (d[0] <= 0) return fail(interp, "VALUE", "-fps must be positive");
+            if (!only(t == ELEMENT_VIDEO) || !Double(interp, v, d[0], opt)) return TCL_ERROR;
+            if (d[0] <= 0) return Fail(interp, "VALUE", "-fps must be positive");
             s.video.fps = d[0];
         } else if (opt == "-loop") {
             int b;
-            if (!only(t == ELEMENT_VIDEO) || !get_bool(interp, v, b, opt)) return TCL_ERROR;
+            if (!only(t == ELEMENT_VIDEO) || !Bool(interp, v, b, opt)) return TCL_ERROR;
             s.video.loop = b != 0;
         } else if (opt == "-canvas") {
             if (!only(t == ELEMENT_CANVAS)) return TCL_ERROR;
             QVP_CANVAS *c = FindCanvas(sv);
-            if (!c) return fail(interp, "NOTFOUND", "unknown canvas \"" + sv + "\"");
+            if (!c) return Fail(interp, "NOTFOUND", "unknown canvas \"" + sv + "\"");
             r.data.can = c;
         } else {
-            return fail(interp, "OPTION", "unknown option \"" + opt + "\"");
+            return Fail(interp, "OPTION", "unknown option \"" + opt + "\"");
         }
     }
-    if (r.type == ELEMENT_IMAGE && !r.data.imag.tdata) return fail(interp, "USAGE", "image elements need -image NAME");
-    if (r.type == ELEMENT_CANVAS && !r.data.can) return fail(interp, "USAGE", "canvas elements need -canvas CHILD");
+    if (r.type == ELEMENT_IMAGE && !r.data.imag.tdata) return Fail(interp, "USAGE", "image elements need -image NAME");
+    if (r.type == ELEMENT_CANVAS && !r.data.can) return Fail(interp, "USAGE", "canvas elements need -canvas CHILD");
     return TCL_OK;
 }
 
@@ -549,18 +478,18 @@ int parse_element(Tcl_Interp *interp, ElementDesc &s, int objc, Tcl_Obj *const o
 
 QVP_CANVAS *find_canvas(Tcl_Interp *interp, Tcl_Obj *name) {
     QVP_CANVAS *c = FindCanvas(Tcl_GetString(name));
-    if (!c) fail(interp, "NOTFOUND", std::string("unknown canvas \"") + Tcl_GetString(name) + "\"");
+    if (!c) Fail(interp, "NOTFOUND", std::string("unknown canvas \"") + Tcl_GetString(name) + "\"");
     return c;
 }
 
 QVP_CANVAS_ELEMENT *find_element(Tcl_Interp *interp, QVP_CANVAS *c, Tcl_Obj *id_obj) {
     int id;
     if (Tcl_GetIntFromObj(nullptr, id_obj, &id) != TCL_OK) {
-        fail(interp, "VALUE", std::string("bad element id \"") + Tcl_GetString(id_obj) + "\"");
+        Fail(interp, "VALUE", std::string("bad element id \"") + Tcl_GetString(id_obj) + "\"");
         return nullptr;
     }
     QVP_CANVAS_ELEMENT *e = FindElement(c, id);
-    if (!e) fail(interp, "NOTFOUND", "canvas \"" + std::string(c->name) + "\" has no element " + std::to_string(id));
+    if (!e) Fail(interp, "NOTFOUND", "canvas \"" + std::string(c->name) + "\" has no element " + std::to_string(id));
     return e;
 }
 
@@ -586,13 +515,13 @@ int CanvasCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
         QVP_CANVAS desc;
         DefaultCanvas(desc);
         std::string name = Tcl_GetString(objv[2]);
-        if (name.empty() || name.size() >= sizeof desc.name) return fail(interp, "VALUE", "canvas names have 1 to 119 characters");
-        if (FindCanvas(name)) return fail(interp, "EXISTS", "canvas \"" + name + "\" already exists");
+        if (name.empty() || name.size() >= sizeof desc.name) return Fail(interp, "VALUE", "canvas names have 1 to 119 characters");
+        if (FindCanvas(name)) return Fail(interp, "EXISTS", "canvas \"" + name + "\" already exists");
         snprintf(desc.name, sizeof desc.name, "%s", name.c_str());
         bool set_ex = false;
         std::vector<QVS_VIEWPORT *> ex;
         if (parse_canvas(interp, desc, objc, objv, 3, set_ex, ex, nullptr) != TCL_OK) return TCL_ERROR;
-        if (!CreateCanvas(desc, ex, err)) return fail(interp, "CANVAS", err);
+        if (!CreateCanvas(desc, ex, err)) return Fail(interp, "CANVAS", err);
         Tcl_SetObjResult(interp, objv[2]);
         return TCL_OK;
     }
@@ -612,7 +541,7 @@ int CanvasCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
         bool set_ex = false;
         std::vector<QVS_VIEWPORT *> ex;
         if (parse_canvas(interp, desc, objc, objv, 3, set_ex, ex, c) != TCL_OK) return TCL_ERROR;
-        if (!ConfigureCanvas(c, desc, set_ex, ex, err)) return fail(interp, "CANVAS", err);
+        if (!ConfigureCanvas(c, desc, set_ex, ex, err)) return Fail(interp, "CANVAS", err);
         return TCL_OK;
     }
     if (sub == "delete") {
@@ -620,7 +549,7 @@ int CanvasCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
             Tcl_WrongNumArgs(interp, 2, objv, "NAME");
             return TCL_ERROR;
         }
-        if (!DeleteCanvas(c, err)) return fail(interp, "BUSY", err);
+        if (!DeleteCanvas(c, err)) return Fail(interp, "BUSY", err);
         return TCL_OK;
     }
     if (sub == "add") {
@@ -633,20 +562,20 @@ int CanvasCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
         for (auto &t : kTypes)
             if (tname == t.name) type = t.type;
         if (type < 0)
-            return fail(interp, "VALUE", "bad element type \"" + tname +
+            return Fail(interp, "VALUE", "bad element type \"" + tname +
                                              "\": must be text, line, rect, circle, arc, polygon, image, video, canvas or node");
         ElementDesc desc;
         DefaultElement(desc, type);
         if (type == ELEMENT_TEXT && !desc.rec.data.text.pfont) {
             std::string ferr;
             DefaultFont(ferr);
-            return fail(interp, "FONT", "no default font: " + ferr);
+            return Fail(interp, "FONT", "no default font: " + ferr);
         }
         int i = 4;
         if (parse_coords(interp, desc, objc, objv, i) != TCL_OK) return TCL_ERROR;
         if (parse_element(interp, desc, objc, objv, i) != TCL_OK) return TCL_ERROR;
         QVP_CANVAS_ELEMENT *e = AddElement(c, desc, err);
-        if (!e) return fail(interp, "ELEMENT", err);
+        if (!e) return Fail(interp, "ELEMENT", err);
         Tcl_SetObjResult(interp, Tcl_NewIntObj(e->id));
         return TCL_OK;
     }
@@ -669,7 +598,7 @@ int CanvasCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
             return TCL_OK;
         }
         if (sub == "itemdelete") {
-            if (!DeleteElement(c, e, err)) return fail(interp, "ELEMENT", err);
+            if (!DeleteElement(c, e, err)) return Fail(interp, "ELEMENT", err);
             return TCL_OK;
         }
         ElementDesc desc;
@@ -678,10 +607,10 @@ int CanvasCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
             desc = DescOf(e);
         }
         if (parse_element(interp, desc, objc, objv, 4) != TCL_OK) return TCL_ERROR;
-        if (!ConfigureElement(c, e, desc, err)) return fail(interp, "ELEMENT", err);
+        if (!ConfigureElement(c, e, desc, err)) return Fail(interp, "ELEMENT", err);
         return TCL_OK;
     }
-    return fail(interp, "USAGE", "bad subcommand \"" + sub +
+    return Fail(interp, "USAGE", "bad subcommand \"" + sub +
                                      "\": must be create, configure, delete, names, add, itemconfigure, itemdelete, items or type");
 }
 

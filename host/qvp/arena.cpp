@@ -333,7 +333,6 @@ extern "C" void QVH_Free(void *p) {
 }
 
 extern "C" size_t QVH_ArenaFreeBytes(void) { return g_arena ? (size_t)g_arena->free_bytes : 0; }
-extern "C" size_t QVH_ArenaSize(void) { return g_arena ? (size_t)g_arena->size : 0; }
 
 extern "C" void QVH_SetLocalSceneData(const char *name, void *ptr) {
     if (!name) return;

@@ -173,10 +173,6 @@ extern "C" void QVH_RunPhase(int phase, void (*core)(void)) {
     g_phase_stack.pop_back();
 }
 
-extern "C" int QVH_CurrentPhase(void) {
-    return g_phase_stack.empty() ? 0 : g_phase_stack.back().phase;
-}
-
 extern "C" void QVF_ExecuteCore(void) {
     if (g_phase_stack.empty()) {
         qvp_warnf("QVF_ExecuteCore called outside any phase");

@@ -48,9 +48,8 @@ void *QVH_Alloc(size_t size);
  * a live block is refused with a log line. */
 void QVH_Free(void *p);
 
-/* Bytes still free in the arena, and the arena's total size. */
+/* Bytes still free in the arena. */
 size_t QVH_ArenaFreeBytes(void);
-size_t QVH_ArenaSize(void);
 
 /* 1 when P lies inside the open scene's arena. */
 int QVH_InArena(const void *p);
@@ -115,9 +114,6 @@ QVS_PLUGIN *QVH_Plugins(void);
  * through QVF_ExecuteCore, and CORE (may be null) after the last; with
  * no callback, CORE directly. */
 void QVH_RunPhase(int phase, void (*core)(void));
-
-/* The phase in progress, 0 outside any. */
-int QVH_CurrentPhase(void);
 
 /* Forgets every installed phase callback (a host that restarts its
  * plugins, and tests). */

@@ -51,7 +51,6 @@ struct DisplayState {
     double view[4][4];                  // view matrix of the current viewport
     double proj[4][4];
     std::string renderer;
-    int *internal_pass = nullptr;
     struct timespec start;
 };
 DisplayState *g = nullptr;
@@ -288,7 +287,6 @@ void rebuild_layers() {
 }
 
 void set_view_matrices(QVS_VIEWPORT *vp) {
-    QVH_UpdateViewport(vp);
     frustum(g->proj, vp->rleft, vp->rright, vp->rbottom, vp->rtop, vp->rnear, vp->rfar);
     look_at(g->view, vp->eye, vp->look, vp->up);
     to_float(QVV_projection_matrix, g->proj);
@@ -354,8 +352,8 @@ extern "C" QVS_DISPLAY *QVH_OpenDisplay(const char *name, int w, int h, int doub
         g->dd->QVF_GetDisplayGlobalMat = dd_global;
         QVH_SetLocalSceneData("QVS_DOUBLE_DATA", g->dd);
     }
-    g->internal_pass = (int *)QVH_FindProcessData("DOING_INTERNAL_PASS");
-    if (!g->internal_pass) g->internal_pass = (int *)QVF_AddDataToProcess("DOING_INTERNAL_PASS", sizeof(int));
+    // The int a host sets while it renders an internal pass.
+    if (!QVH_FindProcessData("DOING_INTERNAL_PASS")) QVF_AddDataToProcess("DOING_INTERNAL_PASS", sizeof(int));
     QVV_display = &g->disp;
     QVH_SyncNodes();
     glPixelStorei(GL_PACK_ALIGNMENT, 1);

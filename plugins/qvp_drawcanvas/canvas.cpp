@@ -215,14 +215,17 @@ void canvas_quad(const double org[3], const QVP_CANVAS_DISPLAYDEF &d) {
     glEnable(GL_TEXTURE_2D);
 }
 
+// Clears the stencil and makes whatever is drawn next write REF into it.
+void stencil_start(GLint ref, GLuint mask) {
+    glEnable(GL_STENCIL_TEST);
+    glClearStencil(0);
+    glClear(GL_STENCIL_BUFFER_BIT);
+    glStencilFunc(GL_ALWAYS, ref, mask);
+    glStencilOp(GL_KEEP, GL_KEEP, GL_REPLACE);
+}
+
 void mark(QVP_CANVAS *pcan, const double org[3]) {
-    if (stencil_bits) {
-        glEnable(GL_STENCIL_TEST);
-        glClearStencil(0);
-        glClear(GL_STENCIL_BUFFER_BIT);
-        glStencilFunc(GL_ALWAYS, 3, 0xff);
-        glStencilOp(GL_KEEP, GL_KEEP, GL_REPLACE);
-    }
+    if (stencil_bits) stencil_start(3, 0xff);
     glDepthFunc(GL_LEQUAL);
     glEnable(GL_DEPTH_TEST);
     glDepthMask(GL_FALSE);
@@ -240,13 +243,7 @@ void mark(QVP_CANVAS *pcan, const double org[3]) {
 
 void depth_mode(const QVP_CANVAS *pcan, int use_depth) {
     if (use_depth == 1) {
-        if (stencil_bits) {
-            glEnable(GL_STENCIL_TEST);
-            glClearStencil(0);
-            glClear(GL_STENCIL_BUFFER_BIT);
-            glStencilFunc(GL_ALWAYS, 1, 1);
-            glStencilOp(GL_KEEP, GL_KEEP, GL_REPLACE);
-        }
+        if (stencil_bits) stencil_start(1, 1);
         if (double_data) {
             if (pcan->draw_layer == LAYER_SCENE) {
                 glDepthFunc(GL_LEQUAL);

@@ -1,0 +1,93 @@
+// tcl_args.cpp - readers of command arguments shared by the viewer's and
+// the canvas builder's Tcl commands.
+#include "tcl_args.h"
+
+#include <string.h>
+
+#include <cmath>
+
+namespace qvptcl {
+
+int Fail(Tcl_Interp *interp, const char *code, const std::string &msg) {
+    Tcl_SetObjResult(interp, Tcl_NewStringObj(msg.c_str(), -1));
+    Tcl_SetErrorCode(interp, "QVP", code, msg.c_str(), (char *)NULL);
+    return TCL_ERROR;
+}
+
+bool Double(Tcl_Interp *interp, Tcl_Obj *o, double &v, const std::string &opt) {
+    if (Tcl_GetDoubleFromObj(nullptr, o, &v) == TCL_OK && std::isfinite(v)) return true;
+    Fail(interp, "VALUE", opt + ": bad number \"" + Tcl_GetString(o) + "\"");
+    return false;
+}
+
+bool Int(Tcl_Interp *interp, Tcl_Obj *o, int &v, const std::string &opt) {
+    if (Tcl_GetIntFromObj(nullptr, o, &v) == TCL_OK) return true;
+    Fail(interp, "VALUE", opt + ": bad integer \"" + Tcl_GetString(o) + "\"");
+    return false;
+}
+
+bool Bool(Tcl_Interp *interp, Tcl_Obj *o, int &v, const std::string &opt) {
+    if (Tcl_GetBooleanFromObj(nullptr, o, &v) == TCL_OK) return true;
+    Fail(interp, "VALUE", opt + " wants 0 or 1, got \"" + Tcl_GetString(o) + "\"");
+    return false;
+}
+
+bool List(Tcl_Interp *interp, Tcl_Obj *o, std::vector<Tcl_Obj *> &out, const std::string &opt) {
+    int n;
+    Tcl_Obj **el;
+    if (Tcl_ListObjGetElements(nullptr, o, &n, &el) != TCL_OK) {
+        Fail(interp, "VALUE", opt + ": not a list: \"" + Tcl_GetString(o) + "\"");
+        return false;
+    }
+    out.assign(el, el + n);
+    return true;
+}
+
+namespace {
+// Reads a list of exactly N values with READ; WHAT names them in messages.
+template <class T, class Read>
+bool list_of(Tcl_Interp *interp, Tcl_Obj *o, int n, T *v, const std::string &opt, const char *what, Read read) {
+    std::vector<Tcl_Obj *> el;
+    if (!List(interp, o, el, opt)) return false;
+    if ((int)el.size() != n) {
+        Fail(interp, "VALUE", opt + " wants " + std::to_string(n) + " " + what + ", got \"" + Tcl_GetString(o) + "\"");
+        return false;
+    }
+    for (int i = 0; i < n; i++)
+        if (!read(interp, el[(size_t)i], v[i], opt)) return false;
+    return true;
+}
+}  // namespace
+
+bool Doubles(Tcl_Interp *interp, Tcl_Obj *o, int n, double *v, const std::string &opt) {
+    return list_of(interp, o, n, v, opt, "numbers", Double);
+}
+
+bool Ints(Tcl_Interp *interp, Tcl_Obj *o, int n, int *v, const std::string &opt) {
+    return list_of(interp, o, n, v, opt, "integers", Int);
+}
+
+bool Color(Tcl_Interp *interp, Tcl_Obj *o, float c[3], const std::string &opt, bool allow_none) {
+    if (allow_none && strcmp(Tcl_GetString(o), "none") == 0) {
+        c[0] = -1;
+        c[1] = c[2] = 0;
+        return true;
+    }
+    double d[3];
+    if (!Doubles(interp, o, 3, d, opt)) return false;
+    for (double x : d)
+        if (x < 0 || x > 1) {
+            Fail(interp, "VALUE", opt + ": colour components run from 0 to 1" + (allow_none ? ", or use none" : ""));
+            return false;
+        }
+    for (int i = 0; i < 3; i++) c[i] = (float)d[i];
+    return true;
+}
+
+bool Pairs(Tcl_Interp *interp, int objc, int first, Tcl_Obj *const objv[]) {
+    if ((objc - first) % 2 == 0) return true;
+    Fail(interp, "USAGE", std::string("option \"") + Tcl_GetString(objv[objc - 1]) + "\" has no value");
+    return false;
+}
+
+}  // namespace qvptcl

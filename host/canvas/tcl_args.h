@@ -1,0 +1,39 @@
+/* tcl_args.h - reading command arguments in the host's Tcl commands.
+ * Each reader returns false after setting the interpreter's result to a
+ * message that names the option and the bad value, with error code
+ * {QVP VALUE ...}. */
+#ifndef QVP_TCL_ARGS_H
+#define QVP_TCL_ARGS_H
+
+#include <tcl.h>
+
+#include <string>
+#include <vector>
+
+namespace qvptcl {
+
+/* Sets MSG as the result with error code {QVP CODE MSG}; returns TCL_ERROR. */
+int Fail(Tcl_Interp *interp, const char *code, const std::string &msg);
+
+/* One finite number, int or boolean. */
+bool Double(Tcl_Interp *interp, Tcl_Obj *o, double &v, const std::string &opt);
+bool Int(Tcl_Interp *interp, Tcl_Obj *o, int &v, const std::string &opt);
+bool Bool(Tcl_Interp *interp, Tcl_Obj *o, int &v, const std::string &opt);
+
+/* The elements of a list. */
+bool List(Tcl_Interp *interp, Tcl_Obj *o, std::vector<Tcl_Obj *> &out, const std::string &opt);
+
+/* A list of exactly N numbers or ints. */
+bool Doubles(Tcl_Interp *interp, Tcl_Obj *o, int n, double *v, const std::string &opt);
+bool Ints(Tcl_Interp *interp, Tcl_Obj *o, int n, int *v, const std::string &opt);
+
+/* A colour {r g b} in 0..1; with ALLOW_NONE also "none", stored with a
+ * red of -1. */
+bool Color(Tcl_Interp *interp, Tcl_Obj *o, float c[3], const std::string &opt, bool allow_none);
+
+/* True when the words from OBJV[FIRST] on pair up as options and values. */
+bool Pairs(Tcl_Interp *interp, int objc, int first, Tcl_Obj *const objv[]);
+
+}  // namespace qvptcl
+
+#endif
