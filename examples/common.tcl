@@ -13,3 +13,6 @@ proc finish {} {
     snapshot $out
     puts "wrote $out"
 }
+
+# Pictures and clips the examples show.
+set media [file join [file dirname [info script]] media]

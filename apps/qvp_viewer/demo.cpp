@@ -1,6 +1,7 @@
 // demo.cpp - the built-in demo scene of qvp_viewer, written as the Tcl
-// script a user would write: nodes in every layer, and text canvases in
-// every layer and every placement mode, seen from two viewports.
+// script a user would write: nodes in every layer, text canvases in
+// every layer and every placement mode, a board of every shape kind, and
+// an image beside a playing video, seen from two viewports.
 #include <unistd.h>
 
 #include <string>
@@ -68,6 +69,29 @@ canvas create hud -layer foreground -org {-4 -3.6 0} -colvec {6.5 0 0} \
     -rowvec {0 -0.75 0} -cols 26 -rows 3 -anchor {colstart rowstart} \
     -lock {row col} -bg {0.2 0.2 0.2} -gain {1 0.85 0.6}
 canvas add hud text 1 1.5 -text "foreground, screen-aligned" -anchor colstart -size {2 2} -fill {1 1 1}
+
+# Scene layer, in the world: every shape kind on one board.
+canvas create shapes -layer scene -org {-3.5 4.9 -1} -colvec {3.3 0 0} -rowvec {0 -2.06 0} \
+    -cols 96 -rows 60 -bg {0.22 0.24 0.32}
+canvas add shapes rect 4 4 28 22 -fill {0.9 0.3 0.2} -outline {1 1 1} -width 2
+canvas add shapes circle 46 13 9 -fill {0.3 0.8 0.4}
+canvas add shapes circle 76 13 8 -fill none -outline {0.9 0.8 0.2} -width 3 -scale {1 1}
+canvas add shapes arc 4 28 30 56 -start 0 -end 270 -fill {1 0.6 0.1}
+canvas add shapes arc 32 28 58 56 -start 200 -end 340 -fill none -outline {1 0.4 0.6} -width 3
+canvas add shapes line {34 52 42 40 50 52 58 40} -fill {1 1 0.4} -width 2
+canvas add shapes polygon {62 30 92 30 92 56 84 56 84 40 70 40 70 56 62 56} \
+    -fill {0.2 0.8 0.7} -outline {1 1 1} -width 2
+)TCL";
+
+// The image and the video, when the demo's picture is where the build
+// put it.
+const char *kMedia = R"TCL(
+canvas create screens -layer scene -org {0.2 4.9 -1} -colvec {3.3 0 0} -rowvec {0 -2.06 0} \
+    -cols 96 -rows 60 -bg {0.22 0.24 0.32}
+image create tiles -file [file join $qvp_media tiles.png]
+canvas add screens image 3 6 45 54 -image tiles
+canvas add screens video 50 12 93 48 -pattern 1 -size {160 120} -fps 25
+frame 30
 )TCL";
 }  // namespace
 
@@ -77,5 +101,8 @@ int viewer_build_demo(Tcl_Interp *interp, const std::string &plugin_path) {
     std::string cmd = "plugin load {" + plugin_path + "}";
     rc = Tcl_Eval(interp, cmd.c_str());
     if (rc != TCL_OK) return rc;
-    return Tcl_Eval(interp, kCanvases);
+    rc = Tcl_Eval(interp, kCanvases);
+    if (rc != TCL_OK) return rc;
+    Tcl_SetVar2Ex(interp, "qvp_media", nullptr, Tcl_NewStringObj(QVP_MEDIA_DIR, -1), TCL_GLOBAL_ONLY);
+    return Tcl_Eval(interp, kMedia);
 }

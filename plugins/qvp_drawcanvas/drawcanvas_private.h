@@ -76,6 +76,31 @@ int CanvasNodeShown(int id);
 /* Draws one element of PCAN inside PCAN's open canvas frame. */
 void DrawCanvasElement(QVP_CANVAS *pcan, QVP_CANVAS_ELEMENT *pelm);
 
+/* Copies video element PELM's cur_frame into the first cache slot that
+ * holds PELM; nothing when none does. The caller holds the canvas lock. */
+void LatchVideoFrame(QVP_CANVAS_ELEMENT *pelm);
+
+/* Empties both texture caches (a new GL context; tests). */
+void ResetElementCaches(void);
+
+/* Slots of each texture cache, and bytes of an image name in a slot. */
+#define QVP_CACHE_SLOTS 10
+#define QVP_IMAGE_NAME_SLOT 260
+
+extern GLuint image_ids[QVP_CACHE_SLOTS];
+extern unsigned char *image_datas[QVP_CACHE_SLOTS];
+extern char image_fnames[QVP_CACHE_SLOTS][QVP_IMAGE_NAME_SLOT];
+extern double image_times[QVP_CACHE_SLOTS];
+extern GLuint video_ids[QVP_CACHE_SLOTS];
+extern QVP_CANVAS_ELEMENT *video_elements[QVP_CACHE_SLOTS];
+extern int video_sizes[QVP_CACHE_SLOTS][2];
+extern char *video_fnames[QVP_CACHE_SLOTS];
+extern int video_cur_frames[QVP_CACHE_SLOTS];
+extern unsigned char *video_datas[QVP_CACHE_SLOTS];
+extern double video_times[QVP_CACHE_SLOTS];
+extern GLdouble (*points)[3];
+extern int points_size;
+
 /* ---- font engine (font.cpp) ---- */
 
 extern QVP_CANVAS_FONTDEF *glFont;

@@ -1,9 +1,56 @@
 // element.cpp - the element renderer: effective opacity, blending and
-// colours shared by every element kind, and text elements.
+// colours shared by every element kind; text, the five shapes, and
+// images and video through their texture caches.
+#include <GL/glu.h>
+#include <limits.h>
+#include <string.h>
+
+#include <cmath>
+
 #include "drawcanvas_private.h"
 #include "qvp_externs.h"
+#include "qvp_globals.h"
+
+/* The image and video caches: slot I is free while its texture name is
+ * 0. Written only by the image and video branches below, and
+ * video_cur_frames also by the scene update's latch. */
+GLuint image_ids[QVP_CACHE_SLOTS];
+unsigned char *image_datas[QVP_CACHE_SLOTS];
+char image_fnames[QVP_CACHE_SLOTS][QVP_IMAGE_NAME_SLOT];
+double image_times[QVP_CACHE_SLOTS];
+
+GLuint video_ids[QVP_CACHE_SLOTS];
+QVP_CANVAS_ELEMENT *video_elements[QVP_CACHE_SLOTS];
+int video_sizes[QVP_CACHE_SLOTS][2];
+char *video_fnames[QVP_CACHE_SLOTS];
+int video_cur_frames[QVP_CACHE_SLOTS];
+unsigned char *video_datas[QVP_CACHE_SLOTS];
+double video_times[QVP_CACHE_SLOTS];
+
+/* The polygon vertex buffer: points_size vertices of three doubles.
+ * Grown by the polygon fill, never shrunk; kept for the process. */
+GLdouble (*points)[3] = nullptr;
+int points_size = 0;
 
 namespace {
+
+const double kPi = 3.1415926;
+
+// Spare vertices behind the current polygon's points that the combine
+// callback may still hand out: next free index and the end. Set by
+// fill_polygon before it runs the tessellator.
+int combine_next = 0;
+
+// Colour C times the canvas gain, with the effective opacity as alpha.
+void set_colour(const QVP_CANVAS *pcan, const float *c, float opacity) {
+    const float *g = pcan->rgb_gain;
+    glColor4f(c[0] * g[0], c[1] * g[1], c[2] * g[2], opacity);
+}
+
+// Emits element point (X, Y) through the element's scale and offset.
+inline void vertex(const QVP_CANVAS_ELEMENT *pelm, double x, double y) {
+    glColRow(pelm->scale.x * x + pelm->offset.x, pelm->scale.y * y + pelm->offset.y);
+}
 
 void DrawText(QVP_CANVAS *pcan, QVP_CANVAS_ELEMENT *pelm, float opacity) {
     QVP_CANVAS_TEXT *t = &pelm->data.text;
@@ -34,12 +81,355 @@ void DrawText(QVP_CANVAS *pcan, QVP_CANVAS_ELEMENT *pelm, float opacity) {
     double roff = (t->anchor & ANCHOR_ROW_START) ? 0.0 : (t->anchor & ANCHOR_ROW_END) ? -height : -height / 2;
     coff += pelm->offset.x;
     roff += pelm->offset.y;
+    set_colour(pcan, pelm->fcol, opacity);
     const float *g = pcan->rgb_gain;
-    glColor4f(pelm->fcol[0] * g[0], pelm->fcol[1] * g[1], pelm->fcol[2] * g[2], opacity);
     float bcol[3] = {pelm->bcol[0] * g[0], pelm->bcol[1] * g[1], pelm->bcol[2] * g[2]};
     glFontScaledTextOut2D(t->buff, pelm->scale.x * t->col + coff, pelm->scale.y * t->row + roff, cscale, rscale,
                           pelm->bcol[0] < 0 ? nullptr : bcol);
     glFontEnd();
+}
+
+/* ---- shapes ---- */
+
+// A point list from shared memory is drawn only when its count lies in
+// 0..pnt_list_size and the list exists; anything else draws nothing.
+bool points_usable(const QVP_CANVAS_LINE *l) {
+    return l->pnt_list && l->pnt_list_cnt >= 0 && l->pnt_list_cnt <= l->pnt_list_size;
+}
+
+void DrawLine(QVP_CANVAS *pcan, QVP_CANVAS_ELEMENT *pelm, float opacity) {
+    const QVP_CANVAS_LINE *l = &pelm->data.line;
+    if (!points_usable(l)) return;
+    glLineWidth(pelm->line_width);
+    set_colour(pcan, pelm->fcol, opacity);
+    glBegin(GL_LINE_STRIP);
+    for (int i = 0; i < l->pnt_list_cnt; i++) vertex(pelm, l->pnt_list[i].x, l->pnt_list[i].y);
+    glEnd();
+}
+
+void DrawRectangle(QVP_CANVAS *pcan, QVP_CANVAS_ELEMENT *pelm, float opacity) {
+    const QVP_CANVAS_COORD *c = pelm->data.rect.corners;
+    for (int pass = 0; pass < 2; pass++) {
+        if (pass == 0) {
+            if (pelm->fcol[0] < 0) continue;
+            set_colour(pcan, pelm->fcol, opacity);
+            glBegin(GL_POLYGON);
+        } else {
+            if (pelm->bcol[0] < 0) continue;
+            set_colour(pcan, pelm->bcol, opacity);
+            glLineWidth(pelm->line_width);
+            glBegin(GL_LINE_LOOP);
+        }
+        vertex(pelm, c[0].x, c[0].y);
+        vertex(pelm, c[1].x, c[0].y);
+        vertex(pelm, c[1].x, c[1].y);
+        vertex(pelm, c[0].x, c[1].y);
+        glEnd();
+    }
+}
+
+void DrawCircle(QVP_CANVAS *pcan, QVP_CANVAS_ELEMENT *pelm, float opacity) {
+    const QVP_CANVAS_CIRCLE *c = &pelm->data.circ;
+    for (int pass = 0; pass < 2; pass++) {
+        if (pass == 0) {
+            if (pelm->fcol[0] < 0) continue;
+            set_colour(pcan, pelm->fcol, opacity);
+            glBegin(GL_POLYGON);
+        } else {
+            if (pelm->bcol[0] < 0) continue;
+            glLineWidth(pelm->line_width);
+            set_colour(pcan, pelm->bcol, opacity);
+            glBegin(GL_LINE_LOOP);
+        }
+        for (int i = 0; i < 36; i++) {
+            double a = i * 31.415926 / 180;
+            vertex(pelm, c->cen.x + c->rad * cos(a), c->cen.y + c->rad * sin(a));
+        }
+        glEnd();
+    }
+}
+
+void DrawArc(QVP_CANVAS *pcan, QVP_CANVAS_ELEMENT *pelm, float opacity) {
+    const QVP_CANVAS_ARC *a = &pelm->data.arc;
+    float cx = (a->corners[0].x + a->corners[1].x) / 2, cy = (a->corners[0].y + a->corners[1].y) / 2;
+    float rx = fabsf(a->corners[0].x - a->corners[1].x) / 2, ry = fabsf(a->corners[0].y - a->corners[1].y) / 2;
+    float sweep = a->end_ang - a->start_ang;
+    // Into [0, 360]: negative sweeps come round to positive ones, longer
+    // ones are cut to whole turns, and a whole turn stays 360. A sweep
+    // that is not finite draws nothing.
+    if (sweep < 0) {
+        sweep = fmodf(sweep, 360);
+        if (sweep < 0) sweep += 360;
+    } else if (sweep > 360) {
+        sweep = fmodf(sweep, 360);
+        if (sweep == 0) sweep = 360;
+    }
+    if (!(sweep >= 0 && sweep <= 360)) return;
+    int num_pnts = (int)(sweep * 60 / 360);
+    if (num_pnts <= 4) num_pnts = 5;
+    float dang = sweep / (num_pnts - 1);
+    auto perimeter = [&]() {
+        float ang = a->start_ang;
+        for (int k = 0; k < num_pnts; k++, ang += dang) {
+            double r = ang * kPi / 180;
+            vertex(pelm, cx + rx * cos(r), cy + ry * sin(r));
+        }
+    };
+    if (pelm->fcol[0] >= 0) {
+        set_colour(pcan, pelm->fcol, opacity);
+        glBegin(GL_POLYGON);
+        vertex(pelm, cx, cy);
+        perimeter();
+        glEnd();
+    }
+    if (pelm->bcol[0] >= 0) {
+        glLineWidth(pelm->line_width);
+        set_colour(pcan, pelm->bcol, opacity);
+        glBegin(GL_LINE_STRIP);
+        perimeter();
+        glEnd();
+    }
+}
+
+// Hands GLU a vertex for a crossing of edges, taken from the spare room
+// behind the polygon's points; when the room is used up it hands none,
+// and GLU then treats the crossing as it does without this callback.
+void GLAPIENTRY combine(GLdouble coords[3], void *[4], GLfloat[4], void **out) {
+    if (combine_next >= points_size) {
+        *out = nullptr;
+        return;
+    }
+    GLdouble *v = points[combine_next++];
+    v[0] = coords[0];
+    v[1] = coords[1];
+    v[2] = coords[2];
+    *out = v;
+}
+
+// Grows the vertex buffer to N + 1000 vertices when it holds no more
+// than N; 0 when it cannot (the buffer is then left as it was).
+int grow_points(int n) {
+    if (n < points_size) return 1;
+    long long want = (long long)n + 1000;
+    if (want > INT_MAX / (long long)sizeof *points) return 0;
+    void *grown = PluginRealloc(points, sizeof *points * (size_t)want);
+    if (!grown) return 0;
+    points = (GLdouble(*)[3])grown;
+    points_size = (int)want;
+    return 1;
+}
+
+void fill_polygon(QVP_CANVAS *pcan, QVP_CANVAS_ELEMENT *pelm, float opacity) {
+    const QVP_CANVAS_POLYGON *p = &pelm->data.poly;
+    int n = p->pnt_list_cnt;
+    if (!grow_points(n)) return;
+    set_colour(pcan, pelm->fcol, opacity);
+    GLUtesselator *tess = gluNewTess();
+    if (!tess) return;
+    gluTessCallback(tess, GLU_TESS_BEGIN, (void(GLAPIENTRY *)())glBegin);
+    gluTessCallback(tess, GLU_TESS_VERTEX, (void(GLAPIENTRY *)())glVertex3dv);
+    gluTessCallback(tess, GLU_TESS_END, (void(GLAPIENTRY *)())glEnd);
+    gluTessCallback(tess, GLU_TESS_COMBINE, (void(GLAPIENTRY *)())combine);
+    double o[3] = {0, 0, 0};
+    if (pdispdef) memcpy(o, pdispdef->org, sizeof o);
+    combine_next = n;
+    gluBeginPolygon(tess);
+    for (int i = 0; i < n; i++) {
+        double c = pelm->scale.x * p->pnt_list[i].x + pelm->offset.x;
+        double r = pelm->scale.y * p->pnt_list[i].y + pelm->offset.y;
+        for (int k = 0; k < 3; k++) points[i][k] = (o[k] + gldcol[k] * c) + gldrow[k] * r;
+        gluTessVertex(tess, points[i], points[i]);
+    }
+    gluEndPolygon(tess);
+    gluDeleteTess(tess);
+}
+
+void DrawPolygon(QVP_CANVAS *pcan, QVP_CANVAS_ELEMENT *pelm, float opacity) {
+    const QVP_CANVAS_POLYGON *p = &pelm->data.poly;
+    if (!points_usable(p)) return;
+    if (pelm->fcol[0] >= 0) fill_polygon(pcan, pelm, opacity);
+    if (pelm->bcol[0] >= 0) {
+        glLineWidth(pelm->line_width);
+        set_colour(pcan, pelm->bcol, opacity);
+        glBegin(GL_LINE_LOOP);
+        for (int i = 0; i < p->pnt_list_cnt; i++) vertex(pelm, p->pnt_list[i].x, p->pnt_list[i].y);
+        glEnd();
+    }
+}
+
+/* ---- images and video ---- */
+
+double run_time() { return QVV_display ? QVV_display->run_time : 0.0; }
+
+int slots_in_use(int max) { return max < 0 ? 0 : max > QVP_CACHE_SLOTS ? QVP_CACHE_SLOTS : max; }
+
+// Picks the slot for an element among the first N of a cache: the one
+// MATCH accepts (a hit, *HIT set), else a free slot, else the slot
+// drawn longest ago that is not later than now (the later of equal
+// times). Images remember their last free slot, videos their first.
+// -1 when there is none: no slot in use, or every slot later than now.
+template <class Match>
+int choose_slot(int n, const GLuint *ids, const double *times, bool first_free, Match match, bool *hit) {
+    int free_slot = -1, candidate = -1;
+    double candidate_time = run_time();
+    *hit = false;
+    for (int i = 0; i < n; i++) {
+        if (ids[i] == 0 && (!first_free || free_slot < 0)) {
+            free_slot = i;
+            continue;
+        }
+        if (match(i)) {
+            *hit = true;
+            return i;
+        }
+        if (!(times[i] > candidate_time)) {
+            candidate = i;
+            candidate_time = times[i];
+        }
+    }
+    return free_slot >= 0 ? free_slot : candidate;
+}
+
+void textured_quad(const QVP_CANVAS_ELEMENT *pelm, const QVP_CANVAS_COORD *c, int flip_axis) {
+    float u1 = (flip_axis & 0x2) ? 1.0f : 0.0f, u2 = 1 - u1;
+    float v1 = (flip_axis & 0x1) ? 1.0f : 0.0f, v2 = 1 - v1;
+    glBegin(GL_POLYGON);
+    glTexCoord2f(u1, v1);
+    vertex(pelm, c[0].x, c[0].y);
+    glTexCoord2f(u2, v1);
+    vertex(pelm, c[1].x, c[0].y);
+    glTexCoord2f(u2, v2);
+    vertex(pelm, c[1].x, c[1].y);
+    glTexCoord2f(u1, v2);
+    vertex(pelm, c[0].x, c[1].y);
+    glEnd();
+}
+
+void linear_clamped() {
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
+}
+
+void DrawImage(QVP_CANVAS *pcan, QVP_CANVAS_ELEMENT *pelm, float opacity) {
+    const QVP_CANVAS_IMAGE *im = &pelm->data.imag;
+    // No pixels or no size: nothing to upload, nothing drawn.
+    if (!im->tdata || im->tw <= 0 || im->th <= 0) return;
+    glEnable(GL_TEXTURE_2D);
+    // Names are kept and compared over the slot's 259 characters.
+    const size_t kName = QVP_IMAGE_NAME_SLOT - 1;
+    bool hit;
+    int s = choose_slot(
+        slots_in_use(max_image_objs), image_ids, image_times, false,
+        [&](int i) { return image_datas[i] == im->tdata && strncmp(image_fnames[i], im->name, kName) == 0; }, &hit);
+    if (s < 0) {
+        glDisable(GL_TEXTURE_2D);
+        return;
+    }
+    if (!hit) {
+        if (!image_ids[s]) glGenTextures(1, &image_ids[s]);
+        size_t len = strnlen(im->name, kName);
+        memcpy(image_fnames[s], im->name, len);
+        image_fnames[s][len] = '\0';
+        image_datas[s] = im->tdata;
+        glBindTexture(GL_TEXTURE_2D, image_ids[s]);
+        glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, im->tw, im->th, 0, GL_RGBA, GL_UNSIGNED_BYTE, im->tdata);
+        linear_clamped();
+    } else {
+        glBindTexture(GL_TEXTURE_2D, image_ids[s]);
+    }
+    image_times[s] = run_time();
+    glColor4f(pcan->rgb_gain[0], pcan->rgb_gain[1], pcan->rgb_gain[2], opacity);
+    textured_quad(pelm, im->corners, im->flip_axis);
+    glDisable(GL_TEXTURE_2D);
+}
+
+// Video names are compared and copied up to this many characters.
+const size_t kVideoName = 4095;
+
+// Uploads BGRA frame PIXELS of V into the bound texture, the whole image
+// when WHOLE, else over the texture's pixels, stepping rows of row_size
+// bytes; GL_UNPACK_ROW_LENGTH is put back as it was.
+void upload_frame(const QVP_CANVAS_VIDEO *v, const unsigned char *pixels, bool whole) {
+    GLint row_length = 0;
+    glGetIntegerv(GL_UNPACK_ROW_LENGTH, &row_length);
+    glPixelStorei(GL_UNPACK_ROW_LENGTH, v->row_size / 4);
+    if (whole) {
+        glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, v->w, v->h, 0, GL_BGRA, GL_UNSIGNED_BYTE, pixels);
+        linear_clamped();
+    } else {
+        glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, v->w, v->h, GL_BGRA, GL_UNSIGNED_BYTE, pixels);
+    }
+    glPixelStorei(GL_UNPACK_ROW_LENGTH, row_length);
+}
+
+// Frame F of V, or null when F is no index into frames.
+unsigned char *frame_at(const QVP_CANVAS_VIDEO *v, int f) { return f >= 0 && f < 6 ? v->frames[f] : nullptr; }
+
+void DrawVideo(QVP_CANVAS_ELEMENT *pelm, float opacity) {
+    const QVP_CANVAS_VIDEO *v = &pelm->data.video;
+    int cur = v->cur_frame;
+    if (cur == -1) return;
+    // A frame index outside frames, a missing frame or name, no size, or
+    // rows shorter than the width draw nothing.
+    if (!frame_at(v, cur) || !v->name || v->w <= 0 || v->h <= 0 || v->row_size / 4 < v->w) return;
+    glEnable(GL_TEXTURE_2D);
+    bool hit;
+    int s = choose_slot(
+        slots_in_use(max_video_objs), video_ids, video_times, true,
+        [&](int i) {
+            return video_elements[i] == pelm && video_sizes[i][0] == v->w && video_sizes[i][1] == v->h &&
+                   video_fnames[i] && strncmp(video_fnames[i], v->name, kVideoName) == 0;
+        },
+        &hit);
+    if (s < 0) {
+        glDisable(GL_TEXTURE_2D);
+        return;
+    }
+    if (!hit) {
+        // The element moves to this slot: any other slot still naming it
+        // (it changed size or name, or its address was reused by a new
+        // element) lets go, so that the scene update's latch, which
+        // takes the first slot naming the element, finds this one.
+        int n = slots_in_use(max_video_objs);
+        for (int i = 0; i < n; i++)
+            if (i != s && video_elements[i] == pelm) video_elements[i] = nullptr;
+        size_t len = strnlen(v->name, kVideoName);
+        char *copy = (char *)PluginRealloc(video_fnames[s], len + 1);
+        if (!copy) {
+            video_elements[s] = nullptr;
+            glDisable(GL_TEXTURE_2D);
+            return;
+        }
+        memcpy(copy, v->name, len);
+        copy[len] = '\0';
+        video_fnames[s] = copy;
+        video_elements[s] = pelm;
+        video_sizes[s][0] = v->w;
+        video_sizes[s][1] = v->h;
+        video_cur_frames[s] = cur;
+        video_datas[s] = v->frames[cur];
+        if (!video_ids[s]) glGenTextures(1, &video_ids[s]);
+        glBindTexture(GL_TEXTURE_2D, video_ids[s]);
+        upload_frame(v, video_datas[s], true);
+    } else {
+        int f = video_cur_frames[s];
+        unsigned char *latched = frame_at(v, f);
+        if (f != -1 && !latched) {
+            glDisable(GL_TEXTURE_2D);
+            return;
+        }
+        glBindTexture(GL_TEXTURE_2D, video_ids[s]);
+        if (f != -1 && latched != video_datas[s]) {
+            video_datas[s] = latched;
+            upload_frame(v, latched, false);
+        }
+    }
+    video_times[s] = run_time();
+    glColor4f(1, 1, 1, opacity);
+    textured_quad(pelm, v->corners, v->flip_axis);
+    glDisable(GL_TEXTURE_2D);
 }
 
 }  // namespace
@@ -56,18 +446,51 @@ void DrawCanvasElement(QVP_CANVAS *pcan, QVP_CANVAS_ELEMENT *pelm) {
     }
     switch (pelm->type) {
     case ELEMENT_TEXT: DrawText(pcan, pelm, opacity); break;
-    // Shapes, images, video and nested canvases are drawn by their own
-    // renderers, still to come; node elements belong to the view pass.
     case ELEMENT_LINE:
     case ELEMENT_CIRCLE:
     case ELEMENT_RECTANGLE:
     case ELEMENT_POLYGON:
-    case ELEMENT_IMAGE:
-    case ELEMENT_VIDEO:
     case ELEMENT_ARC:
+        glDisable(GL_TEXTURE_2D);
+        if (pelm->type == ELEMENT_LINE) DrawLine(pcan, pelm, opacity);
+        else if (pelm->type == ELEMENT_CIRCLE) DrawCircle(pcan, pelm, opacity);
+        else if (pelm->type == ELEMENT_RECTANGLE) DrawRectangle(pcan, pelm, opacity);
+        else if (pelm->type == ELEMENT_POLYGON) DrawPolygon(pcan, pelm, opacity);
+        else DrawArc(pcan, pelm, opacity);
+        break;
+    case ELEMENT_IMAGE: DrawImage(pcan, pelm, opacity); break;
+    case ELEMENT_VIDEO: DrawVideo(pelm, opacity); break;
+    // Nested canvases are drawn by their own renderer, still to come;
+    // node elements belong to the view pass.
     case ELEMENT_CANVAS:
     case ELEMENT_NODE:
     default: break;
     }
     if (translucent && !was_enabled) glDisable(GL_BLEND);
+}
+
+void LatchVideoFrame(QVP_CANVAS_ELEMENT *pelm) {
+    int n = slots_in_use(max_video_objs);
+    for (int i = 0; i < n; i++)
+        if (video_elements[i] == pelm) {
+            video_cur_frames[i] = pelm->data.video.cur_frame;
+            return;
+        }
+}
+
+void ResetElementCaches(void) {
+    for (int i = 0; i < QVP_CACHE_SLOTS; i++) {
+        image_ids[i] = 0;
+        image_datas[i] = nullptr;
+        image_fnames[i][0] = '\0';
+        image_times[i] = 0;
+        video_ids[i] = 0;
+        video_elements[i] = nullptr;
+        video_sizes[i][0] = video_sizes[i][1] = 0;
+        free(video_fnames[i]);
+        video_fnames[i] = nullptr;
+        video_cur_frames[i] = 0;
+        video_datas[i] = nullptr;
+        video_times[i] = 0;
+    }
 }

@@ -63,7 +63,18 @@ void layer_pass(int layer) {
 
 }  // namespace
 
-void UpdateScene(void) { QVF_ExecuteCore(); }
+// After the host's step, every shown video element's cur_frame is
+// latched into its cache slot, so that all views of this frame show the
+// same video frame.
+void UpdateScene(void) {
+    QVF_ExecuteCore();
+    if (!pinfo) return;
+    LockCanvasInfo();
+    for (QVP_CANVAS *c = pinfo->list; c; c = c->pnext)
+        for (QVP_CANVAS_ELEMENT *e = c->elements; e; e = e->pnext)
+            if (!(e->attrib & ATTRIB_HIDDEN) && e->type == ELEMENT_VIDEO) LatchVideoFrame(e);
+    UnlockCanvasInfo();
+}
 
 void UpdateView(void) { QVF_ExecuteCore(); }
 

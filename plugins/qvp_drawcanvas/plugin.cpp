@@ -53,6 +53,7 @@ void ResetPluginState(void) {
     canvas_fbo = 0;
     ResetFontEngine();
     ResetPassState();
+    ResetElementCaches();
 }
 
 namespace {

@@ -1,0 +1,617 @@
+// test_elements.cpp - shapes, images and video on real pixels: extents,
+// fill and outline, arc sweeps, tessellated polygons and their vertex
+// buffer, image flips and the image cache, video frames and the video
+// cache with its latch, and what bad shared data draws.
+#include <limits.h>
+#include <math.h>
+
+#include <array>
+#include <vector>
+
+#include "gl_counter.h"
+#include "render_fixture.h"
+
+namespace {
+
+class Elements : public Render {
+protected:
+    // Adds an element of TYPE in colour FILL (red component < 0: none)
+    // and outline OUTLINE; SETUP fills in the payload of the description.
+    template <class Setup>
+    QVP_CANVAS_ELEMENT *add(QVP_CANVAS *c, int type, const float fill[3], const float outline[3], Setup setup) {
+        qvpc::ElementDesc d;
+        qvpc::DefaultElement(d, type);
+        for (int i = 0; i < 3; i++) {
+            d.rec.fcol[i] = fill ? fill[i] : (i ? 0 : -1);
+            d.rec.bcol[i] = outline ? outline[i] : (i ? 0 : -1);
+        }
+        setup(d);
+        std::string err;
+        QVP_CANVAS_ELEMENT *e = qvpc::AddElement(c, d, err);
+        EXPECT_NE(e, nullptr) << err;
+        return e;
+    }
+    QVP_CANVAS_ELEMENT *polygon(QVP_CANVAS *c, const std::vector<QVP_CANVAS_COORD> &pts, const float *fill,
+                                const float *outline = nullptr) {
+        return add(c, ELEMENT_POLYGON, fill, outline, [&](qvpc::ElementDesc &d) { d.points = pts; });
+    }
+    // A 2 x 2 image: red, green on its first row; blue, white on its second.
+    QVP_CANVAS_ELEMENT *quad_image(QVP_CANVAS *c, unsigned char *px, const char *name, int flip) {
+        static const unsigned char k[16] = {255, 0, 0, 255, 0, 255, 0, 255, 0, 0, 255, 255, 255, 255, 255, 255};
+        memcpy(px, k, sizeof k);
+        return add(c, ELEMENT_IMAGE, kWhite, nullptr, [&](qvpc::ElementDesc &d) {
+            QVP_CANVAS_IMAGE &im = d.rec.data.imag;
+            im.corners[0] = {40, 20};
+            im.corners[1] = {160, 130};
+            snprintf(im.name, sizeof im.name, "%s", name);
+            im.tw = im.th = 2;
+            im.tdata = px;
+            im.flip_axis = flip;
+        });
+    }
+    QVP_CANVAS_ELEMENT *pattern_video(QVP_CANVAS *c, int w, int h) {
+        return add(c, ELEMENT_VIDEO, kWhite, nullptr, [&](qvpc::ElementDesc &d) {
+            d.rec.data.video.corners[0] = {40, 20};
+            d.rec.data.video.corners[1] = {160, 130};
+            d.video.w = w;
+            d.video.h = h;
+            d.video.fps = 60;  // one video frame per display frame
+        });
+    }
+    // The pattern's background at frame N, probed where no digit or bar lies.
+    ::testing::AssertionResult pattern_bg(int n) {
+        static const unsigned char bg[6][3] = {{40, 40, 160}, {40, 140, 40}, {160, 40, 40},
+                                               {140, 140, 30}, {30, 140, 140}, {140, 30, 140}};
+        return at(150, 25, bg[n % 6][0], bg[n % 6][1], bg[n % 6][2], 2);
+    }
+    void play_videos() {
+        QVH_SetFrameHook([](double t, void *) { qvpc::TickVideo(t); }, nullptr);
+    }
+    void TearDown() override {
+        QVH_SetFrameHook(nullptr, nullptr);
+        Render::TearDown();
+    }
+    static constexpr float kRed[3] = {1, 0, 0};
+    static constexpr float kGreen[3] = {0, 1, 0};
+    static constexpr float kWhite[3] = {1, 1, 1};
+};
+
+TEST_F(Elements, Shapes_RectangleFillOutlineOrNeither) {
+    QVP_CANVAS *c = canvas("c", LAYER_FOREGROUND);
+    // Corners given lower right first: the same rectangle.
+    QVP_CANVAS_ELEMENT *r = add(c, ELEMENT_RECTANGLE, kRed, kGreen, [](qvpc::ElementDesc &d) {
+        d.rec.data.rect.corners[0] = {60, 50};
+        d.rec.data.rect.corners[1] = {20, 20};
+        d.rec.line_width = 3;
+    });
+    QVH_RunFrames(1);
+    EXPECT_TRUE(at(40, 35, 255, 0, 0));
+    EXPECT_TRUE(at(20, 35, 0, 255, 0)) << "outline over the left edge";
+    EXPECT_TRUE(at(40, 50, 0, 255, 0)) << "outline over the bottom edge";
+    EXPECT_TRUE(at(64, 35, 0, 0, 0));
+    EXPECT_TRUE(at(40, 54, 0, 0, 0));
+    r->bcol[0] = -1;
+    QVH_RunFrames(1);
+    EXPECT_TRUE(at(17, 35, 0, 0, 0)) << "fill alone ends at the edge";
+    EXPECT_TRUE(at(22, 35, 255, 0, 0));
+    r->fcol[0] = -1;
+    r->bcol[0] = 0;
+    QVH_RunFrames(1);
+    EXPECT_TRUE(at(40, 35, 0, 0, 0)) << "outline alone leaves the inside empty";
+    EXPECT_TRUE(at(60, 35, 0, 255, 0));
+    r->bcol[0] = -1;
+    QVH_RunFrames(1);
+    EXPECT_TRUE(at(60, 35, 0, 0, 0)) << "neither colour draws nothing";
+}
+
+TEST_F(Elements, Shapes_CircleIsAnEllipseUnderUnequalScale) {
+    QVP_CANVAS *c = canvas("c", LAYER_FOREGROUND);
+    c->rgb_gain[1] = 0.5f;
+    QVP_CANVAS_ELEMENT *e = add(c, ELEMENT_CIRCLE, kWhite, nullptr, [](qvpc::ElementDesc &d) {
+        d.rec.data.circ.cen = {50, 75};
+        d.rec.data.circ.rad = 30;
+        d.rec.scale = {2, 1};
+    });
+    QVH_RunFrames(1);
+    // Centred at column 100: 60 columns wide each way, 30 rows high.
+    EXPECT_TRUE(at(100, 75, 255, 128, 255, 1)) << "colours take the canvas gain";
+    EXPECT_TRUE(at(155, 75, 255, 128, 255, 1));
+    EXPECT_TRUE(at(45, 75, 255, 128, 255, 1));
+    EXPECT_TRUE(at(164, 75, 0, 0, 0));
+    EXPECT_TRUE(at(100, 101, 255, 128, 255, 1));
+    EXPECT_TRUE(at(100, 109, 0, 0, 0));
+    // Outline only: a ring.
+    e->fcol[0] = -1;
+    e->bcol[0] = e->bcol[1] = e->bcol[2] = 1;
+    e->line_width = 3;
+    e->scale = {1, 1};
+    e->data.circ.cen = {100, 75};
+    QVH_RunFrames(1);
+    EXPECT_TRUE(at(100, 75, 0, 0, 0));
+    EXPECT_TRUE(at(130, 75, 255, 128, 255, 1));
+    EXPECT_TRUE(at(100, 45, 255, 128, 255, 1));
+}
+
+TEST_F(Elements, Shapes_ArcSweepsAndPies) {
+    QVP_CANVAS *c = canvas("c", LAYER_FOREGROUND);
+    QVP_CANVAS_ELEMENT *e = add(c, ELEMENT_ARC, kRed, nullptr, [](qvpc::ElementDesc &d) {
+        d.rec.data.arc.corners[0] = {40, 15};
+        d.rec.data.arc.corners[1] = {160, 135};
+    });
+    QVP_CANVAS_ARC &a = e->data.arc;
+    // Probes in the four quadrants about the centre (100, 75); angles
+    // grow from the column axis towards the row axis, and rows run down.
+    struct {
+        float start, end;
+        bool q[4];  // +col+row, -col+row, -col-row, +col-row
+    } cases[] = {
+        {0, 90, {true, false, false, false}},
+        {90, 0, {false, true, true, true}},       // a negative sweep goes the long way
+        {-90, 0, {false, false, false, true}},
+        {180, 450, {true, false, true, true}},    // 270 degrees from 180 round to 90
+        {0, 720, {true, true, true, true}},       // cut to one whole turn
+        {30, 30, {false, false, false, false}},   // nothing visible
+    };
+    const int px[4][2] = {{130, 105}, {70, 105}, {70, 45}, {130, 45}};
+    for (auto &k : cases) {
+        a.start_ang = k.start;
+        a.end_ang = k.end;
+        QVH_RunFrames(1);
+        for (int q = 0; q < 4; q++)
+            EXPECT_TRUE(at(px[q][0], px[q][1], k.q[q] ? 255 : 0, 0, 0))
+                << k.start << " to " << k.end << ", quadrant " << q;
+    }
+    // The outline is the arc alone: no radii back to the centre.
+    a.start_ang = 0;
+    a.end_ang = 90;
+    e->fcol[0] = -1;
+    e->bcol[0] = 1;
+    e->line_width = 3;
+    QVH_RunFrames(1);
+    EXPECT_TRUE(at(100, 134, 255, 0, 0)) << "the arc at 90 degrees";
+    EXPECT_TRUE(at(159, 75, 255, 0, 0)) << "the arc at 0 degrees";
+    EXPECT_TRUE(at(130, 75, 0, 0, 0)) << "no radius";
+    EXPECT_TRUE(at(100, 105, 0, 0, 0)) << "no radius";
+    // Scaled about the canvas origin, the apex stays at the arc's centre.
+    e->fcol[0] = 1;
+    e->bcol[0] = -1;
+    e->scale = {0.5f, 0.5f};
+    QVH_RunFrames(1);
+    EXPECT_TRUE(at(65, 47, 255, 0, 0));
+    EXPECT_TRUE(at(45, 47, 0, 0, 0));
+}
+
+TEST_F(Elements, Shapes_PolylineAndConcaveAndCrossingPolygons) {
+    QVP_CANVAS *c = canvas("c", LAYER_FOREGROUND);
+    // A U: the notch between columns 80 and 120 below row 60 stays empty.
+    QVP_CANVAS_ELEMENT *u = polygon(c, {{40, 20}, {160, 20}, {160, 130}, {120, 130}, {120, 60}, {80, 60}, {80, 130},
+                                        {40, 130}},
+                                    kRed);
+    QVH_RunFrames(1);
+    EXPECT_TRUE(at(60, 100, 255, 0, 0));
+    EXPECT_TRUE(at(140, 100, 255, 0, 0));
+    EXPECT_TRUE(at(100, 40, 255, 0, 0));
+    EXPECT_TRUE(at(100, 100, 0, 0, 0)) << "concave notch filled";
+    u->attrib = ATTRIB_HIDDEN;
+    // A bow tie: two triangles that meet where the diagonals cross.
+    QVP_CANVAS_ELEMENT *bow = polygon(c, {{40, 20}, {160, 130}, {160, 20}, {40, 130}}, kRed);
+    QVH_RunFrames(1);
+    EXPECT_TRUE(at(55, 75, 255, 0, 0)) << "left lobe";
+    EXPECT_TRUE(at(145, 75, 255, 0, 0)) << "right lobe";
+    EXPECT_TRUE(at(100, 30, 0, 0, 0));
+    EXPECT_TRUE(at(100, 120, 0, 0, 0));
+    bow->attrib = ATTRIB_HIDDEN;
+    // A polyline is drawn open, in the fill colour, with the width.
+    add(c, ELEMENT_LINE, kGreen, nullptr, [](qvpc::ElementDesc &d) {
+        d.points = {{20, 20}, {180, 20}, {180, 120}};
+        d.rec.line_width = 3;
+    });
+    QVH_RunFrames(1);
+    EXPECT_TRUE(at(100, 20, 0, 255, 0));
+    EXPECT_TRUE(at(180, 70, 0, 255, 0));
+    EXPECT_TRUE(at(100, 70, 0, 0, 0)) << "the strip is not closed";
+    EXPECT_TRUE(at(20, 70, 0, 0, 0));
+}
+
+TEST_F(Elements, Shapes_CombineRoomRunsOut) {
+    QVP_CANVAS *c = canvas("c", LAYER_FOREGROUND);
+    // A pentagram: five crossings, and under the odd winding rule its
+    // tips are filled and its centre is not.
+    polygon(c, {{100, 10}, {130, 140}, {30, 55}, {170, 55}, {70, 140}}, kRed);
+    QVH_RunFrames(1);
+    EXPECT_TRUE(at(100, 40, 255, 0, 0)) << "top tip";
+    EXPECT_TRUE(at(100, 85, 0, 0, 0)) << "centre";
+    // Room for one crossing vertex: the combine callback refuses the
+    // rest, GLU drops the fill, and nothing is written past the buffer.
+    void *room = PluginRealloc(points, sizeof *points * 6);
+    ASSERT_NE(room, nullptr);
+    points = (GLdouble(*)[3])room;
+    points_size = 6;
+    QVH_RunFrames(1);
+    EXPECT_EQ(points_size, 6) << "no growth: 5 points fit";
+    EXPECT_TRUE(at(100, 40, 0, 0, 0));
+}
+
+TEST_F(Elements, Shapes_PolygonBufferGrowth) {
+    QVP_CANVAS *c = canvas("c", LAYER_FOREGROUND);
+    std::vector<QVP_CANVAS_COORD> pts(1010);
+    for (size_t i = 0; i < pts.size(); i++)
+        pts[i] = {(float)(100 + 40 * cos(i * 6.2831853 / pts.size())), (float)(75 + 40 * sin(i * 6.2831853 / pts.size()))};
+    QVP_CANVAS_ELEMENT *e = polygon(c, pts, nullptr, kRed);
+    QVH_RunFrames(1);
+    EXPECT_EQ(points_size, 0) << "an outline alone needs no buffer";
+    e->fcol[0] = 1;
+    struct {
+        int count, size_after;
+    } steps[] = {{0, 1000}, {10, 1000}, {999, 1000}, {1000, 2000}, {1009, 2000}, {1010, 2000}};
+    for (auto &s : steps) {
+        e->data.poly.pnt_list_cnt = s.count;
+        QVH_RunFrames(1);
+        EXPECT_EQ(points_size, s.size_after) << s.count << " points";
+    }
+    // A fresh buffer: 10 points take 1010, then 1009 keep it, 1010 grow it.
+    points_size = 0;
+    free(points);
+    points = nullptr;
+    struct {
+        int count, size_after;
+    } fresh[] = {{10, 1010}, {1009, 1010}, {1010, 2010}};
+    for (auto &s : fresh) {
+        e->data.poly.pnt_list_cnt = s.count;
+        QVH_RunFrames(1);
+        EXPECT_EQ(points_size, s.size_after) << s.count << " points";
+    }
+    EXPECT_TRUE(at(100, 75, 255, 0, 0)) << "the 1010-gon filled";
+}
+
+TEST_F(Elements, Images_QuadrantsFollowTheFlips) {
+    QVP_CANVAS *c = canvas("c", LAYER_FOREGROUND);
+    unsigned char px[16];
+    QVP_CANVAS_ELEMENT *e = quad_image(c, px, "quads", 0);
+    // The texel of each canvas corner: top left, top right, bottom left,
+    // bottom right, for flips 0 to 3.
+    const int corner[4][2] = {{45, 25}, {155, 25}, {45, 125}, {155, 125}};
+    const unsigned char colour[4][3] = {{255, 0, 0}, {0, 255, 0}, {0, 0, 255}, {255, 255, 255}};
+    const int texel[4][4] = {{0, 1, 2, 3}, {2, 3, 0, 1}, {1, 0, 3, 2}, {3, 2, 1, 0}};
+    for (int flip = 0; flip < 4; flip++) {
+        e->data.imag.flip_axis = flip;
+        QVH_RunFrames(1);
+        for (int k = 0; k < 4; k++) {
+            const unsigned char *want = colour[texel[flip][k]];
+            EXPECT_TRUE(at(corner[k][0], corner[k][1], want[0], want[1], want[2])) << "flip " << flip << " corner " << k;
+        }
+    }
+    EXPECT_TRUE(at(38, 25, 0, 0, 0)) << "nothing outside the corners";
+    // The gain tints images; opacity fades them.
+    e->data.imag.flip_axis = 0;
+    c->rgb_gain[0] = c->rgb_gain[1] = c->rgb_gain[2] = 0.5f;
+    QVH_RunFrames(1);
+    EXPECT_TRUE(at(155, 125, 128, 128, 128, 1));
+}
+
+TEST_F(Elements, Images_ElevenImagesInTenSlots) {
+    QVP_CANVAS *c = canvas("c", LAYER_FOREGROUND);
+    std::vector<std::array<unsigned char, 16>> px(11);
+    std::vector<QVP_CANVAS_ELEMENT *> im;
+    for (int i = 0; i < 11; i++) {
+        char name[32];
+        snprintf(name, sizeof name, "image%d", i);
+        im.push_back(quad_image(c, px[i].data(), name, 0));
+        im.back()->attrib = ATTRIB_HIDDEN;
+    }
+    // Shows image I alone for a frame; returns the uploads it took.
+    auto show = [&](int i) {
+        for (int k = 0; k < 11; k++) im[k]->attrib = k == i ? 0 : ATTRIB_HIDDEN;
+        long before = gl_teximage_calls;
+        QVH_RunFrames(1);
+        return gl_teximage_calls - before;
+    };
+    for (int i = 0; i < 10; i++) EXPECT_EQ(show(i), 1) << "image " << i << " uploaded";
+    GLuint names[10];
+    memcpy(names, image_ids, sizeof names);
+    for (int i = 0; i < 10; i++) EXPECT_NE(names[i], 0u);
+    EXPECT_EQ(show(3), 0) << "a hit only binds";
+    // The eleventh takes the texture of image 0, drawn longest ago.
+    EXPECT_EQ(show(10), 1);
+    EXPECT_EQ(memcmp(names, image_ids, sizeof names), 0) << "texture names are reused, never made anew";
+    // A free slot is taken from the top: image I went to slot 9 - I.
+    EXPECT_EQ(image_datas[9], px[10].data());
+    EXPECT_EQ(show(0), 1) << "image 0 comes back with an upload";
+    EXPECT_EQ(image_datas[8], px[0].data()) << "over image 1's slot";
+    // The same buffer and name share one slot; a new buffer is a miss.
+    im[5]->attrib = 0;
+    quad_image(c, px[5].data(), "image5", 0);
+    for (int k = 0; k < 11; k++) im[k]->attrib = k == 5 ? 0 : ATTRIB_HIDDEN;
+    long before = gl_teximage_calls;
+    QVH_RunFrames(1);
+    EXPECT_EQ(gl_teximage_calls - before, 0) << "two elements, one slot";
+    im[5]->data.imag.tdata = px[6].data();
+    before = gl_teximage_calls;
+    QVH_RunFrames(1);
+    EXPECT_GE(gl_teximage_calls - before, 1) << "same name, new buffer";
+    im[5]->data.imag.tdata = px[5].data();
+    // With no slots in use, images are skipped.
+    max_image_objs = 0;
+    QVH_RunFrames(1);
+    EXPECT_TRUE(at(45, 25, 0, 0, 0));
+}
+
+TEST_F(Elements, Images_LongNamesStayInTheSlot) {
+    QVP_CANVAS *c = canvas("c", LAYER_FOREGROUND);
+    unsigned char a[16];
+    std::string long_a(299, 'a'), long_b = std::string(259, 'a') + "b";
+    QVP_CANVAS_ELEMENT *e = quad_image(c, a, long_a.c_str(), 0);
+    QVH_RunFrames(1);
+    EXPECT_EQ(strlen(image_fnames[9]), 259u);
+    long before = gl_teximage_calls;
+    // Names that agree over 259 characters are one name.
+    snprintf(e->data.imag.name, sizeof e->data.imag.name, "%s", long_b.c_str());
+    QVH_RunFrames(1);
+    EXPECT_EQ(gl_teximage_calls - before, 0);
+}
+
+TEST_F(Elements, Video_OneUploadPerFrameAcrossTwoViews) {
+    QVS_VIEWPORT *v2 = QVH_AddViewport(QVV_display->channel_list, "v2");
+    *v2 = *vp_;
+    snprintf(v2->name, sizeof v2->name, "v2");
+    v2->pnext = nullptr;
+    QVP_CANVAS *c = canvas("c", LAYER_FOREGROUND);
+    c->rgb_gain[0] = c->rgb_gain[1] = c->rgb_gain[2] = 0.5f;  // not applied to video
+    QVP_CANVAS_ELEMENT *e = pattern_video(c, 160, 120);
+    play_videos();
+    long sub0 = gl_texsubimage_calls, img0 = gl_teximage_calls;
+    QVH_RunFrames(1);
+    EXPECT_EQ(gl_teximage_calls - img0, 1) << "the miss uploads the whole frame once";
+    EXPECT_EQ(gl_texsubimage_calls - sub0, 0);
+    int n = (int)floor(QVV_display->run_time * 60 + 1e-9);
+    EXPECT_TRUE(pattern_bg(n));
+    for (int f = 0; f < 3; f++) {
+        long sub = gl_texsubimage_calls, img = gl_teximage_calls;
+        QVH_RunFrames(1);
+        EXPECT_EQ(gl_texsubimage_calls - sub, 1) << "one in-place upload for two views";
+        EXPECT_EQ(gl_teximage_calls - img, 0);
+        EXPECT_TRUE(pattern_bg(++n));
+    }
+    // A frame without a new video frame uploads nothing.
+    QVH_SetFrameHook(nullptr, nullptr);
+    long sub = gl_texsubimage_calls;
+    QVH_RunFrames(1);
+    EXPECT_EQ(gl_texsubimage_calls - sub, 0);
+    EXPECT_TRUE(pattern_bg(n));
+    // Two elements on one video take two slots and two textures.
+    QVP_CANVAS_ELEMENT *twin = pattern_video(c, 160, 120);
+    twin->data.video = e->data.video;
+    QVH_RunFrames(1);
+    int slots = 0;
+    for (int i = 0; i < QVP_CACHE_SLOTS; i++) slots += video_elements[i] == e || video_elements[i] == twin;
+    EXPECT_EQ(slots, 2);
+}
+
+TEST_F(Elements, Video_NoFrameTakesNoSlot) {
+    QVP_CANVAS *c = canvas("c", LAYER_FOREGROUND);
+    QVP_CANVAS_ELEMENT *e = pattern_video(c, 32, 16);
+    int first = e->data.video.cur_frame;
+    e->data.video.cur_frame = -1;
+    QVH_RunFrames(1);
+    EXPECT_EQ(video_ids[0], 0u) << "no slot taken";
+    EXPECT_TRUE(at(100, 75, 0, 0, 0));
+    long img = gl_teximage_calls;
+    e->data.video.cur_frame = first;
+    QVH_RunFrames(1);
+    EXPECT_EQ(gl_teximage_calls - img, 1);
+    EXPECT_EQ(video_sizes[0][0], 32);
+    EXPECT_EQ(video_sizes[0][1], 16);
+    EXPECT_TRUE(pattern_bg(0));
+}
+
+TEST_F(Elements, Video_RowLengthSetForPaddedRowsAndRestored) {
+    QVP_CANVAS *c = canvas("c", LAYER_FOREGROUND);
+    QVP_CANVAS_ELEMENT *e = pattern_video(c, 16, 8);
+    QVP_CANVAS_VIDEO &v = e->data.video;
+    // Rows of 16 pixels and 16 of padding: red rows above, green below,
+    // blue padding that must never be shown.
+    int row_size = 4 * 16 + 64;
+    std::vector<unsigned char> buf((size_t)row_size * 8);
+    for (int y = 0; y < 8; y++)
+        for (int x = 0; x < 32; x++) {
+            unsigned char *p = &buf[(size_t)y * row_size + x * 4];
+            bool pad = x >= 16;
+            p[0] = pad ? 255 : 0;                   // B
+            p[1] = !pad && y >= 4 ? 255 : 0;        // G
+            p[2] = !pad && y < 4 ? 255 : 0;         // R
+            p[3] = 255;
+        }
+    unsigned char *own[2] = {v.frames[0], v.frames[1]};
+    int own_row = v.row_size;
+    v.frames[0] = buf.data();
+    v.row_size = row_size;
+    v.cur_frame = 0;
+    glPixelStorei(GL_UNPACK_ROW_LENGTH, 7);
+    QVH_RunFrames(1);
+    GLint row_length = 0;
+    glGetIntegerv(GL_UNPACK_ROW_LENGTH, &row_length);
+    EXPECT_EQ(row_length, 7) << "row length put back";
+    EXPECT_TRUE(at(100, 30, 255, 0, 0));
+    EXPECT_TRUE(at(45, 60, 255, 0, 0));
+    EXPECT_TRUE(at(155, 60, 255, 0, 0));
+    EXPECT_TRUE(at(45, 90, 0, 255, 0));
+    EXPECT_TRUE(at(155, 125, 0, 255, 0));
+    // The in-place upload steps over the padding too.
+    for (int y = 0; y < 8; y++)
+        for (int x = 0; x < 16; x++) buf[(size_t)y * row_size + x * 4 + 1] = 255;
+    std::vector<unsigned char> second = buf;
+    v.frames[1] = second.data();
+    v.cur_frame = 1;
+    QVH_RunFrames(1);
+    glGetIntegerv(GL_UNPACK_ROW_LENGTH, &row_length);
+    EXPECT_EQ(row_length, 7);
+    EXPECT_TRUE(at(100, 30, 255, 255, 0));
+    EXPECT_TRUE(at(155, 125, 0, 255, 0));
+    glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
+    v.frames[0] = own[0];
+    v.frames[1] = own[1];
+    v.row_size = own_row;
+}
+
+// 2026-12-06: a video that changed size took a new cache slot while its
+// old slot still named it; the latch kept feeding the old slot and the
+// picture froze on the frame of the resize.
+TEST_F(Elements, Video_ResizedWhilePlayingKeepsAdvancing) {
+    QVP_CANVAS *c = canvas("c", LAYER_FOREGROUND);
+    QVP_CANVAS_ELEMENT *e = pattern_video(c, 160, 120);
+    play_videos();
+    QVH_RunFrames(3);
+    qvpc::ElementDesc d = qvpc::DescOf(e);
+    d.video.w = 80;
+    d.video.h = 60;
+    std::string err;
+    ASSERT_TRUE(qvpc::ConfigureElement(c, e, d, err)) << err;
+    QVH_RunFrames(1);
+    int named = 0;
+    for (int i = 0; i < QVP_CACHE_SLOTS; i++) named += video_elements[i] == e;
+    EXPECT_EQ(named, 1) << "the old slot let go";
+    for (int f = 0; f < 3; f++) {
+        QVH_RunFrames(1);
+        int n = (int)floor(QVV_display->run_time * 60 + 1e-9);
+        EXPECT_TRUE(pattern_bg(n)) << "frame " << n;
+    }
+}
+
+// 2026-12-06: a new video element made where a deleted one lay matched
+// nothing but inherited the deleted one's slot in the latch, and froze.
+TEST_F(Elements, Video_RemadeAtTheSameAddressPlays) {
+    QVP_CANVAS *c = canvas("c", LAYER_FOREGROUND);
+    QVP_CANVAS_ELEMENT *e = pattern_video(c, 160, 120);
+    play_videos();
+    QVH_RunFrames(3);
+    std::string err;
+    ASSERT_TRUE(qvpc::DeleteElement(c, e, err)) << err;
+    QVP_CANVAS_ELEMENT *again = pattern_video(c, 64, 48);
+    ASSERT_EQ(again, e) << "the arena hands the freed record out again";
+    for (int f = 0; f < 3; f++) {
+        QVH_RunFrames(1);
+        int n = (int)floor(QVV_display->run_time * 60 + 1e-9);
+        EXPECT_TRUE(pattern_bg(n)) << "frame " << n;
+    }
+}
+
+TEST_F(Elements, Video_HiddenKeepsItsLastLatchedFrame) {
+    QVP_CANVAS *c = canvas("c", LAYER_FOREGROUND);
+    QVP_CANVAS_ELEMENT *e = pattern_video(c, 160, 120);
+    play_videos();
+    QVH_RunFrames(2);
+    int slot = -1;
+    for (int i = 0; i < QVP_CACHE_SLOTS; i++)
+        if (video_elements[i] == e) slot = i;
+    ASSERT_GE(slot, 0);
+    int latched = video_cur_frames[slot];
+    e->attrib = ATTRIB_HIDDEN;
+    QVH_RunFrames(3);
+    EXPECT_EQ(video_cur_frames[slot], latched);
+    EXPECT_NE(e->data.video.cur_frame, latched) << "the producer went on";
+    EXPECT_TRUE(at(100, 75, 0, 0, 0));
+}
+
+TEST_F(Elements, BadSharedData_DrawsNothing) {
+    QVP_CANVAS *c = canvas("c", LAYER_FOREGROUND);
+    QVP_CANVAS_ELEMENT *line = add(c, ELEMENT_LINE, kRed, nullptr, [](qvpc::ElementDesc &d) {
+        d.points = {{20, 75}, {180, 75}};
+        d.rec.line_width = 5;
+    });
+    QVP_CANVAS_ELEMENT *poly = polygon(c, {{20, 20}, {60, 20}, {60, 60}}, kRed, kRed);
+    unsigned char px[16];
+    QVP_CANVAS_ELEMENT *img = quad_image(c, px, "img", 0);
+    img->data.imag.corners[0] = {120, 100};
+    QVP_CANVAS_ELEMENT *vid = pattern_video(c, 16, 8);
+    vid->data.video.corners[0] = {100, 20};
+    vid->data.video.corners[1] = {180, 60};
+    QVH_RunFrames(1);
+    ASSERT_TRUE(at(100, 75, 255, 0, 0));
+    ASSERT_TRUE(at(50, 30, 255, 0, 0));
+    ASSERT_TRUE(at(155, 125, 255, 255, 255));
+    ASSERT_TRUE(at(170, 25, 40, 40, 160, 2));
+    QVP_CANVAS_COORD *pl = poly->data.poly.pnt_list;
+    unsigned char *f0 = vid->data.video.frames[0];
+    struct Case {
+        const char *what;
+        void (*spoil)(QVP_CANVAS_ELEMENT *, QVP_CANVAS_ELEMENT *, QVP_CANVAS_ELEMENT *, QVP_CANVAS_ELEMENT *);
+    } cases[] = {
+        {"negative counts, zero sizes", [](QVP_CANVAS_ELEMENT *l, QVP_CANVAS_ELEMENT *p, QVP_CANVAS_ELEMENT *i, QVP_CANVAS_ELEMENT *v) {
+             l->data.line.pnt_list_cnt = -1;
+             p->data.poly.pnt_list_cnt = -5;
+             i->data.imag.tw = i->data.imag.th = 0;
+             v->data.video.h = 0;
+         }},
+        {"counts above the size", [](QVP_CANVAS_ELEMENT *l, QVP_CANVAS_ELEMENT *p, QVP_CANVAS_ELEMENT *i, QVP_CANVAS_ELEMENT *v) {
+             l->data.line.pnt_list_cnt = 1 << 30;
+             p->data.poly.pnt_list_cnt = 4;
+             i->data.imag.tw = 0;
+             v->data.video.cur_frame = 6;
+         }},
+        {"null lists and pixels", [](QVP_CANVAS_ELEMENT *l, QVP_CANVAS_ELEMENT *p, QVP_CANVAS_ELEMENT *i, QVP_CANVAS_ELEMENT *v) {
+             l->data.line.pnt_list = nullptr;
+             p->data.poly.pnt_list = nullptr;
+             i->data.imag.tdata = nullptr;
+             v->data.video.frames[v->data.video.cur_frame] = nullptr;
+         }},
+        {"negative sizes", [](QVP_CANVAS_ELEMENT *l, QVP_CANVAS_ELEMENT *p, QVP_CANVAS_ELEMENT *i, QVP_CANVAS_ELEMENT *v) {
+             l->data.line.pnt_list_size = -1;
+             p->data.poly.pnt_list_size = -1;
+             i->data.imag.th = -4;
+             v->data.video.w = -16;
+         }},
+        {"short rows", [](QVP_CANVAS_ELEMENT *l, QVP_CANVAS_ELEMENT *p, QVP_CANVAS_ELEMENT *i, QVP_CANVAS_ELEMENT *v) {
+             l->data.line.pnt_list_cnt = 3;
+             p->data.poly.pnt_list_cnt = 1 << 30;
+             i->data.imag.tw = -1;
+             v->data.video.row_size = 4;
+         }},
+        {"indexes far below", [](QVP_CANVAS_ELEMENT *l, QVP_CANVAS_ELEMENT *p, QVP_CANVAS_ELEMENT *i, QVP_CANVAS_ELEMENT *v) {
+             l->data.line.pnt_list_cnt = INT_MIN;
+             p->data.poly.pnt_list_cnt = INT_MIN;
+             i->data.imag.th = 0;
+             v->data.video.cur_frame = -2000000000;
+         }},
+        {"no video name", [](QVP_CANVAS_ELEMENT *l, QVP_CANVAS_ELEMENT *p, QVP_CANVAS_ELEMENT *i, QVP_CANVAS_ELEMENT *v) {
+             l->data.line.pnt_list = nullptr;
+             p->data.poly.pnt_list_size = -7;
+             i->data.imag.tdata = nullptr;
+             v->data.video.name = nullptr;
+         }},
+    };
+    for (auto &k : cases) {
+        QVP_CANVAS_ELEMENT saved[4] = {*line, *poly, *img, *vid};
+        k.spoil(line, poly, img, vid);
+        QVH_RunFrames(1);
+        EXPECT_TRUE(at(100, 75, 0, 0, 0)) << k.what;
+        EXPECT_TRUE(at(50, 30, 0, 0, 0)) << k.what;
+        EXPECT_TRUE(at(155, 125, 0, 0, 0)) << k.what;
+        EXPECT_TRUE(at(170, 25, 0, 0, 0)) << k.what;
+        *line = saved[0];
+        *poly = saved[1];
+        *img = saved[2];
+        *vid = saved[3];
+    }
+    EXPECT_EQ(poly->data.poly.pnt_list, pl);
+    EXPECT_EQ(vid->data.video.frames[0], f0);
+}
+
+TEST_F(Elements, Frame_SteadyFramesWithEveryKindAllocateNothing) {
+    QVP_CANVAS *c = canvas("c", LAYER_SCENE);
+    add(c, ELEMENT_RECTANGLE, kRed, kGreen, [](qvpc::ElementDesc &d) { d.rec.data.rect.corners[1] = {20, 20}; });
+    add(c, ELEMENT_CIRCLE, kRed, kGreen, [](qvpc::ElementDesc &d) { d.rec.data.circ.rad = 5; });
+    add(c, ELEMENT_ARC, kRed, kGreen, [](qvpc::ElementDesc &d) { d.rec.data.arc.corners[1] = {30, 30}; });
+    add(c, ELEMENT_LINE, kRed, nullptr, [](qvpc::ElementDesc &d) { d.points = {{0, 0}, {10, 10}}; });
+    polygon(c, {{40, 20}, {160, 130}, {160, 20}, {40, 130}}, kRed, kGreen);
+    unsigned char px[16];
+    quad_image(c, px, "steady", 1);
+    pattern_video(c, 32, 16);
+    play_videos();
+    QVH_RunFrames(2);
+    long before = plugin_alloc_count;
+    QVH_RunFrames(5);
+    EXPECT_EQ(plugin_alloc_count, before);
+    EXPECT_EQ(pprocinfo->is_locked, 0);
+}
+
+}  // namespace
