@@ -1,7 +1,8 @@
 // demo.cpp - the built-in demo scene of qvp_viewer, written as the Tcl
 // script a user would write: nodes in every layer, text canvases in
 // every layer and every placement mode, a board of every shape kind, and
-// an image beside a playing video, seen from two viewports.
+// an image beside a playing video, seen from two viewports, under a
+// channel HUD and a label per viewport.
 #include <unistd.h>
 
 #include <string>
@@ -83,6 +84,21 @@ canvas add shapes polygon {62 30 92 30 92 56 84 56 84 40 70 40 70 56 62 56} \
     -fill {0.2 0.8 0.7} -outline {1 1 1} -width 2
 )TCL";
 
+// Overlays mapped by name: a HUD over the whole of the first channel of
+// any display, and a label in each viewport, sized in the pixels of
+// their reference size.
+const char *kOverlays = R"TCL(
+canvas create hud_channel -mapping DEFAULT:channel1 -org {0.5 0.985 0} -colvec {0.5 0 0} \
+    -rowvec {0 -0.06 0} -cols 40 -rows 2 -anchor rowstart -scale height -bg {0 0 0} -opacity 0.6
+canvas add hud_channel text 20 1 -text "channel HUD: DEFAULT:channel1" -size {1.6 1.6} -fill {1 1 0.6}
+foreach v {left right} {
+    canvas create label_$v -mapping DEFAULT.$v -org {0.03 0.03 0} -colvec {0.5 0 0} \
+        -rowvec {0 -0.05 0} -cols 20 -rows 2 -anchor {colstart rowend} -scale fixed \
+        -bg {0.15 0.3 0.5}
+    canvas add label_$v text 1 1 -text "viewport $v" -anchor colstart -size {1.6 1.6} -fill {1 1 1}
+}
+)TCL";
+
 // The image and the video, when the demo's picture is where the build
 // put it.
 const char *kMedia = R"TCL(
@@ -102,6 +118,7 @@ int viewer_build_demo(Tcl_Interp *interp, const std::string &plugin_path) {
     rc = Tcl_Eval(interp, cmd.c_str());
     if (rc != TCL_OK) return rc;
     rc = Tcl_Eval(interp, kCanvases);
+    if (rc == TCL_OK) rc = Tcl_Eval(interp, kOverlays);
     if (rc != TCL_OK) return rc;
     Tcl_SetVar2Ex(interp, "qvp_media", nullptr, Tcl_NewStringObj(QVP_MEDIA_DIR, -1), TCL_GLOBAL_ONLY);
     return Tcl_Eval(interp, kMedia);

@@ -27,8 +27,8 @@ Tcl_Interp *g_interp = nullptr;
 std::string g_remove_at_exit;
 
 const char *kUsage =
-    "usage: qvp_viewer ?-scene NAME? ?-size WxH? ?-double? ?-o FILE.png? ?-frames N?\n"
-    "                  ?-arena MiB? ?-keep? ?-remove? ?-novisual? ?script.tcl ?arg ...??\n";
+    "usage: qvp_viewer ?-scene NAME? ?-display NAME? ?-size WxH? ?-double? ?-o FILE.png?\n"
+    "                  ?-frames N? ?-arena MiB? ?-keep? ?-remove? ?-novisual? ?script.tcl ?arg ...??\n";
 
 int install_plugin_cmd(const char *name, Tcl_ObjCmdProc *proc, ClientData data) {
     if (!g_interp || !name || !proc) return 0;
@@ -72,6 +72,7 @@ std::string viewer_plugin_path() {
 
 int main(int argc, char **argv) {
     std::string scene = "viewer-" + std::to_string(getpid());
+    std::string display = "display";
     bool keep = false, remove_first = false, dbl = false, novisual = false;
     int w = 640, h = 480, frames = -1;
     size_t arena = 0;
@@ -81,6 +82,10 @@ int main(int argc, char **argv) {
         std::string a = argv[i];
         bool has_val = i + 1 < argc;
         if (a == "-scene" && has_val) { scene = argv[++i]; }
+        else if (a == "-display" && has_val) {
+            display = argv[++i];
+            if (display.empty() || display.size() > 79) die("bad -display \"" + display + "\": want 1 to 79 characters");
+        }
         else if (a == "-size" && has_val) {
             if (sscanf(argv[++i], "%dx%d", &w, &h) != 2 || w < 1 || h < 1) die(std::string("bad -size \"") + argv[i] + "\": want WxH");
         } else if (a == "-double") dbl = true;
@@ -108,7 +113,7 @@ int main(int argc, char **argv) {
     // A scene this viewer made goes with it unless -keep asks otherwise;
     // attached viewers never remove it.
     if (QVH_SceneCreatedHere() && !keep) g_remove_at_exit = scene;
-    if (!QVH_OpenDisplay("display", w, h, dbl, err, sizeof err)) die(err);
+    if (!QVH_OpenDisplay(display.c_str(), w, h, dbl, err, sizeof err)) die(err);
 
     Tcl_FindExecutable(argv[0]);
     g_interp = Tcl_CreateInterp();

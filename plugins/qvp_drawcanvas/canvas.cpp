@@ -72,9 +72,15 @@ struct BaseFrame {
     float f[4][4];
 };
 
+// The frame a locked canvas turns in: a mapped canvas (and a canvas in
+// an offscreen texture pass) takes the GL model-view as it stands, in
+// either precision; the others the host's view, times their node's
+// matrix when on a node.
 void base_frame(const QVP_CANVAS *pcan, double m[4][4]) {
     int id = pcan->disp.id;
-    if (id >= 0 && id < QVV_display->node_count && double_data->processed_grelmat) {
+    if (id == CANVAS_ID_MAPPED) {
+        glGetDoublev(GL_MODELVIEW_MATRIX, &m[0][0]);
+    } else if (id >= 0 && id < QVV_display->node_count && double_data->processed_grelmat) {
         node_times_view<double>(m, double_data->processed_grelmat[id], double_data->QVV_modelview_matrix);
     } else {
         memcpy(m, double_data->QVV_modelview_matrix, sizeof(double) * 16);

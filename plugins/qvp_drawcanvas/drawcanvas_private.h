@@ -43,7 +43,7 @@ int DRAWCANVAS_cmd(ClientData cd, Tcl_Interp *interp, int objc, Tcl_Obj *const o
 /* Puts every plugin-wide global back to its value at load (tests). */
 void ResetPluginState(void);
 
-/* ---- frame passes (passes.cpp) ---- */
+/* ---- frame passes (passes.cpp, mapping.cpp) ---- */
 
 void UpdateScene(void);
 void UpdateView(void);
@@ -55,6 +55,20 @@ void DrawView(void);
 
 /* Makes the next DrawView look DOING_INTERNAL_PASS up again (tests). */
 void ResetPassState(void);
+
+/* ---- canvas-to-display mapping (mapping.cpp) ---- */
+
+/* 1-based place of QVV_channel in the display's channel list; 0 when it
+ * is not there. */
+int ChannelNumber(void);
+
+/* Draw mapped canvas PCAN over the current GL viewport (set by the
+ * caller, with the 0..1 orthographic projection), its axes adapted by
+ * its scale mode to the viewport's or the channel's reference size and
+ * restored bit for bit afterwards. The channel variant draws with no
+ * current viewport. A zero size on either side draws nothing. */
+void DrawCanvasViewport(QVP_CANVAS *pcan, int use_depth);
+void DrawCanvasChannel(QVP_CANVAS *pcan, int use_depth);
 
 /* ---- canvas renderer (canvas.cpp) ---- */
 

@@ -1,6 +1,6 @@
-// passes.cpp - the frame callbacks: each stands in for the host's own
-// step of its phase and has that step done by QVF_ExecuteCore at its
-// point in the pass.
+// passes.cpp - the draw-phase callbacks: each stands in for the host's
+// own step of its phase and has that step done by QVF_ExecuteCore at its
+// point in the pass. The update phases are in mapping.cpp.
 #include "drawcanvas_private.h"
 #include "qvp_externs.h"
 #include "qvp_globals.h"
@@ -11,16 +11,6 @@ namespace {
 int first_pass = 1;
 
 bool internal_pass() { return doing_internal_pass && *doing_internal_pass; }
-
-// 1-based number of the current channel in the display's list, 0 when
-// it is not there.
-int channel_number() {
-    if (!QVV_display) return 0;
-    int n = 1;
-    for (QVS_CHANNEL *c = QVV_display->channel_list; c; c = c->pnext, n++)
-        if (c == QVV_channel) return n;
-    return 0;
-}
 
 // Clears depth once per frame before the first node-placed foreground
 // canvas, if something was drawn in the background or scene layer.
@@ -37,7 +27,7 @@ void foreground_depth_clear() {
 // model-view, node canvases under MV*G of their node.
 void layer_pass(int layer) {
     bool foreground = layer == LAYER_FOREGROUND;
-    if (internal_pass() || !pinfo || !pinfo->list || !channel_number()) return;
+    if (internal_pass() || !pinfo || !pinfo->list || !ChannelNumber()) return;
     LockCanvasInfo();
     bool pushed = false;
     for (QVP_CANVAS *c = pinfo->list; c; c = c->pnext) {
@@ -62,23 +52,6 @@ void layer_pass(int layer) {
 }
 
 }  // namespace
-
-// After the host's step, every shown video element's cur_frame is
-// latched into its cache slot, so that all views of this frame show the
-// same video frame.
-void UpdateScene(void) {
-    QVF_ExecuteCore();
-    if (!pinfo) return;
-    LockCanvasInfo();
-    for (QVP_CANVAS *c = pinfo->list; c; c = c->pnext)
-        for (QVP_CANVAS_ELEMENT *e = c->elements; e; e = e->pnext)
-            if (!(e->attrib & ATTRIB_HIDDEN) && e->type == ELEMENT_VIDEO) LatchVideoFrame(e);
-    UnlockCanvasInfo();
-}
-
-void UpdateView(void) { QVF_ExecuteCore(); }
-
-void UpdateChannel(void) { QVF_ExecuteCore(); }
 
 // Background and foreground canvases go before the host's own step of
 // their layer; scene canvases go over the host's scene.
