@@ -13,6 +13,8 @@
 //                takes the canvas lock, prints "held", counts the
 //                elements of canvas "c" for 400 ms, releases the lock and
 //                prints "released" with the count it saw throughout
+//   deletecanvas SCENE NAME
+//                deletes canvas NAME and prints "deleted"
 #include <stdio.h>
 #include <string.h>
 #include <unistd.h>
@@ -46,6 +48,14 @@ int main(int argc, char **argv) {
         QVP_CANVAS_PROC_INFO *proc = (QVP_CANVAS_PROC_INFO *)QVF_GetDataFromProcess("QVP_CANVAS_PROC_INFO");
         if (!info || !proc) return 8;
         printf("%d %d %p %d\n", r, info->tex_obj, (void *)info->access_lock, proc->is_locked);
+        return 0;
+    }
+    if (strcmp(argv[1], "deletecanvas") == 0 && argc == 4) {
+        std::string e;
+        if (!qvpc::Attach(e)) return 9;
+        QVP_CANVAS *c = qvpc::FindCanvas(argv[3]);
+        if (!c || !qvpc::DeleteCanvas(c, e)) return 10;
+        printf("deleted\n");
         return 0;
     }
     if (strcmp(argv[1], "canvases") == 0 || strcmp(argv[1], "holdcanvas") == 0) {

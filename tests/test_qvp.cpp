@@ -231,6 +231,19 @@ TEST(Plugins, Phases_ChainInLoadOrderThenCore) {
     EXPECT_TRUE(log_has("outside any phase"));
 }
 
+// 2026-12-06: the core ran once per phase, so a view pass that has the
+// host's step done once per window drew its windows' nodes never.
+TEST(Plugins, Phases_EachExecuteCoreRunsTheRestAgain) {
+    static std::string trace;
+    trace.clear();
+    QVH_ClearCallbacks();
+    QVF_InstallPluginFunction(nullptr, [] { QVF_ExecuteCore(); trace += "|"; QVF_ExecuteCore(); }, QVP_PHASE_DRAW_VIEW);
+    QVF_InstallPluginFunction(nullptr, [] { trace += "b"; QVF_ExecuteCore(); }, QVP_PHASE_DRAW_VIEW);
+    QVH_RunPhase(QVP_PHASE_DRAW_VIEW, [] { trace += "core"; });
+    EXPECT_EQ(trace, "bcore|bcore");
+    QVH_ClearCallbacks();
+}
+
 TEST(Plugins, Load_BadModulesRefused) {
     QVH_LogToStderr(0);
     QVH_LogClear();

@@ -84,6 +84,24 @@ canvas add shapes polygon {62 30 92 30 92 56 84 56 84 40 70 40 70 56 62 56} \
     -fill {0.2 0.8 0.7} -outline {1 1 1} -width 2
 )TCL";
 
+// A faded inset nested in the shapes board, and a window through which
+// a node is seen that is hidden everywhere else, with a tag on the node.
+const char *kWindows = R"TCL(
+canvas create inset -parent shapes -org {-2.75 3.45 -0.9} -colvec {1.8 0 0} -rowvec {0 -0.6 0} \
+    -cols 25 -rows 10 -bg {0.95 0.95 1}
+canvas add inset text 12.5 5 -text "nested, faded" -size {3 5} -fill {0.1 0.1 0.4}
+canvas add shapes canvas -canvas inset -opacity 0.7
+
+node create gem -shape sphere -size {1.8 1.8 1.8} -pos {-3.6 -0.9 1.5} -color {0.8 0.3 0.9}
+canvas create window -layer scene -org {-4.9 0.5 3.5} -colvec {2.2 0 0} -rowvec {0 -2 0} \
+    -cols 22 -rows 20 -anchor {colstart rowstart}
+canvas add window rect 0 0 22 20 -fill none -outline {1 1 1} -width 2
+canvas add window node gem
+canvas create gemtag -layer none -node gem -org {0 0 0.95} -colvec {1.4 0 0} -rowvec {0 -0.4 0} \
+    -cols 14 -rows 4 -bg {0 0 0}
+canvas add gemtag text 7 2 -text "through a window" -size {1.6 2.4} -fill {1 1 1}
+)TCL";
+
 // Overlays mapped by name: a HUD over the whole of the first channel of
 // any display, and a label in each viewport, sized in the pixels of
 // their reference size.
@@ -118,6 +136,7 @@ int viewer_build_demo(Tcl_Interp *interp, const std::string &plugin_path) {
     rc = Tcl_Eval(interp, cmd.c_str());
     if (rc != TCL_OK) return rc;
     rc = Tcl_Eval(interp, kCanvases);
+    if (rc == TCL_OK) rc = Tcl_Eval(interp, kWindows);
     if (rc == TCL_OK) rc = Tcl_Eval(interp, kOverlays);
     if (rc != TCL_OK) return rc;
     Tcl_SetVar2Ex(interp, "qvp_media", nullptr, Tcl_NewStringObj(QVP_MEDIA_DIR, -1), TCL_GLOBAL_ONLY);

@@ -37,12 +37,11 @@ std::map<int, std::vector<Callback>> &callbacks() {
 }
 
 // One entry per phase in progress; pushed and popped by QVH_RunPhase,
-// advanced by QVF_ExecuteCore.
+// moved along by QVF_ExecuteCore.
 struct PhaseFrame {
     int phase;
     void (*core)(void);
-    size_t next;        // index of the next callback to run
-    bool core_done;
+    size_t next;        // index of the callback the next ExecuteCore runs
 };
 std::vector<PhaseFrame> g_phase_stack;
 
@@ -50,22 +49,24 @@ std::vector<PhaseFrame> g_phase_stack;
 QVS_PLUGIN *g_plugins = nullptr;
 bool g_shut_down = false;
 
-// Runs the next step of the phase frame at IDX: its next callback, or
-// the core once the chain is used up. By index, because a callback may
-// run nested phases that grow the stack and move it.
+// Runs the rest of the phase at IDX: its next callback (which goes on
+// with ExecuteCore), or the core once the chain is used up. Every call
+// runs the rest anew, so a callback may have the host's step done more
+// than once (a view drawn in several passes). By index, because a
+// callback may run nested phases that grow the stack and move it.
 void run_next(size_t idx) {
-    PhaseFrame &f = g_phase_stack[idx];
-    auto it = callbacks().find(f.phase);
-    if (it != callbacks().end() && f.next < it->second.size()) {
-        void (*fn)(void) = it->second[f.next++].func;
+    size_t at = g_phase_stack[idx].next;
+    int phase = g_phase_stack[idx].phase;
+    auto it = callbacks().find(phase);
+    if (it != callbacks().end() && at < it->second.size()) {
+        void (*fn)(void) = it->second[at].func;
+        g_phase_stack[idx].next = at + 1;
         fn();
+        g_phase_stack[idx].next = at;
         return;
     }
-    if (!f.core_done) {
-        f.core_done = true;
-        void (*core)(void) = f.core;
-        if (core) core();
-    }
+    void (*core)(void) = g_phase_stack[idx].core;
+    if (core) core();
 }
 
 }  // namespace
@@ -168,7 +169,7 @@ extern "C" void QVF_RegisterPluginVersion(QVS_PLUGIN *plugin, const char *text) 
 }
 
 extern "C" void QVH_RunPhase(int phase, void (*core)(void)) {
-    g_phase_stack.push_back(PhaseFrame{phase, core, 0, false});
+    g_phase_stack.push_back(PhaseFrame{phase, core, 0});
     run_next(g_phase_stack.size() - 1);
     g_phase_stack.pop_back();
 }

@@ -315,15 +315,13 @@ void background_and_elements(QVP_CANVAS *pcan, const double org[3], int use_dept
 void offscreen_setup(QVP_CANVAS *, int *) {}
 void offscreen_finish(QVP_CANVAS *, const QVP_CANVAS_DISPLAYDEF &, int) {}
 
-}  // namespace
-
-void DrawCanvas(QVP_CANVAS *pcan, int use_depth) {
-    if (!draw_canvas) return;
+// Draws PCAN unless the current viewport is one it excludes.
+void draw_canvas_here(QVP_CANVAS *pcan, int use_depth) {
     if (QVV_viewport)
         for (QVP_CANVAS_VIEW *v = pcan->no_views; v; v = v->pnext)
             if (v->pview == QVV_viewport) return;
-    // The offscreen road rewrites the canvas for its texture pass; what
-    // it finds here is what the finish puts back.
+    // An offscreen texture pass rewrites the canvas while it draws; the
+    // finish puts back what it finds here.
     QVP_CANVAS_DISPLAYDEF prev_disp = pcan->disp;
     int prev_use_depth = use_depth;
     if (pcan->disp.proj != 0 && pcan->disp.id >= 0) offscreen_setup(pcan, &use_depth);
@@ -341,6 +339,28 @@ void DrawCanvas(QVP_CANVAS *pcan, int use_depth) {
     }
     unplace(pcan->disp, base);
     if (prev_disp.proj != 0 && prev_disp.id >= 0) offscreen_finish(pcan, prev_disp, prev_use_depth);
+}
+
+// The canvases being drawn, outermost first: pushed and popped by
+// DrawCanvas, read by nested canvas elements.
+QVP_CANVAS *drawing[QVP_MAX_NESTING + 2];
+int drawing_depth = 0;
+
+}  // namespace
+
+int CanvasBeingDrawn(const QVP_CANVAS *pcan) {
+    for (int i = 0; i < drawing_depth; i++)
+        if (drawing[i] == pcan) return 1;
+    return 0;
+}
+
+int CanvasDrawDepth(void) { return drawing_depth; }
+
+void DrawCanvas(QVP_CANVAS *pcan, int use_depth) {
+    if (!draw_canvas || drawing_depth > QVP_MAX_NESTING) return;
+    drawing[drawing_depth++] = pcan;
+    draw_canvas_here(pcan, use_depth);
+    drawing_depth--;
 }
 
 int CanvasNodeShown(int id) {

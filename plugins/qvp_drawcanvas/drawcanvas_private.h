@@ -77,6 +77,15 @@ void DrawCanvasChannel(QVP_CANVAS *pcan, int use_depth);
  * lock and has loaded the canvas's base frame into the modelview. */
 void DrawCanvas(QVP_CANVAS *pcan, int use_depth);
 
+/* Canvases nest at most this deep below the one a pass draws. */
+#define QVP_MAX_NESTING 16
+
+/* 1 while PCAN is being drawn (it or a canvas it shows is in progress). */
+int CanvasBeingDrawn(const QVP_CANVAS *pcan);
+
+/* Number of canvases being drawn, one inside the other. */
+int CanvasDrawDepth(void);
+
 /* Loads the frame of a world (ID -1) or node-placed canvas into the
  * current GL matrix: the host's model-view, or MV*G of display node ID,
  * in double precision when the host offers it. */

@@ -1,6 +1,6 @@
 // element.cpp - the element renderer: effective opacity, blending and
-// colours shared by every element kind; text, the five shapes, and
-// images and video through their texture caches.
+// colours shared by every element kind; text, the five shapes, images
+// and video through their texture caches, and nested canvases.
 #include <GL/glu.h>
 #include <limits.h>
 #include <string.h>
@@ -432,6 +432,60 @@ void DrawVideo(QVP_CANVAS_ELEMENT *pelm, float opacity) {
     glDisable(GL_TEXTURE_2D);
 }
 
+/* ---- nested canvases ---- */
+
+// Loads the scene's projection, an identity model-view and the current
+// viewport, in the precision the host offers.
+void scene_projection() {
+    glMatrixMode(GL_PROJECTION);
+    if (double_data) glLoadMatrixd(&double_data->QVV_projection_matrix[0][0]);
+    else glLoadMatrixf(&QVV_projection_matrix[0][0]);
+    glMatrixMode(GL_MODELVIEW);
+    glLoadIdentity();
+    if (QVV_viewport) glViewport(QVV_viewport->rx, QVV_viewport->ry, QVV_viewport->rw, QVV_viewport->rh);
+}
+
+// Draws NESTED at its own placement, faded by OPACITY, and gives it its
+// opacity back.
+void draw_faded(QVP_CANVAS *nested, float opacity) {
+    float own = nested->opacity;
+    nested->opacity = own * opacity;
+    DrawCanvas(nested, 0);
+    nested->opacity = own;
+}
+
+// A canvas element draws its canvas where that canvas's own placement
+// puts it: in the world, or on its node when the node is shown here. A
+// mapped canvas, a canvas already being drawn (it would show itself,
+// directly or round a cycle) and nesting past QVP_MAX_NESTING draw
+// nothing. Afterwards the model-view is the one saved on entry: in
+// double precision that is the host's view matrix, so elements after a
+// canvas element are drawn in the world frame; projection and viewport
+// stay the scene's.
+void DrawNested(QVP_CANVAS_ELEMENT *pelm, float opacity) {
+    QVP_CANVAS *nested = (QVP_CANVAS *)pelm->data.can;
+    if (!nested) return;
+    LockCanvasInfo();
+    int id = nested->disp.id;
+    if (id >= CANVAS_ID_WORLD && !CanvasBeingDrawn(nested) && CanvasDrawDepth() <= QVP_MAX_NESTING) {
+        double saved_d[4][4];
+        float saved_f[4][4];
+        if (double_data) memcpy(saved_d, double_data->QVV_modelview_matrix, sizeof saved_d);
+        else glGetFloatv(GL_MODELVIEW_MATRIX, &saved_f[0][0]);
+        scene_projection();
+        if (id == CANVAS_ID_WORLD) {
+            LoadCanvasBaseFrame(-1);
+            draw_faded(nested, opacity);
+        } else if (CanvasNodeShown(id)) {
+            LoadCanvasBaseFrame(id);
+            draw_faded(nested, opacity);
+        }
+        if (double_data) glLoadMatrixd(&saved_d[0][0]);
+        else glLoadMatrixf(&saved_f[0][0]);
+    }
+    UnlockCanvasInfo();
+}
+
 }  // namespace
 
 void DrawCanvasElement(QVP_CANVAS *pcan, QVP_CANVAS_ELEMENT *pelm) {
@@ -460,9 +514,8 @@ void DrawCanvasElement(QVP_CANVAS *pcan, QVP_CANVAS_ELEMENT *pelm) {
         break;
     case ELEMENT_IMAGE: DrawImage(pcan, pelm, opacity); break;
     case ELEMENT_VIDEO: DrawVideo(pelm, opacity); break;
-    // Nested canvases are drawn by their own renderer, still to come;
-    // node elements belong to the view pass.
-    case ELEMENT_CANVAS:
+    case ELEMENT_CANVAS: DrawNested(pelm, opacity); break;
+    // Node elements belong to the view pass.
     case ELEMENT_NODE:
     default: break;
     }
