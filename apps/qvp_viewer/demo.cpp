@@ -1,8 +1,9 @@
 // demo.cpp - the built-in demo scene of qvp_viewer, written as the Tcl
 // script a user would write: nodes in every layer, text canvases in
 // every layer and every placement mode, a board of every shape kind, and
-// an image beside a playing video, seen from two viewports, under a
-// channel HUD and a label per viewport.
+// an image beside a playing video, a nested inset, a window onto a node
+// and a curved canvas, seen from two viewports, under a channel HUD and
+// a label per viewport.
 #include <unistd.h>
 
 #include <string>
@@ -102,6 +103,15 @@ canvas create gemtag -layer none -node gem -org {0 0 0.95} -colvec {1.4 0 0} -ro
 canvas add gemtag text 7 2 -text "through a window" -size {1.6 2.4} -fill {1 1 1}
 )TCL";
 
+// A canvas bent onto a sphere of radius 6 about the pivot node, as on a
+// dome: drawn flat into a texture, then shown on the sphere patch.
+const char *kCurved = R"TCL(
+node create pivot -shape none -pos {0 0 0}
+canvas create curved -node pivot -proj sphere -radius 6 -org {0 7.6 -6} -colvec {10 0 0} \
+    -rowvec {0 -1.3 0} -cols 50 -rows 6 -bg {0.1 0.25 0.3}
+canvas add curved text 25 3 -text "curved onto a sphere of radius 6" -size {3.2 3.2} -fill {0.8 1 1}
+)TCL";
+
 // Overlays mapped by name: a HUD over the whole of the first channel of
 // any display, and a label in each viewport, sized in the pixels of
 // their reference size.
@@ -137,6 +147,7 @@ int viewer_build_demo(Tcl_Interp *interp, const std::string &plugin_path) {
     if (rc != TCL_OK) return rc;
     rc = Tcl_Eval(interp, kCanvases);
     if (rc == TCL_OK) rc = Tcl_Eval(interp, kWindows);
+    if (rc == TCL_OK) rc = Tcl_Eval(interp, kCurved);
     if (rc == TCL_OK) rc = Tcl_Eval(interp, kOverlays);
     if (rc != TCL_OK) return rc;
     Tcl_SetVar2Ex(interp, "qvp_media", nullptr, Tcl_NewStringObj(QVP_MEDIA_DIR, -1), TCL_GLOBAL_ONLY);

@@ -310,21 +310,23 @@ void background_and_elements(QVP_CANVAS *pcan, const double org[3], int use_dept
     if (translucent && !was_enabled) glDisable(GL_BLEND);
 }
 
-// Offscreen texture pass of a curved node canvas: still to come, so such
-// canvases are drawn flat in the meantime.
-void offscreen_setup(QVP_CANVAS *, int *) {}
-void offscreen_finish(QVP_CANVAS *, const QVP_CANVAS_DISPLAYDEF &, int) {}
-
 // Draws PCAN unless the current viewport is one it excludes.
 void draw_canvas_here(QVP_CANVAS *pcan, int use_depth) {
     if (QVV_viewport)
         for (QVP_CANVAS_VIEW *v = pcan->no_views; v; v = v->pnext)
             if (v->pview == QVV_viewport) return;
-    // An offscreen texture pass rewrites the canvas while it draws; the
-    // finish puts back what it finds here.
+    // A curved node canvas is drawn flat into a texture first; the
+    // texture pass rewrites the canvas, and the finish puts back what it
+    // finds here and shows the texture on the curved surface.
     QVP_CANVAS_DISPLAYDEF prev_disp = pcan->disp;
-    int prev_use_depth = use_depth;
-    if (pcan->disp.proj != 0 && pcan->disp.id >= 0) offscreen_setup(pcan, &use_depth);
+    float prev_opacity = pcan->opacity;
+    int prev_anchor = pcan->anchor, prev_use_depth = use_depth;
+    QVP_OFFSCREEN os;
+    int offscreen = 0;
+    if (pcan->disp.proj != PROJ_FLAT && pcan->disp.id >= 0) {
+        offscreen = OffscreenSetup(pcan, &use_depth, &os);
+        if (offscreen < 0) return;
+    }
     double org[3];
     BaseFrame base;
     place(pcan, org, base);
@@ -338,7 +340,7 @@ void draw_canvas_here(QVP_CANVAS *pcan, int use_depth) {
         glFontDisplay2DEnd();
     }
     unplace(pcan->disp, base);
-    if (prev_disp.proj != 0 && prev_disp.id >= 0) offscreen_finish(pcan, prev_disp, prev_use_depth);
+    if (offscreen) OffscreenFinish(pcan, &prev_disp, prev_opacity, prev_anchor, prev_use_depth, &os);
 }
 
 // The canvases being drawn, outermost first: pushed and popped by

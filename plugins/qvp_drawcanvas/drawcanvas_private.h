@@ -18,6 +18,9 @@
 /* Texts with values are formatted into buffers of this size. */
 #define QVP_TEXT_BUF 300
 
+/* Slots of each texture cache (images, video, offscreen canvases). */
+#define QVP_CACHE_SLOTS 10
+
 /* ---- plugin frame (plugin.cpp) ---- */
 
 extern QVS_TARN *tarn;
@@ -94,6 +97,37 @@ void LoadCanvasBaseFrame(int id);
 /* 1 when ID names a display node that is shown and of no excluded type. */
 int CanvasNodeShown(int id);
 
+/* ---- offscreen canvas textures (offscreen.cpp) ---- */
+
+/* What the texture pass of one DrawCanvas call saved for its finish. */
+typedef struct QVP_OFFSCREEN {
+    GLfloat mview[16], proj[16];
+    GLint prev_draw_fbo, prev_read_fbo;
+    GLint cview[4];
+    GLuint texid;
+} QVP_OFFSCREEN;
+
+/* Sets up the texture pass of curved node canvas PCAN: drawing goes into
+ * a cached texture, *USE_DEPTH becomes 0 and the canvas record is
+ * rewritten to the unit square until the finish. Returns 1 when set up;
+ * 0 when the canvas is to be drawn flat instead (no slot, no framebuffer
+ * object, or inside another canvas's texture pass); -1 when it draws
+ * nothing (a radius that is not positive). Nothing is changed unless 1. */
+int OffscreenSetup(QVP_CANVAS *pcan, int *use_depth, QVP_OFFSCREEN *os);
+
+/* Puts back PREV_DISP, PREV_OPACITY and PREV_ANCHOR and the GL state OS
+ * saved, and draws the texture onto the canvas's surface. */
+void OffscreenFinish(QVP_CANVAS *pcan, const QVP_CANVAS_DISPLAYDEF *prev_disp, float prev_opacity, int prev_anchor,
+                     int prev_use_depth, const QVP_OFFSCREEN *os);
+
+/* Empties the canvas texture cache (a new GL context; tests). */
+void ResetOffscreenCache(void);
+
+extern GLuint canvas_ids[QVP_CACHE_SLOTS];
+extern QVP_CANVAS *canvas_ptrs[QVP_CACHE_SLOTS];
+extern int canvas_sizes[QVP_CACHE_SLOTS][2];
+extern double canvas_times[QVP_CACHE_SLOTS];
+
 /* ---- element renderer (element.cpp) ---- */
 
 /* Draws one element of PCAN inside PCAN's open canvas frame. */
@@ -106,8 +140,36 @@ void LatchVideoFrame(QVP_CANVAS_ELEMENT *pelm);
 /* Empties both texture caches (a new GL context; tests). */
 void ResetElementCaches(void);
 
-/* Slots of each texture cache, and bytes of an image name in a slot. */
-#define QVP_CACHE_SLOTS 10
+/* Picks the slot for a drawing among the first N of a texture cache: the
+ * slot MATCH accepts (a hit, *HIT set), else a free one (texture name
+ * 0), else the one drawn longest ago that is not later than NOW (the
+ * highest index among equal times). FIRST_FREE keeps the first free slot
+ * seen, otherwise the last. -1 when there is none: no slot in use, or
+ * every slot later than NOW. */
+template <class Match>
+int ChooseCacheSlot(int n, const GLuint *ids, const double *times, double now, bool first_free, Match match,
+                    bool *hit) {
+    int free_slot = -1, candidate = -1;
+    double candidate_time = now;
+    *hit = false;
+    for (int i = 0; i < n; i++) {
+        if (ids[i] == 0 && (!first_free || free_slot < 0)) {
+            free_slot = i;
+            continue;
+        }
+        if (match(i)) {
+            *hit = true;
+            return i;
+        }
+        if (!(times[i] > candidate_time)) {
+            candidate = i;
+            candidate_time = times[i];
+        }
+    }
+    return free_slot >= 0 ? free_slot : candidate;
+}
+
+/* Bytes of an image name in an image cache slot. */
 #define QVP_IMAGE_NAME_SLOT 260
 
 extern GLuint image_ids[QVP_CACHE_SLOTS];

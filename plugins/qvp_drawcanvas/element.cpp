@@ -263,33 +263,6 @@ double run_time() { return QVV_display ? QVV_display->run_time : 0.0; }
 
 int slots_in_use(int max) { return max < 0 ? 0 : max > QVP_CACHE_SLOTS ? QVP_CACHE_SLOTS : max; }
 
-// Picks the slot for an element among the first N of a cache: the one
-// MATCH accepts (a hit, *HIT set), else a free slot, else the slot
-// drawn longest ago that is not later than now (the later of equal
-// times). Images remember their last free slot, videos their first.
-// -1 when there is none: no slot in use, or every slot later than now.
-template <class Match>
-int choose_slot(int n, const GLuint *ids, const double *times, bool first_free, Match match, bool *hit) {
-    int free_slot = -1, candidate = -1;
-    double candidate_time = run_time();
-    *hit = false;
-    for (int i = 0; i < n; i++) {
-        if (ids[i] == 0 && (!first_free || free_slot < 0)) {
-            free_slot = i;
-            continue;
-        }
-        if (match(i)) {
-            *hit = true;
-            return i;
-        }
-        if (!(times[i] > candidate_time)) {
-            candidate = i;
-            candidate_time = times[i];
-        }
-    }
-    return free_slot >= 0 ? free_slot : candidate;
-}
-
 void textured_quad(const QVP_CANVAS_ELEMENT *pelm, const QVP_CANVAS_COORD *c, int flip_axis) {
     float u1 = (flip_axis & 0x2) ? 1.0f : 0.0f, u2 = 1 - u1;
     float v1 = (flip_axis & 0x1) ? 1.0f : 0.0f, v2 = 1 - v1;
@@ -320,8 +293,8 @@ void DrawImage(QVP_CANVAS *pcan, QVP_CANVAS_ELEMENT *pelm, float opacity) {
     // Names are kept and compared over the slot's 259 characters.
     const size_t kName = QVP_IMAGE_NAME_SLOT - 1;
     bool hit;
-    int s = choose_slot(
-        slots_in_use(max_image_objs), image_ids, image_times, false,
+    int s = ChooseCacheSlot(
+        slots_in_use(max_image_objs), image_ids, image_times, run_time(), false,
         [&](int i) { return image_datas[i] == im->tdata && strncmp(image_fnames[i], im->name, kName) == 0; }, &hit);
     if (s < 0) {
         glDisable(GL_TEXTURE_2D);
@@ -376,8 +349,8 @@ void DrawVideo(QVP_CANVAS_ELEMENT *pelm, float opacity) {
     if (!frame_at(v, cur) || !v->name || v->w <= 0 || v->h <= 0 || v->row_size / 4 < v->w) return;
     glEnable(GL_TEXTURE_2D);
     bool hit;
-    int s = choose_slot(
-        slots_in_use(max_video_objs), video_ids, video_times, true,
+    int s = ChooseCacheSlot(
+        slots_in_use(max_video_objs), video_ids, video_times, run_time(), true,
         [&](int i) {
             return video_elements[i] == pelm && video_sizes[i][0] == v->w && video_sizes[i][1] == v->h &&
                    video_fnames[i] && strncmp(video_fnames[i], v->name, kVideoName) == 0;

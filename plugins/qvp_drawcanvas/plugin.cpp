@@ -54,6 +54,7 @@ void ResetPluginState(void) {
     ResetFontEngine();
     ResetPassState();
     ResetElementCaches();
+    ResetOffscreenCache();
 }
 
 namespace {

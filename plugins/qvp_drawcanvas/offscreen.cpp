@@ -1,0 +1,285 @@
+// offscreen.cpp - curved node canvases: the texture pass that draws the
+// canvas flat into a cached texture through the plugin's framebuffer
+// object, and the sphere patch that shows the texture bent around the
+// sphere's centre, as on a dome.
+#include <math.h>
+#include <string.h>
+
+#include "drawcanvas_private.h"
+#include "qvp_externs.h"
+#include "qvp_globals.h"
+
+/* The canvas texture cache: slot I is free while canvas_ids[I] is 0; a
+ * taken slot is never given back. Written only by OffscreenSetup. */
+GLuint canvas_ids[QVP_CACHE_SLOTS];
+QVP_CANVAS *canvas_ptrs[QVP_CACHE_SLOTS];
+int canvas_sizes[QVP_CACHE_SLOTS][2];
+double canvas_times[QVP_CACHE_SLOTS];
+
+namespace {
+
+// 1 from a texture pass's set-up to its finish; a curved canvas met in
+// between is drawn flat into the outer texture.
+int in_texture_pass = 0;
+
+// 1 once an incomplete framebuffer has been reported in this process.
+int reported_incomplete = 0;
+
+const float kTwoPi = 6.2831852f, kPi = 3.1415926f;
+
+// Texture width and height for a canvas spanning CSIZE by RSIZE on a
+// sphere of RADIUS: 15 texels per degree of arc, in multiples of 256,
+// 2048..4096 wide and 1024..2048 high.
+void texture_size(float csize, float rsize, double radius, int proj, int *cres, int *rres) {
+    float r = (float)fabs(radius);
+    float cang = csize * 360.0f / (r * kTwoPi);
+    if (cang > 360) cang = 360;
+    float rang;
+    if (proj == PROJ_SPHERE) {
+        rang = rsize * 180.0f / (r * kPi);
+        if (rang > 180) rang = 180;
+    } else {
+        rang = (float)(2 * atan(rsize / 2 / r) * 180 / kPi);
+    }
+    int c = (int)((double)(15.0f * cang) + 255) & ~0xff;
+    int h = (int)((double)(15.0f * rang) + 255) & ~0xff;
+    if (c < 2048) c = 2048;
+    if (h < 1024) h = 1024;
+    if (c > 4096) c = 4096;
+    if (h > 2048) h = 2048;
+    *cres = c;
+    *rres = h;
+}
+
+float length3f(const double v[3]) { return (float)sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]); }
+
+// Point (H, V) of the sphere of radius R about C with axes HV, VV, RV.
+void patch_vertex(const double c[3], double r, const float hv[3], const float vv[3], const float rv[3], float sh,
+                  float ch, float sv, float cv) {
+    float p[3];
+    for (int i = 0; i < 3; i++) {
+        float b = hv[i] * sh * cv + vv[i] * sv + rv[i] * ch * cv;
+        p[i] = (float)(c[i] + r * (double)b);
+    }
+    glVertex3f(p[0], p[1], p[2]);
+}
+
+// Draws the bound texture on the sphere patch of PCAN: the canvas's width
+// an arc of its length around the sphere (at most a turn), its height an
+// arc along a meridian (at most pole to pole), the anchored point on the
+// sphere. A radius that is not positive draws nothing.
+void sphere_patch(const QVP_CANVAS *pcan) {
+    const QVP_CANVAS_DISPLAYDEF &d = pcan->disp;
+    double r = d.radius;
+    float hlen = length3f(d.col_vec), vlen = length3f(d.row_vec);
+    if (!(r > 0) || !(hlen > 0) || !(vlen > 0)) return;
+    float hvec[3], vvec[3], rvec[3];
+    for (int i = 0; i < 3; i++) {
+        hvec[i] = (float)(d.col_vec[i] / hlen);
+        vvec[i] = (float)(d.row_vec[i] / vlen);
+    }
+    rvec[0] = hvec[1] * vvec[2] - hvec[2] * vvec[1];
+    rvec[1] = hvec[2] * vvec[0] - hvec[0] * vvec[2];
+    rvec[2] = hvec[0] * vvec[1] - hvec[1] * vvec[0];
+    float rlen = sqrtf(rvec[0] * rvec[0] + rvec[1] * rvec[1] + rvec[2] * rvec[2]);
+    if (!(rlen > 0)) return;  // columns along rows: no plane to bend
+    for (float &x : rvec) x /= rlen;
+    // Rows made perpendicular to the columns, in the canvas's plane.
+    vvec[0] = rvec[1] * hvec[2] - rvec[2] * hvec[1];
+    vvec[1] = rvec[2] * hvec[0] - rvec[0] * hvec[2];
+    vvec[2] = rvec[0] * hvec[1] - rvec[1] * hvec[0];
+    float hang = (float)(hlen * kTwoPi / (2 * r * kPi)), vang = (float)(vlen * kPi / (kPi * r));
+    if (hang > kTwoPi) hang = kTwoPi;
+    if (vang > kPi) vang = kPi;
+    float hstart = -hang / 2, vstart = vang / 2;
+    // The centre, so that the anchored point lies on the sphere. The end
+    // bit wins across the columns, the start bit along the rows.
+    int a = pcan->anchor;
+    bool row_bit = (a & (ANCHOR_ROW_START | ANCHOR_ROW_END)) != 0, col_bit = (a & (ANCHOR_COL_START | ANCHOR_COL_END)) != 0;
+    double c[3];
+    for (int i = 0; i < 3; i++) {
+        c[i] = d.org[i];
+        double across = (double)hvec[i] * sin(hstart) * r * (row_bit ? cos(vstart) : 1.0);
+        if (a & ANCHOR_COL_END) c[i] += across;
+        else if (a & ANCHOR_COL_START) c[i] -= across;
+        double along = (double)vvec[i] * sin(vstart) * r;
+        if (a & ANCHOR_ROW_START) c[i] += along;
+        else if (a & ANCHOR_ROW_END) c[i] -= along;
+        if (a == 0x9 || a == 0x11 || a == 0xA || a == 0x12) c[i] -= (double)rvec[i] * cos(hstart) * cos(vstart) * r;
+        else if (col_bit) c[i] -= (double)rvec[i] * cos(hstart) * r;
+        else if (row_bit) c[i] -= (double)rvec[i] * cos(vstart) * r;
+        else c[i] -= (double)rvec[i] * r;
+    }
+    const float kFiveDegrees = 0.08726646111111111f;
+    int hsteps = (int)(hang / kFiveDegrees), vsteps = (int)(vang / kFiveDegrees);
+    if (hsteps < 10) hsteps = 10;
+    if (vsteps < 10) vsteps = 10;
+    float hstep = hang / hsteps, vstep = vang / vsteps;
+    float du = 1.0f / hsteps, dv = 1.0f / vsteps;
+    // Half a step of margin, so that rounding in the angles neither adds
+    // nor drops a quad.
+    float hstop = -(hstart + hstep / 2), vstop = -(vstart - vstep / 2);
+    float v = 0;
+    for (float av = vstart; av > vstop; av -= vstep, v += dv) {
+        float u = 0;
+        float cv = cosf(av), sv = sinf(av), cv2 = cosf(av - vstep), sv2 = sinf(av - vstep);
+        for (float ah = hstart; ah < hstop; ah += hstep, u += du) {
+            float ch = cosf(ah), sh = sinf(ah), ch2 = cosf(ah + hstep), sh2 = sinf(ah + hstep);
+            glBegin(GL_POLYGON);
+            glTexCoord2f(u, v);
+            patch_vertex(c, r, hvec, vvec, rvec, sh, ch, sv, cv);
+            glTexCoord2f(u, v + dv);
+            patch_vertex(c, r, hvec, vvec, rvec, sh, ch, sv2, cv2);
+            glTexCoord2f(u + du, v + dv);
+            patch_vertex(c, r, hvec, vvec, rvec, sh2, ch2, sv2, cv2);
+            glTexCoord2f(u + du, v);
+            patch_vertex(c, r, hvec, vvec, rvec, sh2, ch2, sv, cv);
+            glEnd();
+        }
+    }
+}
+
+}  // namespace
+
+int OffscreenSetup(QVP_CANVAS *pcan, int *use_depth, QVP_OFFSCREEN *os) {
+    QVP_CANVAS_DISPLAYDEF &d = pcan->disp;
+    if (!(d.radius > 0)) return -1;
+    if (in_texture_pass || !canvas_fbo) return 0;
+    int cres, rres;
+    texture_size(length3f(d.col_vec), length3f(d.row_vec), d.radius, d.proj, &cres, &rres);
+    double now = QVV_display ? QVV_display->run_time : 0.0;
+    int n = max_canvas_objs < 0 ? 0 : max_canvas_objs > QVP_CACHE_SLOTS ? QVP_CACHE_SLOTS : max_canvas_objs;
+    bool hit;
+    int s = ChooseCacheSlot(
+        n, canvas_ids, canvas_times, now, false,
+        [&](int i) { return canvas_ptrs[i] == pcan && canvas_sizes[i][0] == cres && canvas_sizes[i][1] == rres; },
+        &hit);
+    // No slot (none in use, or every one later than now): drawn flat.
+    if (s < 0) return 0;
+
+    glGetFloatv(GL_MODELVIEW_MATRIX, os->mview);
+    glGetFloatv(GL_PROJECTION_MATRIX, os->proj);
+    glGetIntegerv(GL_DRAW_FRAMEBUFFER_BINDING_EXT, &os->prev_draw_fbo);
+    glGetIntegerv(GL_READ_FRAMEBUFFER_BINDING_EXT, &os->prev_read_fbo);
+    glGetIntegerv(GL_VIEWPORT, os->cview);
+    glMatrixMode(GL_PROJECTION);
+    glLoadIdentity();
+    glOrtho(0, 1, 0, 1, -1, 1);
+    glMatrixMode(GL_MODELVIEW);
+    glLoadIdentity();
+    TARN_glBindFramebufferEXT(GL_FRAMEBUFFER_EXT, canvas_fbo);
+    if (!hit && !canvas_ids[s]) glGenTextures(1, &canvas_ids[s]);
+    glBindTexture(GL_TEXTURE_2D, canvas_ids[s]);
+    if (!hit) {
+        if (canvas_sizes[s][0] != cres || canvas_sizes[s][1] != rres) {
+            glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, cres, rres, 0, GL_BGRA, GL_UNSIGNED_BYTE, nullptr);
+            glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
+            glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+            glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
+            glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
+        }
+        canvas_ptrs[s] = pcan;
+        canvas_sizes[s][0] = cres;
+        canvas_sizes[s][1] = rres;
+    }
+    canvas_times[s] = now;
+    TARN_glBindFramebufferEXT(GL_FRAMEBUFFER_EXT, canvas_fbo);
+    os->texid = canvas_ids[s];
+    TARN_glFramebufferTexture2DEXT(GL_FRAMEBUFFER_EXT, GL_COLOR_ATTACHMENT0_EXT, GL_TEXTURE_2D, os->texid, 0);
+    glDisable(GL_DEPTH_TEST);
+    // An incomplete framebuffer does not stop the pass; the first one of
+    // the process is reported.
+    char *why = FCheckForCompleteness("CANVAS FBO", __LINE__);
+    if (why && !reported_incomplete) {
+        reported_incomplete = 1;
+        QVF_LogWarningF(why, QVP_SOURCE, __LINE__);
+    }
+    glDisable(GL_LIGHTING);
+    glDisable(GL_TEXTURE_2D);
+    glDisable(GL_ALPHA_TEST);
+    glDisable(GL_SCISSOR_TEST);
+    glDisable(GL_CULL_FACE);
+    glDisable(GL_STENCIL_TEST);
+    glDisable(GL_BLEND);
+    glColorMask(1, 1, 1, 1);
+    glDepthMask(GL_FALSE);
+    *use_depth = 0;
+    glViewport(0, 0, cres, rres);
+    if (pcan->bcol[0] < 0) {
+        glColor4i(0, 0, 0, 0);
+    } else {
+        const float *b = pcan->bcol, *g = pcan->rgb_gain;
+        glColor4f(b[0] * g[0], b[1] * g[1], b[2] * g[2], 1);
+    }
+    glBegin(GL_POLYGON);
+    glVertex3f(0, 0, 0);
+    glVertex3f(1, 0, 0);
+    glVertex3f(1, 1, 0);
+    glVertex3f(0, 1, 0);
+    glEnd();
+    // The canvas fills the unit square: row 0 at the top.
+    pcan->opacity = 1;
+    pcan->anchor = ANCHOR_COL_START | ANCHOR_ROW_START;
+    d.org[0] = 0, d.org[1] = 1, d.org[2] = 0;
+    d.col_vec[0] = 1, d.col_vec[1] = 0, d.col_vec[2] = 0;
+    d.row_vec[0] = 0, d.row_vec[1] = -1, d.row_vec[2] = 0;
+    d.id = CANVAS_ID_MAPPED;
+    glEnable(GL_DEPTH_TEST);
+    glEnable(GL_TEXTURE_2D);
+    glEnable(GL_ALPHA_TEST);
+    in_texture_pass = 1;
+    return 1;
+}
+
+void OffscreenFinish(QVP_CANVAS *pcan, const QVP_CANVAS_DISPLAYDEF *prev_disp, float prev_opacity, int prev_anchor,
+                     int prev_use_depth, const QVP_OFFSCREEN *os) {
+    in_texture_pass = 0;
+    pcan->disp = *prev_disp;
+    pcan->opacity = prev_opacity;
+    pcan->anchor = prev_anchor;
+    glEnable(GL_ALPHA_TEST);
+    glMatrixMode(GL_PROJECTION);
+    glLoadMatrixf(os->proj);
+    glMatrixMode(GL_MODELVIEW);
+    glLoadMatrixf(os->mview);
+    TARN_glBindFramebufferEXT(GL_DRAW_FRAMEBUFFER_EXT, (GLuint)os->prev_draw_fbo);
+    TARN_glBindFramebufferEXT(GL_READ_FRAMEBUFFER_EXT, (GLuint)os->prev_read_fbo);
+    glViewport(os->cview[0], os->cview[1], os->cview[2], os->cview[3]);
+    GLboolean was_enabled = glIsEnabled(GL_BLEND);
+    bool translucent = (double)pcan->opacity < 0.999999;
+    if (translucent) {
+        if (!was_enabled) {
+            glEnable(GL_BLEND);
+            glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+        }
+    } else if (was_enabled) {
+        glDisable(GL_BLEND);
+    }
+    // The texture pass's frame leaves depth testing on; only a canvas of
+    // a layer pass keeps it for its surface.
+    if (prev_use_depth == 1) {
+        glDepthFunc(GL_LEQUAL);
+        glEnable(GL_DEPTH_TEST);
+    } else {
+        glDisable(GL_DEPTH_TEST);
+    }
+    glEnable(GL_TEXTURE_2D);
+    glColor4f(1, 1, 1, pcan->opacity);
+    glBindTexture(GL_TEXTURE_2D, os->texid);
+    // Other curved projections have a texture but no surface yet.
+    if (pcan->disp.proj == PROJ_SPHERE) sphere_patch(pcan);
+    if (!was_enabled) glDisable(GL_BLEND);
+    else if (!translucent) glEnable(GL_BLEND);
+    glEnable(GL_CULL_FACE);
+}
+
+void ResetOffscreenCache(void) {
+    for (int i = 0; i < QVP_CACHE_SLOTS; i++) {
+        canvas_ids[i] = 0;
+        canvas_ptrs[i] = nullptr;
+        canvas_sizes[i][0] = canvas_sizes[i][1] = 0;
+        canvas_times[i] = 0;
+    }
+    in_texture_pass = 0;
+    reported_incomplete = 0;
+}
