@@ -304,6 +304,46 @@ TEST_F(Canvas, Elements_AppendedInOrderChangedAndRemoved) {
     EXPECT_EQ(qvpc::Info()->list, nullptr);
 }
 
+// 2026-12-06: a canvas with a video deleted by another process left its
+// frames and name in the arena, and the video's producer went on writing
+// into the freed memory.
+TEST_F(Canvas, SecondProcess_DeletesAVideoItDidNotMake) {
+    size_t before = QVH_ArenaFreeBytes();
+    QVP_CANVAS *c = make_canvas("v");
+    ASSERT_NE(c, nullptr);
+    qvpc::ElementDesc desc;
+    qvpc::DefaultElement(desc, ELEMENT_VIDEO);
+    desc.video.w = 32;
+    desc.video.h = 24;
+    std::string err;
+    ASSERT_NE(qvpc::AddElement(c, desc, err), nullptr) << err;
+    ASSERT_EQ(qvpc::VideoProducerCount(), 1);
+    int fd;
+    pid_t pid = spawn_helper({"deletecanvas", name_, "v"}, &fd);
+    EXPECT_EQ(read_line(fd, 10000), "deleted");
+    close(fd);
+    EXPECT_EQ(wait_child(pid, 10000), 0);
+    EXPECT_EQ(QVH_ArenaFreeBytes(), before) << "frames and name freed by the deleter";
+    // Memory reused by another record must not be written by the producer.
+    std::vector<unsigned char *> fill;
+    for (int i = 0; i < 8; i++) {
+        unsigned char *p = (unsigned char *)QVH_Alloc(32 * 24 * 4);
+        ASSERT_NE(p, nullptr);
+        memset(p, 0x5a, 32 * 24 * 4);
+        fill.push_back(p);
+    }
+    qvpc::TickVideo(1.0);
+    EXPECT_EQ(qvpc::VideoProducerCount(), 0) << "the producer found its element gone";
+    for (unsigned char *p : fill) {
+        for (int k = 0; k < 32 * 24 * 4; k++)
+            if (p[k] != 0x5a) {
+                ADD_FAILURE() << "reused memory written at byte " << k;
+                break;
+            }
+        QVH_Free(p);
+    }
+}
+
 TEST_F(Canvas, SecondProcess_SeesTheCanvases) {
     QVP_CANVAS *a = make_canvas("first");
     make_canvas("second");

@@ -91,15 +91,15 @@ int configure_viewport(Tcl_Interp *interp, QVS_VIEWPORT *v, int objc, Tcl_Obj *c
             c.fov[0] = (float)d[0]; c.fov[1] = (float)d[1];
             c.use_fov = 1;
         } else if (opt == "-frustum") {
-            if (!Doubles(interp, val, 5, d, "-frustum")) return TCL_ERROR;
-            if (d[0] >= d[1] || d[2] >= d[3] || d[4] <= 0)
+            float f[5];
+            if (!Floats(interp, val, 5, f, "-frustum")) return TCL_ERROR;
+            if (f[0] >= f[1] || f[2] >= f[3] || f[4] <= 0)
                 return Fail(interp, "VALUE", "-frustum wants left < right, bottom < top and near > 0");
-            c.rleft = (float)d[0]; c.rright = (float)d[1]; c.rbottom = (float)d[2]; c.rtop = (float)d[3];
-            c.rnear = (float)d[4];
+            c.rleft = f[0]; c.rright = f[1]; c.rbottom = f[2]; c.rtop = f[3];
+            c.rnear = f[4];
             c.use_fov = 0;
         } else if (opt == "-far") {
-            if (!Double(interp, val, d[0], "-far")) return TCL_ERROR;
-            c.rfar = (float)d[0];
+            if (!Float(interp, val, c.rfar, "-far")) return TCL_ERROR;
         } else if (opt == "-eye" || opt == "-look" || opt == "-up") {
             if (!Doubles(interp, val, 3, d, opt.c_str())) return TCL_ERROR;
             double *dst = opt == "-eye" ? c.eye : opt == "-look" ? c.look : c.up;

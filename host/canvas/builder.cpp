@@ -103,15 +103,25 @@ QVP_CANVAS_ELEMENT *make_element(const ElementDesc &desc, int id, std::string &e
     return e;
 }
 
+// An excluded viewport as the builder stores it: the record the plugin
+// reads (a viewport of the process that made it, compared, never
+// followed), then the viewport's name, which every process may read.
+struct NamedView {
+    QVP_CANVAS_VIEW rec;
+    char name[80];
+};
+
 QVP_CANVAS_VIEW *make_views(const std::vector<QVS_VIEWPORT *> &views, bool &ok) {
     QVP_CANVAS_VIEW *head = nullptr;
     ok = true;
     for (auto it = views.rbegin(); it != views.rend(); ++it) {
-        QVP_CANVAS_VIEW *v = (QVP_CANVAS_VIEW *)QVH_Alloc(sizeof(QVP_CANVAS_VIEW));
-        if (!v) {
+        NamedView *nv = (NamedView *)QVH_Alloc(sizeof(NamedView));
+        if (!nv) {
             ok = false;
             break;
         }
+        QVP_CANVAS_VIEW *v = &nv->rec;
+        snprintf(nv->name, sizeof nv->name, "%s", (*it)->name);
         v->pview = *it;
         v->pnext = head;
         head = v;
@@ -153,6 +163,39 @@ bool shows(const QVP_CANVAS *holder, const QVP_CANVAS *c) {
     for (QVP_CANVAS_ELEMENT *e = holder->elements; e; e = e->pnext)
         if (e->type == ELEMENT_CANVAS && e->data.can == c) return true;
     return false;
+}
+
+// True when FROM shows TARGET through canvas elements, directly or
+// through canvases it shows. The caller holds the lock; each canvas is
+// looked at once, so a loop already in the records ends the search.
+bool shows_through(const QVP_CANVAS *from, const QVP_CANVAS *target, std::vector<const QVP_CANVAS *> &seen) {
+    if (from == target) return true;
+    for (const QVP_CANVAS *s : seen)
+        if (s == from) return false;
+    seen.push_back(from);
+    for (QVP_CANVAS_ELEMENT *e = from->elements; e; e = e->pnext)
+        if (e->type == ELEMENT_CANVAS && e->data.can && shows_through((const QVP_CANVAS *)e->data.can, target, seen))
+            return true;
+    return false;
+}
+
+// True when C showing SHOWN would close a loop of canvas elements.
+bool closes_show_loop(const QVP_CANVAS *c, const QVP_CANVAS *shown) {
+    std::vector<const QVP_CANVAS *> seen;
+    return shows_through(shown, c, seen);
+}
+
+// True when C taking PARENT would make C its own ancestor. The caller
+// holds the lock.
+bool closes_parent_loop(const QVP_CANVAS *c, const QVP_CANVAS *parent) {
+    size_t steps = 0;
+    for (const QVP_CANVAS *p = parent; p && steps < 1000000; p = p->parent, steps++)
+        if (p == c) return true;
+    return false;
+}
+
+std::string show_loop_message(const QVP_CANVAS *c, const QVP_CANVAS *shown) {
+    return std::string("canvas \"") + shown->name + "\" shows \"" + c->name + "\": canvases cannot show each other in a loop";
 }
 
 }  // namespace
@@ -237,6 +280,16 @@ void DefaultCanvas(QVP_CANVAS &c) {
     c.opacity = 1;
 }
 
+std::vector<std::string> ExcludedViewports(const QVP_CANVAS *c) {
+    std::vector<std::string> names;
+    Lock lock;
+    for (const QVP_CANVAS_VIEW *v = c->no_views; v; v = v->pnext) {
+        const NamedView *nv = (const NamedView *)v;
+        names.push_back(std::string(nv->name, strnlen(nv->name, sizeof nv->name)));
+    }
+    return names;
+}
+
 QVP_CANVAS *FindCanvas(const std::string &name) {
     if (!g_info) return nullptr;
     Lock lock;
@@ -289,6 +342,7 @@ bool ConfigureCanvas(QVP_CANVAS *c, const QVP_CANVAS &desc, bool set_exclude,
         err = "a canvas cannot be its own parent";
         return false;
     }
+
     bool ok = true;
     QVP_CANVAS_VIEW *views = set_exclude ? make_views(exclude, ok) : nullptr;
     if (!ok) {
@@ -298,6 +352,12 @@ bool ConfigureCanvas(QVP_CANVAS *c, const QVP_CANVAS &desc, bool set_exclude,
     QVP_CANVAS_VIEW *old = nullptr;
     {
         Lock lock;
+        if (closes_parent_loop(c, desc.parent)) {
+            err = std::string("canvas \"") + desc.parent->name + "\" descends from \"" + c->name +
+                  "\": parents cannot form a loop";
+            free_views(views);
+            return false;
+        }
         copy_settable(c, desc);
         if (set_exclude) {
             old = c->no_views;
@@ -389,6 +449,11 @@ QVP_CANVAS_ELEMENT *AddElement(QVP_CANVAS *c, const ElementDesc &desc, std::stri
     QVP_CANVAS_ELEMENT *e = make_element(desc, id, err);
     if (!e) return nullptr;
     Lock lock;
+    if (e->type == ELEMENT_CANVAS && closes_show_loop(c, (QVP_CANVAS *)e->data.can)) {
+        err = show_loop_message(c, (QVP_CANVAS *)e->data.can);
+        QVH_Free(e);
+        return nullptr;
+    }
     QVP_CANVAS_ELEMENT **pp = &c->elements;
     while (*pp) pp = &(*pp)->pnext;
     __atomic_store_n(pp, e, __ATOMIC_RELEASE);
@@ -437,6 +502,10 @@ bool ConfigureElement(QVP_CANVAS *c, QVP_CANVAS_ELEMENT *e, const ElementDesc &d
     QVP_CANVAS_ELEMENT old = *e;
     {
         Lock lock;
+        if (e->type == ELEMENT_CANVAS && closes_show_loop(c, (QVP_CANVAS *)desc.rec.data.can)) {
+            err = show_loop_message(c, (QVP_CANVAS *)desc.rec.data.can);
+            return false;
+        }
         fresh.id = e->id;
         fresh.pnext = e->pnext;
         memcpy(fresh.tag_hash, e->tag_hash, sizeof fresh.tag_hash);

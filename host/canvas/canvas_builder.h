@@ -90,6 +90,10 @@ std::vector<QVP_CANVAS *> Canvases();
 bool ConfigureCanvas(QVP_CANVAS *c, const QVP_CANVAS &desc, bool set_exclude,
                      const std::vector<QVS_VIEWPORT *> &exclude, std::string &err);
 
+/* The names of the viewports C excludes, as they were when excluded. It
+ * reads only what the scene holds, so it is safe in any process. */
+std::vector<std::string> ExcludedViewports(const QVP_CANVAS *c);
+
 /* Unlinks C and frees it with its elements. Refused while another
  * canvas shows it through a canvas element or names it as parent. */
 bool DeleteCanvas(QVP_CANVAS *c, std::string &err);

@@ -22,7 +22,7 @@ namespace {
 // A bit set: a list of words from NAMES (with their bits), or an int.
 bool get_bits(Tcl_Interp *interp, Tcl_Obj *o, const std::vector<std::pair<const char *, int>> &names, int &v,
               const std::string &opt) {
-    if (Tcl_GetIntFromObj(nullptr, o, &v) == TCL_OK) return true;
+    if (IntValue(o, v)) return true;
     std::vector<Tcl_Obj *> el;
     if (!List(interp, o, el, opt)) return false;
     int bits = 0;
@@ -52,7 +52,7 @@ bool get_word(Tcl_Interp *interp, Tcl_Obj *o, const std::vector<std::pair<const 
             v = nb.second;
             return true;
         }
-    if (Tcl_GetIntFromObj(nullptr, o, &v) == TCL_OK) return true;
+    if (IntValue(o, v)) return true;
     std::string valid;
     for (auto &nb : names) valid += std::string(valid.empty() ? "" : ", ") + nb.first;
     Fail(interp, "VALUE", opt + ": bad value \"" + Tcl_GetString(o) + "\": must be " + valid + " or an integer");
@@ -60,10 +60,10 @@ bool get_word(Tcl_Interp *interp, Tcl_Obj *o, const std::vector<std::pair<const 
 }
 
 bool get_coord(Tcl_Interp *interp, Tcl_Obj *o, QVP_CANVAS_COORD &c, const std::string &opt) {
-    double d[2];
-    if (!Doubles(interp, o, 2, d, opt)) return false;
-    c.x = (float)d[0];
-    c.y = (float)d[1];
+    float f[2];
+    if (!Floats(interp, o, 2, f, opt)) return false;
+    c.x = f[0];
+    c.y = f[1];
     return true;
 }
 
@@ -176,25 +176,26 @@ int parse_canvas(Tcl_Interp *interp, QVP_CANVAS &c, int objc, Tcl_Obj *const obj
             double *dst = opt == "-org" ? c.disp.org : opt == "-colvec" ? c.disp.col_vec : c.disp.row_vec;
             for (int k = 0; k < 3; k++) dst[k] = d[k];
         } else if (opt == "-cols" || opt == "-rows") {
-            if (!Double(interp, v, d[0], opt)) return TCL_ERROR;
-            if (d[0] <= 0) return Fail(interp, "VALUE", opt + " must be positive");
-            (opt == "-cols" ? c.disp.ncols : c.disp.nrows) = (float)d[0];
+            float f;
+            if (!Float(interp, v, f, opt)) return TCL_ERROR;
+            if (f <= 0) return Fail(interp, "VALUE", opt + " must be positive");
+            (opt == "-cols" ? c.disp.ncols : c.disp.nrows) = f;
         } else if (opt == "-anchor") {
             if (!get_bits(interp, v, kAnchorWords, c.anchor, opt)) return TCL_ERROR;
         } else if (opt == "-lock") {
             if (!get_bits(interp, v, kLockWords, c.disp.locked, opt)) return TCL_ERROR;
         } else if (opt == "-size") {
-            if (!Double(interp, v, d[0], opt)) return TCL_ERROR;
-            c.size = (float)d[0];
+            if (!Float(interp, v, c.size, opt)) return TCL_ERROR;
         } else if (opt == "-scale") {
             if (!get_word(interp, v, kScaleWords, c.scale, opt)) return TCL_ERROR;
         } else if (opt == "-bg") {
             if (!Color(interp, v, c.bcol, opt, true)) return TCL_ERROR;
         } else if (opt == "-gain") {
-            if (!Doubles(interp, v, 3, d, opt)) return TCL_ERROR;
+            float g[3];
+            if (!Floats(interp, v, 3, g, opt)) return TCL_ERROR;
             for (int k = 0; k < 3; k++) {
-                if (d[k] < 0) return Fail(interp, "VALUE", "-gain factors must not be negative");
-                c.rgb_gain[k] = (float)d[k];
+                if (g[k] < 0) return Fail(interp, "VALUE", "-gain factors must not be negative");
+                c.rgb_gain[k] = g[k];
             }
         } else if (opt == "-opacity") {
             if (!Double(interp, v, d[0], opt)) return TCL_ERROR;
@@ -270,8 +271,7 @@ Tcl_Obj *canvas_options(const QVP_CANVAS *c) {
     add("-radius", Tcl_NewDoubleObj(c->disp.radius));
     add("-parent", Tcl_NewStringObj(c->parent ? c->parent->name : "", -1));
     Tcl_Obj *ex = Tcl_NewListObj(0, nullptr);
-    for (QVP_CANVAS_VIEW *v = c->no_views; v; v = v->pnext)
-        Tcl_ListObjAppendElement(nullptr, ex, Tcl_NewStringObj(v->pview ? v->pview->name : "", -1));
+    for (const std::string &name : ExcludedViewports(c)) Tcl_ListObjAppendElement(nullptr, ex, Tcl_NewStringObj(name.c_str(), -1));
     add("-exclude", ex);
     return l;
 }
@@ -311,10 +311,7 @@ int parse_coords(Tcl_Interp *interp, ElementDesc &s, int objc, Tcl_Obj *const ob
         return true;
     };
     auto num = [&](int k, float &out) {
-        double d;
-        if (!Double(interp, objv[i + k], d, std::string(type_name(r.type)) + " coordinate")) return false;
-        out = (float)d;
-        return true;
+        return Float(interp, objv[i + k], out, std::string(type_name(r.type)) + " coordinate");
     };
     auto box = [&](QVP_CANVAS_COORD *c) {
         if (!need(4, "X0 Y0 X1 Y1")) return false;
@@ -344,9 +341,9 @@ int parse_coords(Tcl_Interp *interp, ElementDesc &s, int objc, Tcl_Obj *const ob
         if (el.size() % 2) return Fail(interp, "VALUE", "points come in pairs: {X Y X Y ...}");
         s.points.clear();
         for (size_t k = 0; k < el.size(); k += 2) {
-            double x, y;
-            if (!Double(interp, el[k], x, "point") || !Double(interp, el[k + 1], y, "point")) return TCL_ERROR;
-            s.points.push_back(QVP_CANVAS_COORD{(float)x, (float)y});
+            float x, y;
+            if (!Float(interp, el[k], x, "point") || !Float(interp, el[k + 1], y, "point")) return TCL_ERROR;
+            s.points.push_back(QVP_CANVAS_COORD{x, y});
         }
         i += 1;
         return TCL_OK;
@@ -390,9 +387,8 @@ int parse_element(Tcl_Interp *interp, ElementDesc &s, int objc, Tcl_Obj *const o
         } else if (opt == "-offset") {
             if (!get_coord(interp, v, r.offset, opt)) return TCL_ERROR;
         } else if (opt == "-width") {
-            if (!Double(interp, v, d[0], opt)) return TCL_ERROR;
-            if (d[0] < 0) return Fail(interp, "VALUE", "-width must not be negative");
-            r.line_width = (float)d[0];
+            if (!Float(interp, v, r.line_width, opt)) return TCL_ERROR;
+            if (r.line_width < 0) return Fail(interp, "VALUE", "-width must not be negative");
         } else if (opt == "-hidden") {
             int b;
             if (!Bool(interp, v, b, opt)) return TCL_ERROR;
@@ -408,16 +404,17 @@ int parse_element(Tcl_Interp *interp, ElementDesc &s, int objc, Tcl_Obj *const o
         } else if (opt == "-anchor") {
             if (!only(t == ELEMENT_TEXT) || !get_bits(interp, v, kAnchorWords, r.data.text.anchor, opt)) return TCL_ERROR;
         } else if (opt == "-size" && t == ELEMENT_TEXT) {
-            if (!Doubles(interp, v, 2, d, opt)) return TCL_ERROR;
-            r.data.text.col_s = (float)d[0];
-            r.data.text.row_s = (float)d[1];
+            float f[2];
+            if (!Floats(interp, v, 2, f, opt)) return TCL_ERROR;
+            r.data.text.col_s = f[0];
+            r.data.text.row_s = f[1];
         } else if (opt == "-smooth") {
             int b;
             if (!only(t == ELEMENT_TEXT) || !Bool(interp, v, b, opt)) return TCL_ERROR;
             r.data.text.smooth = b;
         } else if (opt == "-start" || opt == "-end") {
-            if (!only(t == ELEMENT_ARC) || !Double(interp, v, d[0], opt)) return TCL_ERROR;
-            (opt == "-start" ? r.data.arc.start_ang : r.data.arc.end_ang) = (float)d[0];
+            if (!only(t == ELEMENT_ARC) || !Float(interp, v, opt == "-start" ? r.data.arc.start_ang : r.data.arc.end_ang, opt))
+                return TCL_ERROR;
         } else if (opt == "-image") {
             if (!only(t == ELEMENT_IMAGE)) return TCL_ERROR;
             const Image *im = FindImage(sv);
@@ -454,7 +451,7 @@ int parse_element(Tcl_Interp *interp, ElementDesc &s, int objc, Tcl_Obj *const o
             return TCL_ERROR;
         } else if (opt == "-fps") {
             if (!only(t == ELEMENT_VIDEO) || !Double(interp, v, d[0], opt)) return TCL_ERROR;
-            if (d[0] <= 0) return Fail(interp, "VALUE", "-fps must be positive");
+            if (d[0] <= 0 || d[0] > 1000) return Fail(interp, "VALUE", "-fps runs above 0 up to 1000");
             s.video.fps = d[0];
         } else if (opt == "-loop") {
             int b;
@@ -484,7 +481,7 @@ QVP_CANVAS *find_canvas(Tcl_Interp *interp, Tcl_Obj *name) {
 
 QVP_CANVAS_ELEMENT *find_element(Tcl_Interp *interp, QVP_CANVAS *c, Tcl_Obj *id_obj) {
     int id;
-    if (Tcl_GetIntFromObj(nullptr, id_obj, &id) != TCL_OK) {
+    if (!IntValue(id_obj, id)) {
         Fail(interp, "VALUE", std::string("bad element id \"") + Tcl_GetString(id_obj) + "\"");
         return nullptr;
     }

@@ -2,6 +2,8 @@
 // the canvas builder's Tcl commands.
 #include "tcl_args.h"
 
+#include <float.h>
+#include <limits.h>
 #include <string.h>
 
 #include <cmath>
@@ -20,9 +22,31 @@ bool Double(Tcl_Interp *interp, Tcl_Obj *o, double &v, const std::string &opt) {
     return false;
 }
 
+bool Float(Tcl_Interp *interp, Tcl_Obj *o, float &v, const std::string &opt) {
+    double d;
+    if (!Double(interp, o, d, opt)) return false;
+    if (std::fabs(d) > FLT_MAX) {
+        Fail(interp, "VALUE", opt + ": " + Tcl_GetString(o) + " is out of range (-3.4e38 to 3.4e38)");
+        return false;
+    }
+    v = (float)d;
+    return true;
+}
+
+bool IntValue(Tcl_Obj *o, int &v) {
+    Tcl_WideInt w;
+    if (Tcl_GetWideIntFromObj(nullptr, o, &w) != TCL_OK || w < INT_MIN || w > INT_MAX) return false;
+    v = (int)w;
+    return true;
+}
+
 bool Int(Tcl_Interp *interp, Tcl_Obj *o, int &v, const std::string &opt) {
-    if (Tcl_GetIntFromObj(nullptr, o, &v) == TCL_OK) return true;
-    Fail(interp, "VALUE", opt + ": bad integer \"" + Tcl_GetString(o) + "\"");
+    if (IntValue(o, v)) return true;
+    Tcl_WideInt w;
+    if (Tcl_GetWideIntFromObj(nullptr, o, &w) == TCL_OK)
+        Fail(interp, "VALUE", opt + ": " + Tcl_GetString(o) + " is out of range (-2147483648 to 2147483647)");
+    else
+        Fail(interp, "VALUE", opt + ": bad integer \"" + Tcl_GetString(o) + "\"");
     return false;
 }
 
@@ -61,6 +85,10 @@ bool list_of(Tcl_Interp *interp, Tcl_Obj *o, int n, T *v, const std::string &opt
 
 bool Doubles(Tcl_Interp *interp, Tcl_Obj *o, int n, double *v, const std::string &opt) {
     return list_of(interp, o, n, v, opt, "numbers", Double);
+}
+
+bool Floats(Tcl_Interp *interp, Tcl_Obj *o, int n, float *v, const std::string &opt) {
+    return list_of(interp, o, n, v, opt, "numbers", Float);
 }
 
 bool Ints(Tcl_Interp *interp, Tcl_Obj *o, int n, int *v, const std::string &opt) {

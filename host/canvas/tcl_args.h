@@ -15,9 +15,14 @@ namespace qvptcl {
 /* Sets MSG as the result with error code {QVP CODE MSG}; returns TCL_ERROR. */
 int Fail(Tcl_Interp *interp, const char *code, const std::string &msg);
 
-/* One finite number, int or boolean. */
+/* One finite number, one that fits a float, an int (read wide: values
+ * that do not fit are refused, not wrapped) or a boolean. */
 bool Double(Tcl_Interp *interp, Tcl_Obj *o, double &v, const std::string &opt);
+bool Float(Tcl_Interp *interp, Tcl_Obj *o, float &v, const std::string &opt);
 bool Int(Tcl_Interp *interp, Tcl_Obj *o, int &v, const std::string &opt);
+
+/* O as an int, without a message; false when it is none or does not fit. */
+bool IntValue(Tcl_Obj *o, int &v);
 bool Bool(Tcl_Interp *interp, Tcl_Obj *o, int &v, const std::string &opt);
 
 /* The elements of a list. */
@@ -25,6 +30,7 @@ bool List(Tcl_Interp *interp, Tcl_Obj *o, std::vector<Tcl_Obj *> &out, const std
 
 /* A list of exactly N numbers or ints. */
 bool Doubles(Tcl_Interp *interp, Tcl_Obj *o, int n, double *v, const std::string &opt);
+bool Floats(Tcl_Interp *interp, Tcl_Obj *o, int n, float *v, const std::string &opt);
 bool Ints(Tcl_Interp *interp, Tcl_Obj *o, int n, int *v, const std::string &opt);
 
 /* A colour {r g b} in 0..1; with ALLOW_NONE also "none", stored with a

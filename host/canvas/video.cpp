@@ -12,6 +12,7 @@ extern "C" {
 #include <algorithm>
 #include <map>
 #include <memory>
+#include <vector>
 
 #include "builder_internal.h"
 #include "qvp_host.h"
@@ -160,7 +161,9 @@ private:
 
 struct Running {
     std::unique_ptr<Producer> producer;
-    int shown = -1;     // frame number last written
+    int shown = -1;                     // frame number last written
+    unsigned char *frames0 = nullptr;   // the element's first buffer, as made here
+    std::vector<unsigned char> scratch; // the next frame, made outside the lock
 };
 
 // The producers of this process by element; filled by StartVideo,
@@ -259,7 +262,8 @@ bool StartVideo(QVP_CANVAS_ELEMENT *e, const VideoSource &src, std::string &err)
     {
         Lock lock;
         QVP_CANVAS_VIDEO &v = e->data.video;
-        if (running().count(e)) old = v;
+        // Whoever made the old frames, this process replaces them now.
+        old = v;
         v.w = p->w;
         v.h = p->h;
         v.row_size = fresh.row_size;
@@ -269,6 +273,8 @@ bool StartVideo(QVP_CANVAS_ELEMENT *e, const VideoSource &src, std::string &err)
         v.cur_frame = first ? 0 : -1;
     }
     Running r;
+    r.frames0 = fresh.frames[0];
+    r.scratch.resize((size_t)fresh.row_size * (size_t)p->h);
     r.producer = std::move(p);
     r.shown = first ? 0 : -1;
     running()[e] = std::move(r);
@@ -277,9 +283,10 @@ bool StartVideo(QVP_CANVAS_ELEMENT *e, const VideoSource &src, std::string &err)
 }
 
 void StopVideo(QVP_CANVAS_ELEMENT *e) {
-    auto it = running().find(e);
-    if (it == running().end()) return;
-    running().erase(it);
+    running().erase(e);
+    // The frames are freed by whoever deletes the element, also when
+    // another process runs its producer: that one finds out at its next
+    // frame and stops.
     Lock lock;
     free_video_buffers(e->data.video);
     e->data.video.cur_frame = -1;
@@ -292,20 +299,47 @@ VideoSource VideoSourceOf(const QVP_CANVAS_ELEMENT *e) {
 
 int VideoProducerCount() { return (int)running().size(); }
 
+namespace {
+
+// True while E is still a linked video element showing the frames its
+// producer R made. The caller holds the canvas lock; E is only compared
+// until it is found in a list.
+bool still_producing(QVP_CANVAS_ELEMENT *e, const Running &r) {
+    if (!Info()) return false;
+    for (QVP_CANVAS *c = Info()->list; c; c = c->pnext)
+        for (QVP_CANVAS_ELEMENT *k = c->elements; k; k = k->pnext)
+            if (k == e) return e->type == ELEMENT_VIDEO && e->data.video.frames[0] == r.frames0;
+    return false;
+}
+
+}  // namespace
+
 void TickVideo(double t) {
-    for (auto &kv : running()) {
-        QVP_CANVAS_ELEMENT *e = kv.first;
-        Running &r = kv.second;
+    for (auto it = running().begin(); it != running().end();) {
+        QVP_CANVAS_ELEMENT *e = it->first;
+        Running &r = it->second;
         int n = (int)floor(t * r.producer->fps + 1e-9);
-        if (n == r.shown || n < 0) continue;
-        QVP_CANVAS_VIDEO &v = e->data.video;
-        // Write into the buffer after the one shown, so that a display
-        // still drawing the current frame is not disturbed.
-        int slot = (v.cur_frame + 1 + 6) % 6;
-        if (!r.producer->Frame(n, v.frames[slot], v.row_size)) continue;
-        r.shown = n;
+        int row = r.producer->w * 4;
+        if (n == r.shown || n < 0 || !r.producer->Frame(n, r.scratch.data(), row)) {
+            ++it;
+            continue;
+        }
         Lock lock;
+        if (!still_producing(e, r)) {
+            // Deleted or replaced, perhaps by another process: its memory
+            // is not ours to write any more.
+            it = running().erase(it);
+            continue;
+        }
+        QVP_CANVAS_VIDEO &v = e->data.video;
+        // Into the buffer after the one shown, so that a display still
+        // drawing the current frame is not disturbed.
+        int slot = (v.cur_frame + 1 + 6) % 6;
+        if (slot < 0 || slot > 5 || !v.frames[slot]) slot = 0;
+        memcpy(v.frames[slot], r.scratch.data(), r.scratch.size());
         v.cur_frame = slot;
+        r.shown = n;
+        ++it;
     }
 }
 

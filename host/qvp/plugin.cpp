@@ -123,6 +123,13 @@ extern "C" int QVH_LoadPlugin(const char *path, int argc, const char *const *arg
         qvp_warnf("cannot load plugin %s: %s", path, e ? e : "unknown error");
         return -1;
     }
+    // The same module twice would run every callback twice.
+    for (QVS_PLUGIN *q = g_plugins; q; q = q->pnext)
+        if (q->handle == h) {
+            dlclose(h);
+            qvp_warnf("plugin %s is already loaded (as %s)", path, q->path);
+            return -1;
+        }
     typedef int (*InitFn)(QVS_PLUGIN *);
     InitFn init = (InitFn)dlsym(h, "QVF_InitializePluginCB");
     if (!init) {

@@ -1,0 +1,51 @@
+# faults.tcl PLUGIN - regression checks for values once stored wrong,
+# reference loops, a second plugin load and messages that did not say
+# what was wrong (2026-12-06: each of these was accepted or unclear).
+source [file join [file dirname [info script]] lib.tcl]
+lassign $argv plugin
+viewport create v [channel create main]
+canvas create c
+
+# Numbers that fit a double but not a float were stored as infinity.
+foreach {what script} {
+    cols {canvas configure c -cols 1e39}
+    size {canvas configure c -size 1e39}
+    gain {canvas configure c -gain {1e39 1 1}}
+    coords {canvas add c rect 0 0 1e39 1}
+    points {canvas add c line {0 0 1 -1e39}}
+    scale {canvas add c rect 0 0 1 1 -scale {1e39 1}}
+    offset {canvas add c rect 0 0 1 1 -offset {1 -1e39}}
+    width {canvas add c rect 0 0 1 1 -width 1e39}
+    start {canvas add c arc 0 0 1 1 -start 1e39}
+    textsize {canvas add c text 1 1 -size {1e39 1}}
+} {
+    check_error "float range: $what" $script {*out of range (-3.4e38 to 3.4e38)}
+}
+check_error "fps" {canvas add c video 0 0 1 1 -pattern 1 -fps 1e300} {-fps runs above 0 up to 1000}
+check "nothing stored" [canvas items c] {}
+
+# Integers wrapped.
+check_error "frame count" {frame 2147483648} {frame: 2147483648 is out of range*}
+check_error "pixel" {pixel 2147483648 0} {X: 2147483648 is out of range*}
+check_error "node type" {node create n -type 2147483648} {-type: 2147483648 is out of range*}
+check_error "item id" {canvas itemdelete c 4294967297} {*}
+check "no node" [node names] {}
+
+# Reference loops through more than one canvas.
+canvas create a
+canvas create b -parent a
+check_error "parent loop" {canvas configure a -parent b} {canvas "b" descends from "a": parents cannot form a loop}
+canvas create p
+canvas create q
+canvas add p canvas -canvas q
+check_error "show loop" {canvas add q canvas -canvas p} {canvas "p" shows "q": canvases cannot show each other in a loop}
+check "q shows nothing" [canvas items q] {}
+
+# A second load of the same module drew every canvas twice.
+check "first load" [plugin load $plugin] 1
+check_error "second load" [list plugin load $plugin] {plugin * is already loaded*}
+canvas create half -layer foreground -org {0 0 0} -colvec {20 0 0} -rowvec {0 -20 0} -bg {1 1 1} -opacity 0.5
+frame
+check_pixel "a half-white canvas blends once" 80 30 {128 128 128} 2
+
+done
