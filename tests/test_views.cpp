@@ -204,7 +204,7 @@ TEST_F(Views, Nested_SelfCyclesAndDepthEnd) {
     c->opacity = 0.5f;
     c->parent = b;
     add_canvas_element(b, c);
-    add_canvas_element(c, b);
+    add_canvas_element(c, a)->data.can = b;
     // A chain of 20, each showing the next, in 10-pixel stripes.
     std::vector<QVP_CANVAS *> chain;
     for (int k = 0; k < 20; k++) {
