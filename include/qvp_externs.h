@@ -26,6 +26,8 @@ void QVF_UnlockScene(QVS_SCENE *scene);
 /* Cross-process locks. SetLock recovers a lock whose owner died. The
  * int results are 1 on success, 0 on failure (with a log line). */
 QVS_SMLOCK *QVF_NewLock(QVS_SMHANDLE *arena);
+/* Bytes of the scene arena ARENA; 0 when it is not the open scene's. */
+size_t QVF_GetArenaSize(QVS_SMHANDLE *arena);
 int QVF_InitLock(QVS_SMLOCK *lock);
 int QVF_SetLock(QVS_SMLOCK *lock);
 int QVF_UnsetLock(QVS_SMLOCK *lock);

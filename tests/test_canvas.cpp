@@ -344,6 +344,17 @@ TEST_F(Canvas, SecondProcess_DeletesAVideoItDidNotMake) {
     }
 }
 
+// 2026-12-06: the builder walked a canvas list that loops for ever.
+TEST_F(Canvas, Lists_LoopedBackAreRefusedNotWalkedForEver) {
+    QVP_CANVAS *a = make_canvas("a");
+    ASSERT_NE(a, nullptr);
+    a->pnext = a;
+    EXPECT_EQ(qvpc::FindCanvas("b"), nullptr);
+    EXPECT_EQ(make_canvas("b"), nullptr);
+    a->pnext = nullptr;
+    EXPECT_NE(make_canvas("b"), nullptr);
+}
+
 TEST_F(Canvas, SecondProcess_SeesTheCanvases) {
     QVP_CANVAS *a = make_canvas("first");
     make_canvas("second");

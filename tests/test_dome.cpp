@@ -170,7 +170,9 @@ TEST_F(Dome, State_LeftBehindInBothDepthModes) {
         EXPECT_TRUE(glIsEnabled(GL_CULL_FACE));
         EXPECT_TRUE(glIsEnabled(GL_ALPHA_TEST));
         EXPECT_EQ(glIsEnabled(GL_DEPTH_TEST), mode == 1 ? GL_TRUE : GL_FALSE) << "mode " << mode;
-        if (mode == 1) EXPECT_EQ(func, GL_LEQUAL);
+        if (mode == 1) {
+            EXPECT_EQ(func, GL_LEQUAL);
+        }
         GLboolean mask;
         glGetBooleanv(GL_DEPTH_WRITEMASK, &mask);
         EXPECT_FALSE(mask);

@@ -226,4 +226,28 @@ TEST_F(Views, Nested_SelfCyclesAndDepthEnd) {
     EXPECT_EQ(QVH_DrawingStateDepth(), 0);
 }
 
+// 2026-12-06: a pnext pointing back into its own list kept the frame
+// loop walking for ever.
+TEST_F(Views, Lists_LoopedBackOnThemselvesEnd) {
+    QVP_CANVAS *a = patch("a", 0, -1, 0.75, 0.2, 0.2, 1);
+    QVP_CANVAS *b = patch("b", LAYER_FOREGROUND, -0.5, 0.75, 0.5, 0.5, 1);
+    qvpc::ElementDesc d;
+    qvpc::DefaultElement(d, ELEMENT_RECTANGLE);
+    d.rec.attrib = ATTRIB_HIDDEN;
+    std::string err;
+    QVP_CANVAS_ELEMENT *e = qvpc::AddElement(b, d, err);
+    ASSERT_NE(e, nullptr) << err;
+    ASSERT_EQ(a->pnext, b);
+    b->pnext = b;  // the canvas list: a, b, b, b, ...
+    QVH_RunFrames(1);
+    EXPECT_TRUE(at(70, 20, 255, 255, 255)) << "b drawn all the same";
+    b->pnext = nullptr;
+    e->pnext = e;  // b's elements: e, e, e, ...
+    QVH_RunFrames(1);
+    e->pnext = nullptr;
+    EXPECT_TRUE(at(70, 20, 255, 255, 255));
+    (void)a;
+    EXPECT_EQ(pprocinfo->is_locked, 0);
+}
+
 }  // namespace

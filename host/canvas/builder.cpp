@@ -160,7 +160,7 @@ void copy_settable(QVP_CANVAS *c, const QVP_CANVAS &desc) {
 }
 
 bool shows(const QVP_CANVAS *holder, const QVP_CANVAS *c) {
-    for (QVP_CANVAS_ELEMENT *e = holder->elements; e; e = e->pnext)
+    QVPC_WALK(QVP_CANVAS_ELEMENT, e, holder->elements)
         if (e->type == ELEMENT_CANVAS && e->data.can == c) return true;
     return false;
 }
@@ -173,7 +173,7 @@ bool shows_through(const QVP_CANVAS *from, const QVP_CANVAS *target, std::vector
     for (const QVP_CANVAS *s : seen)
         if (s == from) return false;
     seen.push_back(from);
-    for (QVP_CANVAS_ELEMENT *e = from->elements; e; e = e->pnext)
+    QVPC_WALK(QVP_CANVAS_ELEMENT, e, from->elements)
         if (e->type == ELEMENT_CANVAS && e->data.can && shows_through((const QVP_CANVAS *)e->data.can, target, seen))
             return true;
     return false;
@@ -199,6 +199,18 @@ std::string show_loop_message(const QVP_CANVAS *c, const QVP_CANVAS *shown) {
 }
 
 }  // namespace
+
+template <class T>
+T **list_end(T **head) {
+    T **pp = head;
+    for (long left = WalkLimit(sizeof(T)); *pp && left > 0; left--) pp = &(*pp)->pnext;
+    return *pp ? nullptr : pp;
+}
+
+long WalkLimit(size_t size) {
+    size_t bytes = QVV_scene ? QVF_GetArenaSize(QVV_scene->arena) : 0;
+    return (long)((bytes ? bytes : (size_t)1 << 26) / (size + 16));
+}
 
 char *ArenaString(const std::string &s) {
     char *p = (char *)QVH_Alloc(s.size() + 1);
@@ -283,7 +295,7 @@ void DefaultCanvas(QVP_CANVAS &c) {
 std::vector<std::string> ExcludedViewports(const QVP_CANVAS *c) {
     std::vector<std::string> names;
     Lock lock;
-    for (const QVP_CANVAS_VIEW *v = c->no_views; v; v = v->pnext) {
+    QVPC_WALK(const QVP_CANVAS_VIEW, v, c->no_views) {
         const NamedView *nv = (const NamedView *)v;
         names.push_back(std::string(nv->name, strnlen(nv->name, sizeof nv->name)));
     }
@@ -293,7 +305,7 @@ std::vector<std::string> ExcludedViewports(const QVP_CANVAS *c) {
 QVP_CANVAS *FindCanvas(const std::string &name) {
     if (!g_info) return nullptr;
     Lock lock;
-    for (QVP_CANVAS *c = g_info->list; c; c = c->pnext)
+    QVPC_WALK(QVP_CANVAS, c, g_info->list)
         if (name == c->name) return c;
     return nullptr;
 }
@@ -302,7 +314,7 @@ std::vector<QVP_CANVAS *> Canvases() {
     std::vector<QVP_CANVAS *> v;
     if (!g_info) return v;
     Lock lock;
-    for (QVP_CANVAS *c = g_info->list; c; c = c->pnext) v.push_back(c);
+    QVPC_WALK(QVP_CANVAS, c, g_info->list) v.push_back(c);
     return v;
 }
 
@@ -311,10 +323,6 @@ QVP_CANVAS *CreateCanvas(const QVP_CANVAS &desc, const std::vector<QVS_VIEWPORT 
     size_t len = strnlen(desc.name, sizeof desc.name);
     if (len == 0 || len >= sizeof desc.name) {
         err = "canvas names have 1 to 119 characters";
-        return nullptr;
-    }
-    if (FindCanvas(desc.name)) {
-        err = std::string("canvas \"") + desc.name + "\" already exists";
         return nullptr;
     }
     QVP_CANVAS *c = (QVP_CANVAS *)QVH_Alloc(sizeof(QVP_CANVAS));
@@ -329,11 +337,22 @@ QVP_CANVAS *CreateCanvas(const QVP_CANVAS &desc, const std::vector<QVS_VIEWPORT 
     snprintf(c->name, sizeof c->name, "%s", desc.name);
     copy_settable(c, desc);
     c->no_views = views;
-    Lock lock;
-    QVP_CANVAS **pp = &g_info->list;
-    while (*pp) pp = &(*pp)->pnext;
-    __atomic_store_n(pp, c, __ATOMIC_RELEASE);
-    return c;
+    {
+        // The name is checked and the canvas linked in one hold, so two
+        // writers cannot both make the same name.
+        Lock lock;
+        bool taken = false;
+        QVPC_WALK(QVP_CANVAS, o, g_info->list) taken = taken || strcmp(o->name, c->name) == 0;
+        QVP_CANVAS **pp = taken ? nullptr : list_end(&g_info->list);
+        if (pp) {
+            __atomic_store_n(pp, c, __ATOMIC_RELEASE);
+            return c;
+        }
+        err = taken ? std::string("canvas \"") + desc.name + "\" already exists" : "the canvas list loops back on itself";
+    }
+    free_views(views);
+    QVH_Free(c);
+    return nullptr;
 }
 
 bool ConfigureCanvas(QVP_CANVAS *c, const QVP_CANVAS &desc, bool set_exclude,
@@ -370,7 +389,7 @@ bool ConfigureCanvas(QVP_CANVAS *c, const QVP_CANVAS &desc, bool set_exclude,
 
 bool DeleteCanvas(QVP_CANVAS *c, std::string &err) {
     Lock lock;
-    for (QVP_CANVAS *o = g_info->list; o; o = o->pnext) {
+    QVPC_WALK(QVP_CANVAS, o, g_info->list) {
         if (o == c) continue;
         if (shows(o, c)) {
             err = std::string("canvas \"") + c->name + "\" is shown by canvas \"" + o->name + "\"; delete that element first";
@@ -382,8 +401,8 @@ bool DeleteCanvas(QVP_CANVAS *c, std::string &err) {
         }
     }
     QVP_CANVAS **pp = &g_info->list;
-    while (*pp && *pp != c) pp = &(*pp)->pnext;
-    if (!*pp) {
+    for (long left = WalkLimit(sizeof **pp); *pp && *pp != c && left > 0; left--) pp = &(*pp)->pnext;
+    if (*pp != c) {
         err = "no such canvas";
         return false;
     }
@@ -429,7 +448,7 @@ void DefaultElement(ElementDesc &desc, int type) {
 
 QVP_CANVAS_ELEMENT *FindElement(QVP_CANVAS *c, int id) {
     Lock lock;
-    for (QVP_CANVAS_ELEMENT *e = c->elements; e; e = e->pnext)
+    QVPC_WALK(QVP_CANVAS_ELEMENT, e, c->elements)
         if (e->id == id) return e;
     return nullptr;
 }
@@ -438,7 +457,7 @@ QVP_CANVAS_ELEMENT *AddElement(QVP_CANVAS *c, const ElementDesc &desc, std::stri
     int id = 1;
     {
         Lock lock;
-        for (QVP_CANVAS_ELEMENT *e = c->elements; e; e = e->pnext) id = std::max(id, e->id + 1);
+        QVPC_WALK(QVP_CANVAS_ELEMENT, e, c->elements) id = std::max(id, e->id + 1);
         id = std::max(id, g_proc->element_id);
         g_proc->element_id = id + 1;
     }
@@ -454,8 +473,13 @@ QVP_CANVAS_ELEMENT *AddElement(QVP_CANVAS *c, const ElementDesc &desc, std::stri
         QVH_Free(e);
         return nullptr;
     }
-    QVP_CANVAS_ELEMENT **pp = &c->elements;
-    while (*pp) pp = &(*pp)->pnext;
+    QVP_CANVAS_ELEMENT **pp = list_end(&c->elements);
+    if (!pp) {
+        err = "the element list loops back on itself";
+        free_payload(e);
+        QVH_Free(e);
+        return nullptr;
+    }
     __atomic_store_n(pp, e, __ATOMIC_RELEASE);
     c->last_element = e;
     if (e->type == ELEMENT_NODE) c->node_cnt++;
@@ -527,11 +551,11 @@ bool DeleteElement(QVP_CANVAS *c, QVP_CANVAS_ELEMENT *e, std::string &err) {
     {
         Lock lock;
         QVP_CANVAS_ELEMENT **pp = &c->elements, *prev = nullptr;
-        while (*pp && *pp != e) {
+        for (long left = WalkLimit(sizeof **pp); *pp && *pp != e && left > 0; left--) {
             prev = *pp;
             pp = &(*pp)->pnext;
         }
-        if (!*pp) {
+        if (*pp != e) {
             err = "no such element";
             return false;
         }

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "canvas_builder.h"
+#include "builder_internal.h"
 #include "canvas_tcl.h"
 #include "qvp_externs.h"
 #include "qvp_host.h"
@@ -97,7 +97,7 @@ int FontCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
     if (sub == "names" && objc == 2) {
         Tcl_Obj *l = Tcl_NewListObj(0, nullptr);
         Lock lock;
-        for (QVP_CANVAS_FONTDEF *f = Info()->fonts; f; f = f->pnext)
+        QVPC_WALK(QVP_CANVAS_FONTDEF, f, Info()->fonts)
             Tcl_ListObjAppendElement(nullptr, l, Tcl_NewStringObj(f->name, -1));
         Tcl_SetObjResult(interp, l);
         return TCL_OK;
@@ -579,7 +579,7 @@ int CanvasCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
     if (sub == "items") {
         Tcl_Obj *l = Tcl_NewListObj(0, nullptr);
         Lock lock;
-        for (QVP_CANVAS_ELEMENT *e = c->elements; e; e = e->pnext) Tcl_ListObjAppendElement(nullptr, l, Tcl_NewIntObj(e->id));
+        QVPC_WALK(QVP_CANVAS_ELEMENT, e, c->elements) Tcl_ListObjAppendElement(nullptr, l, Tcl_NewIntObj(e->id));
         Tcl_SetObjResult(interp, l);
         return TCL_OK;
     }

@@ -165,7 +165,7 @@ QVP_CANVAS_FONTDEF *FindFont(const std::string &name) {
     std::string err;
     if (!Attach(err)) return nullptr;
     Lock lock;
-    for (QVP_CANVAS_FONTDEF *f = Info()->fonts; f; f = f->pnext)
+    QVPC_WALK(QVP_CANVAS_FONTDEF, f, Info()->fonts)
         if (name == f->name) return f;
     return nullptr;
 }

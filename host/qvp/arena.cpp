@@ -332,6 +332,8 @@ extern "C" void QVH_Free(void *p) {
     qvp_unlock_robust(&a->alloc_mutex);
 }
 
+extern "C" size_t QVF_GetArenaSize(QVS_SMHANDLE *arena) { return arena && arena == g_arena ? (size_t)g_arena->size : 0; }
+
 extern "C" size_t QVH_ArenaFreeBytes(void) { return g_arena ? (size_t)g_arena->free_bytes : 0; }
 
 extern "C" void QVH_SetLocalSceneData(const char *name, void *ptr) {

@@ -305,7 +305,7 @@ void background_and_elements(QVP_CANVAS *pcan, const double org[3], int use_dept
         if (double_data) glColorMask(1, 1, 1, 0);
         else glColorMask(1, 1, 1, 1);
     }
-    for (QVP_CANVAS_ELEMENT *e = pcan->elements; e; e = e->pnext)
+    QVP_WALK(QVP_CANVAS_ELEMENT, e, pcan->elements)
         if (!(e->attrib & ATTRIB_HIDDEN)) DrawCanvasElement(pcan, e);
     if (translucent && !was_enabled) glDisable(GL_BLEND);
 }
@@ -313,7 +313,7 @@ void background_and_elements(QVP_CANVAS *pcan, const double org[3], int use_dept
 // Draws PCAN unless the current viewport is one it excludes.
 void draw_canvas_here(QVP_CANVAS *pcan, int use_depth) {
     if (QVV_viewport)
-        for (QVP_CANVAS_VIEW *v = pcan->no_views; v; v = v->pnext)
+        QVP_WALK(QVP_CANVAS_VIEW, v, pcan->no_views)
             if (v->pview == QVV_viewport) return;
     // A curved node canvas is drawn flat into a texture first; the
     // texture pass rewrites the canvas, and the finish puts back what it

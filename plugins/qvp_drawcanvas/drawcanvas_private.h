@@ -39,6 +39,19 @@ extern int draw_foreground;
 extern int *doing_internal_pass;
 extern GLuint canvas_fbo;
 
+/* Bytes of the scene's arena; set at start-up. Every walk along a shared
+ * list stops after as many records as the arena could hold, so that a
+ * list looped back on itself ends (what lies beyond is drawn as nothing). */
+extern size_t arena_bytes;
+
+/* Most records of SIZE bytes the arena can hold (each has a 16-byte head). */
+inline long WalkLimit(size_t size) { return (long)((arena_bytes ? arena_bytes : (size_t)1 << 26) / (size + 16)); }
+
+/* for (T *VAR = HEAD; VAR; VAR = VAR->pnext), at most WalkLimit(T) times. */
+#define QVP_WALK(T, var, head)                                                       \
+    for (long var##_left = WalkLimit(sizeof(T)); var##_left > 0; var##_left = 0)      \
+        for (T *var = (head); var && var##_left-- > 0; var = var->pnext)
+
 void LockCanvasInfo(void);
 void UnlockCanvasInfo(void);
 int DRAWCANVAS_cmd(ClientData cd, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]);

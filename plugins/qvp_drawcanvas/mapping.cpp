@@ -130,8 +130,8 @@ void UpdateScene(void) {
     QVF_ExecuteCore();
     if (!pinfo) return;
     LockCanvasInfo();
-    for (QVP_CANVAS *c = pinfo->list; c; c = c->pnext)
-        for (QVP_CANVAS_ELEMENT *e = c->elements; e; e = e->pnext)
+    QVP_WALK(QVP_CANVAS, c, pinfo->list)
+        QVP_WALK(QVP_CANVAS_ELEMENT, e, c->elements)
             if (!(e->attrib & ATTRIB_HIDDEN) && e->type == ELEMENT_VIDEO) LatchVideoFrame(e);
     UnlockCanvasInfo();
 }
@@ -151,7 +151,7 @@ void UpdateView(void) {
     compose(names[2], "DEFAULT:channel%d.%s", n, view);
     compose(names[3], "DEFAULT.%s", view);
     bool pushed = false;
-    for (QVP_CANVAS *c = pinfo->list; c; c = c->pnext) {
+    QVP_WALK(QVP_CANVAS, c, pinfo->list) {
         if (!mapped_to(c, names, 4)) continue;
         if (!pushed) {
             QVF_PushDrawingState();
@@ -178,7 +178,7 @@ void UpdateChannel(void) {
     compose(names[1], "DEFAULT:channel%d", n);
     LockCanvasInfo();
     bool pushed = false;
-    for (QVP_CANVAS *c = pinfo->list; c; c = c->pnext) {
+    QVP_WALK(QVP_CANVAS, c, pinfo->list) {
         if (!mapped_to(c, names, 2)) continue;
         if (!pushed) {
             QVF_PushDrawingState();

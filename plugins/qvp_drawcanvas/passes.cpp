@@ -33,7 +33,7 @@ void layer_pass(int layer) {
     if (internal_pass() || !pinfo || !pinfo->list || !ChannelNumber()) return;
     LockCanvasInfo();
     bool pushed = false;
-    for (QVP_CANVAS *c = pinfo->list; c; c = c->pnext) {
+    QVP_WALK(QVP_CANVAS, c, pinfo->list) {
         if (c->draw_layer != layer || c->disp.id < -1 || c->parent) continue;
         if (!pushed) {
             QVF_PushDrawingState();
@@ -107,13 +107,13 @@ bool reserve_node_canvases(int want) {
 // not the one collected.
 unsigned long node_signature(const QVP_CANVAS *c) {
     unsigned long h = 1469598103934665603UL ^ (unsigned long)c->node_cnt;
-    for (const QVP_CANVAS_ELEMENT *e = c->elements; e; e = e->pnext)
+    QVP_WALK(const QVP_CANVAS_ELEMENT, e, c->elements)
         if (e->type == ELEMENT_NODE) h = (h ^ (unsigned long)(uintptr_t)e ^ ((unsigned long)e->data.node << 32)) * 1099511628211UL;
     return h;
 }
 
 bool in_canvas_list(const QVP_CANVAS *c) {
-    for (const QVP_CANVAS *k = pinfo->list; k; k = k->pnext)
+    QVP_WALK(const QVP_CANVAS, k, pinfo->list)
         if (k == c) return true;
     return false;
 }
@@ -142,17 +142,18 @@ int collect() {
     QVS_NODE_LIST *host = &QVV_node_layers->scene.zero_priority;
     LockCanvasInfo();
     int want = 0;
-    for (QVP_CANVAS *c = pinfo->list; c; c = c->pnext) want += c->node_cnt != 0;
+    QVP_WALK(QVP_CANVAS, c, pinfo->list) want += c->node_cnt != 0;
     if (!reserve_node_canvases(want)) {
         UnlockCanvasInfo();
         return -1;
     }
     int cnt = 0;
-    for (QVP_CANVAS *c = pinfo->list; c && cnt < want; c = c->pnext) {
+    QVP_WALK(QVP_CANVAS, c, pinfo->list) {
+        if (cnt >= want) break;
         if (!c->node_cnt) continue;
         NodeCanvas &nc = node_canvas_list[cnt];
         bool found = false;
-        for (QVP_CANVAS_ELEMENT *e = c->elements; e; e = e->pnext) {
+        QVP_WALK(QVP_CANVAS_ELEMENT, e, c->elements) {
             if (e->type != ELEMENT_NODE) continue;
             for (int k = 0; k < host->node_count; k++) {
                 int node = host->node_list[k];
@@ -210,7 +211,7 @@ void node_pass(int cnt, int earth_id) {
         QVV_node_layers = nc.layers;
         QVF_ExecuteCore();
         if (hide_earth) earth->attrib &= ~QVP_ATTRIB_HIDDEN;
-        for (QVP_CANVAS *on = pinfo->list; on; on = on->pnext) {
+        QVP_WALK(QVP_CANVAS, on, pinfo->list) {
             if (on->disp.id < 0 || !list_has(mine, on->disp.id)) continue;
             LoadCanvasBaseFrame(on->disp.id);
             DrawCanvas(on, 2);

@@ -18,6 +18,8 @@ QVS_DOUBLE_DATA *double_data = nullptr;
 // The scene's canvas root and this process's record; found or made by
 // QVF_InitializePluginCB, fixed afterwards.
 QVP_CANVAS_INFO *pinfo = nullptr;
+// Bytes of the scene's arena; set by QVF_InitializePluginCB.
+size_t arena_bytes = 0;
 QVP_CANVAS_PROC_INFO *pprocinfo = nullptr;
 
 // Stencil depth of the display's context; read at initialisation.
@@ -45,6 +47,7 @@ void ResetPluginState(void) {
     tarn_features = nullptr;
     double_data = nullptr;
     pinfo = nullptr;
+    arena_bytes = 0;
     pprocinfo = nullptr;
     stencil_bits = 0;
     max_image_objs = max_video_objs = max_canvas_objs = 10;
@@ -111,6 +114,7 @@ QVP_EXPORT int QVF_InitializePluginCB(QVS_PLUGIN *plugin) {
     QVF_RegisterPluginVersion(plugin, version);
 
     double_data = (QVS_DOUBLE_DATA *)QVF_GetDataFromScene(QVV_scene, "QVS_DOUBLE_DATA");
+    arena_bytes = QVF_GetArenaSize(QVV_scene->arena);
 
     // Two displays starting together must make one root between them.
     QVF_LockScene(QVV_scene);
