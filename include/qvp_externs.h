@@ -28,6 +28,9 @@ void QVF_UnlockScene(QVS_SCENE *scene);
 QVS_SMLOCK *QVF_NewLock(QVS_SMHANDLE *arena);
 /* Bytes of the scene arena ARENA; 0 when it is not the open scene's. */
 size_t QVF_GetArenaSize(QVS_SMHANDLE *arena);
+/* Usable bytes of the live arena block that starts at P; 0 when P starts
+ * no live block of the open scene's arena. */
+size_t QVF_GetArenaBlockSize(const void *p);
 int QVF_InitLock(QVS_SMLOCK *lock);
 int QVF_SetLock(QVS_SMLOCK *lock);
 int QVF_UnsetLock(QVS_SMLOCK *lock);

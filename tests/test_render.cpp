@@ -2,6 +2,8 @@
 // grid, anchors, gain and opacity, the layer passes, node placement,
 // viewer-facing and screen-size locks, both precision roads, and the
 // font engine's measurements and state.
+#include <limits.h>
+
 #include <array>
 #include <string>
 #include <vector>
@@ -427,6 +429,34 @@ TEST_F(Render, FontEngine_MeasuresLikeItDraws) {
     glFontEnd();
     EXPECT_EQ(set_drawing_state, 0);
     EXPECT_TRUE(log_has("No font defined!!!"));
+}
+
+// 2026-12-06: bad fonts from the shared scene crashed the text measure
+// (a huge negative first code) or the first upload (huge sizes, no
+// pixels). Now each draws no text and is reported once.
+TEST_F(Render, FontEngine_BadFontsDrawNothingAndAreReportedOnce) {
+    QVP_CANVAS *c = canvas("c", LAYER_FOREGROUND);
+    std::vector<QVP_CANVAS_FONTDEF> bad(6, *font_);
+    bad[0].texdata = nullptr;
+    bad[1].w = 1 << 30;
+    bad[2].h = -4;
+    bad[3].first_char = INT_MIN;
+    bad[4].first_char = 200, bad[4].last_char = 100;
+    bad[5].last_char = bad[5].first_char + 100000;  // beyond its glyph table
+    for (size_t i = 0; i < bad.size(); i++) {
+        snprintf(bad[i].name, sizeof bad[i].name, "bad%zu", i);
+        bad[i].tex_obj = 3000000 + (int)i;
+        text(c, "MMMM", 100, 20 + 20 * (float)i, 18, 0, 1.0f)->data.text.pfont = &bad[i];
+    }
+    QVH_LogClear();
+    QVH_RunFrames(2);
+    for (size_t i = 0; i < bad.size(); i++) EXPECT_TRUE(at(100, 20 + 20 * (int)i, 0, 0, 0)) << bad[i].name;
+    for (size_t i = 0; i < bad.size(); i++) {
+        std::string want = "font \"bad" + std::to_string(i) + "\" cannot be used";
+        int n = 0;
+        for (int k = 0; k < QVH_LogCount(); k++) n += strstr(QVH_LogGet(k)->text, want.c_str()) != nullptr;
+        EXPECT_EQ(n, 1) << want;
+    }
 }
 
 TEST_F(Render, FontEngine_FramesNestAndListGrowsBy100) {

@@ -334,6 +334,13 @@ extern "C" void QVH_Free(void *p) {
 
 extern "C" size_t QVF_GetArenaSize(QVS_SMHANDLE *arena) { return arena && arena == g_arena ? (size_t)g_arena->size : 0; }
 
+extern "C" size_t QVF_GetArenaBlockSize(const void *p) {
+    if (!g_arena || !p || !QVH_InArena(p) || ((uintptr_t)p % kAlign) != 0) return 0;
+    const QVH_BLOCK *b = (const QVH_BLOCK *)((const char *)p - sizeof(QVH_BLOCK));
+    if (!QVH_InArena(b) || b->next != QVH_BLOCK_USED) return 0;
+    return (size_t)b->size - sizeof(QVH_BLOCK);
+}
+
 extern "C" size_t QVH_ArenaFreeBytes(void) { return g_arena ? (size_t)g_arena->free_bytes : 0; }
 
 extern "C" void QVH_SetLocalSceneData(const char *name, void *ptr) {

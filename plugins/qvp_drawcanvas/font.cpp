@@ -76,6 +76,42 @@ void point_frame() {
     memcpy(gldrow, f.drow, sizeof gldrow);
 }
 
+// Fonts found unusable in this process, so that each is reported once;
+// filled by font_usable.
+const int kMaxBadFonts = 64;
+const QVP_CANVAS_FONTDEF *bad_fonts[kMaxBadFonts];
+int bad_font_cnt = 0;
+
+// Why font F from the shared scene cannot be uploaded and drawn, or null
+// when it can: its glyph table and pixels must exist, its texture size
+// lie in 1..the GL maximum, its codes run 0 <= first <= last, and its
+// table and pixels fill their arena blocks when they are arena blocks.
+const char *font_fault(const QVP_CANVAS_FONTDEF *f) {
+    static GLint max_size = 0;
+    if (!max_size) glGetIntegerv(GL_MAX_TEXTURE_SIZE, &max_size);
+    if (!f->texdata) return "no pixels";
+    if (f->w <= 0 || f->h <= 0 || (max_size > 0 && (f->w > max_size || f->h > max_size))) return "texture size out of range";
+    if (f->first_char < 0 || f->first_char > f->last_char) return "bad code range";
+    size_t table = QVF_GetArenaBlockSize(f->char_list), pixels = QVF_GetArenaBlockSize(f->texdata);
+    if (table && table / sizeof(QVP_CANVAS_CHARDEF) < (size_t)f->last_char - (size_t)f->first_char + 1)
+        return "code range wider than its glyph table";
+    if (pixels && pixels < (size_t)f->w * (size_t)f->h * 2) return "pixels smaller than its texture size";
+    return nullptr;
+}
+
+// 1 when F may be drawn; otherwise reports it, once per font, and 0.
+int font_usable(const QVP_CANVAS_FONTDEF *f) {
+    const char *why = font_fault(f);
+    if (!why) return 1;
+    for (int i = 0; i < bad_font_cnt; i++)
+        if (bad_fonts[i] == f) return 0;
+    if (bad_font_cnt < kMaxBadFonts) bad_fonts[bad_font_cnt++] = f;
+    char msg[QVP_TEXT_BUF];
+    snprintf(msg, sizeof msg, "font \"%.79s\" cannot be used (%s): its text is not drawn", f->name, why);
+    QVF_LogWarningF(msg, QVP_SOURCE, __LINE__);
+    return 0;
+}
+
 // The glyph of code CH in the bound font, or null when it has none.
 const QVP_CANVAS_CHARDEF *glyph_of(unsigned char ch) {
     if ((int)ch < glFont->first_char || (int)ch > glFont->last_char) return nullptr;
@@ -126,6 +162,10 @@ void glFontBegin(QVP_CANVAS_FONTDEF *Font) {
         QVF_LogWarningF("No font defined!!!\n", QVP_SOURCE, __LINE__);
     }
     if (!glFont) return;
+    if (!font_usable(glFont)) {
+        glFont = nullptr;
+        return;
+    }
     bool loaded = false;
     for (int i = 0; i < pprocinfo->defined_fonts_cnt; i++)
         if (pprocinfo->defined_fonts[i] == glFont) loaded = true;
@@ -290,6 +330,7 @@ void glFontTextOut(char *String, double x, double y, double z) {
 }
 
 void ResetFontEngine(void) {
+    bad_font_cnt = 0;
     glFont = nullptr;
     set_drawing_state = 0;
     pdispdef = nullptr;
