@@ -355,6 +355,29 @@ TEST_F(Canvas, Lists_LoopedBackAreRefusedNotWalkedForEver) {
     EXPECT_NE(make_canvas("b"), nullptr);
 }
 
+// 2026-12-06: a canvas found by name under one lock hold was written
+// after another process had deleted it.
+TEST_F(Canvas, SecondProcess_DeletesACanvasThisOneStillNames) {
+    QVP_CANVAS *c = make_canvas("gone");
+    ASSERT_NE(c, nullptr);
+    int fd;
+    pid_t pid = spawn_helper({"deletecanvas", name_, "gone"}, &fd);
+    EXPECT_EQ(read_line(fd, 10000), "deleted");
+    close(fd);
+    EXPECT_EQ(wait_child(pid, 10000), 0);
+    qvpc::ElementDesc desc;
+    qvpc::DefaultElement(desc, ELEMENT_RECTANGLE);
+    std::string err;
+    EXPECT_EQ(qvpc::AddElement(c, desc, err), nullptr);
+    EXPECT_NE(err.find("deleted meanwhile"), std::string::npos) << err;
+    QVP_CANVAS d;
+    qvpc::DefaultCanvas(d);
+    err.clear();
+    EXPECT_FALSE(qvpc::ConfigureCanvas(c, d, false, {}, err));
+    EXPECT_NE(err.find("deleted meanwhile"), std::string::npos) << err;
+    EXPECT_EQ(qvpc::FindElement(c, 1), nullptr);
+}
+
 TEST_F(Canvas, SecondProcess_SeesTheCanvases) {
     QVP_CANVAS *a = make_canvas("first");
     make_canvas("second");

@@ -9,6 +9,7 @@
 #include "qvp_externs.h"
 #include "qvp_globals.h"
 #include "qvp_host.h"
+#include "qvp_internal.h"
 #include "test_util.h"
 
 namespace {
@@ -116,6 +117,42 @@ TEST_F(Scene, Allocator_FullArenaFailsAndFreeingRestoresEverything) {
     EXPECT_EQ(QVH_ArenaFreeBytes(), free0);
 }
 
+// 2026-12-06: a process killed between the two stores of a free-block
+// merge left overlapping free blocks, which two later allocations would
+// share. The next owner of the allocator lock now mends the list.
+TEST_F(Scene, Allocator_HalfMergedFreeListMendedByTheNextOwner) {
+    size_t free0 = QVH_ArenaFreeBytes();
+    void *p[4];
+    for (void *&q : p) ASSERT_NE(q = QVH_Alloc(1000), nullptr);
+    QVH_Free(p[0]);
+    QVH_Free(p[2]);
+    auto head = [](void *q) { return (QVH_BLOCK *)((char *)q - sizeof(QVH_BLOCK)); };
+    QVH_BLOCK *a = head(p[0]), *b = head(p[1]), *c = head(p[2]);
+    QVS_SMHANDLE *arena = qvp_arena();
+    // Freeing p[1], killed after linking it and growing it over p[2],
+    // before unlinking p[2].
+    arena->free_bytes += b->size;
+    b->next = c;
+    a->next = b;
+    b->size += c->size;
+    pid_t dies = fork();
+    if (dies == 0) {
+        pthread_mutex_lock(&arena->alloc_mutex);
+        _exit(0);
+    }
+    waitpid(dies, nullptr, 0);
+    QVH_LogClear();
+    void *again = QVH_Alloc(16);
+    ASSERT_NE(again, nullptr);
+    EXPECT_TRUE(log_has("mended after a dead owner"));
+    QVH_Free(again);
+    QVH_Free(p[3]);
+    EXPECT_EQ(QVH_ArenaFreeBytes(), free0);
+    void *big = QVH_Alloc(free0 - 64);
+    EXPECT_NE(big, nullptr) << "one free region again";
+    QVH_Free(big);
+}
+
 TEST_F(Scene, Registry_NamesAreUniqueAndZeroFilled) {
     int *a = (int *)QVF_AddDataToScene(QVV_scene, "A", 64);
     ASSERT_NE(a, nullptr);
@@ -174,6 +211,32 @@ TEST_F(Scene, Lock_OwnerKilledWhileHolding_OthersRecover) {
     // And the lock works normally afterwards, here too.
     EXPECT_TRUE(QVF_SetLock(*slot));
     EXPECT_TRUE(QVF_UnsetLock(*slot));
+}
+
+// 2026-12-06: a display slept in the lock wait for over a minute after a
+// lost wake-up; waits are now bounded slices, and a long one is reported.
+TEST_F(Scene, Lock_LongWaitIsReportedAndEnds) {
+    QVS_SMLOCK **slot = (QVS_SMLOCK **)QVF_AddDataToScene(QVV_scene, "LOCK", sizeof(QVS_SMLOCK *));
+    *slot = QVF_NewLock(QVV_scene->arena);
+    ASSERT_TRUE(QVF_InitLock(*slot));
+    int fd;
+    pid_t holder = spawn_helper({"hold", name_}, &fd);
+    ASSERT_EQ(read_line(fd, 5000), "held");
+    close(fd);
+    // The holder dies after 1.3 s; this process is waiting by then.
+    pid_t killer = fork();
+    if (killer == 0) {
+        usleep(1300000);
+        kill(holder, SIGKILL);
+        _exit(0);
+    }
+    QVH_LogClear();
+    EXPECT_TRUE(QVF_SetLock(*slot));
+    EXPECT_TRUE(log_has("waited more than 1 s for it"));
+    EXPECT_TRUE(log_has("previous owner died holding it"));
+    EXPECT_TRUE(QVF_UnsetLock(*slot));
+    waitpid(killer, nullptr, 0);
+    waitpid(holder, nullptr, 0);
 }
 
 bool blocked(int sig) {

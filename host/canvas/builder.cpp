@@ -194,6 +194,23 @@ bool closes_parent_loop(const QVP_CANVAS *c, const QVP_CANVAS *parent) {
     return false;
 }
 
+// True while C is in the scene's canvas list, and E in C's elements;
+// compared, never followed. The caller holds the lock. A canvas found by
+// name under an earlier hold may have been deleted since.
+bool linked(const QVP_CANVAS *c) {
+    QVPC_WALK(QVP_CANVAS, o, g_info->list)
+        if (o == c) return true;
+    return false;
+}
+
+bool has_element(const QVP_CANVAS *c, const QVP_CANVAS_ELEMENT *e) {
+    QVPC_WALK(QVP_CANVAS_ELEMENT, k, c->elements)
+        if (k == e) return true;
+    return false;
+}
+
+const char *const kGone = "the canvas or element was deleted meanwhile";
+
 std::string show_loop_message(const QVP_CANVAS *c, const QVP_CANVAS *shown) {
     return std::string("canvas \"") + shown->name + "\" shows \"" + c->name + "\": canvases cannot show each other in a loop";
 }
@@ -371,6 +388,11 @@ bool ConfigureCanvas(QVP_CANVAS *c, const QVP_CANVAS &desc, bool set_exclude,
     QVP_CANVAS_VIEW *old = nullptr;
     {
         Lock lock;
+        if (!linked(c) || (desc.parent && !linked(desc.parent))) {
+            err = kGone;
+            free_views(views);
+            return false;
+        }
         if (closes_parent_loop(c, desc.parent)) {
             err = std::string("canvas \"") + desc.parent->name + "\" descends from \"" + c->name +
                   "\": parents cannot form a loop";
@@ -448,6 +470,7 @@ void DefaultElement(ElementDesc &desc, int type) {
 
 QVP_CANVAS_ELEMENT *FindElement(QVP_CANVAS *c, int id) {
     Lock lock;
+    if (!linked(c)) return nullptr;
     QVPC_WALK(QVP_CANVAS_ELEMENT, e, c->elements)
         if (e->id == id) return e;
     return nullptr;
@@ -457,6 +480,10 @@ QVP_CANVAS_ELEMENT *AddElement(QVP_CANVAS *c, const ElementDesc &desc, std::stri
     int id = 1;
     {
         Lock lock;
+        if (!linked(c)) {
+            err = kGone;
+            return nullptr;
+        }
         QVPC_WALK(QVP_CANVAS_ELEMENT, e, c->elements) id = std::max(id, e->id + 1);
         id = std::max(id, g_proc->element_id);
         g_proc->element_id = id + 1;
@@ -468,8 +495,10 @@ QVP_CANVAS_ELEMENT *AddElement(QVP_CANVAS *c, const ElementDesc &desc, std::stri
     QVP_CANVAS_ELEMENT *e = make_element(desc, id, err);
     if (!e) return nullptr;
     Lock lock;
-    if (e->type == ELEMENT_CANVAS && closes_show_loop(c, (QVP_CANVAS *)e->data.can)) {
-        err = show_loop_message(c, (QVP_CANVAS *)e->data.can);
+    bool gone = !linked(c) || (e->type == ELEMENT_CANVAS && !linked((QVP_CANVAS *)e->data.can));
+    if (gone || (e->type == ELEMENT_CANVAS && closes_show_loop(c, (QVP_CANVAS *)e->data.can))) {
+        err = gone ? kGone : show_loop_message(c, (QVP_CANVAS *)e->data.can);
+        free_payload(e);
         QVH_Free(e);
         return nullptr;
     }
@@ -526,8 +555,11 @@ bool ConfigureElement(QVP_CANVAS *c, QVP_CANVAS_ELEMENT *e, const ElementDesc &d
     QVP_CANVAS_ELEMENT old = *e;
     {
         Lock lock;
-        if (e->type == ELEMENT_CANVAS && closes_show_loop(c, (QVP_CANVAS *)desc.rec.data.can)) {
-            err = show_loop_message(c, (QVP_CANVAS *)desc.rec.data.can);
+        bool gone = !linked(c) || !has_element(c, e) ||
+                    (e->type == ELEMENT_CANVAS && !linked((QVP_CANVAS *)desc.rec.data.can));
+        if (gone || (e->type == ELEMENT_CANVAS && closes_show_loop(c, (QVP_CANVAS *)desc.rec.data.can))) {
+            err = gone ? kGone : show_loop_message(c, (QVP_CANVAS *)desc.rec.data.can);
+            if (e->type != ELEMENT_VIDEO) free_payload(&fresh);
             return false;
         }
         fresh.id = e->id;
@@ -550,6 +582,10 @@ bool ConfigureElement(QVP_CANVAS *c, QVP_CANVAS_ELEMENT *e, const ElementDesc &d
 bool DeleteElement(QVP_CANVAS *c, QVP_CANVAS_ELEMENT *e, std::string &err) {
     {
         Lock lock;
+        if (!linked(c)) {
+            err = kGone;
+            return false;
+        }
         QVP_CANVAS_ELEMENT **pp = &c->elements, *prev = nullptr;
         for (long left = WalkLimit(sizeof **pp); *pp && *pp != e && left > 0; left--) {
             prev = *pp;

@@ -260,6 +260,49 @@ extern "C" int QVH_InArena(const void *p) {
     return u >= b && u < b + g_map_size;
 }
 
+// Mends the free list after its lock was taken from an owner that died
+// holding it, perhaps between the two stores of a merge: overlapping
+// blocks become one, adjacent ones are merged, and the free byte count
+// is summed afresh. The caller holds the allocator lock.
+static void repair_free_list(QVS_SMHANDLE *a) {
+    uint64_t total = 0;
+    size_t mended = 0;
+    QVH_BLOCK **pp = &a->free_list;
+    for (size_t steps = 0; *pp && steps < a->size / kAlign; steps++) {
+        QVH_BLOCK *b = *pp;
+        if (!QVH_InArena(b) || b->size < sizeof(QVH_BLOCK) || (char *)b + b->size > (char *)a + a->size) {
+            *pp = nullptr;  // what follows cannot be trusted: it is lost, not shared twice
+            mended++;
+            break;
+        }
+        QVH_BLOCK *n = b->next;
+        if (n && n <= b) {
+            b->next = nullptr;
+            mended++;
+            n = nullptr;
+        }
+        if (n && (char *)b + b->size >= (char *)n) {
+            if ((char *)n + n->size > (char *)b + b->size) b->size = (size_t)((char *)n + n->size - (char *)b);
+            if ((char *)b + b->size != (char *)n) mended++;
+            b->next = n->next;
+            continue;
+        }
+        total += b->size;
+        pp = &b->next;
+    }
+    a->free_bytes = total;
+    if (mended) qvp_warnf("arena allocator: %zu damaged free-list entries mended after a dead owner", mended);
+}
+
+// Takes the allocator lock, mending the free list when its last owner
+// died holding it.
+static bool lock_allocator(QVS_SMHANDLE *a) {
+    int recovered = 0;
+    if (!qvp_lock_robust_ex(&a->alloc_mutex, "arena allocator", &recovered)) return false;
+    if (recovered) repair_free_list(a);
+    return true;
+}
+
 extern "C" void *QVH_Alloc(size_t size) {
     QVS_SMHANDLE *a = g_arena;
     if (!a) {
@@ -271,7 +314,7 @@ extern "C" void *QVH_Alloc(size_t size) {
         return nullptr;
     }
     size_t need = round_up(size + sizeof(QVH_BLOCK), kAlign);
-    if (!qvp_lock_robust(&a->alloc_mutex, "arena allocator")) return nullptr;
+    if (!lock_allocator(a)) return nullptr;
     QVH_BLOCK **pp = &a->free_list;
     QVH_BLOCK *b = nullptr;
     while (*pp) {
@@ -314,7 +357,7 @@ extern "C" void QVH_Free(void *p) {
         qvp_warnf("arena free of %p refused: not a live block", p);
         return;
     }
-    if (!qvp_lock_robust(&a->alloc_mutex, "arena allocator")) return;
+    if (!lock_allocator(a)) return;
     a->free_bytes += b->size;
     // Insert in address order, then merge with the neighbours.
     QVH_BLOCK *prev = nullptr, *cur = a->free_list;

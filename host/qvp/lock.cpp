@@ -4,6 +4,7 @@
 #include <pthread.h>
 #include <signal.h>
 #include <string.h>
+#include <time.h>
 
 #include "qvp_externs.h"
 #include "qvp_host.h"
@@ -24,8 +25,32 @@ int qvp_init_robust_mutex(pthread_mutex_t *m, int recursive) {
     return rc == 0;
 }
 
-int qvp_lock_robust(pthread_mutex_t *m, const char *what) {
-    int rc = pthread_mutex_lock(m);
+int qvp_lock_robust(pthread_mutex_t *m, const char *what) { return qvp_lock_robust_ex(m, what, nullptr); }
+
+int qvp_lock_robust_ex(pthread_mutex_t *m, const char *what, int *recovered) {
+    if (recovered) *recovered = 0;
+    // Waits are bounded: a wake-up that gets lost costs one slice of
+    // kSliceMs, and a wait past a second is reported once.
+    const long kSliceMs = 100;
+    long waited_ms = 0;
+    bool reported = false;
+    int rc;
+    for (;;) {
+        struct timespec until;
+        clock_gettime(CLOCK_REALTIME, &until);
+        until.tv_nsec += kSliceMs * 1000000L;
+        if (until.tv_nsec >= 1000000000L) {
+            until.tv_sec++;
+            until.tv_nsec -= 1000000000L;
+        }
+        rc = pthread_mutex_timedlock(m, &until);
+        if (rc != ETIMEDOUT) break;
+        waited_ms += kSliceMs;
+        if (waited_ms >= 1000 && !reported) {
+            reported = true;
+            qvp_warnf("%s: waited more than 1 s for it; still waiting", what);
+        }
+    }
     if (rc == 0) return 1;
     if (rc == EOWNERDEAD) {
         // The owner died holding it: what it guarded may be half-changed,
@@ -33,6 +58,7 @@ int qvp_lock_robust(pthread_mutex_t *m, const char *what) {
         // reachable from the lists is whole.
         pthread_mutex_consistent(m);
         qvp_warnf("%s: previous owner died holding it; lock recovered", what);
+        if (recovered) *recovered = 1;
         return 1;
     }
     qvp_warnf("%s: cannot take it: %s", what, strerror(rc));

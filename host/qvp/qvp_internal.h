@@ -49,6 +49,9 @@ int qvp_init_robust_mutex(pthread_mutex_t *m, int recursive);
 /* Locks a robust mutex, recovering it when its owner died (with a log
  * line naming WHAT). Returns 1 when the caller holds it. */
 int qvp_lock_robust(pthread_mutex_t *m, const char *what);
+/* The same; *RECOVERED (when given) is set to 1 when the lock was taken
+ * from an owner that died holding it. */
+int qvp_lock_robust_ex(pthread_mutex_t *m, const char *what, int *recovered);
 void qvp_unlock_robust(pthread_mutex_t *m);
 
 /* The arena of the open scene, or null. */
