@@ -65,6 +65,34 @@ TEST(SceneOpen, AddressTaken_Refused) {
     QVH_RemoveScene(name.c_str());
 }
 
+// 2026-12-06: a segment another local user made first (mode 0666) was
+// attached silently, and its records followed.
+TEST(SceneOpen, OtherUsersSegment_AttachRefused) {
+    QVH_LogToStderr(0);
+    std::string name = unique_scene("hijack");
+    char err[256];
+    ASSERT_NE(QVH_OpenScene(name.c_str(), 2u << 20, QVH_SCENE_CREATE, err, sizeof err), nullptr);
+    QVH_CloseScene();
+    int fd = shm_open(("/qvp_" + name).c_str(), O_RDWR, 0);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(fchmod(fd, 0666), 0);
+    EXPECT_EQ(QVH_OpenScene(name.c_str(), 0, QVH_SCENE_ATTACH, err, sizeof err), nullptr);
+    EXPECT_NE(strstr(err, "its mode 0666 lets other users in"), nullptr) << err;
+    ASSERT_EQ(fchmod(fd, 0660), 0);
+    EXPECT_EQ(QVH_OpenScene(name.c_str(), 0, QVH_SCENE_ATTACH, err, sizeof err), nullptr);
+    EXPECT_NE(QVH_OpenScene(name.c_str(), 0, QVH_SCENE_ATTACH | QVH_SCENE_GROUP, err, sizeof err), nullptr)
+        << "a group scene for one who asks for a group scene: " << err;
+    QVH_CloseScene();
+    ASSERT_EQ(fchmod(fd, 0600), 0);
+    if (geteuid() == 0) {
+        ASSERT_EQ(fchown(fd, 65534, 65534), 0);
+        EXPECT_EQ(QVH_OpenScene(name.c_str(), 0, QVH_SCENE_ATTACH, err, sizeof err), nullptr);
+        EXPECT_NE(strstr(err, "belongs to another user (uid 65534)"), nullptr) << err;
+    }
+    close(fd);
+    QVH_RemoveScene(name.c_str());
+}
+
 TEST(SceneOpen, OtherVersionOrSize_AttachRefused) {
     QVH_LogToStderr(0);
     std::string name = unique_scene("ver");

@@ -5,6 +5,8 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/random.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <string>
@@ -58,6 +60,19 @@ void exit_proc(ClientData status) {
     exit(1);
 }
 
+// "viewer-PID-" and 16 random hex digits.
+std::string private_scene_name() {
+    unsigned char r[8] = {0};
+    if (getrandom(r, sizeof r, 0) != (ssize_t)sizeof r) {
+        struct timespec t;
+        clock_gettime(CLOCK_MONOTONIC, &t);
+        memcpy(r, &t.tv_nsec, sizeof t.tv_nsec < sizeof r ? sizeof t.tv_nsec : sizeof r);
+    }
+    char hex[17];
+    for (int i = 0; i < 8; i++) snprintf(hex + 2 * i, 3, "%02x", r[i]);
+    return "viewer-" + std::to_string(getpid()) + "-" + hex;
+}
+
 }  // namespace
 
 std::string viewer_plugin_path() {
@@ -71,7 +86,10 @@ std::string viewer_plugin_path() {
 }
 
 int main(int argc, char **argv) {
-    std::string scene = "viewer-" + std::to_string(getpid());
+    // A private scene gets a name nobody can guess and is made afresh
+    // (never attached), so that no other user can have made it first.
+    std::string scene = private_scene_name();
+    bool private_scene = true;
     std::string display = "display";
     bool keep = false, remove_first = false, dbl = false, novisual = false;
     int w = 640, h = 480, frames = -1;
@@ -81,7 +99,7 @@ int main(int argc, char **argv) {
     for (; i < argc && argv[i][0] == '-'; i++) {
         std::string a = argv[i];
         bool has_val = i + 1 < argc;
-        if (a == "-scene" && has_val) { scene = argv[++i]; }
+        if (a == "-scene" && has_val) { scene = argv[++i]; private_scene = false; }
         else if (a == "-display" && has_val) {
             display = argv[++i];
             if (display.empty() || display.size() > 79) die("bad -display \"" + display + "\": want 1 to 79 characters");
@@ -109,7 +127,8 @@ int main(int argc, char **argv) {
 
     if (remove_first) QVH_RemoveScene(scene.c_str());
     char err[512];
-    if (!QVH_OpenScene(scene.c_str(), arena, QVH_SCENE_CREATE | QVH_SCENE_ATTACH, err, sizeof err)) die(err);
+    int open_flags = private_scene ? QVH_SCENE_CREATE : QVH_SCENE_CREATE | QVH_SCENE_ATTACH;
+    if (!QVH_OpenScene(scene.c_str(), arena, open_flags, err, sizeof err)) die(err);
     // A scene this viewer made goes with it unless -keep asks otherwise;
     // attached viewers never remove it.
     if (QVH_SceneCreatedHere() && !keep) g_remove_at_exit = scene;

@@ -159,9 +159,27 @@ extern "C" QVS_SCENE *QVH_OpenScene(const char *name, size_t size, int flags,
             set_err(err, errlen, "scene \"" + std::string(name) + "\" already exists");
             return nullptr;
         }
-        fd = shm_open(sname.c_str(), O_RDWR, 0);
+        fd = shm_open(sname.c_str(), O_RDWR | O_NOFOLLOW, 0);
         if (fd < 0) {
             set_err(err, errlen, "cannot open scene \"" + std::string(name) + "\": " + strerror(errno));
+            return nullptr;
+        }
+        // Another user's segment, or one open to more users than asked
+        // for, could hold anything: its pointers are not followed.
+        struct stat own;
+        mode_t allowed = (flags & QVH_SCENE_GROUP) ? 0660 : 0600;
+        std::string refuse;
+        if (fstat(fd, &own) != 0) refuse = std::string("cannot inspect it: ") + strerror(errno);
+        else if (own.st_uid != geteuid())
+            refuse = "it belongs to another user (uid " + std::to_string(own.st_uid) + ")";
+        else if (own.st_mode & 0777 & ~allowed) {
+            char m[8];
+            snprintf(m, sizeof m, "%04o", (unsigned)(own.st_mode & 0777));
+            refuse = std::string("its mode ") + m + " lets other users in";
+        }
+        if (!refuse.empty()) {
+            close(fd);
+            set_err(err, errlen, "refusing to attach to scene \"" + std::string(name) + "\": " + refuse);
             return nullptr;
         }
     }
