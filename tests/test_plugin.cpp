@@ -238,10 +238,13 @@ TEST(Command, Results_ExactStrings) {
     EXPECT_EQ(cmd(interp, "disable {nothing scene} ignored words"), "ok ");
     EXPECT_EQ(cmd(interp, "disable"), "ok SCENE");
     EXPECT_EQ(cmd(interp, "toggle SCENE"), "ok ");
-    // Decided here: no argument is a usage error; a list that does not
-    // parse changes nothing and reports the list error.
+    // No argument is a usage error; a list that does not parse changes
+    // nothing and says what was wrong and what is wanted (2026-12-06: it
+    // gave Tcl's bare list error).
     EXPECT_EQ(cmd(interp, ""), "error wrong # args: should be \"qvp_drawcanvas enable|disable ?switches?\"");
-    EXPECT_EQ(cmd(interp, "enable \"SCENE \\{unbalanced\""), "error unmatched open brace in list");
+    EXPECT_EQ(cmd(interp, "enable \"SCENE \\{unbalanced\""),
+              "error qvp_drawcanvas enable: the switches are not a list (unmatched open brace in list); give names "
+              "among CANVAS, SCENE, BACKGROUND, FOREGROUND and ALL");
     EXPECT_EQ(draw_scene, 0);
     Tcl_DeleteInterp(interp);
 }

@@ -217,7 +217,20 @@ int configure_node(Tcl_Interp *interp, int index, int objc, Tcl_Obj *const objv[
 }
 
 int NodeCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
-    if (objc == 2 && strcmp(Tcl_GetString(objv[1]), "names") == 0) {
+    // An unknown subcommand is told apart from a known one with the wrong
+    // number of words, as Tcl's ensembles do.
+    static const char *const kSubs[] = {"configure", "create", "index", "names", nullptr};
+    int which;
+    if (objc < 2) {
+        Tcl_WrongNumArgs(interp, 1, objv, "create|configure|index|names ?NAME? ?option value ...?");
+        return TCL_ERROR;
+    }
+    if (Tcl_GetIndexFromObj(interp, objv[1], kSubs, "subcommand", 0, &which) != TCL_OK) return TCL_ERROR;
+    if (which == 3 && objc != 2) {
+        Tcl_WrongNumArgs(interp, 2, objv, nullptr);
+        return TCL_ERROR;
+    }
+    if (objc == 2 && which == 3) {
         Tcl_Obj *l = Tcl_NewListObj(0, nullptr);
         for (int i = 0; QVH_GetNode(i); i++)
             Tcl_ListObjAppendElement(nullptr, l, Tcl_NewStringObj(QVH_GetNode(i)->name, -1));
@@ -225,7 +238,7 @@ int NodeCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
         return TCL_OK;
     }
     if (objc < 3) {
-        Tcl_WrongNumArgs(interp, 1, objv, "create|configure|index NAME ?option value ...?");
+        Tcl_WrongNumArgs(interp, 2, objv, "NAME ?option value ...?");
         return TCL_ERROR;
     }
     std::string sub = Tcl_GetString(objv[1]);
@@ -293,6 +306,7 @@ int SnapshotCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[])
         Tcl_WrongNumArgs(interp, 1, objv, "FILE.png");
         return TCL_ERROR;
     }
+    if (!*Tcl_GetString(objv[1])) return Fail(interp, "VALUE", "snapshot wants a file name, got an empty one");
     char err[512];
     if (!QVH_Snapshot(Tcl_GetString(objv[1]), err, sizeof err)) return Fail(interp, "IO", err);
     return TCL_OK;

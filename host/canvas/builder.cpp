@@ -1,4 +1,7 @@
 // builder.cpp - the canvas builder's roots, lock, canvases and elements.
+#include <errno.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <string.h>
 
 #include <algorithm>
@@ -227,6 +230,19 @@ T **list_end(T **head) {
 long WalkLimit(size_t size) {
     size_t bytes = QVV_scene ? QVF_GetArenaSize(QVV_scene->arena) : 0;
     return (long)((bytes ? bytes : (size_t)1 << 26) / (size + 16));
+}
+
+bool regular_file(const std::string &path, std::string &why) {
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0) {
+        why = strerror(errno);
+        return false;
+    }
+    if (S_ISDIR(st.st_mode)) why = "it is a directory";
+    else if (!S_ISREG(st.st_mode)) why = "it is not a regular file";
+    else if (access(path.c_str(), R_OK) != 0) why = strerror(errno);
+    else return true;
+    return false;
 }
 
 char *ArenaString(const std::string &s) {

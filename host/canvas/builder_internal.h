@@ -19,6 +19,11 @@ long WalkLimit(size_t size);
     for (long var##_left = ::qvpc::WalkLimit(sizeof(T)); var##_left > 0; var##_left = 0) \
         for (T *var = (head); var && var##_left-- > 0; var = var->pnext)
 
+/* True when PATH names a regular file this process can open; else WHY
+ * says what it is instead ("a directory", "not a regular file", or the
+ * system's reason). */
+bool regular_file(const std::string &path, std::string &why);
+
 /* Arena copy of a string, or null when the arena is full. */
 char *ArenaString(const std::string &s);
 

@@ -303,7 +303,10 @@ int parse_coords(Tcl_Interp *interp, ElementDesc &s, int objc, Tcl_Obj *const ob
         }
         for (int k = 0; k < n; k++) {
             const char *w = Tcl_GetString(objv[i + k]);
-            if (w[0] == '-' && (w[1] < '0' || w[1] > '9') && w[1] != '.') {
+            double d;
+            // A word like -inf or -1e3 is a (bad or good) number, not an option.
+            bool number = Tcl_GetDoubleFromObj(nullptr, objv[i + k], &d) == TCL_OK;
+            if (!number && w[0] == '-' && (w[1] < '0' || w[1] > '9') && w[1] != '.') {
                 Fail(interp, "USAGE", std::string(type_name(r.type)) + " wants coordinates " + form);
                 return false;
             }

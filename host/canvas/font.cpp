@@ -43,6 +43,26 @@ int layout(const std::vector<int> &adv, int cell_h, int atlas_w, int pad, std::v
 
 }  // namespace
 
+namespace {
+
+// FreeType's own text for error FE.
+const char *ft_error_text(FT_Error fe) {
+#undef FTERRORS_H_
+#define FT_ERRORDEF(e, v, s) {v, s},
+#define FT_ERROR_START_LIST {
+#define FT_ERROR_END_LIST {0, nullptr}};
+    static const struct {
+        int code;
+        const char *text;
+    } kErrors[] =
+#include FT_ERRORS_H
+    for (int i = 0; kErrors[i].text; i++)
+        if (kErrors[i].code == fe) return kErrors[i].text;
+    return "unknown FreeType error";
+}
+
+}  // namespace
+
 QVP_CANVAS_FONTDEF *CreateFont(const FontDesc &desc, std::string &err) {
     if (!Attach(err)) return nullptr;
     if (desc.name.empty() || desc.name.size() >= 80) {
@@ -70,10 +90,15 @@ QVP_CANVAS_FONTDEF *CreateFont(const FontDesc &desc, std::string &err) {
         err = "cannot start FreeType";
         return nullptr;
     }
+    std::string why;
+    if (!regular_file(file, why)) {
+        err = "cannot read font file \"" + file + "\": " + why;
+        return nullptr;
+    }
     FT_Face face = nullptr;
     FT_Error fe = FT_New_Face(g_ft, file.c_str(), 0, &face);
     if (fe != 0) {
-        err = "FreeType cannot read font file \"" + file + "\" (error " + std::to_string(fe) + ")";
+        err = "FreeType cannot read font file \"" + file + "\": " + ft_error_text(fe);
         return nullptr;
     }
     if (FT_Set_Pixel_Sizes(face, 0, (FT_UInt)desc.pixels) != 0) {

@@ -20,6 +20,11 @@ std::map<std::string, Image> &images() {
 }  // namespace
 
 bool ReadPng(const std::string &path, int &w, int &h, std::vector<unsigned char> &rgba, std::string &err) {
+    std::string why;
+    if (!regular_file(path, why)) {
+        err = "cannot read image \"" + path + "\": " + why;
+        return false;
+    }
     png_image img;
     memset(&img, 0, sizeof img);
     img.version = PNG_IMAGE_VERSION;

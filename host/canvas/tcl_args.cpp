@@ -17,7 +17,11 @@ int Fail(Tcl_Interp *interp, const char *code, const std::string &msg) {
 }
 
 bool Double(Tcl_Interp *interp, Tcl_Obj *o, double &v, const std::string &opt) {
-    if (Tcl_GetDoubleFromObj(nullptr, o, &v) == TCL_OK && std::isfinite(v)) return true;
+    if (Tcl_GetDoubleFromObj(nullptr, o, &v) == TCL_OK) {
+        if (std::isfinite(v)) return true;
+        Fail(interp, "VALUE", opt + ": " + Tcl_GetString(o) + " is not a finite number");
+        return false;
+    }
     Fail(interp, "VALUE", opt + ": bad number \"" + Tcl_GetString(o) + "\"");
     return false;
 }

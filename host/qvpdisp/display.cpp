@@ -685,8 +685,10 @@ extern "C" int QVH_Snapshot(const char *path, char *err, size_t errlen) {
     for (int y = h - 1; y >= 0; y--) png_write_row(png, &px[(size_t)y * w * 4]);
     png_write_end(png, nullptr);
     png_destroy_write_struct(&png, &info);
-    if (fclose(fp) != 0) {
-        set_err(err, errlen, std::string("cannot finish ") + path);
+    int flushed = fflush(fp) == 0 ? 0 : errno;
+    if (fclose(fp) != 0 && !flushed) flushed = errno;
+    if (flushed) {
+        set_err(err, errlen, std::string("cannot finish ") + path + ": " + strerror(flushed));
         return 0;
     }
     return 1;

@@ -5,6 +5,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <string>
+
 #include "drawcanvas_private.h"
 #include "qvp_externs.h"
 #include "qvp_globals.h"
@@ -220,8 +222,15 @@ int DRAWCANVAS_cmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv
     if (objc > 2) {
         int n = 0;
         Tcl_Obj **elems = nullptr;
-        // A list that does not parse changes nothing; its error stands.
-        if (Tcl_ListObjGetElements(interp, objv[2], &n, &elems) != TCL_OK) return TCL_ERROR;
+        // A list that does not parse changes nothing.
+        if (Tcl_ListObjGetElements(interp, objv[2], &n, &elems) != TCL_OK) {
+            std::string why = Tcl_GetStringResult(interp);
+            std::string msg = std::string("qvp_drawcanvas ") + sub + ": the switches are not a list (" + why +
+                              "); give names among CANVAS, SCENE, BACKGROUND, FOREGROUND and ALL";
+            Tcl_SetObjResult(interp, Tcl_NewStringObj(msg.c_str(), -1));
+            Tcl_SetErrorCode(interp, "QVP_DRAWCANVAS", "VALUE", msg.c_str(), (char *)NULL);
+            return TCL_ERROR;
+        }
         for (int i = 0; i < n; i++) {
             const char *name = Tcl_GetString(elems[i]);
             bool matched = false;

@@ -48,4 +48,18 @@ canvas create half -layer foreground -org {0 0 0} -colvec {20 0 0} -rowvec {0 -2
 frame
 check_pixel "a half-white canvas blends once" 80 30 {128 128 128} 2
 
+# Messages that did not say what was wrong.
+set empty /tmp/faults-empty-[pid].ttf
+close [open $empty w]
+check_error "font from /dev/null" {font create f1 -file /dev/null} {cannot read font file "/dev/null": it is not a regular file}
+check_error "font from a directory" {font create f2 -file /tmp} {cannot read font file "/tmp": it is a directory}
+check_error "font from an empty file" [list font create f3 -file $empty] {FreeType cannot read font file "*": unknown file format}
+file delete $empty
+check_error "image from a directory" {image create i -file /tmp} {cannot read image "/tmp": it is a directory}
+check_error "snapshot to a full device" {snapshot /dev/full} {cannot finish /dev/full: No space left on device}
+check_error "snapshot to no name" {snapshot {}} {snapshot wants a file name, got an empty one}
+check_error "unknown node subcommand" {node bogus x} {bad subcommand "bogus": must be configure, create, index, or names}
+check_error "node names with a word too many" {node names extra} {wrong # args: should be "node names"}
+check_error "a coordinate that is not finite" {canvas add c text -inf 5} {text coordinate: -inf is not a finite number}
+
 done
