@@ -1,6 +1,6 @@
 // test_dome.cpp - curved node canvases seen from the sphere's centre:
 // the patch's angular extent for two anchors, its orientation, texture
-// sizes, the canvas texture cache, the GL state the offscreen road leaves
+// sizes, the canvas texture cache, the GL state the texture pass leaves
 // behind, and what falls back to flat or to nothing.
 #include <math.h>
 

@@ -459,6 +459,32 @@ TEST_F(Render, FontEngine_BadFontsDrawNothingAndAreReportedOnce) {
     }
 }
 
+// 2026-12-06: a locked canvas with a zero-length axis, or a grid of no
+// columns or rows, drew NaN geometry; such a canvas draws nothing.
+TEST_F(Render, Frame_CanvasWithoutGeometryDrawsNothing) {
+    QVP_CANVAS *c = canvas("c", LAYER_FOREGROUND, 1, 1, 1);
+    QVP_CANVAS *after = canvas("after", LAYER_FOREGROUND, 0, 1, 0);
+    after->disp.org[0] = 0.5; after->disp.col_vec[0] = 0.2; after->disp.row_vec[1] = -0.2;
+    struct {
+        const char *what;
+        void (*spoil)(QVP_CANVAS_DISPLAYDEF &);
+    } cases[] = {
+        {"no columns", [](QVP_CANVAS_DISPLAYDEF &d) { d.ncols = 0; }},
+        {"negative rows", [](QVP_CANVAS_DISPLAYDEF &d) { d.nrows = -3; }},
+        {"locked, no row axis", [](QVP_CANVAS_DISPLAYDEF &d) { d.locked = LOCK_ROW_AXIS | LOCK_COL_AXIS; d.row_vec[1] = 0; }},
+        {"locked, no column axis", [](QVP_CANVAS_DISPLAYDEF &d) { d.locked = LOCK_COL_AXIS; d.col_vec[0] = 0; }},
+        {"size lock, no axes", [](QVP_CANVAS_DISPLAYDEF &d) { d.locked = LOCK_SCREEN_SIZE; d.col_vec[0] = d.row_vec[1] = 0; }},
+    };
+    for (auto &k : cases) {
+        QVP_CANVAS_DISPLAYDEF saved = c->disp;
+        k.spoil(c->disp);
+        QVH_RunFrames(1);
+        EXPECT_TRUE(at(20, 20, 0, 0, 0)) << k.what;
+        EXPECT_TRUE(at(160, 10, 0, 255, 0)) << k.what << ": the next canvas is drawn";
+        c->disp = saved;
+    }
+}
+
 TEST_F(Render, FontEngine_FramesNestAndListGrowsBy100) {
     double o1[3] = {1, 2, 3}, c1[3] = {10, 0, 0}, r1[3] = {0, -5, 0};
     double o2[3] = {0, 0, 0}, c2[3] = {4, 0, 0}, r2[3] = {0, 0, 8};

@@ -96,7 +96,7 @@ double (*base_of<double>(BaseFrame &b))[4] { return b.d; }
 template <>
 float (*base_of<float>(BaseFrame &b))[4] { return b.f; }
 
-// Turns and scales a locked canvas (steps 3 to 6 of placement) in
+// Turns a locked canvas toward the viewer and scales it to the screen in
 // precision T; ORG is the anchored origin and may move.
 template <class T>
 void lock_canvas(QVP_CANVAS *pcan, double org[3], BaseFrame &base) {
@@ -310,11 +310,24 @@ void background_and_elements(QVP_CANVAS *pcan, const double org[3], int use_dept
     if (translucent && !was_enabled) glDisable(GL_BLEND);
 }
 
-// Draws PCAN unless the current viewport is one it excludes.
+// 1 when the canvas has a grid to draw in: columns and rows, and, when
+// it turns or scales with the viewer, axes of some length (the turn
+// divides by them).
+bool has_geometry(const QVP_CANVAS_DISPLAYDEF &d) {
+    if (!(d.ncols > 0) || !(d.nrows > 0)) return false;
+    if (!d.locked) return true;
+    double c = d.col_vec[0] * d.col_vec[0] + d.col_vec[1] * d.col_vec[1] + d.col_vec[2] * d.col_vec[2];
+    double r = d.row_vec[0] * d.row_vec[0] + d.row_vec[1] * d.row_vec[1] + d.row_vec[2] * d.row_vec[2];
+    return c > 0 && r > 0;
+}
+
+// Draws PCAN unless the current viewport is one it excludes or it has
+// no geometry.
 void draw_canvas_here(QVP_CANVAS *pcan, int use_depth) {
     if (QVV_viewport)
         QVP_WALK(QVP_CANVAS_VIEW, v, pcan->no_views)
             if (v->pview == QVV_viewport) return;
+    if (!has_geometry(pcan->disp)) return;
     // A curved node canvas is drawn flat into a texture first; the
     // texture pass rewrites the canvas, and the finish puts back what it
     // finds here and shows the texture on the curved surface.
