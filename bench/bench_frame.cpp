@@ -7,7 +7,7 @@
 #include <string>
 
 #include "canvas_builder.h"
-#include "drawcanvas_private.h"
+#include "drawcanvas_testing.h"
 #include "qvp_externs.h"
 #include "qvp_globals.h"
 #include "qvp_host.h"

@@ -11,7 +11,7 @@
 #include <string>
 
 #include "canvas_builder.h"
-#include "drawcanvas_private.h"
+#include "drawcanvas_testing.h"
 #include "gl_probe.h"
 #include "qvp_externs.h"
 #include "qvp_globals.h"

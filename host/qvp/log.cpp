@@ -24,7 +24,8 @@ std::mutex g_log_mutex;
 // Whether lines are copied to stderr; set by QVH_LogToStderr.
 bool g_to_stderr = true;
 
-void log_line(int level, const char *msg, const char *source, int line) {
+// Keeps MSG in the log, and copies it to stderr when ECHO and the copy is on.
+void log_line(int level, const char *msg, const char *source, int line, bool echo = true) {
     QVH_LOGLINE l;
     memset(&l, 0, sizeof l);
     l.level = level;
@@ -37,7 +38,7 @@ void log_line(int level, const char *msg, const char *source, int line) {
     for (size_t i = 0; i < n; i++)
         if (l.text[i] == '\n' || l.text[i] == '\r') l.text[i] = ' ';
     std::lock_guard<std::mutex> g(g_log_mutex);
-    if (g_to_stderr)
+    if (g_to_stderr && echo)
         fprintf(stderr, "qvp %s [%s:%d] %s\n", level == QVH_LOG_WARNING ? "WARNING" : "STATUS",
                 l.source, l.line, l.text);
     auto &d = lines();
@@ -58,7 +59,11 @@ void qvp_log_missing(const char *kind, const char *name) {
     static std::set<std::string> told;
     std::string key = std::string(kind) + ":" + name;
     if (!told.insert(key).second) return;
-    qvp_statusf("%s data \"%s\" not found", kind, name);
+    // A record looked for before anyone made it is normal: kept for
+    // `hostlog`, not printed.
+    char buf[256];
+    snprintf(buf, sizeof buf, "%s data \"%s\" not found", kind, name);
+    log_line(QVH_LOG_STATUS, buf, "qvp", 0, false);
 }
 
 void qvp_warnf(const char *fmt, ...) {

@@ -277,19 +277,14 @@ void depth_mode(const QVP_CANVAS *pcan, int use_depth) {
 }
 
 void background_and_elements(QVP_CANVAS *pcan, const double org[3], int use_depth) {
-    GLboolean was_enabled = GL_TRUE;
     bool no_colour = pcan->bcol[0] < 0;
-    bool translucent = (double)pcan->opacity < 0.999;
+    int blended = 0;
     if (no_colour) {
         // The quad still marks depth and stencil, invisibly.
         glColor4f(1, 1, 1, 1);
         glColorMask(0, 0, 0, 0);
     } else {
-        if (translucent) {
-            was_enabled = glIsEnabled(GL_BLEND);
-            if (!was_enabled) glEnable(GL_BLEND);
-            glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
-        }
+        blended = BlendBegin(pcan->opacity);
         const float *b = pcan->bcol, *g = pcan->rgb_gain;
         glColor4f(b[0] * g[0], b[1] * g[1], b[2] * g[2], pcan->opacity);
     }
@@ -307,7 +302,7 @@ void background_and_elements(QVP_CANVAS *pcan, const double org[3], int use_dept
     }
     QVP_WALK(QVP_CANVAS_ELEMENT, e, pcan->elements)
         if (!(e->attrib & ATTRIB_HIDDEN)) DrawCanvasElement(pcan, e);
-    if (translucent && !was_enabled) glDisable(GL_BLEND);
+    BlendEnd(blended);
 }
 
 // 1 when the canvas has a grid to draw in: columns and rows, and, when
@@ -363,6 +358,18 @@ int drawing_depth = 0;
 
 }  // namespace
 
+int BlendBegin(float opacity) {
+    if (!((double)opacity < 0.999)) return 0;
+    GLboolean was_enabled = glIsEnabled(GL_BLEND);
+    if (!was_enabled) glEnable(GL_BLEND);
+    glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+    return !was_enabled;
+}
+
+void BlendEnd(int switched_on) {
+    if (switched_on) glDisable(GL_BLEND);
+}
+
 int CanvasBeingDrawn(const QVP_CANVAS *pcan) {
     for (int i = 0; i < drawing_depth; i++)
         if (drawing[i] == pcan) return 1;
@@ -376,6 +383,9 @@ void DrawCanvas(QVP_CANVAS *pcan, int use_depth) {
     drawing[drawing_depth++] = pcan;
     draw_canvas_here(pcan, use_depth);
     drawing_depth--;
+#ifdef QVP_GL_CHECKS
+    LogGLErrors_F(1, pcan->name, __LINE__);
+#endif
 }
 
 int CanvasNodeShown(int id) {

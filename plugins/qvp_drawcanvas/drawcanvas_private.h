@@ -56,8 +56,10 @@ void LockCanvasInfo(void);
 void UnlockCanvasInfo(void);
 int DRAWCANVAS_cmd(ClientData cd, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]);
 
-/* Puts every plugin-wide global back to its value at load (tests). */
-void ResetPluginState(void);
+
+/* realloc for the plugin's own growing tables (plugin.cpp); it counts
+ * the calls (drawcanvas_testing.h). */
+void *PluginRealloc(void *p, size_t size);
 
 /* ---- frame passes (passes.cpp, mapping.cpp) ---- */
 
@@ -69,8 +71,6 @@ void DrawScene(void);
 void DrawForeground(void);
 void DrawView(void);
 
-/* Makes the next DrawView look DOING_INTERNAL_PASS up again (tests). */
-void ResetPassState(void);
 
 /* ---- canvas-to-display mapping (mapping.cpp) ---- */
 
@@ -92,6 +92,13 @@ void DrawCanvasChannel(QVP_CANVAS *pcan, int use_depth);
  * 3 the view pass's drawing and marking). The caller holds the canvas
  * lock and has loaded the canvas's base frame into the modelview. */
 void DrawCanvas(QVP_CANVAS *pcan, int use_depth);
+
+/* The blend bracket of a canvas and of an element: below an opacity of
+ * 0.999, blending goes on with the source-alpha function; BlendBegin
+ * returns 1 when it had to switch blending on, and BlendEnd(that) puts
+ * it off again. At 0.999 and above nothing is touched. */
+int BlendBegin(float opacity);
+void BlendEnd(int switched_on);
 
 /* Canvases nest at most this deep below the one a pass draws. */
 #define QVP_MAX_NESTING 16
@@ -133,8 +140,6 @@ int OffscreenSetup(QVP_CANVAS *pcan, int *use_depth, QVP_OFFSCREEN *os);
 void OffscreenFinish(QVP_CANVAS *pcan, const QVP_CANVAS_DISPLAYDEF *prev_disp, float prev_opacity, int prev_anchor,
                      int prev_use_depth, const QVP_OFFSCREEN *os);
 
-/* Empties the canvas texture cache (a new GL context; tests). */
-void ResetOffscreenCache(void);
 
 extern GLuint canvas_ids[QVP_CACHE_SLOTS];
 extern QVP_CANVAS *canvas_ptrs[QVP_CACHE_SLOTS];
@@ -150,8 +155,6 @@ void DrawCanvasElement(QVP_CANVAS *pcan, QVP_CANVAS_ELEMENT *pelm);
  * holds PELM; nothing when none does. The caller holds the canvas lock. */
 void LatchVideoFrame(QVP_CANVAS_ELEMENT *pelm);
 
-/* Empties both texture caches (a new GL context; tests). */
-void ResetElementCaches(void);
 
 /* Picks the slot for a drawing among the first N of a texture cache: the
  * slot MATCH accepts (a hit, *HIT set), else a free one (texture name
@@ -217,12 +220,7 @@ void glFontTextOut2D(char *String, double col, double row, float *bcol);
 void glFontTextBBox2D(char *String, double *row_size, double *col_size);
 void glFontTextOut(char *String, double x, double y, double z);
 
-/* Closes every frame and forgets the bound font (tests). */
-void ResetFontEngine(void);
 
-/* realloc that counts the plugin's own allocations. */
-void *PluginRealloc(void *p, size_t size);
-extern long plugin_alloc_count;
 
 /* ---- GL support (glsupport.cpp) ---- */
 
@@ -233,13 +231,7 @@ void Dummy(void);
  * context current) and generates canvas_fbo. */
 void ResolveGLEntryPoints(void);
 
-/* Replaces the platform lookup used by ResolveGLEntryPoints; null puts
- * the platform's back (tests). */
-void SetGLProcLookup(QVP_GLPROC_LOOKUP lookup);
 
-/* Number of names in the entry-point table, and name I of it. */
-int GLEntryPointCount(void);
-const char *GLEntryPointName(int i);
 
 void LogGLErrors_F(int report, const char *f, int l);
 char *FCheckForCompleteness(const char *msg, int line);

@@ -7,7 +7,7 @@
 
 #include <cmath>
 
-#include "drawcanvas_private.h"
+#include "drawcanvas_testing.h"
 #include "qvp_externs.h"
 #include "qvp_globals.h"
 
@@ -464,13 +464,7 @@ void DrawNested(QVP_CANVAS_ELEMENT *pelm, float opacity) {
 void DrawCanvasElement(QVP_CANVAS *pcan, QVP_CANVAS_ELEMENT *pelm) {
     float opacity = pelm->opacity * pcan->opacity;
     if ((double)opacity <= 0.001) return;
-    GLboolean was_enabled = GL_TRUE;
-    bool translucent = (double)opacity < 0.999;
-    if (translucent) {
-        was_enabled = glIsEnabled(GL_BLEND);
-        if (!was_enabled) glEnable(GL_BLEND);
-        glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
-    }
+    int blended = BlendBegin(opacity);
     switch (pelm->type) {
     case ELEMENT_TEXT: DrawText(pcan, pelm, opacity); break;
     case ELEMENT_LINE:
@@ -492,7 +486,7 @@ void DrawCanvasElement(QVP_CANVAS *pcan, QVP_CANVAS_ELEMENT *pelm) {
     case ELEMENT_NODE:
     default: break;
     }
-    if (translucent && !was_enabled) glDisable(GL_BLEND);
+    BlendEnd(blended);
 }
 
 void LatchVideoFrame(QVP_CANVAS_ELEMENT *pelm) {

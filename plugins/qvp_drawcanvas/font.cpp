@@ -9,7 +9,7 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "drawcanvas_private.h"
+#include "drawcanvas_testing.h"
 #include "qvp_externs.h"
 
 // The font bound by glFontBegin, null when none; cleared by glFontEnd.
@@ -25,14 +25,6 @@ QVP_CANVAS_DISPLAYDEF *pdispdef = nullptr;
 double gldcol[3] = {0, 0, 0};
 double gldrow[3] = {0, 0, 0};
 
-// Allocations made by the plugin's own code; read by tests that check a
-// steady frame allocates nothing.
-long plugin_alloc_count = 0;
-
-void *PluginRealloc(void *p, size_t size) {
-    plugin_alloc_count++;
-    return realloc(p, size);
-}
 
 namespace {
 

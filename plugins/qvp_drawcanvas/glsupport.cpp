@@ -4,7 +4,7 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "drawcanvas_private.h"
+#include "drawcanvas_testing.h"
 #include "qvp_externs.h"
 
 void Dummy(void) {
@@ -107,120 +107,49 @@ PFNGLRENDERBUFFERSTORAGEMULTISAMPLEPROC TARN_glRenderbufferStorageMultisampleARB
 
 namespace {
 
-// Entry-point names, ending with a null entry; parallel to glfuncs.
-const char *const glnames[35] = {
-    "glIsRenderbufferEXT",
-    "glBindRenderbufferEXT",
-    "glDeleteRenderbuffersEXT",
-    "glGenRenderbuffersEXT",
-    "glRenderbufferStorageEXT",
-    "glGetRenderbufferParameterivEXT",
-    "glIsFramebufferEXT",
-    "glBindFramebufferEXT",
-    "glDeleteFramebuffersEXT",
-    "glGenFramebuffersEXT",
-    "glCheckFramebufferStatusEXT",
-    "glFramebufferTexture1DEXT",
-    "glFramebufferTexture2DEXT",
-    "glFramebufferTexture3DEXT",
-    "glFramebufferRenderbufferEXT",
-    "glGetFramebufferAttachmentParameterivEXT",
-    "glGenerateMipmapEXT",
-    "glBlitFramebufferEXT",
-    "glFramebufferRenderbufferARB",
-    "glDeleteRenderbuffersARB",
-    "glGenRenderbuffersARB",
-    "glBindFramebufferARB",
-    "glDeleteFramebuffersARB",
-    "glGenFramebuffersARB",
-    "glCheckFramebufferStatusARB",
-    "glFramebufferTexture1DARB",
-    "glFramebufferTexture2DARB",
-    "glFramebufferTexture3DARB",
-    "glFramebufferTextureLayerARB",
-    "glBindRenderbufferARB",
-    "glRenderbufferStorageARB",
-    "glBlitFramebufferARB",
-    "glDrawBuffersARB",
-    "glRenderbufferStorageMultisampleARB",
-    nullptr};
-
-// The addresses of the TARN_ variables, in the order of glnames.
-void *const glfuncs[34] = {
-    (void *)&TARN_glIsRenderbufferEXT,
-    (void *)&TARN_glBindRenderbufferEXT,
-    (void *)&TARN_glDeleteRenderbuffersEXT,
-    (void *)&TARN_glGenRenderbuffersEXT,
-    (void *)&TARN_glRenderbufferStorageEXT,
-    (void *)&TARN_glGetRenderbufferParameterivEXT,
-    (void *)&TARN_glIsFramebufferEXT,
-    (void *)&TARN_glBindFramebufferEXT,
-    (void *)&TARN_glDeleteFramebuffersEXT,
-    (void *)&TARN_glGenFramebuffersEXT,
-    (void *)&TARN_glCheckFramebufferStatusEXT,
-    (void *)&TARN_glFramebufferTexture1DEXT,
-    (void *)&TARN_glFramebufferTexture2DEXT,
-    (void *)&TARN_glFramebufferTexture3DEXT,
-    (void *)&TARN_glFramebufferRenderbufferEXT,
-    (void *)&TARN_glGetFramebufferAttachmentParameterivEXT,
-    (void *)&TARN_glGenerateMipmapEXT,
-    (void *)&TARN_glBlitFramebufferEXT,
-    (void *)&TARN_glFramebufferRenderbufferARB,
-    (void *)&TARN_glDeleteRenderbuffersARB,
-    (void *)&TARN_glGenRenderbuffersARB,
-    (void *)&TARN_glBindFramebufferARB,
-    (void *)&TARN_glDeleteFramebuffersARB,
-    (void *)&TARN_glGenFramebuffersARB,
-    (void *)&TARN_glCheckFramebufferStatusARB,
-    (void *)&TARN_glFramebufferTexture1DARB,
-    (void *)&TARN_glFramebufferTexture2DARB,
-    (void *)&TARN_glFramebufferTexture3DARB,
-    (void *)&TARN_glFramebufferTextureLayerARB,
-    (void *)&TARN_glBindRenderbufferARB,
-    (void *)&TARN_glRenderbufferStorageARB,
-    (void *)&TARN_glBlitFramebufferARB,
-    (void *)&TARN_glDrawBuffersARB,
-    (void *)&TARN_glRenderbufferStorageMultisampleARB,
+// One row per entry point: its GL name, the TARN_ variable that holds
+// it, and the fallback that variable holds until it is resolved.
+struct EntryPoint {
+    const char *name;
+    void *slot;
+    void (*fallback)(void);
 };
-
-// Each entry point's fallback, in the order of glnames.
-void (*const glfallbacks[34])(void) = {
-    (void (*)(void))fallback_b_u,
-    (void (*)(void))fallback_v_eu,
-    (void (*)(void))fallback_v_scu,
-    (void (*)(void))fallback_v_su,
-    (void (*)(void))fallback_v_eess,
-    (void (*)(void))fallback_v_eeip,
-    (void (*)(void))fallback_b_u,
-    (void (*)(void))fallback_v_eu,
-    (void (*)(void))fallback_v_scu,
-    (void (*)(void))fallback_v_su,
-    (void (*)(void))fallback_e_e,
-    (void (*)(void))fallback_v_eeeui,
-    (void (*)(void))fallback_v_eeeui,
-    (void (*)(void))fallback_v_eeeuii,
-    (void (*)(void))fallback_v_eeeu,
-    (void (*)(void))fallback_v_eeeip,
-    (void (*)(void))fallback_v_e,
-    (void (*)(void))fallback_v_blit,
-    (void (*)(void))fallback_v_eeeu,
-    (void (*)(void))fallback_v_scu,
-    (void (*)(void))fallback_v_su,
-    (void (*)(void))fallback_v_eu,
-    (void (*)(void))fallback_v_scu,
-    (void (*)(void))fallback_v_su,
-    (void (*)(void))fallback_e_e,
-    (void (*)(void))fallback_v_eeeui,
-    (void (*)(void))fallback_v_eeeui,
-    (void (*)(void))fallback_v_eeeuii,
-    (void (*)(void))fallback_v_eeuii,
-    (void (*)(void))fallback_v_eu,
-    (void (*)(void))fallback_v_eess,
-    (void (*)(void))fallback_v_blit,
-    (void (*)(void))fallback_v_sce,
-    (void (*)(void))fallback_v_esess,
+const EntryPoint kEntryPoints[] = {
+    {"glIsRenderbufferEXT", (void *)&TARN_glIsRenderbufferEXT, (void (*)(void))fallback_b_u},
+    {"glBindRenderbufferEXT", (void *)&TARN_glBindRenderbufferEXT, (void (*)(void))fallback_v_eu},
+    {"glDeleteRenderbuffersEXT", (void *)&TARN_glDeleteRenderbuffersEXT, (void (*)(void))fallback_v_scu},
+    {"glGenRenderbuffersEXT", (void *)&TARN_glGenRenderbuffersEXT, (void (*)(void))fallback_v_su},
+    {"glRenderbufferStorageEXT", (void *)&TARN_glRenderbufferStorageEXT, (void (*)(void))fallback_v_eess},
+    {"glGetRenderbufferParameterivEXT", (void *)&TARN_glGetRenderbufferParameterivEXT, (void (*)(void))fallback_v_eeip},
+    {"glIsFramebufferEXT", (void *)&TARN_glIsFramebufferEXT, (void (*)(void))fallback_b_u},
+    {"glBindFramebufferEXT", (void *)&TARN_glBindFramebufferEXT, (void (*)(void))fallback_v_eu},
+    {"glDeleteFramebuffersEXT", (void *)&TARN_glDeleteFramebuffersEXT, (void (*)(void))fallback_v_scu},
+    {"glGenFramebuffersEXT", (void *)&TARN_glGenFramebuffersEXT, (void (*)(void))fallback_v_su},
+    {"glCheckFramebufferStatusEXT", (void *)&TARN_glCheckFramebufferStatusEXT, (void (*)(void))fallback_e_e},
+    {"glFramebufferTexture1DEXT", (void *)&TARN_glFramebufferTexture1DEXT, (void (*)(void))fallback_v_eeeui},
+    {"glFramebufferTexture2DEXT", (void *)&TARN_glFramebufferTexture2DEXT, (void (*)(void))fallback_v_eeeui},
+    {"glFramebufferTexture3DEXT", (void *)&TARN_glFramebufferTexture3DEXT, (void (*)(void))fallback_v_eeeuii},
+    {"glFramebufferRenderbufferEXT", (void *)&TARN_glFramebufferRenderbufferEXT, (void (*)(void))fallback_v_eeeu},
+    {"glGetFramebufferAttachmentParameterivEXT", (void *)&TARN_glGetFramebufferAttachmentParameterivEXT, (void (*)(void))fallback_v_eeeip},
+    {"glGenerateMipmapEXT", (void *)&TARN_glGenerateMipmapEXT, (void (*)(void))fallback_v_e},
+    {"glBlitFramebufferEXT", (void *)&TARN_glBlitFramebufferEXT, (void (*)(void))fallback_v_blit},
+    {"glFramebufferRenderbufferARB", (void *)&TARN_glFramebufferRenderbufferARB, (void (*)(void))fallback_v_eeeu},
+    {"glDeleteRenderbuffersARB", (void *)&TARN_glDeleteRenderbuffersARB, (void (*)(void))fallback_v_scu},
+    {"glGenRenderbuffersARB", (void *)&TARN_glGenRenderbuffersARB, (void (*)(void))fallback_v_su},
+    {"glBindFramebufferARB", (void *)&TARN_glBindFramebufferARB, (void (*)(void))fallback_v_eu},
+    {"glDeleteFramebuffersARB", (void *)&TARN_glDeleteFramebuffersARB, (void (*)(void))fallback_v_scu},
+    {"glGenFramebuffersARB", (void *)&TARN_glGenFramebuffersARB, (void (*)(void))fallback_v_su},
+    {"glCheckFramebufferStatusARB", (void *)&TARN_glCheckFramebufferStatusARB, (void (*)(void))fallback_e_e},
+    {"glFramebufferTexture1DARB", (void *)&TARN_glFramebufferTexture1DARB, (void (*)(void))fallback_v_eeeui},
+    {"glFramebufferTexture2DARB", (void *)&TARN_glFramebufferTexture2DARB, (void (*)(void))fallback_v_eeeui},
+    {"glFramebufferTexture3DARB", (void *)&TARN_glFramebufferTexture3DARB, (void (*)(void))fallback_v_eeeuii},
+    {"glFramebufferTextureLayerARB", (void *)&TARN_glFramebufferTextureLayerARB, (void (*)(void))fallback_v_eeuii},
+    {"glBindRenderbufferARB", (void *)&TARN_glBindRenderbufferARB, (void (*)(void))fallback_v_eu},
+    {"glRenderbufferStorageARB", (void *)&TARN_glRenderbufferStorageARB, (void (*)(void))fallback_v_eess},
+    {"glBlitFramebufferARB", (void *)&TARN_glBlitFramebufferARB, (void (*)(void))fallback_v_blit},
+    {"glDrawBuffersARB", (void *)&TARN_glDrawBuffersARB, (void (*)(void))fallback_v_sce},
+    {"glRenderbufferStorageMultisampleARB", (void *)&TARN_glRenderbufferStorageMultisampleARB, (void (*)(void))fallback_v_esess},
 };
-
 QVP_GLPROC platform_lookup(const char *name) { return QVP_GetGLProcAddress(name); }
 
 // The lookup in force; replaced by tests through SetGLProcLookup.
@@ -230,25 +159,24 @@ QVP_GLPROC_LOOKUP gl_lookup = platform_lookup;
 
 void SetGLProcLookup(QVP_GLPROC_LOOKUP lookup) { gl_lookup = lookup ? lookup : platform_lookup; }
 
-int GLEntryPointCount(void) { return 34; }
-
-const char *GLEntryPointName(int i) { return i >= 0 && i < 34 ? glnames[i] : nullptr; }
-
 void ResolveGLEntryPoints(void) {
-    for (int i = 0; glnames[i]; i++) memcpy(glfuncs[i], &glfallbacks[i], sizeof(void (*)(void)));
-    for (int i = 0; glnames[i]; i++) {
-        QVP_GLPROC addr = gl_lookup(glnames[i]);
+    for (const EntryPoint &e : kEntryPoints) {
+        QVP_GLPROC addr = gl_lookup(e.name);
         if (addr) {
-            memcpy(glfuncs[i], &addr, sizeof addr);
+            memcpy(e.slot, &addr, sizeof addr);
         } else {
+            memcpy(e.slot, &e.fallback, sizeof e.fallback);
             char buf[QVP_TEXT_BUF];
-            snprintf(buf, sizeof buf, "%s not supported!", glnames[i]);
+            snprintf(buf, sizeof buf, "%s not supported!", e.name);
             QVF_LogStatusF(buf, QVP_SOURCE, __LINE__);
         }
     }
     TARN_glGenFramebuffersEXT(1, &canvas_fbo);
 }
 
+// Empties GL's error queue. With REPORT, each error is logged as a host
+// warning naming F and L (the caller's file and line); without, they are
+// dropped. Changes no other state.
 void LogGLErrors_F(int report, const char *f, int l) {
     if (!report) {
         while (glGetError() != GL_NO_ERROR) {
@@ -276,6 +204,9 @@ void LogGLErrors_F(int report, const char *f, int l) {
     }
 }
 
+// Checks the bound framebuffer. Returns null when it is complete, else a
+// message "LABEL : FAULT" in a buffer that lives until the next call;
+// LABEL is MSG, or "line LINE" when MSG is null. Logs nothing.
 char *FCheckForCompleteness(const char *msg, int line) {
     // The label and the message live until the next call; labels are cut
     // at 200 characters so that a message always fits.

@@ -5,7 +5,7 @@
 #include <math.h>
 #include <string.h>
 
-#include "drawcanvas_private.h"
+#include "drawcanvas_testing.h"
 #include "qvp_externs.h"
 #include "qvp_globals.h"
 

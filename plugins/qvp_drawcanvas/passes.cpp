@@ -4,7 +4,7 @@
 #include <stdint.h>
 #include <string.h>
 
-#include "drawcanvas_private.h"
+#include "drawcanvas_testing.h"
 #include "qvp_externs.h"
 #include "qvp_globals.h"
 

@@ -1,5 +1,5 @@
-// plugin.cpp - process data, plugin loading, phase dispatch and small
-// helpers of libqvp.
+// phases.cpp - plugin loading, the callbacks plugins install per phase,
+// and the dispatch of a phase through them to the host's own step.
 #include <ctype.h>
 #include <dlfcn.h>
 #include <math.h>
@@ -16,13 +16,6 @@
 #include "qvp_internal.h"
 
 namespace {
-
-// Process data blocks by name; filled by QVF_AddDataToProcess, kept for
-// the life of the process (QVH_ClearProcessData empties it for tests).
-std::map<std::string, void *> &process_data() {
-    static std::map<std::string, void *> m;
-    return m;
-}
 
 struct Callback {
     QVT_HANDLE handle;
@@ -70,45 +63,6 @@ void run_next(size_t idx) {
 }
 
 }  // namespace
-
-/* ---- process data ---- */
-
-extern "C" void *QVH_FindProcessData(const char *name) {
-    if (!name) return nullptr;
-    auto &m = process_data();
-    auto it = m.find(name);
-    return it == m.end() ? nullptr : it->second;
-}
-
-extern "C" void *QVF_GetDataFromProcess(const char *name) {
-    void *p = QVH_FindProcessData(name);
-    if (!p && name) qvp_log_missing("process", name);
-    return p;
-}
-
-extern "C" void *QVF_AddDataToProcess(const char *name, size_t size) {
-    if (!name || !*name) {
-        qvp_warnf("QVF_AddDataToProcess: no name");
-        return nullptr;
-    }
-    auto &m = process_data();
-    if (m.count(name)) {
-        qvp_warnf("QVF_AddDataToProcess: process data \"%s\" already exists", name);
-        return nullptr;
-    }
-    void *p = calloc(1, size ? size : 1);
-    if (!p) {
-        qvp_warnf("QVF_AddDataToProcess: out of memory for \"%s\"", name);
-        return nullptr;
-    }
-    m[name] = p;
-    return p;
-}
-
-extern "C" void QVH_ClearProcessData(void) {
-    // The blocks are not freed: callers may still hold them.
-    process_data().clear();
-}
 
 /* ---- plugins ---- */
 
@@ -200,72 +154,3 @@ extern "C" void QVH_ShutdownPlugins(void) {
     }
 }
 
-/* ---- helpers ---- */
-
-extern "C" int QVF_strcmpi(const char *a, const char *b) {
-    if (!a || !b) return a == b ? 0 : (a ? 1 : -1);
-    for (;; a++, b++) {
-        int ca = tolower((unsigned char)*a), cb = tolower((unsigned char)*b);
-        if (ca != cb) return ca - cb;
-        if (!ca) return 0;
-    }
-}
-
-extern "C" void QVH_MatIdentity(double m[4][4]) {
-    for (int i = 0; i < 4; i++)
-        for (int j = 0; j < 4; j++) m[i][j] = i == j ? 1.0 : 0.0;
-}
-
-extern "C" void QVH_MatMul(double r[4][4], const double a[4][4], const double b[4][4]) {
-    for (int i = 0; i < 4; i++)
-        for (int j = 0; j < 4; j++) {
-            double s = 0;
-            for (int k = 0; k < 4; k++) s += a[i][k] * b[k][j];
-            r[i][j] = s;
-        }
-}
-
-extern "C" int QVH_MatInverse(double dst[4][4], const double src[4][4]) {
-    // Gauss-Jordan with partial pivoting on an augmented copy.
-    double a[4][8];
-    for (int i = 0; i < 4; i++)
-        for (int j = 0; j < 4; j++) {
-            a[i][j] = src[i][j];
-            a[i][j + 4] = i == j ? 1.0 : 0.0;
-        }
-    for (int c = 0; c < 4; c++) {
-        int piv = c;
-        for (int r = c + 1; r < 4; r++)
-            if (fabs(a[r][c]) > fabs(a[piv][c])) piv = r;
-        if (fabs(a[piv][c]) < 1e-300) {
-            QVH_MatIdentity(dst);
-            return 0;
-        }
-        if (piv != c)
-            for (int j = 0; j < 8; j++) {
-                double t = a[c][j];
-                a[c][j] = a[piv][j];
-                a[piv][j] = t;
-            }
-        double inv = 1.0 / a[c][c];
-        for (int j = 0; j < 8; j++) a[c][j] *= inv;
-        for (int r = 0; r < 4; r++) {
-            if (r == c) continue;
-            double f = a[r][c];
-            if (f == 0) continue;
-            for (int j = 0; j < 8; j++) a[r][j] -= f * a[c][j];
-        }
-    }
-    for (int i = 0; i < 4; i++)
-        for (int j = 0; j < 4; j++) dst[i][j] = a[i][j + 4];
-    return 1;
-}
-
-extern "C" void QVF_FastInverseMat(QVT_MATRIX dst, QVT_MATRIX src) {
-    double s[4][4], d[4][4];
-    for (int i = 0; i < 4; i++)
-        for (int j = 0; j < 4; j++) s[i][j] = src[i][j];
-    QVH_MatInverse(d, s);
-    for (int i = 0; i < 4; i++)
-        for (int j = 0; j < 4; j++) dst[i][j] = (float)d[i][j];
-}

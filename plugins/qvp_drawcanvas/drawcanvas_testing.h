@@ -1,0 +1,26 @@
+/* drawcanvas_testing.h - hooks the tests use to run the plugin many
+ * times in one process and to look inside it. Not part of what a host
+ * sees. */
+#ifndef DRAWCANVAS_TESTING_H
+#define DRAWCANVAS_TESTING_H
+
+#include "drawcanvas_private.h"
+
+/* Puts every plugin-wide global back to its value at load, emptying the
+ * texture caches (a new GL context follows). */
+void ResetPluginState(void);
+
+/* The pieces ResetPluginState resets, one area each. */
+void ResetPassState(void);      /* the next DrawView looks DOING_INTERNAL_PASS up again */
+void ResetOffscreenCache(void);
+void ResetElementCaches(void);
+void ResetFontEngine(void);     /* closes every frame, forgets the bound font */
+
+/* Replaces the platform lookup used by ResolveGLEntryPoints; null puts
+ * the platform's back. */
+void SetGLProcLookup(QVP_GLPROC_LOOKUP lookup);
+
+/* Calls of PluginRealloc so far. */
+extern long plugin_alloc_count;
+
+#endif
