@@ -7,6 +7,7 @@
 #include <algorithm>
 
 #include "builder_internal.h"
+#include "qvp_canvas_roots.h"
 #include "qvp_externs.h"
 #include "qvp_globals.h"
 #include "qvp_host.h"
@@ -257,31 +258,15 @@ bool Attach(std::string &err) {
         return false;
     }
     if (g_info && g_info_scene == QVV_scene && QVH_FindSceneData("QVP_CANVAS_INFO") == g_info) return true;
-    QVF_LockScene(QVV_scene);
-    QVP_CANVAS_INFO *info = (QVP_CANVAS_INFO *)QVH_FindSceneData("QVP_CANVAS_INFO");
-    if (!info) {
-        info = (QVP_CANVAS_INFO *)QVF_AddDataToScene(QVV_scene, "QVP_CANVAS_INFO", sizeof(QVP_CANVAS_INFO));
-        if (info) {
-            memset(info, 0, sizeof *info);
-            info->tex_obj = 1234567;
-            snprintf(info->font_dir, sizeof info->font_dir, "/usr/share/fonts/truetype/dejavu");
-            info->access_lock = QVF_NewLock(QVV_scene->arena);
-            if (!info->access_lock || !QVF_InitLock(info->access_lock)) info = nullptr;
-        }
-    }
-    QVF_UnlockScene(QVV_scene);
+    QVP_CANVAS_INFO *info = QVP_CanvasRoot(QVV_scene);
     if (!info) {
         err = "cannot make the scene's canvas root (arena full?)";
         return false;
     }
-    QVP_CANVAS_PROC_INFO *proc = (QVP_CANVAS_PROC_INFO *)QVH_FindProcessData("QVP_CANVAS_PROC_INFO");
+    QVP_CANVAS_PROC_INFO *proc = QVP_CanvasProcRecord();
     if (!proc) {
-        proc = (QVP_CANVAS_PROC_INFO *)QVF_AddDataToProcess("QVP_CANVAS_PROC_INFO", sizeof(QVP_CANVAS_PROC_INFO));
-        if (!proc) {
-            err = "cannot make this process's canvas record";
-            return false;
-        }
-        proc->element_id = 1;
+        err = "cannot make this process's canvas record";
+        return false;
     }
     g_info = info;
     g_proc = proc;
@@ -292,17 +277,9 @@ bool Attach(std::string &err) {
 QVP_CANVAS_INFO *Info() { return g_info; }
 QVP_CANVAS_PROC_INFO *ProcInfo() { return g_proc; }
 
-Lock::Lock() {
-    QVF_SuspendSignals();
-    if (g_proc->is_locked == 0) QVF_SetLock(g_info->access_lock);
-    g_proc->is_locked++;
-}
+Lock::Lock() { QVP_CanvasLock(g_info, g_proc); }
 
-Lock::~Lock() {
-    g_proc->is_locked--;
-    if (g_proc->is_locked == 0) QVF_UnsetLock(g_info->access_lock);
-    QVF_ResumeSignals();
-}
+Lock::~Lock() { QVP_CanvasUnlock(g_info, g_proc); }
 
 /* ---- canvases ---- */
 

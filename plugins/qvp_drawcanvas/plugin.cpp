@@ -8,6 +8,7 @@
 #include <string>
 
 #include "drawcanvas_testing.h"
+#include "qvp_canvas_roots.h"
 #include "qvp_externs.h"
 #include "qvp_globals.h"
 
@@ -127,28 +128,8 @@ QVP_EXPORT int QVF_InitializePluginCB(QVS_PLUGIN *plugin) {
     double_data = (QVS_DOUBLE_DATA *)QVF_GetDataFromScene(QVV_scene, "QVS_DOUBLE_DATA");
     arena_bytes = QVF_GetArenaSize(QVV_scene->arena);
 
-    // Two displays starting together must make one root between them.
-    QVF_LockScene(QVV_scene);
-    pinfo = (QVP_CANVAS_INFO *)QVF_GetDataFromScene(QVV_scene, "QVP_CANVAS_INFO");
-    if (!pinfo) {
-        pinfo = (QVP_CANVAS_INFO *)QVF_AddDataToScene(QVV_scene, "QVP_CANVAS_INFO", sizeof(QVP_CANVAS_INFO));
-        if (pinfo) {
-            memset(pinfo, 0, sizeof *pinfo);
-            pinfo->tex_obj = 1234567;
-            pinfo->access_lock = QVF_NewLock(QVV_scene->arena);
-            QVF_InitLock(pinfo->access_lock);
-        }
-    }
-    QVF_UnlockScene(QVV_scene);
-
-    pprocinfo = (QVP_CANVAS_PROC_INFO *)QVF_GetDataFromProcess("QVP_CANVAS_PROC_INFO");
-    if (!pprocinfo) {
-        pprocinfo = (QVP_CANVAS_PROC_INFO *)QVF_AddDataToProcess("QVP_CANVAS_PROC_INFO", sizeof(QVP_CANVAS_PROC_INFO));
-        if (pprocinfo) {
-            memset(pprocinfo, 0, sizeof *pprocinfo);
-            pprocinfo->element_id = 1;
-        }
-    }
+    pinfo = QVP_CanvasRoot(QVV_scene);
+    pprocinfo = QVP_CanvasProcRecord();
     // Without both records (a full arena) no callback could run safely.
     if (!pinfo || !pinfo->access_lock || !pprocinfo) {
         QVF_LogWarningF("qvp_drawcanvas: cannot create the canvas records; canvases will not be drawn",
@@ -185,17 +166,13 @@ QVP_EXPORT void QVF_ExitPluginCB(void) { release_held_lock(); }
 
 /* ---- the canvas lock ---- */
 
-void LockCanvasInfo(void) {
-    QVF_SuspendSignals();
-    if (pprocinfo->is_locked == 0) QVF_SetLock(pinfo->access_lock);
-    pprocinfo->is_locked++;
-}
+// Takes the canvas lock for this process, nesting: the shared lock is
+// taken only when the process does not hold it yet, with signals
+// suspended until the matching UnlockCanvasInfo. Needs pinfo and
+// pprocinfo (set at start-up before any callback runs).
+void LockCanvasInfo(void) { QVP_CanvasLock(pinfo, pprocinfo); }
 
-void UnlockCanvasInfo(void) {
-    pprocinfo->is_locked--;
-    if (pprocinfo->is_locked == 0) QVF_UnsetLock(pinfo->access_lock);
-    QVF_ResumeSignals();
-}
+void UnlockCanvasInfo(void) { QVP_CanvasUnlock(pinfo, pprocinfo); }
 
 /* ---- the qvp_drawcanvas command ---- */
 
