@@ -217,9 +217,11 @@ TEST_F(Canvas, Video_DecodesExactlyItsFramesAndLoops) {
     // Without looping the last frame stays.
     desc = qvpc::DescOf(e);
     desc.video.loop = false;
-    ASSERT_TRUE(qvpc::ConfigureElement(c, e, desc, err)) << err;
+    e = qvpc::ConfigureElement(c, e, desc, err);
+    ASSERT_NE(e, nullptr) << err;
+    QVP_CANVAS_VIDEO &v2 = e->data.video;
     for (int k = 0; k < 8; k++) qvpc::TickVideo(k / 10.0 + 0.001);
-    EXPECT_EQ(memcmp(v.frames[v.cur_frame], want[4].data(), want[0].size()), 0);
+    EXPECT_EQ(memcmp(v2.frames[v2.cur_frame], want[4].data(), want[0].size()), 0);
     EXPECT_EQ(qvpc::VideoProducerCount(), 1);
     ASSERT_TRUE(qvpc::DeleteElement(c, e, err));
     EXPECT_EQ(qvpc::VideoProducerCount(), 0);
@@ -279,11 +281,13 @@ TEST_F(Canvas, Elements_AppendedInOrderChangedAndRemoved) {
     qvpc::ElementDesc s = qvpc::DescOf(text);
     s.text = "a longer text than before";
     s.rec.fcol[0] = 0.5f;
-    ASSERT_TRUE(qvpc::ConfigureElement(c, text, s, err)) << err;
+    text = qvpc::ConfigureElement(c, text, s, err);
+    ASSERT_NE(text, nullptr) << err;
+    EXPECT_EQ(c->elements, text) << "in the old one's place";
     EXPECT_STREQ(text->data.text.buff, "a longer text than before");
     EXPECT_EQ(text->id, ids[0]);
     s.rec.type = ELEMENT_LINE;
-    EXPECT_FALSE(qvpc::ConfigureElement(c, text, s, err));
+    EXPECT_EQ(qvpc::ConfigureElement(c, text, s, err), nullptr);
     size_t free_before = QVH_ArenaFreeBytes();
     ASSERT_TRUE(qvpc::DeleteElement(c, c->last_element, err));
     EXPECT_EQ(c->node_cnt, 0);
@@ -376,6 +380,42 @@ TEST_F(Canvas, SecondProcess_DeletesACanvasThisOneStillNames) {
     EXPECT_FALSE(qvpc::ConfigureCanvas(c, d, false, {}, err));
     EXPECT_NE(err.find("deleted meanwhile"), std::string::npos) << err;
     EXPECT_EQ(qvpc::FindElement(c, 1), nullptr);
+}
+
+// 2026-12-06: an element edit copied the new record over the live one,
+// so an editor killed mid-copy could leave a point count from one edit
+// with the point list of another. Edits now replace the record whole.
+TEST_F(Canvas, Edits_KilledEditorLeavesWholeElements) {
+    QVP_CANVAS *c = make_canvas("edits");
+    ASSERT_NE(c, nullptr);
+    qvpc::ElementDesc d;
+    qvpc::DefaultElement(d, ELEMENT_POLYGON);
+    d.points.assign(3, QVP_CANVAS_COORD{1, 2});
+    std::string err;
+    ASSERT_NE(qvpc::AddElement(c, d, err), nullptr) << err;
+    srand(12345);
+    for (int kill_no = 0; kill_no < 20; kill_no++) {
+        pid_t editor = fork();
+        if (editor == 0) {
+            for (int k = 0;; k++) {
+                qvpc::ElementDesc e = qvpc::DescOf(c->elements);
+                e.points.assign(k % 2 ? 3 : 300, QVP_CANVAS_COORD{(float)k, 0});
+                std::string why;
+                qvpc::ConfigureElement(c, c->elements, e, why);
+            }
+        }
+        usleep(1000 + rand() % 20000);
+        kill(editor, SIGKILL);
+        waitpid(editor, nullptr, 0);
+        qvpc::Lock lock;  // recovers the lock if the editor died holding it
+        ASSERT_NE(c->elements, nullptr);
+        ASSERT_EQ(c->elements->pnext, nullptr);
+        const QVP_CANVAS_LINE &l = c->elements->data.line;
+        ASSERT_TRUE(l.pnt_list_cnt == 3 || l.pnt_list_cnt == 300) << l.pnt_list_cnt;
+        EXPECT_EQ(l.pnt_list_size, l.pnt_list_cnt);
+        EXPECT_GE(QVF_GetArenaBlockSize(l.pnt_list), sizeof(QVP_CANVAS_COORD) * (size_t)l.pnt_list_cnt)
+            << "kill " << kill_no;
+    }
 }
 
 TEST_F(Canvas, SecondProcess_SeesTheCanvases) {

@@ -465,11 +465,12 @@ TEST_F(Elements, Video_ResizedWhilePlayingKeepsAdvancing) {
     d.video.w = 80;
     d.video.h = 60;
     std::string err;
-    ASSERT_TRUE(qvpc::ConfigureElement(c, e, d, err)) << err;
+    e = qvpc::ConfigureElement(c, e, d, err);
+    ASSERT_NE(e, nullptr) << err;
     QVH_RunFrames(1);
     int named = 0;
     for (int i = 0; i < QVP_CACHE_SLOTS; i++) named += video_elements[i] == e;
-    EXPECT_EQ(named, 1) << "the old slot let go";
+    EXPECT_EQ(named, 1);
     for (int f = 0; f < 3; f++) {
         QVH_RunFrames(1);
         int n = (int)floor(QVV_display->run_time * 60 + 1e-9);

@@ -79,6 +79,21 @@ bool make_payload(QVP_CANVAS_ELEMENT *e, const ElementDesc &desc, std::string &e
     }
 }
 
+// Nulls the payload pointers a description brought along: an element's
+// pointers come from the description's contents only.
+void clear_payload_pointers(QVP_CANVAS_ELEMENT *e) {
+    switch (e->type) {
+    case ELEMENT_TEXT: e->data.text.buff = nullptr; break;
+    case ELEMENT_LINE:
+    case ELEMENT_POLYGON: e->data.line.pnt_list = nullptr; break;
+    case ELEMENT_VIDEO:
+        e->data.video.name = nullptr;
+        for (auto &f : e->data.video.frames) f = nullptr;
+        break;
+    default: break;
+    }
+}
+
 // Builds a whole new element from DESC, not yet linked.
 QVP_CANVAS_ELEMENT *make_element(const ElementDesc &desc, int id, std::string &err) {
     QVP_CANVAS_ELEMENT *e = (QVP_CANVAS_ELEMENT *)QVH_Alloc(sizeof(QVP_CANVAS_ELEMENT));
@@ -90,16 +105,7 @@ QVP_CANVAS_ELEMENT *make_element(const ElementDesc &desc, int id, std::string &e
     e->id = id;
     e->pnext = nullptr;
     memset(e->tag_hash, 0, sizeof e->tag_hash);
-    switch (e->type) {  // pointers come from the description's contents only
-    case ELEMENT_TEXT: e->data.text.buff = nullptr; break;
-    case ELEMENT_LINE:
-    case ELEMENT_POLYGON: e->data.line.pnt_list = nullptr; break;
-    case ELEMENT_VIDEO:
-        e->data.video.name = nullptr;
-        for (auto &f : e->data.video.frames) f = nullptr;
-        break;
-    default: break;
-    }
+    clear_payload_pointers(e);
     if (!make_payload(e, desc, err)) {
         QVH_Free(e);
         return nullptr;
@@ -525,51 +531,83 @@ ElementDesc DescOf(const QVP_CANVAS_ELEMENT *e) {
     return s;
 }
 
-bool ConfigureElement(QVP_CANVAS *c, QVP_CANVAS_ELEMENT *e, const ElementDesc &desc, std::string &err) {
+QVP_CANVAS_ELEMENT *ConfigureElement(QVP_CANVAS *c, QVP_CANVAS_ELEMENT *e, const ElementDesc &desc, std::string &err) {
     if (desc.rec.type != e->type) {
         err = "an element keeps its type";
-        return false;
+        return nullptr;
     }
     if (desc.rec.type == ELEMENT_CANVAS && desc.rec.data.can == c) {
         err = "a canvas cannot show itself";
-        return false;
+        return nullptr;
     }
-    QVP_CANVAS_ELEMENT fresh = desc.rec;
-    if (e->type == ELEMENT_VIDEO) {
-        // A new source gets a new producer first; if it cannot start,
-        // nothing has changed.
+    // The new record is made whole beside the old one and takes its place
+    // with one pointer store, so that whoever recovers the lock after a
+    // kill meets the old element or the new one, never a mix.
+    QVP_CANVAS_ELEMENT *fresh = (QVP_CANVAS_ELEMENT *)QVH_Alloc(sizeof(QVP_CANVAS_ELEMENT));
+    if (!fresh) {
+        err = "arena full: no room for the element";
+        return nullptr;
+    }
+    *fresh = desc.rec;
+    memset(fresh->tag_hash, 0, sizeof fresh->tag_hash);
+    bool video = e->type == ELEMENT_VIDEO, same_source = false;
+    if (video) {
         VideoSource v = VideoSourceOf(e);
-        bool same = v.file == desc.video.file && v.w == desc.video.w && v.h == desc.video.h &&
-                    v.fps == desc.video.fps && v.loop == desc.video.loop;
-        if (!same && !StartVideo(e, desc.video, err)) return false;
-    } else if (!make_payload(&fresh, desc, err)) {
-        return false;
+        same_source = v.file == desc.video.file && v.w == desc.video.w && v.h == desc.video.h &&
+                      v.fps == desc.video.fps && v.loop == desc.video.loop;
+        memset(&fresh->data.video, 0, sizeof fresh->data.video);
+        fresh->data.video.corners[0] = desc.rec.data.video.corners[0];
+        fresh->data.video.corners[1] = desc.rec.data.video.corners[1];
+        fresh->data.video.flip_axis = desc.rec.data.video.flip_axis;
+        fresh->data.video.cur_frame = -1;
+        // A new source gets its producer first; if it cannot start,
+        // nothing has changed.
+        if (!same_source && !StartVideo(fresh, desc.video, err)) {
+            QVH_Free(fresh);
+            return nullptr;
+        }
+    } else {
+        clear_payload_pointers(fresh);
+        if (!make_payload(fresh, desc, err)) {
+            QVH_Free(fresh);
+            return nullptr;
+        }
     }
-    QVP_CANVAS_ELEMENT old = *e;
     {
         Lock lock;
         bool gone = !linked(c) || !has_element(c, e) ||
                     (e->type == ELEMENT_CANVAS && !linked((QVP_CANVAS *)desc.rec.data.can));
         if (gone || (e->type == ELEMENT_CANVAS && closes_show_loop(c, (QVP_CANVAS *)desc.rec.data.can))) {
             err = gone ? kGone : show_loop_message(c, (QVP_CANVAS *)desc.rec.data.can);
-            if (e->type != ELEMENT_VIDEO) free_payload(&fresh);
-            return false;
+            free_payload(fresh);
+            QVH_Free(fresh);
+            return nullptr;
         }
-        fresh.id = e->id;
-        fresh.pnext = e->pnext;
-        memcpy(fresh.tag_hash, e->tag_hash, sizeof fresh.tag_hash);
-        if (e->type == ELEMENT_VIDEO) {
-            // The producer owns the frames; only placement and mirroring change.
-            fresh.data.video = e->data.video;
-            fresh.data.video.corners[0] = desc.rec.data.video.corners[0];
-            fresh.data.video.corners[1] = desc.rec.data.video.corners[1];
-            fresh.data.video.flip_axis = desc.rec.data.video.flip_axis;
+        fresh->id = e->id;
+        fresh->pnext = e->pnext;
+        memcpy(fresh->tag_hash, e->tag_hash, sizeof fresh->tag_hash);
+        if (same_source) {
+            // The producer's frames stay; only placement and mirroring change.
+            QVP_CANVAS_VIDEO v = e->data.video;
+            v.corners[0] = fresh->data.video.corners[0];
+            v.corners[1] = fresh->data.video.corners[1];
+            v.flip_axis = fresh->data.video.flip_axis;
+            fresh->data.video = v;
         }
-        *e = fresh;
+        QVP_CANVAS_ELEMENT **pp = &c->elements;
+        for (long left = WalkLimit(sizeof **pp); *pp != e && left > 0; left--) pp = &(*pp)->pnext;
+        __atomic_store_n(pp, fresh, __ATOMIC_RELEASE);
+        if (c->last_element == e) c->last_element = fresh;
     }
-    // The old text or points are unreachable now.
-    if (e->type != ELEMENT_VIDEO) free_payload(&old);
-    return true;
+    // The old record is unreachable now.
+    if (same_source) {
+        MoveVideo(e, fresh);
+        memset(&e->data.video, 0, sizeof e->data.video);
+    } else {
+        free_payload(e);
+    }
+    QVH_Free(e);
+    return fresh;
 }
 
 bool DeleteElement(QVP_CANVAS *c, QVP_CANVAS_ELEMENT *e, std::string &err) {

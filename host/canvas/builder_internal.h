@@ -32,6 +32,10 @@ char *ArenaString(const std::string &s);
 bool StartVideo(QVP_CANVAS_ELEMENT *e, const VideoSource &src, std::string &err);
 void StopVideo(QVP_CANVAS_ELEMENT *e);
 
+/* Hands the producer of FROM (if this process runs one) to TO, which has
+ * taken FROM's place and frames. */
+void MoveVideo(QVP_CANVAS_ELEMENT *from, QVP_CANVAS_ELEMENT *to);
+
 /* The source a running producer was started with. */
 VideoSource VideoSourceOf(const QVP_CANVAS_ELEMENT *e);
 

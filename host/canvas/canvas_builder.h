@@ -86,7 +86,9 @@ QVP_CANVAS *FindCanvas(const std::string &name);
 std::vector<QVP_CANVAS *> Canvases();
 
 /* Replaces the placement and colour fields of C with DESC's; with
- * SET_EXCLUDE, also its no_views list. */
+ * SET_EXCLUDE, also its no_views list (one pointer store). The fields
+ * are written one by one in place, since other records point at C: a
+ * reader after an editor died mid-edit may meet old and new fields. */
 bool ConfigureCanvas(QVP_CANVAS *c, const QVP_CANVAS &desc, bool set_exclude,
                      const std::vector<QVS_VIEWPORT *> &exclude, std::string &err);
 
@@ -128,8 +130,10 @@ QVP_CANVAS_ELEMENT *FindElement(QVP_CANVAS *c, int id);
 /* The description of element E as it stands. */
 ElementDesc DescOf(const QVP_CANVAS_ELEMENT *e);
 
-/* Replaces element E of C by DESC (same type), keeping its id and place. */
-bool ConfigureElement(QVP_CANVAS *c, QVP_CANVAS_ELEMENT *e, const ElementDesc &desc, std::string &err);
+/* Replaces element E of C by a new record made from DESC (same type),
+ * keeping its id and place in the list; E is freed. Returns the new
+ * record, or null (E left as it was). */
+QVP_CANVAS_ELEMENT *ConfigureElement(QVP_CANVAS *c, QVP_CANVAS_ELEMENT *e, const ElementDesc &desc, std::string &err);
 
 /* Unlinks E from C and frees it. */
 bool DeleteElement(QVP_CANVAS *c, QVP_CANVAS_ELEMENT *e, std::string &err);

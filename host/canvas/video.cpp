@@ -292,6 +292,14 @@ void StopVideo(QVP_CANVAS_ELEMENT *e) {
     e->data.video.cur_frame = -1;
 }
 
+void MoveVideo(QVP_CANVAS_ELEMENT *from, QVP_CANVAS_ELEMENT *to) {
+    auto it = running().find(from);
+    if (it == running().end()) return;
+    Running r = std::move(it->second);
+    running().erase(it);
+    running()[to] = std::move(r);
+}
+
 VideoSource VideoSourceOf(const QVP_CANVAS_ELEMENT *e) {
     auto it = running().find(const_cast<QVP_CANVAS_ELEMENT *>(e));
     return it == running().end() ? VideoSource() : it->second.producer->src;

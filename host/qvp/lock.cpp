@@ -53,9 +53,11 @@ int qvp_lock_robust_ex(pthread_mutex_t *m, const char *what, int *recovered) {
     }
     if (rc == 0) return 1;
     if (rc == EOWNERDEAD) {
-        // The owner died holding it: what it guarded may be half-changed,
-        // but every edit is published by one pointer store, so the data
-        // reachable from the lists is whole.
+        // The owner died holding it. Every list edit, and every element
+        // edit, is published by one pointer store, so what the lists reach
+        // is whole records. The plain values of a canvas or a node are
+        // written field by field: after a dead editor some fields may be
+        // from before its edit and some from after, each one whole.
         pthread_mutex_consistent(m);
         qvp_warnf("%s: previous owner died holding it; lock recovered", what);
         if (recovered) *recovered = 1;
