@@ -8,6 +8,7 @@
 #include <array>
 #include <vector>
 
+#include "alloc_watch.h"
 #include "gl_counter.h"
 #include "render_fixture.h"
 
@@ -608,10 +609,12 @@ TEST_F(Elements, Frame_SteadyFramesWithEveryKindAllocateNothing) {
     quad_image(c, px, "steady", 1);
     pattern_video(c, 32, 16);
     play_videos();
-    QVH_RunFrames(2);
-    long before = plugin_alloc_count;
+    QVH_RunFrames(3);
+    AllocWatchStart();
     QVH_RunFrames(5);
-    EXPECT_EQ(plugin_alloc_count, before);
+    AllocReport r = AllocWatchStop();
+    EXPECT_EQ(r.project, 0) << r.project_stacks;
+    printf("allocations in 5 steady frames: %s\n", r.Summary().c_str());
     EXPECT_EQ(pprocinfo->is_locked, 0);
 }
 

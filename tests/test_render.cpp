@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "alloc_watch.h"
 #include "render_fixture.h"
 
 namespace {
@@ -383,9 +384,11 @@ TEST_F(Render, Frame_SteadyFramesAllocateNothing) {
     d->disp.locked = LOCK_ROW_AXIS | LOCK_COL_AXIS | LOCK_SCREEN_SIZE;
     text(d, "state", 100, 75, 20, 0, 0.5f);
     QVH_RunFrames(2);
-    long before = plugin_alloc_count;
+    AllocWatchStart();
     QVH_RunFrames(5);
-    EXPECT_EQ(plugin_alloc_count, before);
+    AllocReport r = AllocWatchStop();
+    EXPECT_EQ(r.project, 0) << r.project_stacks;
+    printf("allocations in 5 steady frames: %s\n", r.Summary().c_str());
     EXPECT_EQ(set_drawing_state, 0);
     EXPECT_EQ(pdispdef, nullptr);
     EXPECT_EQ(pprocinfo->is_locked, 0);

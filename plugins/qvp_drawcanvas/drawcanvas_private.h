@@ -57,8 +57,8 @@ void UnlockCanvasInfo(void);
 int DRAWCANVAS_cmd(ClientData cd, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]);
 
 
-/* realloc for the plugin's own growing tables (plugin.cpp); it counts
- * the calls (drawcanvas_testing.h). */
+/* realloc for the plugin's own growing tables (plugin.cpp): the one
+ * place where the plugin asks for memory. */
 void *PluginRealloc(void *p, size_t size);
 
 /* ---- frame passes (passes.cpp, mapping.cpp) ---- */

@@ -20,7 +20,4 @@ void ResetFontEngine(void);     /* closes every frame, forgets the bound font */
  * the platform's back. */
 void SetGLProcLookup(QVP_GLPROC_LOOKUP lookup);
 
-/* Calls of PluginRealloc so far. */
-extern long plugin_alloc_count;
-
 #endif

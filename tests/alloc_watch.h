@@ -1,0 +1,23 @@
+// alloc_watch.h - counts every heap allocation (malloc, calloc, realloc,
+// and operator new through them) made between AllocWatchStart and
+// AllocWatchStop, by whose code made it: the project's (the test program
+// and the libqvp* libraries) or a library's (Mesa, GLU, ...), found from
+// the first caller outside the C and C++ runtimes. The first project
+// allocations keep their call stacks for the failure message.
+#ifndef QVP_ALLOC_WATCH_H
+#define QVP_ALLOC_WATCH_H
+
+#include <map>
+#include <string>
+
+struct AllocReport {
+    long project = 0;
+    std::map<std::string, long> libraries;  // by library file name
+    std::string project_stacks;             // symbolised, the first few
+    std::string Summary() const;
+};
+
+void AllocWatchStart();
+AllocReport AllocWatchStop();
+
+#endif
