@@ -301,6 +301,16 @@ int FrameCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
     return TCL_OK;
 }
 
+// demo: builds the built-in demo scene, as the viewer does without a
+// script (scripts and tests look at it this way).
+int DemoCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
+    if (objc != 1) {
+        Tcl_WrongNumArgs(interp, 1, objv, nullptr);
+        return TCL_ERROR;
+    }
+    return viewer_build_demo(interp, viewer_plugin_path());
+}
+
 int SnapshotCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
     if (objc != 2) {
         Tcl_WrongNumArgs(interp, 1, objv, "FILE.png");
@@ -384,4 +394,5 @@ void viewer_register_commands(Tcl_Interp *interp) {
     Tcl_CreateObjCommand(interp, "internalpass", InternalPassCmd, nullptr, nullptr);
     Tcl_CreateObjCommand(interp, "hostlog", HostLogCmd, nullptr, nullptr);
     Tcl_CreateObjCommand(interp, "scene", SceneCmd, nullptr, nullptr);
+    Tcl_CreateObjCommand(interp, "demo", DemoCmd, nullptr, nullptr);
 }

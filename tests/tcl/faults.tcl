@@ -24,6 +24,11 @@ foreach {what script} {
 check_error "fps" {canvas add c video 0 0 1 1 -pattern 1 -fps 1e300} {-fps runs above 0 up to 1000}
 check "nothing stored" [canvas items c] {}
 
+# 2026-12-05: the viewer stored non-finite numbers in nodes and viewports.
+check_error "node position" {node create nf -pos {inf 0 0}} {-pos: inf is not a finite number}
+check_error "viewport eye" {viewport create nf main -eye {0 nan 0}} {-eye: bad number "nan"}
+check_error "viewport field of view" {viewport create nf main -fov {-inf 0}} {-fov: -inf is not a finite number}
+
 # Integers wrapped.
 check_error "frame count" {frame 2147483648} {frame: 2147483648 is out of range*}
 check_error "pixel" {pixel 2147483648 0} {X: 2147483648 is out of range*}
