@@ -145,6 +145,10 @@ void layout_text(const char *string, const float o[3], const float dc[3], const 
 
 }  // namespace
 
+// Makes FONT the bound font and binds its texture, uploading it (with
+// mipmaps) the first time this process uses it, and opens the drawing
+// state. A font without glyphs, or one that fails its checks, is
+// reported and binds nothing; glFontEnd must follow either way.
 void glFontBegin(QVP_CANVAS_FONTDEF *Font) {
     open_drawing_state();
     if (Font->char_list) {
@@ -187,11 +191,15 @@ void glFontBegin(QVP_CANVAS_FONTDEF *Font) {
     glBindTexture(GL_TEXTURE_2D, (GLuint)glFont->tex_obj);
 }
 
+// Forgets the bound font and closes the drawing state glFontBegin opened.
 void glFontEnd(void) {
     glFont = nullptr;
     close_drawing_state();
 }
 
+// Opens a canvas frame: origin ORG, column step COL_VEC / NCOLS, row step
+// ROW_VEC / NROWS, nesting over any open one (frames deeper than the
+// stack are counted, not kept), and opens the drawing state.
 void glFontDisplay2DBegin(double *org, double *col_vec, double *row_vec, double ncols, double nrows) {
     open_drawing_state();
     if (g_frame_depth < kMaxFrames) {
@@ -211,12 +219,15 @@ void glFontDisplay2DBegin(double *org, double *col_vec, double *row_vec, double 
     point_frame();
 }
 
+// Closes the innermost canvas frame; the one around it is in force again.
 void glFontDisplay2DEnd(void) {
     if (g_frame_depth > 0) g_frame_depth--;
     point_frame();
     close_drawing_state();
 }
 
+// Issues the vertex of column C, row R of the open frame (the origin
+// alone when none is open).
 void glColRow(double c, double r) {
     double o[3] = {0, 0, 0};
     if (pdispdef) memcpy(o, pdispdef->org, sizeof o);
@@ -224,6 +235,10 @@ void glColRow(double c, double r) {
                (o[2] + gldcol[2] * c) + gldrow[2] * r);
 }
 
+// Draws STRING from column COL, row ROW of the open frame with the bound
+// font, glyphs scaled by CSCALE across and RSCALE down; a newline starts
+// the next line, a tab advances 4 columns. With BCOL, a box of that
+// colour goes behind each glyph cell. Nothing without a bound font.
 void glFontScaledTextOut2D(char *String, double col, double row, double cscale, double rscale, float *bcol) {
     if (!glFont || !String) return;
     float o[3] = {0, 0, 0}, dc[3] = {1, 0, 0}, dr[3] = {0, -1, 0};
@@ -272,10 +287,13 @@ void glFontScaledTextOut2D(char *String, double col, double row, double cscale, 
     glEnd();
 }
 
+// glFontScaledTextOut2D at scale 1.
 void glFontTextOut2D(char *String, double col, double row, float *bcol) {
     glFontScaledTextOut2D(String, col, row, 1.0, 1.0, bcol);
 }
 
+// The size of STRING in the bound font before scaling: *ROW_SIZE lines
+// and *COL_SIZE columns (its widest line); 0 by 0 without a bound font.
 void glFontTextBBox2D(char *String, double *row_size, double *col_size) {
     *col_size = 0;
     if (!String || !*String || !glFont) {
@@ -302,6 +320,8 @@ void glFontTextBBox2D(char *String, double *row_size, double *col_size) {
     *col_size = max;
 }
 
+// Draws STRING at the point (X, Y, Z) in the bound font, one unit per
+// line, along x; nothing without a bound font.
 void glFontTextOut(char *String, double x, double y, double z) {
     if (!glFont || !String) return;
     glBegin(GL_QUADS);
