@@ -320,8 +320,9 @@ void glFontTextBBox2D(char *String, double *row_size, double *col_size) {
     *col_size = max;
 }
 
-// Draws STRING at the point (X, Y, Z) in the bound font, one unit per
-// line, along x; nothing without a bound font.
+// Draws STRING on one line from the point (X, Y, Z) along +x, glyphs
+// hanging down from Y, in font units (no newlines or tabs); nothing
+// without a bound font.
 void glFontTextOut(char *String, double x, double y, double z) {
     if (!glFont || !String) return;
     glBegin(GL_QUADS);
