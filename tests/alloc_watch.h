@@ -17,6 +17,8 @@ struct AllocReport {
     std::string Summary() const;
 };
 
+/* False in builds whose sanitizer owns malloc: nothing is watched. */
+bool AllocWatchWorks();
 void AllocWatchStart();
 AllocReport AllocWatchStop();
 

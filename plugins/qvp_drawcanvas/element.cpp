@@ -92,9 +92,25 @@ void DrawText(QVP_CANVAS *pcan, QVP_CANVAS_ELEMENT *pelm, float opacity) {
 /* ---- shapes ---- */
 
 // A point list from shared memory is drawn only when its count lies in
-// 0..pnt_list_size and the list exists; anything else draws nothing.
+// 0..pnt_list_size, the list exists, and (when it is an arena block) the
+// block holds that many points; anything else draws nothing.
 bool points_usable(const QVP_CANVAS_LINE *l) {
-    return l->pnt_list && l->pnt_list_cnt >= 0 && l->pnt_list_cnt <= l->pnt_list_size;
+    if (!l->pnt_list || l->pnt_list_cnt < 0 || l->pnt_list_cnt > l->pnt_list_size) return false;
+    size_t block = QVF_GetArenaBlockSize(l->pnt_list);
+    return !block || block / sizeof(QVP_CANVAS_COORD) >= (size_t)l->pnt_list_cnt;
+}
+
+// True when a W x H texture fits GL's limit.
+bool texture_fits(int w, int h) {
+    static GLint max_size = 0;
+    if (!max_size) glGetIntegerv(GL_MAX_TEXTURE_SIZE, &max_size);
+    return w > 0 && h > 0 && (max_size <= 0 || (w <= max_size && h <= max_size));
+}
+
+// True unless BYTES exceed the arena block at P (when P is one).
+bool block_holds(const void *p, size_t bytes) {
+    size_t block = QVF_GetArenaBlockSize(p);
+    return !block || block >= bytes;
 }
 
 void DrawLine(QVP_CANVAS *pcan, QVP_CANVAS_ELEMENT *pelm, float opacity) {
@@ -287,8 +303,10 @@ void linear_clamped() {
 
 void DrawImage(QVP_CANVAS *pcan, QVP_CANVAS_ELEMENT *pelm, float opacity) {
     const QVP_CANVAS_IMAGE *im = &pelm->data.imag;
-    // No pixels or no size: nothing to upload, nothing drawn.
-    if (!im->tdata || im->tw <= 0 || im->th <= 0) return;
+    // No pixels, a size of 0 or less or above GL's limit, or (in the
+    // arena) fewer pixels than the size says: nothing drawn.
+    if (!im->tdata || !texture_fits(im->tw, im->th)) return;
+    if (!block_holds(im->tdata, (size_t)im->tw * (size_t)im->th * 4)) return;
     glEnable(GL_TEXTURE_2D);
     // Names are kept and compared over the slot's 259 characters.
     const size_t kName = QVP_IMAGE_NAME_SLOT - 1;
@@ -346,7 +364,10 @@ void DrawVideo(QVP_CANVAS_ELEMENT *pelm, float opacity) {
     if (cur == -1) return;
     // A frame index outside frames, a missing frame or name, no size, or
     // rows shorter than the width draw nothing.
-    if (!frame_at(v, cur) || !v->name || v->w <= 0 || v->h <= 0 || v->row_size / 4 < v->w) return;
+    if (!frame_at(v, cur) || !v->name || !texture_fits(v->w, v->h) || v->row_size / 4 < v->w) return;
+    // A frame smaller than its rows say (when it is an arena block) is
+    // not read.
+    if (!block_holds(v->frames[cur], (size_t)v->row_size * (size_t)v->h)) return;
     glEnable(GL_TEXTURE_2D);
     bool hit;
     int s = ChooseCacheSlot(
@@ -389,7 +410,7 @@ void DrawVideo(QVP_CANVAS_ELEMENT *pelm, float opacity) {
     } else {
         int f = video_cur_frames[s];
         unsigned char *latched = frame_at(v, f);
-        if (f != -1 && !latched) {
+        if (f != -1 && (!latched || !block_holds(latched, (size_t)v->row_size * (size_t)v->h))) {
             glDisable(GL_TEXTURE_2D);
             return;
         }
