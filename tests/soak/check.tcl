@@ -1,0 +1,15 @@
+# check.tcl PLUGIN - attaches after a kill: walks every canvas and
+# element, renders a frame, and prints "ok" and how many it walked.
+plugin load [lindex $argv 0]
+viewport create v [channel create main]
+set items 0
+# The editor goes on meanwhile: a canvas or element gone between two
+# queries is normal, a hang or a crash is not.
+foreach c [canvas names] {
+    if {[catch {canvas items $c} ids]} continue
+    foreach id $ids {
+        if {![catch {canvas type $c $id}]} { incr items }
+    }
+}
+frame
+puts "ok [llength [canvas names]] $items"
