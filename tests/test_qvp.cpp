@@ -93,6 +93,38 @@ TEST(SceneOpen, OtherUsersSegment_AttachRefused) {
     QVH_RemoveScene(name.c_str());
 }
 
+TEST(SceneOpen, Access_CreatedForItsUserOnly) {
+    QVH_LogToStderr(0);
+    std::string name = unique_scene("mode");
+    char err[256];
+    ASSERT_NE(QVH_OpenScene(name.c_str(), 2u << 20, QVH_SCENE_CREATE, err, sizeof err), nullptr) << err;
+    struct stat st;
+    int fd = shm_open(("/qvp_" + name).c_str(), O_RDONLY, 0);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(fstat(fd, &st), 0);
+    close(fd);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    EXPECT_EQ(st.st_uid, geteuid());
+    if (geteuid() != 0) {
+        QVH_CloseScene();
+        QVH_RemoveScene(name.c_str());
+        GTEST_SKIP() << "not root: cannot become another user to try attaching";
+    }
+    // Another user cannot attach.
+    pid_t other = fork();
+    if (other == 0) {
+        if (setgid(65534) != 0 || setuid(65534) != 0) _exit(3);
+        QVH_CloseScene();
+        char e[256];
+        _exit(QVH_OpenScene(name.c_str(), 0, QVH_SCENE_ATTACH, e, sizeof e) ? 1 : 0);
+    }
+    int status = 0;
+    waitpid(other, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the other user attached";
+    QVH_CloseScene();
+    QVH_RemoveScene(name.c_str());
+}
+
 TEST(SceneOpen, OtherVersionOrSize_AttachRefused) {
     QVH_LogToStderr(0);
     std::string name = unique_scene("ver");
