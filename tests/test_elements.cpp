@@ -218,7 +218,7 @@ TEST_F(Elements, Shapes_CombineRoomRunsOut) {
     QVP_CANVAS *c = canvas("c", LAYER_FOREGROUND);
     // A pentagram: five crossings, and under the odd winding rule its
     // tips are filled and its centre is not.
-    polygon(c, {{100, 10}, {130, 140}, {30, 55}, {170, 55}, {70, 140}}, kRed);
+    QVP_CANVAS_ELEMENT *star = polygon(c, {{100, 10}, {130, 140}, {30, 55}, {170, 55}, {70, 140}}, kRed);
     QVH_RunFrames(1);
     EXPECT_TRUE(at(100, 40, 255, 0, 0)) << "top tip";
     EXPECT_TRUE(at(100, 85, 0, 0, 0)) << "centre";
@@ -228,9 +228,41 @@ TEST_F(Elements, Shapes_CombineRoomRunsOut) {
     ASSERT_NE(room, nullptr);
     points = (GLdouble(*)[3])room;
     points_size = 6;
+    star->data.poly.pnt_list[0].y = 11;  // a change: tessellated anew
     QVH_RunFrames(1);
     EXPECT_EQ(points_size, 6) << "no growth: 5 points fit";
     EXPECT_TRUE(at(100, 40, 0, 0, 0));
+}
+
+TEST_F(Elements, Shapes_UnchangedPolygonIsNotTessellatedAgain) {
+    QVP_CANVAS *c = canvas("c", LAYER_FOREGROUND);
+    QVP_CANVAS_ELEMENT *u = polygon(c, {{40, 20}, {160, 20}, {160, 130}, {120, 130}, {120, 60}, {80, 60}, {80, 130},
+                                        {40, 130}},
+                                    kRed);
+    QVH_RunFrames(2);
+    AllocWatchStart();
+    QVH_RunFrames(3);
+    AllocReport same = AllocWatchStop();
+    EXPECT_EQ(same.libraries.count("libGLU.so.1"), 0u) << same.Summary();
+    EXPECT_TRUE(at(60, 100, 255, 0, 0));
+    EXPECT_TRUE(at(100, 100, 0, 0, 0));
+    // Any change of the points, the scale or the offset tessellates anew.
+    EXPECT_TRUE(at(110, 75, 0, 0, 0));
+    u->data.poly.pnt_list[4].y = 100;  // one side of the notch slopes now
+    QVH_RunFrames(1);
+    EXPECT_TRUE(at(110, 75, 255, 0, 0));
+    EXPECT_TRUE(at(100, 110, 0, 0, 0));
+    u->offset.x = 20;
+    QVH_RunFrames(1);
+    EXPECT_TRUE(at(175, 100, 255, 0, 0));
+    EXPECT_TRUE(at(50, 100, 0, 0, 0));
+    if (AllocWatchWorks()) {
+        AllocWatchStart();
+        u->scale.y = 0.5f;
+        QVH_RunFrames(1);
+        AllocReport changed = AllocWatchStop();
+        EXPECT_GT(changed.libraries.count("libGLU.so.1"), 0u) << "a change tessellates: " << changed.Summary();
+    }
 }
 
 TEST_F(Elements, Shapes_PolygonBufferGrowth) {

@@ -235,29 +235,140 @@ int grow_points(int n) {
     return 1;
 }
 
+// Tessellated fills kept from frame to frame: a slot holds the
+// primitives GLU made for one element from one set of inputs (its point
+// list and their values, its scale and offset, the canvas frame), so that
+// a polygon that did not change is drawn again without tessellating.
+// Slots are reused least recently drawn first; their buffers grow on a
+// miss only, so a steady frame allocates nothing.
+struct TessSlot {
+    const QVP_CANVAS_ELEMENT *elm;
+    const QVP_CANVAS_COORD *list;
+    int cnt;
+    QVP_CANVAS_COORD scale, offset;
+    double frame[9];
+    unsigned long long sum;
+    double used;
+    GLdouble (*verts)[3];
+    int nverts, vcap;
+    GLenum *types;
+    int *starts;
+    int nprims, pcap;
+};
+const int kTessSlots = 16;
+TessSlot tess_slots[kTessSlots];
+
+// The slot being filled by the GLU callbacks below; set by fill_polygon.
+TessSlot *recording = nullptr;
+
+void GLAPIENTRY record_begin(GLenum type) {
+    TessSlot *t = recording;
+    if (t->nprims == t->pcap) {
+        int cap = t->pcap ? 2 * t->pcap : 16;
+        void *a = PluginRealloc(t->types, sizeof *t->types * (size_t)cap);
+        if (a) t->types = (GLenum *)a;
+        void *b = PluginRealloc(t->starts, sizeof *t->starts * (size_t)cap);
+        if (b) t->starts = (int *)b;
+        if (!a || !b) return;
+        t->pcap = cap;
+    }
+    t->types[t->nprims] = type;
+    t->starts[t->nprims++] = t->nverts;
+}
+
+void GLAPIENTRY record_vertex(void *data) {
+    TessSlot *t = recording;
+    if (t->nverts == t->vcap) {
+        int cap = t->vcap ? 2 * t->vcap : 64;
+        void *v = PluginRealloc(t->verts, sizeof *t->verts * (size_t)cap);
+        if (!v) return;
+        t->verts = (GLdouble(*)[3])v;
+        t->vcap = cap;
+    }
+    memcpy(t->verts[t->nverts++], data, sizeof *t->verts);
+}
+
+void GLAPIENTRY record_end() {}
+
+unsigned long long points_sum(const QVP_CANVAS_COORD *p, int n) {
+    unsigned long long h = 1469598103934665603ULL;
+    const unsigned char *b = (const unsigned char *)p;
+    for (size_t i = 0; i < sizeof *p * (size_t)n; i++) h = (h ^ b[i]) * 1099511628211ULL;
+    return h;
+}
+
+// The slot whose triangles fit PELM as it stands now, or the one to fill
+// anew (*HIT false then), its key already set.
+TessSlot *tess_slot(const QVP_CANVAS_ELEMENT *pelm, const double frame[9], bool *hit) {
+    const QVP_CANVAS_POLYGON *p = &pelm->data.poly;
+    unsigned long long sum = points_sum(p->pnt_list, p->pnt_list_cnt);
+    TessSlot *oldest = &tess_slots[0];
+    for (TessSlot &t : tess_slots) {
+        if (t.elm == pelm && t.list == p->pnt_list && t.cnt == p->pnt_list_cnt && t.sum == sum &&
+            memcmp(&t.scale, &pelm->scale, sizeof t.scale) == 0 && memcmp(&t.offset, &pelm->offset, sizeof t.offset) == 0 &&
+            memcmp(t.frame, frame, sizeof t.frame) == 0) {
+            *hit = true;
+            return &t;
+        }
+        if (t.used < oldest->used) oldest = &t;
+    }
+    *hit = false;
+    TessSlot &t = *oldest;
+    t.elm = pelm;
+    t.list = p->pnt_list;
+    t.cnt = p->pnt_list_cnt;
+    t.sum = sum;
+    t.scale = pelm->scale;
+    t.offset = pelm->offset;
+    memcpy(t.frame, frame, sizeof t.frame);
+    t.nverts = t.nprims = 0;
+    return &t;
+}
+
 void fill_polygon(QVP_CANVAS *pcan, QVP_CANVAS_ELEMENT *pelm, float opacity) {
     const QVP_CANVAS_POLYGON *p = &pelm->data.poly;
     int n = p->pnt_list_cnt;
     if (!grow_points(n)) return;
     set_colour(pcan, pelm->fcol, opacity);
-    GLUtesselator *tess = gluNewTess();
-    if (!tess) return;
-    gluTessCallback(tess, GLU_TESS_BEGIN, (void(GLAPIENTRY *)())glBegin);
-    gluTessCallback(tess, GLU_TESS_VERTEX, (void(GLAPIENTRY *)())glVertex3dv);
-    gluTessCallback(tess, GLU_TESS_END, (void(GLAPIENTRY *)())glEnd);
-    gluTessCallback(tess, GLU_TESS_COMBINE, (void(GLAPIENTRY *)())combine);
     double o[3] = {0, 0, 0};
     if (pdispdef) memcpy(o, pdispdef->org, sizeof o);
-    combine_next = n;
-    gluBeginPolygon(tess);
-    for (int i = 0; i < n; i++) {
-        double c = pelm->scale.x * p->pnt_list[i].x + pelm->offset.x;
-        double r = pelm->scale.y * p->pnt_list[i].y + pelm->offset.y;
-        for (int k = 0; k < 3; k++) points[i][k] = (o[k] + gldcol[k] * c) + gldrow[k] * r;
-        gluTessVertex(tess, points[i], points[i]);
+    double frame[9];
+    memcpy(frame, o, sizeof o);
+    memcpy(frame + 3, gldcol, sizeof gldcol);
+    memcpy(frame + 6, gldrow, sizeof gldrow);
+    bool hit;
+    TessSlot *t = tess_slot(pelm, frame, &hit);
+    t->used = QVV_display ? QVV_display->run_time : 0.0;
+    if (!hit) {
+        GLUtesselator *tess = gluNewTess();
+        if (!tess) {
+            t->elm = nullptr;
+            return;
+        }
+        gluTessCallback(tess, GLU_TESS_BEGIN, (void(GLAPIENTRY *)())record_begin);
+        gluTessCallback(tess, GLU_TESS_VERTEX, (void(GLAPIENTRY *)())record_vertex);
+        gluTessCallback(tess, GLU_TESS_END, (void(GLAPIENTRY *)())record_end);
+        gluTessCallback(tess, GLU_TESS_COMBINE, (void(GLAPIENTRY *)())combine);
+        recording = t;
+        combine_next = n;
+        gluBeginPolygon(tess);
+        for (int i = 0; i < n; i++) {
+            double c = pelm->scale.x * p->pnt_list[i].x + pelm->offset.x;
+            double r = pelm->scale.y * p->pnt_list[i].y + pelm->offset.y;
+            for (int k = 0; k < 3; k++) points[i][k] = (o[k] + gldcol[k] * c) + gldrow[k] * r;
+            gluTessVertex(tess, points[i], points[i]);
+        }
+        gluEndPolygon(tess);
+        gluDeleteTess(tess);
+        recording = nullptr;
     }
-    gluEndPolygon(tess);
-    gluDeleteTess(tess);
+    // The primitives GLU made, as GLU would have issued them.
+    for (int k = 0; k < t->nprims; k++) {
+        int end = k + 1 < t->nprims ? t->starts[k + 1] : t->nverts;
+        glBegin(t->types[k]);
+        for (int v = t->starts[k]; v < end; v++) glVertex3dv(t->verts[v]);
+        glEnd();
+    }
 }
 
 void DrawPolygon(QVP_CANVAS *pcan, QVP_CANVAS_ELEMENT *pelm, float opacity) {
@@ -520,6 +631,12 @@ void LatchVideoFrame(QVP_CANVAS_ELEMENT *pelm) {
 }
 
 void ResetElementCaches(void) {
+    for (TessSlot &t : tess_slots) {
+        free(t.verts);
+        free(t.types);
+        free(t.starts);
+        t = TessSlot();
+    }
     for (int i = 0; i < QVP_CACHE_SLOTS; i++) {
         image_ids[i] = 0;
         image_datas[i] = nullptr;
