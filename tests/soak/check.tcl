@@ -1,6 +1,7 @@
 # check.tcl PLUGIN - attaches after a kill: walks every canvas and
 # element, renders a frame, and prints "ok" and how many it walked.
-plugin load [lindex $argv 0]
+# Whatever goes wrong is said on stdout, for the soak's report.
+if {[catch {plugin load [lindex $argv 0]} msg]} { puts "plugin load: $msg"; exit 1 }
 viewport create v [channel create main]
 set items 0
 # The editor goes on meanwhile: a canvas or element gone between two

@@ -116,8 +116,9 @@ bool all_advance(std::vector<Child> &cs, double seconds, double *when, int *dead
     return false;
 }
 
-// Runs the checking viewer; true when it printed "ok" within 5 s.
-bool check_attach() {
+// Runs the checking viewer; true when it printed "ok" within 5 s, else
+// *WHY says what happened.
+bool check_attach(std::string *why) {
     Child c;
     c.script = "check.tcl";
     start(c);
@@ -144,7 +145,13 @@ bool check_attach() {
         while ((n = read(c.out, buf, sizeof buf)) > 0) out.append(buf, (size_t)n);
     }
     close(c.out);
-    return exited && WIFEXITED(st) && WEXITSTATUS(st) == 0 && out.compare(0, 2, "ok") == 0;
+    bool ok = exited && WIFEXITED(st) && WEXITSTATUS(st) == 0 && out.compare(0, 2, "ok") == 0;
+    if (!ok) {
+        if (!exited) *why = "no answer within 5 s";
+        else if (WIFSIGNALED(st)) *why = "killed by signal " + std::to_string(WTERMSIG(st));
+        else *why = "exit " + std::to_string(WEXITSTATUS(st)) + ", said: " + out;
+    }
+    return ok;
 }
 
 }  // namespace
@@ -194,9 +201,10 @@ int main(int argc, char **argv) {
             }
         }
         if (t > longest) longest = t;
-        if (!check_attach()) {
+        std::string why;
+        if (!check_attach(&why)) {
             failed_checks++;
-            printf("CHECK FAILED after kill %d (of %s)\n", k + 1, cs[victim].script.c_str());
+            printf("CHECK FAILED after kill %d (of %s): %s\n", k + 1, cs[victim].script.c_str(), why.c_str());
         }
         fflush(stdout);
     }

@@ -1,0 +1,236 @@
+// bench_text.cpp - glyphs per second, side by side in one process on one
+// 1920 x 1080 EGL display: the plugin's font engine as a canvas draws
+// text, FTGL's texture font with the same face and size, the same quads
+// written by hand in immediate mode, and the same quads from one static
+// VBO. Each is measured rasterised and with GL_RASTERIZER_DISCARD (the
+// submission cost alone), interleaved, REPS times; the table gives the
+// median and the spread (min..max) of each, and the ratios.
+//
+//   bench_text [--reps N] [--draws K]
+#define GL_GLEXT_PROTOTYPES 1
+#include <FTGL/ftgl.h>
+#include <GL/gl.h>
+#include <GL/glext.h>
+#include <stdio.h>
+#include <string.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "canvas_builder.h"
+#include "drawcanvas_testing.h"
+#include "qvp_externs.h"
+#include "qvp_globals.h"
+#include "qvp_host.h"
+#include "qvpdisp_host.h"
+
+extern "C" int QVF_InitializePluginCB(QVS_PLUGIN *plugin);
+
+namespace {
+
+const int kW = 1920, kH = 1080, kLines = 100, kCols = 100;
+const double kRowPx = 20;  // each line 20 px high; lines past the window are clipped
+
+double now() {
+    struct timespec t;
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return (double)t.tv_sec + t.tv_nsec * 1e-9;
+}
+
+std::vector<std::string> g_lines;
+
+void ortho() {
+    glMatrixMode(GL_PROJECTION);
+    glLoadIdentity();
+    glOrtho(0, kW, 0, kH, -1, 1);
+    glMatrixMode(GL_MODELVIEW);
+    glLoadIdentity();
+}
+
+// The quads of every glyph of the text in the default font, as the font
+// engine lays them out: x, y, s, t per corner.
+std::vector<float> glyph_quads(const QVP_CANVAS_FONTDEF *f) {
+    std::vector<float> q;
+    for (int l = 0; l < kLines; l++) {
+        double x = 0, y = kH - kRowPx * l;
+        for (unsigned char ch : g_lines[(size_t)l]) {
+            if (ch < f->first_char || ch > f->last_char) continue;
+            const QVP_CANVAS_CHARDEF &g = f->char_list[ch - f->first_char];
+            double w = g.dx * f->scale[0] * kRowPx, h = g.dy * kRowPx;
+            float v[4][4] = {{(float)x, (float)y, g.tx1, g.ty1},
+                             {(float)x, (float)(y - h), g.tx1, g.ty2},
+                             {(float)(x + w), (float)(y - h), g.tx2, g.ty2},
+                             {(float)(x + w), (float)y, g.tx2, g.ty1}};
+            for (auto &c : v) q.insert(q.end(), c, c + 4);
+            x += w;
+        }
+    }
+    return q;
+}
+
+struct Method {
+    const char *name;
+    std::function<void()> draw;
+    std::vector<double> raster, discard;  // glyphs per second, per repetition
+};
+
+double median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    int reps = 7, draws = 20;
+    for (int i = 1; i + 1 < argc; i += 2) {
+        if (strcmp(argv[i], "--reps") == 0) reps = atoi(argv[i + 1]);
+        if (strcmp(argv[i], "--draws") == 0) draws = atoi(argv[i + 1]);
+    }
+    char err[256];
+    QVH_LogToStderr(0);
+    std::string scene = "bench-text-" + std::to_string(getpid());
+    if (!QVH_OpenScene(scene.c_str(), 0, QVH_SCENE_CREATE, err, sizeof err) ||
+        !QVH_OpenDisplay("bench", kW, kH, 0, err, sizeof err)) {
+        fprintf(stderr, "bench_text: %s\n", err);
+        return 1;
+    }
+    QVS_PLUGIN p{};
+    char arg0[] = "qvp_drawcanvas.so";
+    char *pargv[] = {arg0};
+    p.argc = 1;
+    p.argv = pargv;
+    QVF_InitializePluginCB(&p);
+    std::string e;
+    qvpc::Attach(e);
+    QVP_CANVAS_FONTDEF *font = qvpc::DefaultFont(e);
+    if (!font) {
+        fprintf(stderr, "bench_text: %s\n", e.c_str());
+        return 1;
+    }
+    for (int l = 0; l < kLines; l++) {
+        std::string s;
+        for (int c = 0; c < kCols; c++) s += (char)('!' + (l * 7 + c * 13) % 90);
+        g_lines.push_back(s);
+    }
+    int glyphs = kLines * kCols;
+
+    FTTextureFont ftgl(qvpc::kDefaultFontFile);
+    if (ftgl.Error() || !ftgl.FaceSize((unsigned)kRowPx)) {
+        fprintf(stderr, "bench_text: FTGL cannot load %s\n", qvpc::kDefaultFontFile);
+        return 1;
+    }
+    std::vector<float> quads = glyph_quads(font);
+    GLuint vbo = 0;
+    glGenBuffers(1, &vbo);
+    glBindBuffer(GL_ARRAY_BUFFER, vbo);
+    glBufferData(GL_ARRAY_BUFFER, (GLsizeiptr)(quads.size() * sizeof(float)), quads.data(), GL_STATIC_DRAW);
+    glBindBuffer(GL_ARRAY_BUFFER, 0);
+
+    double org[3] = {0, (double)kH, 0}, colv[3] = {(double)kW, 0, 0}, rowv[3] = {0, -(double)kH, 0};
+    std::vector<Method> methods = {
+        {"qvp_drawcanvas font engine",
+         [&] {
+             // As a canvas frame draws a text element: one column and row
+             // per pixel, rows down.
+             glFontDisplay2DBegin(org, colv, rowv, kW, kH);
+             glFontBegin(font);
+             glColor4f(1, 1, 1, 1);
+             for (int l = 0; l < kLines; l++)
+                 glFontScaledTextOut2D(&g_lines[(size_t)l][0], 0, kRowPx * l, kRowPx, kRowPx, nullptr);
+             glFontEnd();
+             glFontDisplay2DEnd();
+         }, {}, {}},
+        {"FTGL texture font",
+         [&] {
+             glEnable(GL_TEXTURE_2D);
+             glEnable(GL_BLEND);
+             glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+             glColor4f(1, 1, 1, 1);
+             for (int l = 0; l < kLines; l++) {
+                 glPushMatrix();
+                 glTranslated(0, kH - kRowPx * (l + 1), 0);
+                 ftgl.Render(g_lines[(size_t)l].c_str());
+                 glPopMatrix();
+             }
+         }, {}, {}},
+        {"immediate-mode quads",
+         [&] {
+             glEnable(GL_TEXTURE_2D);
+             glBindTexture(GL_TEXTURE_2D, (GLuint)font->tex_obj);
+             glEnable(GL_BLEND);
+             glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+             glColor4f(1, 1, 1, 1);
+             glBegin(GL_QUADS);
+             for (size_t i = 0; i < quads.size(); i += 4) {
+                 glTexCoord2f(quads[i + 2], quads[i + 3]);
+                 glVertex2f(quads[i], quads[i + 1]);
+             }
+             glEnd();
+         }, {}, {}},
+        {"one static VBO",
+         [&] {
+             glEnable(GL_TEXTURE_2D);
+             glBindTexture(GL_TEXTURE_2D, (GLuint)font->tex_obj);
+             glEnable(GL_BLEND);
+             glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+             glColor4f(1, 1, 1, 1);
+             glBindBuffer(GL_ARRAY_BUFFER, vbo);
+             glEnableClientState(GL_VERTEX_ARRAY);
+             glEnableClientState(GL_TEXTURE_COORD_ARRAY);
+             glVertexPointer(2, GL_FLOAT, 16, (void *)0);
+             glTexCoordPointer(2, GL_FLOAT, 16, (void *)8);
+             glDrawArrays(GL_QUADS, 0, (GLsizei)(quads.size() / 4));
+             glDisableClientState(GL_VERTEX_ARRAY);
+             glDisableClientState(GL_TEXTURE_COORD_ARRAY);
+             glBindBuffer(GL_ARRAY_BUFFER, 0);
+         }, {}, {}},
+    };
+    glViewport(0, 0, kW, kH);
+    // The font engine uploads its texture on first use.
+    ortho();
+    for (Method &m : methods) m.draw();
+    glFinish();
+    for (int r = 0; r < reps; r++) {
+        for (int discard = 0; discard < 2; discard++) {
+            for (Method &m : methods) {
+                if (discard) glEnable(GL_RASTERIZER_DISCARD);
+                ortho();
+                double t0 = now();
+                for (int k = 0; k < draws; k++) {
+                    glPushAttrib(GL_ALL_ATTRIB_BITS);
+                    m.draw();
+                    glPopAttrib();
+                }
+                glFinish();
+                double gps = (double)glyphs * draws / (now() - t0);
+                glDisable(GL_RASTERIZER_DISCARD);
+                (discard ? m.discard : m.raster).push_back(gps);
+            }
+        }
+    }
+    printf("%d glyphs (%d lines of %d), %.0f px lines, %dx%d, %d draws x %d repetitions, renderer %s\n\n", glyphs,
+           kLines, kCols, kRowPx, kW, kH, draws, reps, QVH_Renderer());
+    printf("%-28s %26s %26s\n", "method", "rasterised Mglyphs/s", "rasteriser off Mglyphs/s");
+    for (Method &m : methods) {
+        auto mm = [](std::vector<double> v) {
+            std::sort(v.begin(), v.end());
+            char b[64];
+            snprintf(b, sizeof b, "%.2f (%.2f..%.2f)", median(v) / 1e6, v.front() / 1e6, v.back() / 1e6);
+            return std::string(b);
+        };
+        printf("%-28s %26s %26s\n", m.name, mm(m.raster).c_str(), mm(m.discard).c_str());
+    }
+    printf("\nfont engine / FTGL: %.2fx rasterised, %.2fx rasteriser off\n",
+           median(methods[0].raster) / median(methods[1].raster), median(methods[0].discard) / median(methods[1].discard));
+    printf("font engine / hand-written quads: %.2fx rasterised, %.2fx rasteriser off\n",
+           median(methods[0].raster) / median(methods[2].raster), median(methods[0].discard) / median(methods[2].discard));
+    QVH_CloseDisplay();
+    QVH_CloseScene();
+    QVH_RemoveScene(scene.c_str());
+    return 0;
+}
