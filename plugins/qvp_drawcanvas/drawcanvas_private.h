@@ -151,6 +151,11 @@ extern double canvas_times[QVP_CACHE_SLOTS];
 /* Draws one element of PCAN inside PCAN's open canvas frame. */
 void DrawCanvasElement(QVP_CANVAS *pcan, QVP_CANVAS_ELEMENT *pelm);
 
+/* Loads the scene's projection (in the precision the host offers) and an
+ * identity model-view, and sets the GL viewport to the current viewport's
+ * rectangle when there is one. */
+void LoadSceneProjection(void);
+
 /* Copies video element PELM's cur_frame into the first cache slot that
  * holds PELM; nothing when none does. The caller holds the canvas lock. */
 void LatchVideoFrame(QVP_CANVAS_ELEMENT *pelm);

@@ -539,17 +539,6 @@ void DrawVideo(QVP_CANVAS_ELEMENT *pelm, float opacity) {
 
 /* ---- nested canvases ---- */
 
-// Loads the scene's projection, an identity model-view and the current
-// viewport, in the precision the host offers.
-void scene_projection() {
-    glMatrixMode(GL_PROJECTION);
-    if (double_data) glLoadMatrixd(&double_data->QVV_projection_matrix[0][0]);
-    else glLoadMatrixf(&QVV_projection_matrix[0][0]);
-    glMatrixMode(GL_MODELVIEW);
-    glLoadIdentity();
-    if (QVV_viewport) glViewport(QVV_viewport->rx, QVV_viewport->ry, QVV_viewport->rw, QVV_viewport->rh);
-}
-
 // Draws NESTED at its own placement, faded by OPACITY, and gives it its
 // opacity back.
 void draw_faded(QVP_CANVAS *nested, float opacity) {
@@ -577,7 +566,7 @@ void DrawNested(QVP_CANVAS_ELEMENT *pelm, float opacity) {
         float saved_f[4][4];
         if (double_data) memcpy(saved_d, double_data->QVV_modelview_matrix, sizeof saved_d);
         else glGetFloatv(GL_MODELVIEW_MATRIX, &saved_f[0][0]);
-        scene_projection();
+        LoadSceneProjection();
         if (id == CANVAS_ID_WORLD) {
             LoadCanvasBaseFrame(-1);
             draw_faded(nested, opacity);
@@ -628,6 +617,15 @@ void LatchVideoFrame(QVP_CANVAS_ELEMENT *pelm) {
             video_cur_frames[i] = pelm->data.video.cur_frame;
             return;
         }
+}
+
+void LoadSceneProjection(void) {
+    glMatrixMode(GL_PROJECTION);
+    if (double_data) glLoadMatrixd(&double_data->QVV_projection_matrix[0][0]);
+    else glLoadMatrixf(&QVV_projection_matrix[0][0]);
+    glMatrixMode(GL_MODELVIEW);
+    glLoadIdentity();
+    if (QVV_viewport) glViewport(QVV_viewport->rx, QVV_viewport->ry, QVV_viewport->rw, QVV_viewport->rh);
 }
 
 void ResetElementCaches(void) {

@@ -183,12 +183,7 @@ int collect() {
 // end; no hidden bit stays set.
 void node_pass(int cnt, int earth_id) {
     QVF_PushDrawingState();
-    glMatrixMode(GL_PROJECTION);
-    if (double_data) glLoadMatrixd(&double_data->QVV_projection_matrix[0][0]);
-    else glLoadMatrixf(&QVV_projection_matrix[0][0]);
-    glMatrixMode(GL_MODELVIEW);
-    glLoadIdentity();
-    if (QVV_viewport) glViewport(QVV_viewport->rx, QVV_viewport->ry, QVV_viewport->rw, QVV_viewport->rh);
+    LoadSceneProjection();
     QVS_NODE_LAYERS *saved = QVV_node_layers;
     QVS_NODE_LIST *host = &saved->scene.zero_priority;
     QVS_NODE *earth = QVV_scene && earth_id >= 0 && earth_id < QVV_scene->node_count ? &QVV_scene->node_list[earth_id] : nullptr;
