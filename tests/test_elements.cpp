@@ -553,7 +553,9 @@ TEST_F(Elements, BadSharedData_DrawsNothing) {
         d.rec.line_width = 5;
     });
     QVP_CANVAS_ELEMENT *poly = polygon(c, {{20, 20}, {60, 20}, {60, 60}}, kRed, kRed);
-    unsigned char px[16];
+    // Pixels in the arena, as the builder's images are.
+    unsigned char *px = (unsigned char *)QVH_Alloc(16);
+    ASSERT_NE(px, nullptr);
     QVP_CANVAS_ELEMENT *img = quad_image(c, px, "img", 0);
     img->data.imag.corners[0] = {120, 100};
     QVP_CANVAS_ELEMENT *vid = pattern_video(c, 16, 8);
@@ -605,6 +607,21 @@ TEST_F(Elements, BadSharedData_DrawsNothing) {
              p->data.poly.pnt_list_cnt = INT_MIN;
              i->data.imag.th = 0;
              v->data.video.cur_frame = -2000000000;
+         }},
+        // 2026-12-06, found by the record fuzzer: counts and sizes within
+        // the stated bounds but beyond what the blocks hold were read.
+        {"beyond their blocks", [](QVP_CANVAS_ELEMENT *l, QVP_CANVAS_ELEMENT *p, QVP_CANVAS_ELEMENT *i, QVP_CANVAS_ELEMENT *v) {
+             l->data.line.pnt_list_cnt = l->data.line.pnt_list_size = 100000;
+             p->data.poly.pnt_list_cnt = p->data.poly.pnt_list_size = 100000;
+             i->data.imag.tw = i->data.imag.th = 512;
+             v->data.video.h = 4096;
+         }},
+        {"above GL's texture limit", [](QVP_CANVAS_ELEMENT *l, QVP_CANVAS_ELEMENT *p, QVP_CANVAS_ELEMENT *i, QVP_CANVAS_ELEMENT *v) {
+             l->data.line.pnt_list = nullptr;
+             p->data.poly.pnt_list = nullptr;
+             i->data.imag.tw = 1 << 20;
+             v->data.video.w = 1 << 20;
+             v->data.video.row_size = 4 << 20;
          }},
         {"no video name", [](QVP_CANVAS_ELEMENT *l, QVP_CANVAS_ELEMENT *p, QVP_CANVAS_ELEMENT *i, QVP_CANVAS_ELEMENT *v) {
              l->data.line.pnt_list = nullptr;
