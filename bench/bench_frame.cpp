@@ -1,7 +1,9 @@
 // bench_frame.cpp - what a frame of canvases costs: the text layout of
-// the font engine, and whole frames with text canvases in every layer on
-// the headless display, against the same frames without canvases.
+// the font engine, whole frames with text canvases in every layer on the
+// headless display against the same frames without canvases, and a
+// 1,000-point polygon with and without changes to its points.
 #include <benchmark/benchmark.h>
+#include <math.h>
 #include <unistd.h>
 
 #include <string>
@@ -78,6 +80,35 @@ void BM_Frame(benchmark::State &state) {
     state.SetLabel(std::to_string(state.range(0)) + " text canvases");
 }
 BENCHMARK(BM_Frame)->Arg(0)->Arg(30)->Unit(benchmark::kMillisecond);
+
+// A 1,000-point concave polygon (a star) redrawn every frame: with its
+// points unchanged (its tessellation is kept) and moved every frame (it is
+// tessellated anew).
+void BM_Polygon(benchmark::State &state) {
+    world();
+    QVP_CANVAS desc;
+    qvpc::DefaultCanvas(desc);
+    snprintf(desc.name, sizeof desc.name, "poly");
+    desc.draw_layer = 0x800;
+    std::string err;
+    QVP_CANVAS *c = qvpc::CreateCanvas(desc, {}, err);
+    qvpc::ElementDesc e;
+    qvpc::DefaultElement(e, ELEMENT_POLYGON);
+    for (int i = 0; i < 1000; i++) {
+        double a = i * 6.283185307 / 1000, r = i % 2 ? 2 : 4.5;
+        e.points.push_back({(float)(10 + r * cos(a)), (float)(5 + r * sin(a))});
+    }
+    QVP_CANVAS_ELEMENT *el = qvpc::AddElement(c, e, err);
+    bool moving = state.range(0) != 0;
+    int k = 0;
+    for (auto _ : state) {
+        if (moving) el->data.poly.pnt_list[0].x = 10.0f + (float)(++k % 2) * 0.01f;
+        QVH_RunFrames(1);
+    }
+    qvpc::DeleteCanvas(c, err);
+    state.SetLabel(moving ? "points move every frame" : "points unchanged");
+}
+BENCHMARK(BM_Polygon)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
 void BM_TextBBox(benchmark::State &state) {
     world();
