@@ -72,6 +72,16 @@ std::vector<float> glyph_quads(const QVP_CANVAS_FONTDEF *f) {
     return q;
 }
 
+// The state every textured method draws in: texturing, blending by
+// alpha, white; TEX bound unless it is -1 (FTGL binds its own).
+void textured_white(int tex) {
+    glEnable(GL_TEXTURE_2D);
+    if (tex >= 0) glBindTexture(GL_TEXTURE_2D, (GLuint)tex);
+    glEnable(GL_BLEND);
+    glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+    glColor4f(1, 1, 1, 1);
+}
+
 struct Method {
     const char *name;
     std::function<void()> draw;
@@ -147,10 +157,7 @@ int main(int argc, char **argv) {
          }, {}, {}},
         {"FTGL texture font",
          [&] {
-             glEnable(GL_TEXTURE_2D);
-             glEnable(GL_BLEND);
-             glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
-             glColor4f(1, 1, 1, 1);
+             textured_white(-1);
              for (int l = 0; l < kLines; l++) {
                  glPushMatrix();
                  glTranslated(0, kH - kRowPx * (l + 1), 0);
@@ -160,11 +167,7 @@ int main(int argc, char **argv) {
          }, {}, {}},
         {"immediate-mode quads",
          [&] {
-             glEnable(GL_TEXTURE_2D);
-             glBindTexture(GL_TEXTURE_2D, (GLuint)font->tex_obj);
-             glEnable(GL_BLEND);
-             glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
-             glColor4f(1, 1, 1, 1);
+             textured_white(font->tex_obj);
              glBegin(GL_QUADS);
              for (size_t i = 0; i < quads.size(); i += 4) {
                  glTexCoord2f(quads[i + 2], quads[i + 3]);
@@ -174,11 +177,7 @@ int main(int argc, char **argv) {
          }, {}, {}},
         {"one static VBO",
          [&] {
-             glEnable(GL_TEXTURE_2D);
-             glBindTexture(GL_TEXTURE_2D, (GLuint)font->tex_obj);
-             glEnable(GL_BLEND);
-             glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
-             glColor4f(1, 1, 1, 1);
+             textured_white(font->tex_obj);
              glBindBuffer(GL_ARRAY_BUFFER, vbo);
              glEnableClientState(GL_VERTEX_ARRAY);
              glEnableClientState(GL_TEXTURE_COORD_ARRAY);
