@@ -61,6 +61,16 @@ int DRAWCANVAS_cmd(ClientData cd, Tcl_Interp *interp, int objc, Tcl_Obj *const o
  * place where the plugin asks for memory. */
 void *PluginRealloc(void *p, size_t size);
 
+/* Checks on what shared records claim (plugin.cpp). ArenaBlockHolds: 1
+ * unless P starts a live arena block smaller than BYTES (memory outside
+ * the arena is trusted). TextureSizeFits: 1 when a W x H texture lies in
+ * 1..GL's maximum size on both axes. */
+int ArenaBlockHolds(const void *p, size_t bytes);
+int TextureSizeFits(int w, int h);
+
+/* The current display's run time; 0 without a display. */
+double DisplayRunTime(void);
+
 /* ---- frame passes (passes.cpp, mapping.cpp) ---- */
 
 void UpdateScene(void);

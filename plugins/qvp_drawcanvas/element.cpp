@@ -96,21 +96,7 @@ void DrawText(QVP_CANVAS *pcan, QVP_CANVAS_ELEMENT *pelm, float opacity) {
 // block holds that many points; anything else draws nothing.
 bool points_usable(const QVP_CANVAS_LINE *l) {
     if (!l->pnt_list || l->pnt_list_cnt < 0 || l->pnt_list_cnt > l->pnt_list_size) return false;
-    size_t block = QVF_GetArenaBlockSize(l->pnt_list);
-    return !block || block / sizeof(QVP_CANVAS_COORD) >= (size_t)l->pnt_list_cnt;
-}
-
-// True when a W x H texture fits GL's limit.
-bool texture_fits(int w, int h) {
-    static GLint max_size = 0;
-    if (!max_size) glGetIntegerv(GL_MAX_TEXTURE_SIZE, &max_size);
-    return w > 0 && h > 0 && (max_size <= 0 || (w <= max_size && h <= max_size));
-}
-
-// True unless BYTES exceed the arena block at P (when P is one).
-bool block_holds(const void *p, size_t bytes) {
-    size_t block = QVF_GetArenaBlockSize(p);
-    return !block || block >= bytes;
+    return ArenaBlockHolds(l->pnt_list, sizeof(QVP_CANVAS_COORD) * (size_t)l->pnt_list_cnt);
 }
 
 void DrawLine(QVP_CANVAS *pcan, QVP_CANVAS_ELEMENT *pelm, float opacity) {
@@ -338,7 +324,7 @@ void fill_polygon(QVP_CANVAS *pcan, QVP_CANVAS_ELEMENT *pelm, float opacity) {
     memcpy(frame + 6, gldrow, sizeof gldrow);
     bool hit;
     TessSlot *t = tess_slot(pelm, frame, &hit);
-    t->used = QVV_display ? QVV_display->run_time : 0.0;
+    t->used = DisplayRunTime();
     if (!hit) {
         GLUtesselator *tess = gluNewTess();
         if (!tess) {
@@ -386,8 +372,6 @@ void DrawPolygon(QVP_CANVAS *pcan, QVP_CANVAS_ELEMENT *pelm, float opacity) {
 
 /* ---- images and video ---- */
 
-double run_time() { return QVV_display ? QVV_display->run_time : 0.0; }
-
 int slots_in_use(int max) { return max < 0 ? 0 : max > QVP_CACHE_SLOTS ? QVP_CACHE_SLOTS : max; }
 
 void textured_quad(const QVP_CANVAS_ELEMENT *pelm, const QVP_CANVAS_COORD *c, int flip_axis) {
@@ -416,14 +400,14 @@ void DrawImage(QVP_CANVAS *pcan, QVP_CANVAS_ELEMENT *pelm, float opacity) {
     const QVP_CANVAS_IMAGE *im = &pelm->data.imag;
     // No pixels, a size of 0 or less or above GL's limit, or (in the
     // arena) fewer pixels than the size says: nothing drawn.
-    if (!im->tdata || !texture_fits(im->tw, im->th)) return;
-    if (!block_holds(im->tdata, (size_t)im->tw * (size_t)im->th * 4)) return;
+    if (!im->tdata || !TextureSizeFits(im->tw, im->th)) return;
+    if (!ArenaBlockHolds(im->tdata, (size_t)im->tw * (size_t)im->th * 4)) return;
     glEnable(GL_TEXTURE_2D);
     // Names are kept and compared over the slot's 259 characters.
     const size_t kName = QVP_IMAGE_NAME_SLOT - 1;
     bool hit;
     int s = ChooseCacheSlot(
-        slots_in_use(max_image_objs), image_ids, image_times, run_time(), false,
+        slots_in_use(max_image_objs), image_ids, image_times, DisplayRunTime(), false,
         [&](int i) { return image_datas[i] == im->tdata && strncmp(image_fnames[i], im->name, kName) == 0; }, &hit);
     if (s < 0) {
         glDisable(GL_TEXTURE_2D);
@@ -441,7 +425,7 @@ void DrawImage(QVP_CANVAS *pcan, QVP_CANVAS_ELEMENT *pelm, float opacity) {
     } else {
         glBindTexture(GL_TEXTURE_2D, image_ids[s]);
     }
-    image_times[s] = run_time();
+    image_times[s] = DisplayRunTime();
     glColor4f(pcan->rgb_gain[0], pcan->rgb_gain[1], pcan->rgb_gain[2], opacity);
     textured_quad(pelm, im->corners, im->flip_axis);
     glDisable(GL_TEXTURE_2D);
@@ -475,14 +459,14 @@ void DrawVideo(QVP_CANVAS_ELEMENT *pelm, float opacity) {
     if (cur == -1) return;
     // A frame index outside frames, a missing frame or name, no size, or
     // rows shorter than the width draw nothing.
-    if (!frame_at(v, cur) || !v->name || !texture_fits(v->w, v->h) || v->row_size / 4 < v->w) return;
+    if (!frame_at(v, cur) || !v->name || !TextureSizeFits(v->w, v->h) || v->row_size / 4 < v->w) return;
     // A frame smaller than its rows say (when it is an arena block) is
     // not read.
-    if (!block_holds(v->frames[cur], (size_t)v->row_size * (size_t)v->h)) return;
+    if (!ArenaBlockHolds(v->frames[cur], (size_t)v->row_size * (size_t)v->h)) return;
     glEnable(GL_TEXTURE_2D);
     bool hit;
     int s = ChooseCacheSlot(
-        slots_in_use(max_video_objs), video_ids, video_times, run_time(), true,
+        slots_in_use(max_video_objs), video_ids, video_times, DisplayRunTime(), true,
         [&](int i) {
             return video_elements[i] == pelm && video_sizes[i][0] == v->w && video_sizes[i][1] == v->h &&
                    video_fnames[i] && strncmp(video_fnames[i], v->name, kVideoName) == 0;
@@ -521,7 +505,7 @@ void DrawVideo(QVP_CANVAS_ELEMENT *pelm, float opacity) {
     } else {
         int f = video_cur_frames[s];
         unsigned char *latched = frame_at(v, f);
-        if (f != -1 && (!latched || !block_holds(latched, (size_t)v->row_size * (size_t)v->h))) {
+        if (f != -1 && (!latched || !ArenaBlockHolds(latched, (size_t)v->row_size * (size_t)v->h))) {
             glDisable(GL_TEXTURE_2D);
             return;
         }
@@ -531,7 +515,7 @@ void DrawVideo(QVP_CANVAS_ELEMENT *pelm, float opacity) {
             upload_frame(v, latched, false);
         }
     }
-    video_times[s] = run_time();
+    video_times[s] = DisplayRunTime();
     glColor4f(1, 1, 1, opacity);
     textured_quad(pelm, v->corners, v->flip_axis);
     glDisable(GL_TEXTURE_2D);

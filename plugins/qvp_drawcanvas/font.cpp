@@ -79,15 +79,12 @@ int bad_font_cnt = 0;
 // lie in 1..the GL maximum, its codes run 0 <= first <= last, and its
 // table and pixels fill their arena blocks when they are arena blocks.
 const char *font_fault(const QVP_CANVAS_FONTDEF *f) {
-    static GLint max_size = 0;
-    if (!max_size) glGetIntegerv(GL_MAX_TEXTURE_SIZE, &max_size);
     if (!f->texdata) return "no pixels";
-    if (f->w <= 0 || f->h <= 0 || (max_size > 0 && (f->w > max_size || f->h > max_size))) return "texture size out of range";
+    if (!TextureSizeFits(f->w, f->h)) return "texture size out of range";
     if (f->first_char < 0 || f->first_char > f->last_char) return "bad code range";
-    size_t table = QVF_GetArenaBlockSize(f->char_list), pixels = QVF_GetArenaBlockSize(f->texdata);
-    if (table && table / sizeof(QVP_CANVAS_CHARDEF) < (size_t)f->last_char - (size_t)f->first_char + 1)
-        return "code range wider than its glyph table";
-    if (pixels && pixels < (size_t)f->w * (size_t)f->h * 2) return "pixels smaller than its texture size";
+    size_t glyphs = (size_t)f->last_char - (size_t)f->first_char + 1;
+    if (!ArenaBlockHolds(f->char_list, sizeof(QVP_CANVAS_CHARDEF) * glyphs)) return "code range wider than its glyph table";
+    if (!ArenaBlockHolds(f->texdata, (size_t)f->w * (size_t)f->h * 2)) return "pixels smaller than its texture size";
     return nullptr;
 }
 

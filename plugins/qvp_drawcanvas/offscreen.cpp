@@ -147,7 +147,7 @@ int OffscreenSetup(QVP_CANVAS *pcan, int *use_depth, QVP_OFFSCREEN *os) {
     if (in_texture_pass || !canvas_fbo) return 0;
     int cres, rres;
     texture_size(length3f(d.col_vec), length3f(d.row_vec), d.radius, d.proj, &cres, &rres);
-    double now = QVV_display ? QVV_display->run_time : 0.0;
+    double now = DisplayRunTime();
     int n = max_canvas_objs < 0 ? 0 : max_canvas_objs > QVP_CACHE_SLOTS ? QVP_CACHE_SLOTS : max_canvas_objs;
     bool hit;
     int s = ChooseCacheSlot(

@@ -47,6 +47,20 @@ GLuint canvas_fbo = 0;
 
 void *PluginRealloc(void *p, size_t size) { return realloc(p, size); }
 
+int ArenaBlockHolds(const void *p, size_t bytes) {
+    size_t block = QVF_GetArenaBlockSize(p);
+    return !block || block >= bytes;
+}
+
+int TextureSizeFits(int w, int h) {
+    // Asked once: the limit is the implementation's, the same in every context.
+    static GLint max_size = 0;
+    if (!max_size) glGetIntegerv(GL_MAX_TEXTURE_SIZE, &max_size);
+    return w > 0 && h > 0 && (max_size <= 0 || (w <= max_size && h <= max_size));
+}
+
+double DisplayRunTime(void) { return QVV_display ? QVV_display->run_time : 0.0; }
+
 void ResetPluginState(void) {
     tarn = nullptr;
     tarn_features = nullptr;
