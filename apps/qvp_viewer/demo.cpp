@@ -141,10 +141,13 @@ frame 30
 
 int viewer_build_demo(Tcl_Interp *interp, const std::string &plugin_path) {
     int rc = Tcl_Eval(interp, kNodes);
-    if (rc != TCL_OK || access(plugin_path.c_str(), R_OK) != 0) return rc;
-    std::string cmd = "plugin load {" + plugin_path + "}";
-    rc = Tcl_Eval(interp, cmd.c_str());
     if (rc != TCL_OK) return rc;
+    if (!plugin_path.empty()) {
+        if (access(plugin_path.c_str(), R_OK) != 0) return rc;
+        std::string cmd = "plugin load {" + plugin_path + "}";
+        rc = Tcl_Eval(interp, cmd.c_str());
+        if (rc != TCL_OK) return rc;
+    }
     rc = Tcl_Eval(interp, kCanvases);
     if (rc == TCL_OK) rc = Tcl_Eval(interp, kWindows);
     if (rc == TCL_OK) rc = Tcl_Eval(interp, kCurved);

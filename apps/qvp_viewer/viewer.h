@@ -11,8 +11,11 @@
 /* Registers the display, node, plugin and host commands. */
 void viewer_register_commands(Tcl_Interp *interp);
 
-/* Builds the built-in demo scene in INTERP's process. Returns TCL_OK or
- * TCL_ERROR with the interpreter's result set. */
+/* Builds the built-in demo scene in INTERP's process, loading the plugin
+ * module at PLUGIN_PATH after the nodes; an empty PLUGIN_PATH means the
+ * plugin is in the process already (linked in), and a module that is not
+ * there leaves the demo at its nodes. Returns TCL_OK or TCL_ERROR with
+ * the interpreter's result set. */
 int viewer_build_demo(Tcl_Interp *interp, const std::string &plugin_path);
 
 /* Path of the plugin module beside the viewer's executable. */

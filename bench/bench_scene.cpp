@@ -1,0 +1,372 @@
+// bench_scene.cpp - what a frame of the reference scene costs, against
+// the GL floor of the same geometry, and how much of a display's frame
+// the canvas lock is held while another process edits canvases.
+//
+// Frames are timed side by side in one process on one display: the
+// plugin's frame and the floor's frame (gl_floor.h), each rasterised and
+// with GL_RASTERIZER_DISCARD on, interleaved, REPS times; the table gives
+// the median and the spread (min..max) of the time per frame. Then an
+// editor process (this program again) edits a canvas RATE times a second
+// while the display draws the scene, and the display's time under the
+// lock is put against its frame time.
+//
+//   bench_scene [--reps N] [--frames K] [--lock-seconds S] [--rate R] [--pictures DIR]
+//   bench_scene --editor SCENE RATE SECONDS    (the editor; started by the benchmark)
+#define GL_GLEXT_PROTOTYPES 1
+#include <GL/gl.h>
+#include <GL/glext.h>
+#include <spawn.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "canvas_builder.h"
+#include "drawcanvas_testing.h"
+#include "gl_floor.h"
+#include "got_patch.h"
+#include "qvp_externs.h"
+#include "qvp_globals.h"
+#include "qvp_host.h"
+#include "qvpdisp_host.h"
+#include "reference_scene.h"
+
+extern char **environ;
+
+namespace {
+
+double now() {
+    struct timespec t;
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return (double)t.tv_sec + t.tv_nsec * 1e-9;
+}
+
+double median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    size_t n = v.size();
+    return n == 0 ? 0 : n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+}
+
+/* ---- the callbacks of each way of drawing ---- */
+
+template <int P, void (*F)()>
+void captured() {
+    FloorEnter(P);
+    F();
+    FloorLeave(P);
+}
+
+template <int P>
+void floor_callback() {
+    FloorReplay(P);
+}
+
+struct Phase {
+    int code;
+    void (*plugin)();
+    void (*capture)();
+    void (*floor)();
+};
+
+#define QVP_BENCH_PHASE(code, fn) {code, fn, captured<code, fn>, floor_callback<code>}
+const Phase kPhases[] = {
+    QVP_BENCH_PHASE(QVP_PHASE_UPDATE_SCENE, UpdateScene),
+    QVP_BENCH_PHASE(QVP_PHASE_DRAW_SCENE, DrawScene),
+    QVP_BENCH_PHASE(QVP_PHASE_DRAW_FOREGROUND, DrawForeground),
+    QVP_BENCH_PHASE(QVP_PHASE_DRAW_BACKGROUND, DrawBackground),
+    QVP_BENCH_PHASE(QVP_PHASE_DRAW_VIEW, DrawView),
+    QVP_BENCH_PHASE(QVP_PHASE_UPDATE_VIEW, UpdateView),
+    QVP_BENCH_PHASE(QVP_PHASE_UPDATE_CHANNEL, UpdateChannel),
+};
+
+enum Mode { PLUGIN, CAPTURE, FLOOR };
+const char *kModeNames[] = {"qvp_drawcanvas", "capture", "GL floor (static VBO)"};
+
+// The host handle the callbacks are installed under; any unique address.
+char g_handle;
+
+void install(Mode m) {
+    QVH_ClearCallbacks();
+    for (const Phase &p : kPhases)
+        QVF_InstallPluginFunction(&g_handle, m == PLUGIN ? p.plugin : m == CAPTURE ? p.capture : p.floor, p.code);
+}
+
+// Seconds per frame over K frames.
+double time_frames(int k, bool discard) {
+    if (discard) glEnable(GL_RASTERIZER_DISCARD);
+    double t0 = now();
+    QVH_RunFrames(k);
+    double t = (now() - t0) / k;
+    if (discard) glDisable(GL_RASTERIZER_DISCARD);
+    return t;
+}
+
+std::vector<unsigned char> read_frame() {
+    std::vector<unsigned char> px((size_t)640 * 480 * 4);
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    glReadPixels(0, 0, 640, 480, GL_RGBA, GL_UNSIGNED_BYTE, px.data());
+    return px;
+}
+
+/* ---- the lock ---- */
+
+// Time under the canvas lock and waiting for it, in this process; summed
+// by the lock stand-ins while the lock benchmark runs.
+double g_lock_held = 0, g_lock_wait = 0, g_lock_since = 0;
+long g_lock_takes = 0;
+int (*real_SetLock)(QVS_SMLOCK *);
+int (*real_UnsetLock)(QVS_SMLOCK *);
+
+extern "C" int timed_SetLock(QVS_SMLOCK *l) {
+    double t0 = now();
+    int r = real_SetLock(l);
+    g_lock_since = now();
+    g_lock_wait += g_lock_since - t0;
+    g_lock_takes++;
+    return r;
+}
+
+extern "C" int timed_UnsetLock(QVS_SMLOCK *l) {
+    g_lock_held += now() - g_lock_since;
+    return real_UnsetLock(l);
+}
+
+// The editor: attaches to SCENE and edits canvas "edited" RATE times a
+// second for SECONDS, alternately moving it and changing its text.
+// Prints the number of edits made.
+int run_editor(const char *scene, double rate, double seconds) {
+    char buf[512];
+    QVH_LogToStderr(0);
+    if (!QVH_OpenScene(scene, 0, QVH_SCENE_ATTACH, buf, sizeof buf)) {
+        fprintf(stderr, "bench_scene editor: %s\n", buf);
+        return 1;
+    }
+    std::string err;
+    if (!qvpc::Attach(err)) {
+        fprintf(stderr, "bench_scene editor: %s\n", err.c_str());
+        return 1;
+    }
+    QVP_CANVAS *c = qvpc::FindCanvas("edited");
+    QVP_CANVAS_ELEMENT *e = c ? c->elements : nullptr;
+    if (!c || !e) {
+        fprintf(stderr, "bench_scene editor: no canvas \"edited\" with an element\n");
+        return 1;
+    }
+    int id = e->id;
+    long n = 0;
+    struct timespec next;
+    clock_gettime(CLOCK_MONOTONIC, &next);
+    double end = now() + seconds;
+    long step = (long)(1e9 / rate);
+    while (now() < end) {
+        if (n % 2 == 0) {
+            QVP_CANVAS desc = *c;
+            desc.disp.org[0] = -2 + (double)(n % 200) * 0.02;
+            if (!qvpc::ConfigureCanvas(c, desc, false, {}, err)) break;
+        } else {
+            QVP_CANVAS_ELEMENT *el = qvpc::FindElement(c, id);
+            if (!el) break;
+            qvpc::ElementDesc d = qvpc::DescOf(el);
+            d.text = "edit " + std::to_string(n);
+            if (!qvpc::ConfigureElement(c, el, d, err)) break;
+        }
+        n++;
+        next.tv_nsec += step;
+        while (next.tv_nsec >= 1000000000L) {
+            next.tv_nsec -= 1000000000L;
+            next.tv_sec++;
+        }
+        clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &next, nullptr);
+    }
+    printf("%ld\n", n);
+    QVH_CloseScene();
+    return 0;
+}
+
+struct Options {
+    int reps = 7, frames = 20;
+    double lock_seconds = 5, rate = 1000;
+    std::string pictures;
+};
+
+bool lock_benchmark(const Options &o) {
+    std::string err;
+    if (!ReferenceSceneEval("canvas create edited -layer foreground -org {-2 -3 2} -colvec {4 0 0} "
+                            "-rowvec {0 -0.5 0} -cols 20 -rows 2 -bg {0.3 0 0}\n"
+                            "canvas add edited text 10 1 -text {edit 0} -fill {1 1 1}",
+                            err)) {
+        fprintf(stderr, "bench_scene: %s\n", err.c_str());
+        return false;
+    }
+    install(PLUGIN);
+    QVH_RunFrames(3);
+    char self[4096];
+    ssize_t len = readlink("/proc/self/exe", self, sizeof self - 1);
+    if (len <= 0) return false;
+    self[len] = '\0';
+    std::string rate = std::to_string(o.rate), secs = std::to_string(o.lock_seconds);
+    const char *argv[] = {self, "--editor", ReferenceSceneName().c_str(), rate.c_str(), secs.c_str(), nullptr};
+    int fds[2];
+    if (pipe(fds) != 0) return false;
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_adddup2(&fa, fds[1], 1);
+    posix_spawn_file_actions_addclose(&fa, fds[0]);
+    pid_t pid;
+    if (posix_spawn(&pid, self, &fa, nullptr, (char *const *)argv, environ) != 0) {
+        fprintf(stderr, "bench_scene: cannot start the editor\n");
+        return false;
+    }
+    close(fds[1]);
+    std::vector<GotHook> hooks = {{"QVF_SetLock", (void *)timed_SetLock, (void **)&real_SetLock},
+                                  {"QVF_UnsetLock", (void *)timed_UnsetLock, (void **)&real_UnsetLock}};
+    if (GotPatch(hooks, err) == 0) {
+        fprintf(stderr, "bench_scene: cannot watch the lock: %s\n", err.c_str());
+        return false;
+    }
+    // The display draws while the editor runs, leaving it a moment to start.
+    usleep(200000);
+    double t0 = now();
+    long frames = 0;
+    g_lock_held = g_lock_wait = 0;
+    g_lock_takes = 0;
+    std::vector<double> per_frame;
+    while (now() - t0 < o.lock_seconds - 0.5) {
+        double h0 = g_lock_held, f0 = now();
+        QVH_RunFrames(1);
+        per_frame.push_back((g_lock_held - h0) / (now() - f0));
+        frames++;
+    }
+    double total = now() - t0;
+    GotRestore();
+    char out[64] = {0};
+    ssize_t got = read(fds[0], out, sizeof out - 1);
+    close(fds[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    long edits = got > 0 ? atol(out) : 0;
+    std::sort(per_frame.begin(), per_frame.end());
+    printf("\nlock: editor made %ld edits in %.1f s (%.0f a second); the display drew %ld frames in %.2f s\n", edits,
+           o.lock_seconds, edits / o.lock_seconds, frames, total);
+    printf("  canvas lock held: %.3f ms a frame, %.3f%% of the frame time (worst frame %.3f%%)\n",
+           g_lock_held / frames * 1e3, 100 * g_lock_held / total, 100 * per_frame.back());
+    printf("  waiting for it:   %.3f ms a frame, %.3f%%; %.1f lock takes a frame\n", g_lock_wait / frames * 1e3,
+           100 * g_lock_wait / total, (double)g_lock_takes / frames);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    if (argc == 5 && strcmp(argv[1], "--editor") == 0) return run_editor(argv[2], atof(argv[3]), atof(argv[4]));
+    Options o;
+    for (int i = 1; i < argc; i++) {
+        std::string a = argv[i];
+        bool v = i + 1 < argc;
+        if (a == "--reps" && v) o.reps = atoi(argv[++i]);
+        else if (a == "--frames" && v) o.frames = atoi(argv[++i]);
+        else if (a == "--lock-seconds" && v) o.lock_seconds = atof(argv[++i]);
+        else if (a == "--rate" && v) o.rate = atof(argv[++i]);
+        else if (a == "--pictures" && v) o.pictures = argv[++i];
+        else {
+            fprintf(stderr,
+                    "usage: bench_scene [--reps N] [--frames K] [--lock-seconds S] [--rate R] [--pictures DIR]\n");
+            return 2;
+        }
+    }
+    if (o.reps < 1 || o.frames < 1 || o.lock_seconds < 1 || o.rate <= 0) {
+        fprintf(stderr, "bench_scene: reps and frames want 1 or more, lock seconds 1 or more, a rate above 0\n");
+        return 2;
+    }
+    std::string err;
+    if (!ReferenceSceneOpen(err)) {
+        fprintf(stderr, "bench_scene: %s\n", err.c_str());
+        ReferenceSceneClose();
+        return 1;
+    }
+    ReferenceSceneOnFrame(FloorFrame);
+
+    // One steady frame captured, then the floor built from it.
+    install(CAPTURE);
+    if (!FloorCaptureBegin(err)) {
+        fprintf(stderr, "bench_scene: %s\n", err.c_str());
+        ReferenceSceneClose();
+        return 1;
+    }
+    QVH_RunFrames(1);
+    if (!FloorCaptureEnd(err)) {
+        fprintf(stderr, "bench_scene: %s\n", err.c_str());
+        ReferenceSceneClose();
+        return 1;
+    }
+    std::vector<unsigned char> pictures[2];
+    for (Mode m : {PLUGIN, FLOOR}) {
+        install(m);
+        QVH_RunFrames(2);
+        pictures[m == FLOOR] = read_frame();
+        if (!o.pictures.empty()) {
+            char buf[512];
+            std::string path = o.pictures + (m == FLOOR ? "/scene-floor.png" : "/scene-plugin.png");
+            if (!QVH_Snapshot(path.c_str(), buf, sizeof buf)) fprintf(stderr, "bench_scene: %s\n", buf);
+        }
+    }
+    if (const char *why = FloorFailed()) {
+        fprintf(stderr, "bench_scene: the floor does not replay the frame: %s\n", why);
+        ReferenceSceneClose();
+        return 1;
+    }
+    long differ = 0;
+    for (size_t i = 0; i < pictures[0].size(); i += 4)
+        for (int c = 0; c < 3; c++)
+            if (abs(pictures[0][i + c] - pictures[1][i + c]) > 2) {
+                differ++;
+                break;
+            }
+
+    FloorStats s = FloorGetStats();
+    // [mode][discard]: seconds per frame, one per repetition.
+    std::vector<double> t[2][2];
+    for (int r = 0; r < o.reps; r++)
+        for (Mode m : {PLUGIN, FLOOR})
+            for (int d = 0; d < 2; d++) {
+                install(m);
+                QVH_RunFrames(2);
+                t[m == FLOOR][d].push_back(time_frames(o.frames, d != 0));
+            }
+    if (const char *why = FloorFailed()) {
+        fprintf(stderr, "bench_scene: the floor does not replay the frame: %s\n", why);
+        ReferenceSceneClose();
+        return 1;
+    }
+    printf("reference scene: %d canvases, 640x480, 2 viewports, renderer %s\n", kReferenceCanvases,
+           (const char *)glGetString(GL_RENDERER));
+    printf("plugin frame: %ld GL calls, %ld primitives, %ld vertices, %ld hand-overs to the host\n", s.gl_calls,
+           s.primitives, s.vertices, s.core_calls);
+    printf("floor frame: %ld glDrawArrays, %ld state calls, %ld vertices in one VBO\n", s.floor_draws,
+           s.state_changes, s.floor_vertices);
+    printf("pixels that differ between the two frames: %ld of %d\n", differ, 640 * 480);
+    printf("%d frames x %d repetitions, interleaved\n\n", o.frames, o.reps);
+    printf("%-24s %26s %26s\n", "frame drawn by", "rasterised, ms/frame", "rasteriser off, ms/frame");
+    for (int m = 0; m < 2; m++) {
+        auto mm = [](std::vector<double> v) {
+            std::sort(v.begin(), v.end());
+            char b[64];
+            snprintf(b, sizeof b, "%.3f (%.3f..%.3f)", median(v) * 1e3, v.front() * 1e3, v.back() * 1e3);
+            return std::string(b);
+        };
+        printf("%-24s %26s %26s\n", kModeNames[m ? FLOOR : PLUGIN], mm(t[m][0]).c_str(), mm(t[m][1]).c_str());
+    }
+    printf("\nplugin / floor: %.2fx rasterised, %.2fx rasteriser off\n", median(t[0][0]) / median(t[1][0]),
+           median(t[0][1]) / median(t[1][1]));
+    fflush(stdout);
+
+    bool ok = lock_benchmark(o);
+    ReferenceSceneClose();
+    return ok ? 0 : 1;
+}

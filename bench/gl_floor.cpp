@@ -1,0 +1,674 @@
+// gl_floor.cpp - capture and replay of the GL floor (gl_floor.h).
+#define GL_GLEXT_PROTOTYPES 1
+#include "gl_floor.h"
+
+#include <GL/gl.h>
+#include <GL/glext.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <vector>
+
+#include "got_patch.h"
+#include "qvp_externs.h"
+#include "qvp_globals.h"
+
+namespace {
+
+/* ---- the states a primitive is drawn with ---- */
+
+const GLenum kEnables[] = {GL_TEXTURE_2D, GL_BLEND,        GL_DEPTH_TEST, GL_STENCIL_TEST,
+                           GL_ALPHA_TEST, GL_SCISSOR_TEST, GL_CULL_FACE,  GL_LIGHTING};
+const int kEnableCount = (int)(sizeof kEnables / sizeof kEnables[0]);
+
+// Every GL state the plugin sets, as read back from GL. Compared with
+// memcmp, so it is always zeroed before it is filled.
+struct State {
+    unsigned enables;
+    GLint blend[4];  // src rgb, dst rgb, src alpha, dst alpha
+    GLint depth_func;
+    GLboolean depth_mask, colour_mask[4];
+    GLint stencil[7];  // func, ref, value mask, fail, depth fail, pass, write mask
+    GLint alpha_func;
+    GLfloat alpha_ref, line_width;
+    GLint viewport[4], scissor[4];
+    GLint draw_fbo, read_fbo, attachment;
+    GLint texture, tex_env;
+    GLint matrix_mode;
+    GLfloat modelview[16], projection[16];
+};
+
+void read_state(State &s) {
+    memset(&s, 0, sizeof s);
+    for (int i = 0; i < kEnableCount; i++)
+        if (glIsEnabled(kEnables[i])) s.enables |= 1u << i;
+    glGetIntegerv(GL_BLEND_SRC_RGB, &s.blend[0]);
+    glGetIntegerv(GL_BLEND_DST_RGB, &s.blend[1]);
+    glGetIntegerv(GL_BLEND_SRC_ALPHA, &s.blend[2]);
+    glGetIntegerv(GL_BLEND_DST_ALPHA, &s.blend[3]);
+    glGetIntegerv(GL_DEPTH_FUNC, &s.depth_func);
+    glGetBooleanv(GL_DEPTH_WRITEMASK, &s.depth_mask);
+    glGetBooleanv(GL_COLOR_WRITEMASK, s.colour_mask);
+    const GLenum st[7] = {GL_STENCIL_FUNC, GL_STENCIL_REF, GL_STENCIL_VALUE_MASK, GL_STENCIL_FAIL,
+                          GL_STENCIL_PASS_DEPTH_FAIL, GL_STENCIL_PASS_DEPTH_PASS, GL_STENCIL_WRITEMASK};
+    for (int i = 0; i < 7; i++) glGetIntegerv(st[i], &s.stencil[i]);
+    glGetIntegerv(GL_ALPHA_TEST_FUNC, &s.alpha_func);
+    glGetFloatv(GL_ALPHA_TEST_REF, &s.alpha_ref);
+    glGetFloatv(GL_LINE_WIDTH, &s.line_width);
+    glGetIntegerv(GL_VIEWPORT, s.viewport);
+    glGetIntegerv(GL_SCISSOR_BOX, s.scissor);
+    glGetIntegerv(GL_DRAW_FRAMEBUFFER_BINDING, &s.draw_fbo);
+    glGetIntegerv(GL_READ_FRAMEBUFFER_BINDING, &s.read_fbo);
+    if (s.draw_fbo)
+        glGetFramebufferAttachmentParameteriv(GL_DRAW_FRAMEBUFFER, GL_COLOR_ATTACHMENT0,
+                                              GL_FRAMEBUFFER_ATTACHMENT_OBJECT_NAME, &s.attachment);
+    glGetIntegerv(GL_TEXTURE_BINDING_2D, &s.texture);
+    glGetTexEnviv(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, &s.tex_env);
+    glGetIntegerv(GL_MATRIX_MODE, &s.matrix_mode);
+    glGetFloatv(GL_MODELVIEW_MATRIX, s.modelview);
+    glGetFloatv(GL_PROJECTION_MATRIX, s.projection);
+}
+
+/* ---- what a frame did ---- */
+
+/* ---- what the plugin leaves the host to read ---- */
+
+// The host data the plugin writes and the host's own steps read: node
+// hidden bits, the layers of a window's node pass, the geometry table,
+// and the layer bits. Captured at each hand-over so that the floor hands
+// the host the same, and the host draws the same nodes.
+struct HostData {
+    QVS_NODE_LAYERS *layers;
+    QVS_GEOM_DATA **geoms;
+    int draw_layer, did_render, cleared_depth;
+    std::vector<int> attribs;  // per display node
+};
+
+void read_host(HostData &h) {
+    h.layers = QVV_node_layers;
+    h.geoms = QVV_rendered_geoms;
+    h.draw_layer = QVV_draw_layer;
+    h.did_render = QVV_did_render;
+    h.cleared_depth = QVV_cleared_depth;
+    h.attribs.clear();
+    for (int i = 0; QVV_display && i < QVV_display->node_count; i++) h.attribs.push_back(QVV_display->node_list[i].attrib);
+}
+
+void write_host(const HostData &h) {
+    QVV_node_layers = h.layers;
+    QVV_rendered_geoms = h.geoms;
+    QVV_draw_layer = h.draw_layer;
+    QVV_did_render = h.did_render;
+    QVV_cleared_depth = h.cleared_depth;
+    for (size_t i = 0; QVV_display && i < h.attribs.size() && (int)i < QVV_display->node_count; i++)
+        QVV_display->node_list[i].attrib = h.attribs[i];
+}
+
+std::vector<HostData> g_host;
+
+int add_host() {
+    g_host.emplace_back();
+    read_host(g_host.back());
+    return (int)g_host.size() - 1;
+}
+
+enum Kind { ENTER, LEAVE, CORE, RESUME, DRAW, CLEAR, UPLOAD, CLEARZ };
+
+struct Op {
+    Kind kind;
+    int phase;      // ENTER, LEAVE
+    int state;      // index into g_states: the state the op needs (or, for ENTER and RESUME, finds)
+    int host;       // CORE, LEAVE: index into g_host, what the host is handed
+    GLenum mode;    // DRAW: the floor's primitive, GL_TRIANGLES or GL_LINES
+    GLint first;    // DRAW: range in the floor's vertices
+    GLsizei count;
+    GLbitfield mask;  // CLEAR
+    GLfloat clear_colour[4];
+    GLdouble clear_depth;
+    GLint clear_stencil;
+    GLint up[4];  // UPLOAD: x, y, w, h
+    GLenum up_format, up_type;
+    GLint up_row_length;
+    const void *up_pixels;
+};
+
+struct Vertex {
+    GLfloat pos[3], colour[4], tex[2];
+};
+
+// The recording; filled between FloorCaptureBegin and FloorCaptureEnd,
+// read by every replay after it.
+std::vector<State> g_states;
+std::vector<Op> g_ops;
+std::vector<Vertex> g_prim;      // the open primitive, as sent
+std::vector<Vertex> g_vertices;  // the floor's, independent primitives
+GLenum g_prim_mode = 0;
+GLfloat g_colour[4], g_tex[2];
+bool g_capturing = false, g_unsteady = false;
+FloorStats g_stats;
+GLuint g_vbo = 0;
+
+int add_state() {
+    State s;
+    read_state(s);
+    if (g_states.empty() || memcmp(&g_states.back(), &s, sizeof s) != 0) g_states.push_back(s);
+    return (int)g_states.size() - 1;
+}
+
+void push_op(Op op) {
+    // A primitive of the same state and kind right after another is drawn
+    // with it.
+    if (op.kind == DRAW && !g_ops.empty()) {
+        Op &last = g_ops.back();
+        if (last.kind == DRAW && last.state == op.state && last.mode == op.mode &&
+            last.first + last.count == op.first) {
+            last.count += op.count;
+            return;
+        }
+    }
+    g_ops.push_back(op);
+}
+
+// The open primitive as independent triangles or lines.
+void close_primitive() {
+    const std::vector<Vertex> &v = g_prim;
+    size_t n = v.size();
+    Op op{};
+    op.kind = DRAW;
+    op.first = (GLint)g_vertices.size();
+    auto tri = [&](size_t a, size_t b, size_t c) {
+        g_vertices.push_back(v[a]);
+        g_vertices.push_back(v[b]);
+        g_vertices.push_back(v[c]);
+    };
+    auto line = [&](size_t a, size_t b) {
+        g_vertices.push_back(v[a]);
+        g_vertices.push_back(v[b]);
+    };
+    switch (g_prim_mode) {
+    case GL_POLYGON:
+    case GL_TRIANGLE_FAN:
+        op.mode = GL_TRIANGLES;
+        for (size_t i = 2; i < n; i++) tri(0, i - 1, i);
+        break;
+    case GL_TRIANGLES:
+        op.mode = GL_TRIANGLES;
+        for (size_t i = 2; i < n; i += 3) tri(i - 2, i - 1, i);
+        break;
+    case GL_TRIANGLE_STRIP:
+        op.mode = GL_TRIANGLES;
+        for (size_t i = 2; i < n; i++) (i % 2) ? tri(i - 1, i - 2, i) : tri(i - 2, i - 1, i);
+        break;
+    case GL_QUADS:
+        op.mode = GL_TRIANGLES;
+        for (size_t i = 3; i < n; i += 4) {
+            tri(i - 3, i - 2, i - 1);
+            tri(i - 3, i - 1, i);
+        }
+        break;
+    case GL_QUAD_STRIP:
+        op.mode = GL_TRIANGLES;
+        for (size_t i = 3; i < n; i += 2) {
+            tri(i - 3, i - 2, i);
+            tri(i - 3, i, i - 1);
+        }
+        break;
+    case GL_LINES:
+        op.mode = GL_LINES;
+        for (size_t i = 1; i < n; i += 2) line(i - 1, i);
+        break;
+    case GL_LINE_STRIP:
+    case GL_LINE_LOOP:
+        op.mode = GL_LINES;
+        for (size_t i = 1; i < n; i++) line(i - 1, i);
+        if (g_prim_mode == GL_LINE_LOOP && n > 2) line(n - 1, 0);
+        break;
+    default: op.mode = GL_POINTS; for (size_t i = 0; i < n; i++) g_vertices.push_back(v[i]);
+    }
+    op.count = (GLsizei)g_vertices.size() - op.first;
+    op.state = (int)g_states.size() - 1;  // read at glBegin
+    if (op.count > 0) push_op(op);
+    g_stats.primitives++;
+    g_stats.vertices += (long)n;
+}
+
+/* ---- the stand-ins, live only while capturing ---- */
+
+void (*real_Begin)(GLenum);
+void (*real_End)();
+void (*real_Vertex3f)(GLfloat, GLfloat, GLfloat);
+void (*real_Vertex3d)(GLdouble, GLdouble, GLdouble);
+void (*real_Vertex3dv)(const GLdouble *);
+void (*real_TexCoord2f)(GLfloat, GLfloat);
+void (*real_Color4f)(GLfloat, GLfloat, GLfloat, GLfloat);
+void (*real_Color3f)(GLfloat, GLfloat, GLfloat);
+void (*real_Color4fv)(const GLfloat *);
+void (*real_Color4i)(GLint, GLint, GLint, GLint);
+void (*real_Clear)(GLbitfield);
+void (*real_TexSubImage2D)(GLenum, GLint, GLint, GLint, GLsizei, GLsizei, GLenum, GLenum, const void *);
+void (*real_TexImage2D)(GLenum, GLint, GLint, GLsizei, GLsizei, GLint, GLenum, GLenum, const void *);
+void (*real_ExecuteCore)();
+void (*real_ClearZ)();
+
+void vertex(GLfloat x, GLfloat y, GLfloat z) {
+    Vertex v;
+    v.pos[0] = x;
+    v.pos[1] = y;
+    v.pos[2] = z;
+    memcpy(v.colour, g_colour, sizeof g_colour);
+    memcpy(v.tex, g_tex, sizeof g_tex);
+    g_prim.push_back(v);
+}
+
+void set_colour(GLfloat r, GLfloat g, GLfloat b, GLfloat a) {
+    g_colour[0] = r;
+    g_colour[1] = g;
+    g_colour[2] = b;
+    g_colour[3] = a;
+}
+
+extern "C" {
+void APIENTRY cap_Begin(GLenum mode) {
+    g_stats.gl_calls++;
+    add_state();
+    glGetFloatv(GL_CURRENT_COLOR, g_colour);
+    GLfloat t[4];
+    glGetFloatv(GL_CURRENT_TEXTURE_COORDS, t);
+    g_tex[0] = t[0];
+    g_tex[1] = t[1];
+    g_prim.clear();
+    g_prim_mode = mode;
+    real_Begin(mode);
+}
+void APIENTRY cap_End() {
+    g_stats.gl_calls++;
+    real_End();
+    close_primitive();
+}
+void APIENTRY cap_Vertex3f(GLfloat x, GLfloat y, GLfloat z) {
+    g_stats.gl_calls++;
+    vertex(x, y, z);
+    real_Vertex3f(x, y, z);
+}
+void APIENTRY cap_Vertex3d(GLdouble x, GLdouble y, GLdouble z) {
+    g_stats.gl_calls++;
+    vertex((GLfloat)x, (GLfloat)y, (GLfloat)z);
+    real_Vertex3d(x, y, z);
+}
+void APIENTRY cap_Vertex3dv(const GLdouble *p) {
+    g_stats.gl_calls++;
+    vertex((GLfloat)p[0], (GLfloat)p[1], (GLfloat)p[2]);
+    real_Vertex3dv(p);
+}
+void APIENTRY cap_TexCoord2f(GLfloat s, GLfloat t) {
+    g_stats.gl_calls++;
+    g_tex[0] = s;
+    g_tex[1] = t;
+    real_TexCoord2f(s, t);
+}
+void APIENTRY cap_Color4f(GLfloat r, GLfloat g, GLfloat b, GLfloat a) {
+    g_stats.gl_calls++;
+    set_colour(r, g, b, a);
+    real_Color4f(r, g, b, a);
+}
+void APIENTRY cap_Color3f(GLfloat r, GLfloat g, GLfloat b) {
+    g_stats.gl_calls++;
+    set_colour(r, g, b, 1);
+    real_Color3f(r, g, b);
+}
+void APIENTRY cap_Color4fv(const GLfloat *c) {
+    g_stats.gl_calls++;
+    set_colour(c[0], c[1], c[2], c[3]);
+    real_Color4fv(c);
+}
+void APIENTRY cap_Color4i(GLint r, GLint g, GLint b, GLint a) {
+    g_stats.gl_calls++;
+    // Integers map 0..INT_MAX onto 0..1.
+    const float k = 1.0f / 2147483647.0f;
+    set_colour((float)r * k, (float)g * k, (float)b * k, (float)a * k);
+    real_Color4i(r, g, b, a);
+}
+void APIENTRY cap_Clear(GLbitfield mask) {
+    g_stats.gl_calls++;
+    Op op{};
+    op.kind = CLEAR;
+    op.state = add_state();
+    op.mask = mask;
+    glGetFloatv(GL_COLOR_CLEAR_VALUE, op.clear_colour);
+    glGetDoublev(GL_DEPTH_CLEAR_VALUE, &op.clear_depth);
+    glGetIntegerv(GL_STENCIL_CLEAR_VALUE, &op.clear_stencil);
+    push_op(op);
+    real_Clear(mask);
+}
+void APIENTRY cap_TexSubImage2D(GLenum target, GLint level, GLint x, GLint y, GLsizei w, GLsizei h, GLenum format,
+                                GLenum type, const void *pixels) {
+    g_stats.gl_calls++;
+    Op op{};
+    op.kind = UPLOAD;
+    op.state = add_state();
+    op.up[0] = x;
+    op.up[1] = y;
+    op.up[2] = w;
+    op.up[3] = h;
+    op.up_format = format;
+    op.up_type = type;
+    op.up_pixels = pixels;
+    glGetIntegerv(GL_UNPACK_ROW_LENGTH, &op.up_row_length);
+    if (target == GL_TEXTURE_2D && level == 0) push_op(op);
+    real_TexSubImage2D(target, level, x, y, w, h, format, type, pixels);
+}
+void APIENTRY cap_TexImage2D(GLenum target, GLint level, GLint ifmt, GLsizei w, GLsizei h, GLint border,
+                             GLenum format, GLenum type, const void *pixels) {
+    g_stats.gl_calls++;
+    g_unsteady = true;
+    real_TexImage2D(target, level, ifmt, w, h, border, format, type, pixels);
+}
+void cap_ClearZ() {
+    Op op{};
+    op.kind = CLEARZ;
+    op.state = add_state();
+    push_op(op);
+    real_ClearZ();
+}
+void cap_ExecuteCore() {
+    Op op{};
+    op.kind = CORE;
+    op.state = add_state();
+    op.host = add_host();
+    push_op(op);
+    g_stats.core_calls++;
+    real_ExecuteCore();
+    op.kind = RESUME;
+    op.state = add_state();
+    push_op(op);
+}
+}
+
+/* ---- replay ---- */
+
+// The state GL is in during a replay, as the floor last set or found it.
+State g_cur;
+size_t g_cursor = 0;
+std::string g_failed;
+bool g_counting = false;
+
+void count_change() {
+    if (g_counting) g_stats.state_changes++;
+}
+
+void load_matrix(GLenum mode, const GLfloat *m) {
+    if (g_cur.matrix_mode != (GLint)mode) {
+        glMatrixMode(mode);
+        g_cur.matrix_mode = (GLint)mode;
+        count_change();
+    }
+    glLoadMatrixf(m);
+    count_change();
+}
+
+// Sets each state of WANT that differs from the current one.
+void apply(const State &w) {
+    State &c = g_cur;
+    if (!memcmp(&c, &w, sizeof c)) return;
+    for (int i = 0; i < kEnableCount; i++)
+        if ((c.enables ^ w.enables) & (1u << i)) {
+            (w.enables & (1u << i)) ? glEnable(kEnables[i]) : glDisable(kEnables[i]);
+            count_change();
+        }
+    if (memcmp(c.blend, w.blend, sizeof c.blend)) {
+        glBlendFuncSeparate((GLenum)w.blend[0], (GLenum)w.blend[1], (GLenum)w.blend[2], (GLenum)w.blend[3]);
+        count_change();
+    }
+    if (c.depth_func != w.depth_func) {
+        glDepthFunc((GLenum)w.depth_func);
+        count_change();
+    }
+    if (c.depth_mask != w.depth_mask) {
+        glDepthMask(w.depth_mask);
+        count_change();
+    }
+    if (memcmp(c.colour_mask, w.colour_mask, sizeof c.colour_mask)) {
+        glColorMask(w.colour_mask[0], w.colour_mask[1], w.colour_mask[2], w.colour_mask[3]);
+        count_change();
+    }
+    if (memcmp(c.stencil, w.stencil, 3 * sizeof(GLint))) {
+        glStencilFunc((GLenum)w.stencil[0], w.stencil[1], (GLuint)w.stencil[2]);
+        count_change();
+    }
+    if (memcmp(c.stencil + 3, w.stencil + 3, 3 * sizeof(GLint))) {
+        glStencilOp((GLenum)w.stencil[3], (GLenum)w.stencil[4], (GLenum)w.stencil[5]);
+        count_change();
+    }
+    if (c.stencil[6] != w.stencil[6]) {
+        glStencilMask((GLuint)w.stencil[6]);
+        count_change();
+    }
+    if (c.alpha_func != w.alpha_func || c.alpha_ref != w.alpha_ref) {
+        glAlphaFunc((GLenum)w.alpha_func, w.alpha_ref);
+        count_change();
+    }
+    if (c.line_width != w.line_width) {
+        glLineWidth(w.line_width);
+        count_change();
+    }
+    if (memcmp(c.viewport, w.viewport, sizeof c.viewport)) {
+        glViewport(w.viewport[0], w.viewport[1], w.viewport[2], w.viewport[3]);
+        count_change();
+    }
+    if (memcmp(c.scissor, w.scissor, sizeof c.scissor)) {
+        glScissor(w.scissor[0], w.scissor[1], w.scissor[2], w.scissor[3]);
+        count_change();
+    }
+    if (c.draw_fbo != w.draw_fbo) {
+        glBindFramebuffer(GL_DRAW_FRAMEBUFFER, (GLuint)w.draw_fbo);
+        count_change();
+    }
+    if (c.read_fbo != w.read_fbo) {
+        glBindFramebuffer(GL_READ_FRAMEBUFFER, (GLuint)w.read_fbo);
+        count_change();
+    }
+    if (w.draw_fbo && (c.attachment != w.attachment || c.draw_fbo != w.draw_fbo)) {
+        glFramebufferTexture2D(GL_DRAW_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, (GLuint)w.attachment, 0);
+        count_change();
+    }
+    if (c.texture != w.texture) {
+        glBindTexture(GL_TEXTURE_2D, (GLuint)w.texture);
+        count_change();
+    }
+    if (c.tex_env != w.tex_env) {
+        glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, w.tex_env);
+        count_change();
+    }
+    if (memcmp(c.modelview, w.modelview, sizeof c.modelview)) load_matrix(GL_MODELVIEW, w.modelview);
+    if (memcmp(c.projection, w.projection, sizeof c.projection)) load_matrix(GL_PROJECTION, w.projection);
+    if (g_cur.matrix_mode != w.matrix_mode) {
+        glMatrixMode((GLenum)w.matrix_mode);
+        count_change();
+    }
+    g_cur = w;
+}
+
+void arrays(bool on) {
+    if (on) {
+        glBindBuffer(GL_ARRAY_BUFFER, g_vbo);
+        glVertexPointer(3, GL_FLOAT, sizeof(Vertex), (void *)offsetof(Vertex, pos));
+        glColorPointer(4, GL_FLOAT, sizeof(Vertex), (void *)offsetof(Vertex, colour));
+        glTexCoordPointer(2, GL_FLOAT, sizeof(Vertex), (void *)offsetof(Vertex, tex));
+        glEnableClientState(GL_VERTEX_ARRAY);
+        glEnableClientState(GL_COLOR_ARRAY);
+        glEnableClientState(GL_TEXTURE_COORD_ARRAY);
+    } else {
+        glDisableClientState(GL_VERTEX_ARRAY);
+        glDisableClientState(GL_COLOR_ARRAY);
+        glDisableClientState(GL_TEXTURE_COORD_ARRAY);
+        glBindBuffer(GL_ARRAY_BUFFER, 0);
+    }
+}
+
+// With QVP_FLOOR_VERIFY set, each state the floor sets is read back and
+// compared with the captured one, and the first fields that differ are
+// printed: the check that the floor draws with the states it should.
+bool g_verify = getenv("QVP_FLOOR_VERIFY") != nullptr;
+int g_verify_reports = 0;
+
+void verify(const State &want, size_t op) {
+    if (!g_verify || g_verify_reports > 20) return;
+    State got;
+    read_state(got);
+    if (!memcmp(&got, &want, sizeof got)) return;
+    const unsigned char *a = (const unsigned char *)&got, *b = (const unsigned char *)&want;
+    size_t i = 0;
+    while (i < sizeof got && a[i] == b[i]) i++;
+    fprintf(stderr, "floor op %zu: state differs from byte %zu (enables got %x want %x)\n", op, i, got.enables,
+            want.enables);
+    g_verify_reports++;
+}
+
+void fail(const std::string &why) {
+    if (g_failed.empty()) g_failed = why;
+}
+
+}  // namespace
+
+bool FloorCaptureBegin(std::string &err) {
+    g_states.clear();
+    g_host.clear();
+    g_ops.clear();
+    g_vertices.clear();
+    g_stats = FloorStats{};
+    g_unsteady = false;
+    std::vector<GotHook> hooks = {
+        {"glBegin", (void *)cap_Begin, (void **)&real_Begin},
+        {"glEnd", (void *)cap_End, (void **)&real_End},
+        {"glVertex3f", (void *)cap_Vertex3f, (void **)&real_Vertex3f},
+        {"glVertex3d", (void *)cap_Vertex3d, (void **)&real_Vertex3d},
+        {"glVertex3dv", (void *)cap_Vertex3dv, (void **)&real_Vertex3dv},
+        {"glTexCoord2f", (void *)cap_TexCoord2f, (void **)&real_TexCoord2f},
+        {"glColor4f", (void *)cap_Color4f, (void **)&real_Color4f},
+        {"glColor3f", (void *)cap_Color3f, (void **)&real_Color3f},
+        {"glColor4fv", (void *)cap_Color4fv, (void **)&real_Color4fv},
+        {"glColor4i", (void *)cap_Color4i, (void **)&real_Color4i},
+        {"glClear", (void *)cap_Clear, (void **)&real_Clear},
+        {"glTexSubImage2D", (void *)cap_TexSubImage2D, (void **)&real_TexSubImage2D},
+        {"glTexImage2D", (void *)cap_TexImage2D, (void **)&real_TexImage2D},
+        {"QVF_ExecuteCore", (void *)cap_ExecuteCore, (void **)&real_ExecuteCore},
+        {"QVF_ClearZ", (void *)cap_ClearZ, (void **)&real_ClearZ},
+    };
+    if (GotPatch(hooks, err) == 0) {
+        if (err.empty()) err = "the program imports none of the GL calls to capture";
+        return false;
+    }
+    g_capturing = true;
+    return true;
+}
+
+void FloorEnter(int phase) {
+    if (!g_capturing) return;
+    Op op{};
+    op.kind = ENTER;
+    op.phase = phase;
+    op.state = add_state();
+    push_op(op);
+}
+
+void FloorLeave(int phase) {
+    if (!g_capturing) return;
+    Op op{};
+    op.kind = LEAVE;
+    op.phase = phase;
+    op.state = add_state();
+    op.host = add_host();
+    push_op(op);
+}
+
+bool FloorCaptureEnd(std::string &err) {
+    GotRestore();
+    g_capturing = false;
+    if (g_unsteady) {
+        err = "the captured frame made textures: not a steady frame";
+        return false;
+    }
+    if (g_vertices.empty()) {
+        err = "the captured frame drew nothing";
+        return false;
+    }
+    if (!g_vbo) glGenBuffers(1, &g_vbo);
+    glBindBuffer(GL_ARRAY_BUFFER, g_vbo);
+    glBufferData(GL_ARRAY_BUFFER, (GLsizeiptr)(g_vertices.size() * sizeof(Vertex)), g_vertices.data(),
+                 GL_STATIC_DRAW);
+    glBindBuffer(GL_ARRAY_BUFFER, 0);
+    g_stats.floor_vertices = (long)g_vertices.size();
+    for (const Op &op : g_ops) g_stats.floor_draws += op.kind == DRAW;
+    g_failed.clear();
+    g_counting = true;
+    return true;
+}
+
+void FloorFrame() {
+    g_cursor = 0;
+    if (g_counting && g_stats.state_changes) g_counting = false;
+}
+
+void FloorReplay(int phase) {
+    if (!g_failed.empty()) return;
+    if (g_cursor >= g_ops.size() || g_ops[g_cursor].kind != ENTER || g_ops[g_cursor].phase != phase) {
+        fail("phase " + std::to_string(phase) + " ran where the captured frame had no callback");
+        return;
+    }
+    g_cur = g_states[(size_t)g_ops[g_cursor++].state];
+    bool drawing = false;
+    while (g_cursor < g_ops.size()) {
+        const Op &op = g_ops[g_cursor++];
+        switch (op.kind) {
+        case DRAW:
+            apply(g_states[(size_t)op.state]);
+            verify(g_states[(size_t)op.state], g_cursor - 1);
+            if (!drawing) arrays(drawing = true);
+            glDrawArrays(op.mode, op.first, op.count);
+            break;
+        case CLEAR:
+            apply(g_states[(size_t)op.state]);
+            glClearColor(op.clear_colour[0], op.clear_colour[1], op.clear_colour[2], op.clear_colour[3]);
+            glClearDepth(op.clear_depth);
+            glClearStencil(op.clear_stencil);
+            glClear(op.mask);
+            break;
+        case UPLOAD:
+            apply(g_states[(size_t)op.state]);
+            glPixelStorei(GL_UNPACK_ROW_LENGTH, op.up_row_length);
+            glTexSubImage2D(GL_TEXTURE_2D, 0, op.up[0], op.up[1], op.up[2], op.up[3], op.up_format, op.up_type,
+                            op.up_pixels);
+            glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
+            break;
+        case CORE:
+            if (drawing) arrays(drawing = false);
+            apply(g_states[(size_t)op.state]);
+            write_host(g_host[(size_t)op.host]);
+            QVF_ExecuteCore();
+            if (g_cursor >= g_ops.size() || g_ops[g_cursor].kind != RESUME) {
+                fail("the host's step did not come back where it did in the captured frame");
+                return;
+            }
+            g_cur = g_states[(size_t)g_ops[g_cursor++].state];
+            break;
+        case CLEARZ:
+            apply(g_states[(size_t)op.state]);
+            QVF_ClearZ();
+            break;
+        case LEAVE:
+            if (drawing) arrays(false);
+            apply(g_states[(size_t)op.state]);
+            write_host(g_host[(size_t)op.host]);
+            if (op.phase != phase) fail("callbacks left in another order than captured");
+            return;
+        case ENTER:
+        case RESUME: fail("the captured frame's callbacks nest otherwise"); return;
+        }
+    }
+    fail("the captured frame ended inside a callback");
+}
+
+const char *FloorFailed() { return g_failed.empty() ? nullptr : g_failed.c_str(); }
+
+FloorStats FloorGetStats() { return g_stats; }

@@ -1,0 +1,28 @@
+/* got_patch.h - points the main program's references to a shared
+ * library's function (its PLT and GOT slots) at a stand-in, and back.
+ * While nothing is patched, calls cost what they always cost, which is
+ * why the benchmarks watch GL calls this way and not through wrappers
+ * that stay in place. */
+#ifndef QVP_GOT_PATCH_H
+#define QVP_GOT_PATCH_H
+
+#include <string>
+#include <vector>
+
+struct GotHook {
+    const char *name;  // the function, as the dynamic linker names it
+    void *stand_in;    // what the program's calls reach while patched
+    void **real;       // set to the library's function (dlsym), for the stand-in to call
+};
+
+/* Resolves each hook's real function and points every slot of the main
+ * program that refers to it at the stand-in. Returns the number of slots
+ * patched; a name the program does not import patches nothing. ERR says
+ * why when a slot could not be made writable (nothing is left half
+ * patched then: GotRestore puts back what was done). */
+int GotPatch(const std::vector<GotHook> &hooks, std::string &err);
+
+/* Puts back every slot GotPatch changed. */
+void GotRestore();
+
+#endif
