@@ -11,6 +11,7 @@
 // lock is put against its frame time.
 //
 //   bench_scene [--reps N] [--frames K] [--lock-seconds S] [--rate R] [--pictures DIR]
+//   bench_scene --profile plugin|floor K     (K frames of one, nothing else: for perf)
 //   bench_scene --editor SCENE RATE SECONDS    (the editor; started by the benchmark)
 #define GL_GLEXT_PROTOTYPES 1
 #include <GL/gl.h>
@@ -85,14 +86,18 @@ const Phase kPhases[] = {
     QVP_BENCH_PHASE(QVP_PHASE_UPDATE_CHANNEL, UpdateChannel),
 };
 
-enum Mode { PLUGIN, CAPTURE, FLOOR };
-const char *kModeNames[] = {"qvp_drawcanvas", "capture", "GL floor (static VBO)"};
+enum Mode { PLUGIN, CAPTURE, FLOOR, FLOOR_PUSHES, HOST_ALONE };
+const char *kModeNames[] = {"qvp_drawcanvas", "capture", "GL floor (static VBO)", "floor + drawing-state pushes",
+                            "host alone (no canvases)"};
 
 // The host handle the callbacks are installed under; any unique address.
 char g_handle;
 
 void install(Mode m) {
+    FloorWithPushes(m == FLOOR_PUSHES);
+    if (m == FLOOR_PUSHES) m = FLOOR;
     QVH_ClearCallbacks();
+    if (m == HOST_ALONE) return;
     for (const Phase &p : kPhases)
         QVF_InstallPluginFunction(&g_handle, m == PLUGIN ? p.plugin : m == CAPTURE ? p.capture : p.floor, p.code);
 }
@@ -139,7 +144,8 @@ extern "C" int timed_UnsetLock(QVS_SMLOCK *l) {
 
 // The editor: attaches to SCENE and edits canvas "edited" RATE times a
 // second for SECONDS, alternately moving it and changing its text.
-// Prints the number of edits made.
+// Prints the number of edits made and the median, 99th percentile and
+// longest time an edit took, lock wait included, in microseconds.
 int run_editor(const char *scene, double rate, double seconds) {
     char buf[512];
     QVH_LogToStderr(0);
@@ -160,11 +166,13 @@ int run_editor(const char *scene, double rate, double seconds) {
     }
     int id = e->id;
     long n = 0;
+    std::vector<double> took;
     struct timespec next;
     clock_gettime(CLOCK_MONOTONIC, &next);
     double end = now() + seconds;
     long step = (long)(1e9 / rate);
     while (now() < end) {
+        double t0 = now();
         if (n % 2 == 0) {
             QVP_CANVAS desc = *c;
             desc.disp.org[0] = -2 + (double)(n % 200) * 0.02;
@@ -176,6 +184,7 @@ int run_editor(const char *scene, double rate, double seconds) {
             d.text = "edit " + std::to_string(n);
             if (!qvpc::ConfigureElement(c, el, d, err)) break;
         }
+        took.push_back(now() - t0);
         n++;
         next.tv_nsec += step;
         while (next.tv_nsec >= 1000000000L) {
@@ -184,7 +193,9 @@ int run_editor(const char *scene, double rate, double seconds) {
         }
         clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &next, nullptr);
     }
-    printf("%ld\n", n);
+    std::sort(took.begin(), took.end());
+    auto at = [&](double q) { return took.empty() ? 0 : took[(size_t)(q * (double)(took.size() - 1))] * 1e6; };
+    printf("%ld %.1f %.1f %.1f\n", n, at(0.5), at(0.99), at(1.0));
     QVH_CloseScene();
     return 0;
 }
@@ -193,9 +204,11 @@ struct Options {
     int reps = 7, frames = 20;
     double lock_seconds = 5, rate = 1000;
     std::string pictures;
+    std::string profile;  // "plugin" or "floor": draw only that, frames times
 };
 
-bool lock_benchmark(const Options &o) {
+// Adds the canvas the editor edits; false when the scene refused it.
+bool add_edited_canvas() {
     std::string err;
     if (!ReferenceSceneEval("canvas create edited -layer foreground -org {-2 -3 2} -colvec {4 0 0} "
                             "-rowvec {0 -0.5 0} -cols 20 -rows 2 -bg {0.3 0 0}\n"
@@ -204,6 +217,13 @@ bool lock_benchmark(const Options &o) {
         fprintf(stderr, "bench_scene: %s\n", err.c_str());
         return false;
     }
+    return true;
+}
+
+// Draws the scene for the editor's run, rasterised or with the rasteriser
+// off, and prints the lock's share of the display's frames.
+bool lock_benchmark(const Options &o, bool discard) {
+    std::string err;
     install(PLUGIN);
     QVH_RunFrames(3);
     char self[4096];
@@ -237,27 +257,33 @@ bool lock_benchmark(const Options &o) {
     g_lock_held = g_lock_wait = 0;
     g_lock_takes = 0;
     std::vector<double> per_frame;
+    if (discard) glEnable(GL_RASTERIZER_DISCARD);
     while (now() - t0 < o.lock_seconds - 0.5) {
         double h0 = g_lock_held, f0 = now();
         QVH_RunFrames(1);
         per_frame.push_back((g_lock_held - h0) / (now() - f0));
         frames++;
     }
+    if (discard) glDisable(GL_RASTERIZER_DISCARD);
     double total = now() - t0;
     GotRestore();
-    char out[64] = {0};
+    char out[128] = {0};
     ssize_t got = read(fds[0], out, sizeof out - 1);
     close(fds[0]);
     int status = 0;
     waitpid(pid, &status, 0);
-    long edits = got > 0 ? atol(out) : 0;
+    long edits = 0;
+    double med = 0, p99 = 0, worst = 0;
+    if (got > 0) sscanf(out, "%ld %lf %lf %lf", &edits, &med, &p99, &worst);
     std::sort(per_frame.begin(), per_frame.end());
-    printf("\nlock: editor made %ld edits in %.1f s (%.0f a second); the display drew %ld frames in %.2f s\n", edits,
-           o.lock_seconds, edits / o.lock_seconds, frames, total);
+    printf("\nlock, %s: the editor made %ld edits in %.1f s (%.0f a second); the display drew %ld frames in %.2f s\n",
+           discard ? "rasteriser off" : "rasterised", edits, o.lock_seconds, edits / o.lock_seconds, frames, total);
     printf("  canvas lock held: %.3f ms a frame, %.3f%% of the frame time (worst frame %.3f%%)\n",
            g_lock_held / frames * 1e3, 100 * g_lock_held / total, 100 * per_frame.back());
     printf("  waiting for it:   %.3f ms a frame, %.3f%%; %.1f lock takes a frame\n", g_lock_wait / frames * 1e3,
            100 * g_lock_wait / total, (double)g_lock_takes / frames);
+    printf("  an edit took (lock wait included): median %.0f us, 99th percentile %.0f us, longest %.0f us\n", med, p99,
+           worst);
     return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
@@ -274,6 +300,10 @@ int main(int argc, char **argv) {
         else if (a == "--lock-seconds" && v) o.lock_seconds = atof(argv[++i]);
         else if (a == "--rate" && v) o.rate = atof(argv[++i]);
         else if (a == "--pictures" && v) o.pictures = argv[++i];
+        else if (a == "--profile" && i + 2 < argc) {
+            o.profile = argv[++i];
+            o.frames = atoi(argv[++i]);
+        }
         else {
             fprintf(stderr,
                     "usage: bench_scene [--reps N] [--frames K] [--lock-seconds S] [--rate R] [--pictures DIR]\n");
@@ -329,15 +359,25 @@ int main(int argc, char **argv) {
                 break;
             }
 
+    if (!o.profile.empty()) {
+        install(o.profile == "floor" ? FLOOR : PLUGIN);
+        double t0 = now();
+        QVH_RunFrames(o.frames);
+        printf("%s: %.3f ms a frame\n", o.profile.c_str(), (now() - t0) / o.frames * 1e3);
+        ReferenceSceneClose();
+        return 0;
+    }
     FloorStats s = FloorGetStats();
-    // [mode][discard]: seconds per frame, one per repetition.
-    std::vector<double> t[2][2];
+    // [way][discard]: seconds per frame, one per repetition.
+    const Mode ways[] = {PLUGIN, FLOOR, FLOOR_PUSHES, HOST_ALONE};
+    const int kWays = 4;
+    std::vector<double> t[kWays][2];
     for (int r = 0; r < o.reps; r++)
-        for (Mode m : {PLUGIN, FLOOR})
+        for (int w = 0; w < kWays; w++)
             for (int d = 0; d < 2; d++) {
-                install(m);
+                install(ways[w]);
                 QVH_RunFrames(2);
-                t[m == FLOOR][d].push_back(time_frames(o.frames, d != 0));
+                t[w][d].push_back(time_frames(o.frames, d != 0));
             }
     if (const char *why = FloorFailed()) {
         fprintf(stderr, "bench_scene: the floor does not replay the frame: %s\n", why);
@@ -350,23 +390,32 @@ int main(int argc, char **argv) {
            s.primitives, s.vertices, s.core_calls);
     printf("floor frame: %ld glDrawArrays, %ld state calls, %ld vertices in one VBO\n", s.floor_draws,
            s.state_changes, s.floor_vertices);
+    printf("drawing-state pushes (whole attribute stack) in the plugin's frame: %ld\n", s.pushes);
     printf("pixels that differ between the two frames: %ld of %d\n", differ, 640 * 480);
     printf("%d frames x %d repetitions, interleaved\n\n", o.frames, o.reps);
-    printf("%-24s %26s %26s\n", "frame drawn by", "rasterised, ms/frame", "rasteriser off, ms/frame");
-    for (int m = 0; m < 2; m++) {
+    printf("%-30s %26s %26s\n", "frame drawn by", "rasterised, ms/frame", "rasteriser off, ms/frame");
+    for (int m = 0; m < kWays; m++) {
         auto mm = [](std::vector<double> v) {
             std::sort(v.begin(), v.end());
             char b[64];
             snprintf(b, sizeof b, "%.3f (%.3f..%.3f)", median(v) * 1e3, v.front() * 1e3, v.back() * 1e3);
             return std::string(b);
         };
-        printf("%-24s %26s %26s\n", kModeNames[m ? FLOOR : PLUGIN], mm(t[m][0]).c_str(), mm(t[m][1]).c_str());
+        printf("%-30s %26s %26s\n", kModeNames[ways[m]], mm(t[m][0]).c_str(), mm(t[m][1]).c_str());
     }
     printf("\nplugin / floor: %.2fx rasterised, %.2fx rasteriser off\n", median(t[0][0]) / median(t[1][0]),
            median(t[0][1]) / median(t[1][1]));
+    printf("plugin / (floor + pushes): %.2fx rasterised, %.2fx rasteriser off\n", median(t[0][0]) / median(t[2][0]),
+           median(t[0][1]) / median(t[2][1]));
+    // The canvases' own share: each frame less the host's frame alone.
+    auto over = [&](int w, int d) { return median(t[w][d]) - median(t[3][d]); };
+    printf("canvases alone (frame less the host's): plugin %.3f / floor %.3f ms = %.2fx rasterised; "
+           "%.3f / %.3f ms = %.2fx rasteriser off\n",
+           over(0, 0) * 1e3, over(1, 0) * 1e3, over(0, 0) / over(1, 0), over(0, 1) * 1e3, over(1, 1) * 1e3,
+           over(0, 1) / over(1, 1));
     fflush(stdout);
 
-    bool ok = lock_benchmark(o);
+    bool ok = add_edited_canvas() && lock_benchmark(o, false) && lock_benchmark(o, true);
     ReferenceSceneClose();
     return ok ? 0 : 1;
 }

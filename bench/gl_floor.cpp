@@ -113,7 +113,7 @@ int add_host() {
     return (int)g_host.size() - 1;
 }
 
-enum Kind { ENTER, LEAVE, CORE, RESUME, DRAW, CLEAR, UPLOAD, CLEARZ };
+enum Kind { ENTER, LEAVE, CORE, RESUME, DRAW, CLEAR, UPLOAD, CLEARZ, PUSH, POP };
 
 struct Op {
     Kind kind;
@@ -159,7 +159,8 @@ int add_state() {
 void push_op(Op op) {
     // A primitive of the same state and kind right after another is drawn
     // with it.
-    if (op.kind == DRAW && !g_ops.empty()) {
+    static bool merge = getenv("QVP_FLOOR_NOMERGE") == nullptr;
+    if (merge && op.kind == DRAW && !g_ops.empty()) {
         Op &last = g_ops.back();
         if (last.kind == DRAW && last.state == op.state && last.mode == op.mode &&
             last.first + last.count == op.first) {
@@ -250,6 +251,8 @@ void (*real_TexSubImage2D)(GLenum, GLint, GLint, GLint, GLsizei, GLsizei, GLenum
 void (*real_TexImage2D)(GLenum, GLint, GLint, GLsizei, GLsizei, GLint, GLenum, GLenum, const void *);
 void (*real_ExecuteCore)();
 void (*real_ClearZ)();
+void (*real_PushDrawingState)();
+void (*real_PopDrawingState)();
 
 void vertex(GLfloat x, GLfloat y, GLfloat z) {
     Vertex v;
@@ -364,6 +367,21 @@ void APIENTRY cap_TexImage2D(GLenum target, GLint level, GLint ifmt, GLsizei w, 
     g_unsteady = true;
     real_TexImage2D(target, level, ifmt, w, h, border, format, type, pixels);
 }
+void cap_PushDrawingState() {
+    Op op{};
+    op.kind = PUSH;
+    op.state = add_state();
+    push_op(op);
+    g_stats.pushes++;
+    real_PushDrawingState();
+}
+void cap_PopDrawingState() {
+    real_PopDrawingState();
+    Op op{};
+    op.kind = POP;
+    op.state = add_state();
+    push_op(op);
+}
 void cap_ClearZ() {
     Op op{};
     op.kind = CLEARZ;
@@ -390,6 +408,8 @@ void cap_ExecuteCore() {
 // The state GL is in during a replay, as the floor last set or found it.
 State g_cur;
 size_t g_cursor = 0;
+// Set by FloorWithPushes.
+bool g_with_pushes = false;
 std::string g_failed;
 bool g_counting = false;
 
@@ -554,6 +574,8 @@ bool FloorCaptureBegin(std::string &err) {
         {"glTexImage2D", (void *)cap_TexImage2D, (void **)&real_TexImage2D},
         {"QVF_ExecuteCore", (void *)cap_ExecuteCore, (void **)&real_ExecuteCore},
         {"QVF_ClearZ", (void *)cap_ClearZ, (void **)&real_ClearZ},
+        {"QVF_PushDrawingState", (void *)cap_PushDrawingState, (void **)&real_PushDrawingState},
+        {"QVF_PopDrawingState", (void *)cap_PopDrawingState, (void **)&real_PopDrawingState},
     };
     if (GotPatch(hooks, err) == 0) {
         if (err.empty()) err = "the program imports none of the GL calls to capture";
@@ -652,6 +674,21 @@ void FloorReplay(int phase) {
             }
             g_cur = g_states[(size_t)g_ops[g_cursor++].state];
             break;
+        case PUSH:
+            if (g_with_pushes) {
+                if (drawing) arrays(drawing = false);
+                // What the push saves is what the pop will put back.
+                apply(g_states[(size_t)op.state]);
+                QVF_PushDrawingState();
+            }
+            break;
+        case POP:
+            if (g_with_pushes) {
+                QVF_PopDrawingState();
+                // The pop put back what the push saw, as in the captured frame.
+                g_cur = g_states[(size_t)op.state];
+            }
+            break;
         case CLEARZ:
             apply(g_states[(size_t)op.state]);
             QVF_ClearZ();
@@ -668,6 +705,8 @@ void FloorReplay(int phase) {
     }
     fail("the captured frame ended inside a callback");
 }
+
+void FloorWithPushes(bool on) { g_with_pushes = on; }
 
 const char *FloorFailed() { return g_failed.empty() ? nullptr : g_failed.c_str(); }
 

@@ -35,6 +35,11 @@ void FloorFrame();
 void FloorReplay(int phase);
 const char *FloorFailed();
 
+/* With ON, the floor also makes the plugin's drawing-state pushes and
+ * pops (QVF_PushDrawingState: the whole GL attribute stack) where the
+ * plugin made them: the floor plus that one prescribed cost. */
+void FloorWithPushes(bool on);
+
 /* What the capture saw. */
 struct FloorStats {
     long gl_calls;        // every recorded GL call of the plugin
@@ -44,6 +49,7 @@ struct FloorStats {
     long floor_draws;     // glDrawArrays calls per floor frame
     long state_changes;   // state calls per floor frame
     long core_calls;      // hand-overs to the host
+    long pushes;          // drawing-state pushes (each with its pop)
 };
 FloorStats FloorGetStats();
 

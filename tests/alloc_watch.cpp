@@ -4,8 +4,12 @@
 // runtimes.
 #include "alloc_watch.h"
 
+#include <functional>
+
+#include <cxxabi.h>
 #include <dlfcn.h>
 #include <execinfo.h>
+#include <stdlib.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -14,7 +18,16 @@
 bool AllocWatchWorks() { return false; }
 void AllocWatchStart() {}
 AllocReport AllocWatchStop() { return AllocReport(); }
+std::string AllocReport::Callers() const {
+    std::multimap<long, std::string, std::greater<long>> order;
+    for (auto &kv : library_callers) order.emplace(kv.second, kv.first);
+    std::string s;
+    for (auto &kv : order) s += "    " + std::to_string(kv.first) + "  " + kv.second + "\n";
+    return s;
+}
+
 std::string AllocReport::Summary() const { return "not watched under the sanitizers"; }
+std::string AllocReport::Callers() const { return ""; }
 #else
 bool AllocWatchWorks() { return true; }
 
@@ -39,6 +52,13 @@ int library_slots = 0;
 void *kept[kKeptStacks][kDepth];
 int kept_depth[kKeptStacks];
 
+// Library allocations by the project call site that led to them (a
+// return address), symbolised when the watch stops.
+const int kCallerSlots = 256;
+void *caller_from[kCallerSlots];
+long caller_count[kCallerSlots];
+int caller_slots = 0;
+
 bool starts(const char *s, const char *p) { return strncmp(s, p, strlen(p)) == 0; }
 
 // The file name part of PATH.
@@ -46,6 +66,8 @@ const char *base(const char *path) {
     const char *s = strrchr(path, '/');
     return s ? s + 1 : path;
 }
+
+bool project_module(const char *b) { return starts(b, "libqvp") || !strchr(b, '.'); }
 
 bool runtime(const char *b) {
     return starts(b, "libc.so") || starts(b, "libstdc++") || starts(b, "ld-linux") || starts(b, "libgcc_s") ||
@@ -65,7 +87,7 @@ __attribute__((noinline)) void note() {
         const char *b = base(info.dli_fname);
         if (!runtime(b)) owner = b;
     }
-    bool project = !owner || starts(owner, "libqvp") || !strchr(owner, '.');  // the test program has no dot
+    bool project = !owner || project_module(owner);  // the test program has no dot
     if (project) {
         if (project_count < kKeptStacks) {
             memcpy(kept[project_count], frames, sizeof(void *) * (size_t)n);
@@ -77,6 +99,19 @@ __attribute__((noinline)) void note() {
         while (k < library_slots && library_name[k] != owner && strcmp(library_name[k], owner) != 0) k++;
         if (k == library_slots && library_slots < 64) library_name[library_slots++] = owner;
         if (k < 64) library_count[k]++;
+        void *from = nullptr;
+        for (int i = 2; i < n && !from; i++) {
+            Dl_info info;
+            if (dladdr(frames[i], &info) && info.dli_fname && project_module(base(info.dli_fname))) from = frames[i];
+        }
+        int c = 0;
+        while (c < caller_slots && caller_from[c] != from) c++;
+        if (c == caller_slots && caller_slots < kCallerSlots) {
+            caller_from[c] = from;
+            caller_count[c] = 0;
+            caller_slots++;
+        }
+        if (c < kCallerSlots) caller_count[c]++;
     }
     in_watch--;
 }
@@ -107,12 +142,38 @@ void AllocWatchStart() {
     backtrace(warm, 4);
     project_count = 0;
     library_slots = 0;
+    caller_slots = 0;
     watching = true;
 }
+
+namespace {
+
+// The demangled name of the function holding ADDR (else "?"), with the
+// call site as MODULE+OFFSET for addr2line.
+std::string symbol(void *addr) {
+    Dl_info info;
+    if (!addr || !dladdr(addr, &info) || !info.dli_fname) return "?";
+    std::string s = "?";
+    if (info.dli_sname) {
+        int status = 0;
+        char *d = abi::__cxa_demangle(info.dli_sname, nullptr, nullptr, &status);
+        s = status == 0 && d ? d : info.dli_sname;
+        free(d);
+        size_t paren = s.find('(');
+        if (paren != std::string::npos) s = s.substr(0, paren);
+    }
+    char at[160];
+    snprintf(at, sizeof at, " (%s+0x%lx)", base(info.dli_fname), (unsigned long)((char *)addr - (char *)info.dli_fbase));
+    return s + at;
+}
+
+}  // namespace
 
 AllocReport AllocWatchStop() {
     watching = false;
     AllocReport r;
+    for (int c = 0; c < caller_slots; c++)
+        r.library_callers[symbol(caller_from[c])] += caller_count[c];
     r.project = project_count;
     for (int k = 0; k < library_slots; k++) r.libraries[library_name[k]] = library_count[k];
     for (int k = 0; k < library_slots; k++) library_count[k] = 0;
@@ -123,6 +184,14 @@ AllocReport AllocWatchStop() {
         free(sym);
     }
     return r;
+}
+
+std::string AllocReport::Callers() const {
+    std::multimap<long, std::string, std::greater<long>> order;
+    for (auto &kv : library_callers) order.emplace(kv.second, kv.first);
+    std::string s;
+    for (auto &kv : order) s += "    " + std::to_string(kv.first) + "  " + kv.second + "\n";
+    return s;
 }
 
 std::string AllocReport::Summary() const {

@@ -13,8 +13,12 @@
 struct AllocReport {
     long project = 0;
     std::map<std::string, long> libraries;  // by library file name
+    // The libraries' allocations again, by the project call site whose GL
+    // (or other library) call made them: "DrawCanvasElement (test+0x4db53)".
+    std::map<std::string, long> library_callers;
     std::string project_stacks;             // symbolised, the first few
     std::string Summary() const;
+    std::string Callers() const;  // one line per caller, most first
 };
 
 /* False in builds whose sanitizer owns malloc: nothing is watched. */

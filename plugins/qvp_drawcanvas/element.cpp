@@ -225,8 +225,10 @@ int grow_points(int n) {
 // primitives GLU made for one element from one set of inputs (its point
 // list and their values, its scale and offset, the canvas frame), so that
 // a polygon that did not change is drawn again without tessellating.
-// Slots are reused least recently drawn first; their buffers grow on a
-// miss only, so a steady frame allocates nothing.
+// The table grows on a miss, by doubling, up to kTessSlotsMost slots;
+// beyond that slots are reused least recently drawn first. Slot buffers
+// grow on a miss only, so a steady frame allocates nothing as long as
+// its filled polygons fit the table.
 struct TessSlot {
     const QVP_CANVAS_ELEMENT *elm;
     const QVP_CANVAS_COORD *list;
@@ -241,8 +243,23 @@ struct TessSlot {
     int *starts;
     int nprims, pcap;
 };
-const int kTessSlots = 16;
-TessSlot tess_slots[kTessSlots];
+const int kTessSlotsMost = 4096;
+// The table and its size; grown by tess_slot, emptied by ResetElementCaches.
+TessSlot *tess_slots = nullptr;
+int tess_slot_count = 0;
+
+// Doubles the table (16 slots at first), new slots empty; false when it
+// is at its bound or memory ran out (the table is then as it was).
+bool grow_tess_slots() {
+    if (tess_slot_count >= kTessSlotsMost) return false;
+    int n = tess_slot_count ? 2 * tess_slot_count : 16;
+    void *grown = PluginRealloc(tess_slots, sizeof *tess_slots * (size_t)n);
+    if (!grown) return false;
+    tess_slots = (TessSlot *)grown;
+    for (int i = tess_slot_count; i < n; i++) tess_slots[i] = TessSlot();
+    tess_slot_count = n;
+    return true;
+}
 
 // The slot being filled by the GLU callbacks below; set by fill_polygon.
 TessSlot *recording = nullptr;
@@ -285,11 +302,19 @@ unsigned long long points_sum(const QVP_CANVAS_COORD *p, int n) {
 
 // The slot whose triangles fit PELM as it stands now, or the one to fill
 // anew (*HIT false then), its key already set.
+// Null when there is no table and none can be made.
 TessSlot *tess_slot(const QVP_CANVAS_ELEMENT *pelm, const double frame[9], bool *hit) {
     const QVP_CANVAS_POLYGON *p = &pelm->data.poly;
     unsigned long long sum = points_sum(p->pnt_list, p->pnt_list_cnt);
-    TessSlot *oldest = &tess_slots[0];
-    for (TessSlot &t : tess_slots) {
+    *hit = false;
+    if (!tess_slot_count && !grow_tess_slots()) return nullptr;
+    TessSlot *oldest = &tess_slots[0], *empty = nullptr;
+    for (int i = 0; i < tess_slot_count; i++) {
+        TessSlot &t = tess_slots[i];
+        if (!t.elm) {
+            if (!empty) empty = &t;
+            continue;
+        }
         if (t.elm == pelm && t.list == p->pnt_list && t.cnt == p->pnt_list_cnt && t.sum == sum &&
             memcmp(&t.scale, &pelm->scale, sizeof t.scale) == 0 && memcmp(&t.offset, &pelm->offset, sizeof t.offset) == 0 &&
             memcmp(t.frame, frame, sizeof t.frame) == 0) {
@@ -298,8 +323,11 @@ TessSlot *tess_slot(const QVP_CANVAS_ELEMENT *pelm, const double frame[9], bool 
         }
         if (t.used < oldest->used) oldest = &t;
     }
-    *hit = false;
-    TessSlot &t = *oldest;
+    if (!empty) {
+        int first_new = tess_slot_count;
+        empty = grow_tess_slots() ? &tess_slots[first_new] : oldest;
+    }
+    TessSlot &t = *empty;
     t.elm = pelm;
     t.list = p->pnt_list;
     t.cnt = p->pnt_list_cnt;
@@ -324,6 +352,7 @@ void fill_polygon(QVP_CANVAS *pcan, QVP_CANVAS_ELEMENT *pelm, float opacity) {
     memcpy(frame + 6, gldrow, sizeof gldrow);
     bool hit;
     TessSlot *t = tess_slot(pelm, frame, &hit);
+    if (!t) return;
     t->used = DisplayRunTime();
     if (!hit) {
         GLUtesselator *tess = gluNewTess();
@@ -613,12 +642,17 @@ void LoadSceneProjection(void) {
 }
 
 void ResetElementCaches(void) {
-    for (TessSlot &t : tess_slots) {
-        free(t.verts);
-        free(t.types);
-        free(t.starts);
-        t = TessSlot();
+    for (int i = 0; i < tess_slot_count; i++) {
+        free(tess_slots[i].verts);
+        free(tess_slots[i].types);
+        free(tess_slots[i].starts);
     }
+    free(tess_slots);
+    tess_slots = nullptr;
+    tess_slot_count = 0;
+    free(points);
+    points = nullptr;
+    points_size = 0;
     for (int i = 0; i < QVP_CACHE_SLOTS; i++) {
         image_ids[i] = 0;
         image_datas[i] = nullptr;
