@@ -86,16 +86,17 @@ const Phase kPhases[] = {
     QVP_BENCH_PHASE(QVP_PHASE_UPDATE_CHANNEL, UpdateChannel),
 };
 
-enum Mode { PLUGIN, CAPTURE, FLOOR, FLOOR_PUSHES, HOST_ALONE };
-const char *kModeNames[] = {"qvp_drawcanvas", "capture", "GL floor (static VBO)", "floor + drawing-state pushes",
-                            "host alone (no canvases)"};
+enum Mode { PLUGIN, CAPTURE, FLOOR, FLOOR_PUSHES, FLOOR_IMMEDIATE, HOST_ALONE };
+const char *kModeNames[] = {"qvp_drawcanvas",           "capture",
+                            "GL floor (static VBO)",    "floor + drawing-state pushes",
+                            "floor in immediate mode", "host alone (no canvases)"};
 
 // The host handle the callbacks are installed under; any unique address.
 char g_handle;
 
 void install(Mode m) {
-    FloorWithPushes(m == FLOOR_PUSHES);
-    if (m == FLOOR_PUSHES) m = FLOOR;
+    FloorSetVariant(m == FLOOR_PUSHES, m == FLOOR_IMMEDIATE);
+    if (m == FLOOR_PUSHES || m == FLOOR_IMMEDIATE) m = FLOOR;
     QVH_ClearCallbacks();
     if (m == HOST_ALONE) return;
     for (const Phase &p : kPhases)
@@ -201,7 +202,7 @@ int run_editor(const char *scene, double rate, double seconds) {
 }
 
 struct Options {
-    int reps = 7, frames = 20;
+    int reps = 9, frames = 10;
     double lock_seconds = 5, rate = 1000;
     std::string pictures;
     std::string profile;  // "plugin" or "floor": draw only that, frames times
@@ -369,8 +370,8 @@ int main(int argc, char **argv) {
     }
     FloorStats s = FloorGetStats();
     // [way][discard]: seconds per frame, one per repetition.
-    const Mode ways[] = {PLUGIN, FLOOR, FLOOR_PUSHES, HOST_ALONE};
-    const int kWays = 4;
+    const Mode ways[] = {PLUGIN, FLOOR, FLOOR_PUSHES, FLOOR_IMMEDIATE, HOST_ALONE};
+    const int kWays = 5;
     std::vector<double> t[kWays][2];
     for (int r = 0; r < o.reps; r++)
         for (int w = 0; w < kWays; w++)
@@ -403,12 +404,20 @@ int main(int argc, char **argv) {
         };
         printf("%-30s %26s %26s\n", kModeNames[ways[m]], mm(t[m][0]).c_str(), mm(t[m][1]).c_str());
     }
-    printf("\nplugin / floor: %.2fx rasterised, %.2fx rasteriser off\n", median(t[0][0]) / median(t[1][0]),
-           median(t[0][1]) / median(t[1][1]));
+    // Ratios of each repetition's own pair too: drift between repetitions cancels.
+    auto paired = [&](int a, int b, int d) {
+        std::vector<double> r;
+        for (size_t i = 0; i < t[a][d].size(); i++) r.push_back(t[a][d][i] / t[b][d][i]);
+        return median(r);
+    };
+    printf("\nplugin / floor: %.2fx rasterised, %.2fx rasteriser off (medians of the pairs: %.2fx, %.2fx)\n",
+           median(t[0][0]) / median(t[1][0]), median(t[0][1]) / median(t[1][1]), paired(0, 1, 0), paired(0, 1, 1));
     printf("plugin / (floor + pushes): %.2fx rasterised, %.2fx rasteriser off\n", median(t[0][0]) / median(t[2][0]),
            median(t[0][1]) / median(t[2][1]));
+    printf("plugin / (floor in immediate mode): %.2fx rasterised, %.2fx rasteriser off\n",
+           median(t[0][0]) / median(t[3][0]), median(t[0][1]) / median(t[3][1]));
     // The canvases' own share: each frame less the host's frame alone.
-    auto over = [&](int w, int d) { return median(t[w][d]) - median(t[3][d]); };
+    auto over = [&](int w, int d) { return median(t[w][d]) - median(t[4][d]); };
     printf("canvases alone (frame less the host's): plugin %.3f / floor %.3f ms = %.2fx rasterised; "
            "%.3f / %.3f ms = %.2fx rasteriser off\n",
            over(0, 0) * 1e3, over(1, 0) * 1e3, over(0, 0) / over(1, 0), over(0, 1) * 1e3, over(1, 1) * 1e3,

@@ -123,6 +123,7 @@ struct Op {
     GLenum mode;    // DRAW: the floor's primitive, GL_TRIANGLES or GL_LINES
     GLint first;    // DRAW: range in the floor's vertices
     GLsizei count;
+    int prim_first, prim_count;  // DRAW: its primitives as sent, in g_prims
     GLbitfield mask;  // CLEAR
     GLfloat clear_colour[4];
     GLdouble clear_depth;
@@ -142,6 +143,14 @@ struct Vertex {
 std::vector<State> g_states;
 std::vector<Op> g_ops;
 std::vector<Vertex> g_prim;      // the open primitive, as sent
+// Every primitive as sent, for the immediate-mode floor: its mode and
+// its range in g_sent.
+struct Prim {
+    GLenum mode;
+    int first, count;
+};
+std::vector<Prim> g_prims;
+std::vector<Vertex> g_sent;
 std::vector<Vertex> g_vertices;  // the floor's, independent primitives
 GLenum g_prim_mode = 0;
 GLfloat g_colour[4], g_tex[2];
@@ -163,8 +172,9 @@ void push_op(Op op) {
     if (merge && op.kind == DRAW && !g_ops.empty()) {
         Op &last = g_ops.back();
         if (last.kind == DRAW && last.state == op.state && last.mode == op.mode &&
-            last.first + last.count == op.first) {
+            last.first + last.count == op.first && last.prim_first + last.prim_count == op.prim_first) {
             last.count += op.count;
+            last.prim_count += op.prim_count;
             return;
         }
     }
@@ -229,6 +239,10 @@ void close_primitive() {
     }
     op.count = (GLsizei)g_vertices.size() - op.first;
     op.state = (int)g_states.size() - 1;  // read at glBegin
+    op.prim_first = (int)g_prims.size();
+    op.prim_count = 1;
+    g_prims.push_back(Prim{g_prim_mode, (int)g_sent.size(), (int)n});
+    g_sent.insert(g_sent.end(), v.begin(), v.end());
     if (op.count > 0) push_op(op);
     g_stats.primitives++;
     g_stats.vertices += (long)n;
@@ -408,8 +422,25 @@ void cap_ExecuteCore() {
 // The state GL is in during a replay, as the floor last set or found it.
 State g_cur;
 size_t g_cursor = 0;
-// Set by FloorWithPushes.
-bool g_with_pushes = false;
+// Set by FloorSetVariant.
+bool g_with_pushes = false, g_immediate = false;
+
+// Draws OP's primitives as they were sent, in immediate mode, the colour
+// given only where it changes.
+void draw_immediate(const Op &op) {
+    const GLfloat *colour = nullptr;
+    for (int p = op.prim_first; p < op.prim_first + op.prim_count; p++) {
+        const Prim &pr = g_prims[(size_t)p];
+        glBegin(pr.mode);
+        for (int i = pr.first; i < pr.first + pr.count; i++) {
+            const Vertex &v = g_sent[(size_t)i];
+            if (!colour || memcmp(colour, v.colour, sizeof v.colour)) glColor4fv(colour = v.colour);
+            glTexCoord2fv(v.tex);
+            glVertex3fv(v.pos);
+        }
+        glEnd();
+    }
+}
 std::string g_failed;
 bool g_counting = false;
 
@@ -555,6 +586,8 @@ bool FloorCaptureBegin(std::string &err) {
     g_states.clear();
     g_host.clear();
     g_ops.clear();
+    g_prims.clear();
+    g_sent.clear();
     g_vertices.clear();
     g_stats = FloorStats{};
     g_unsteady = false;
@@ -646,6 +679,10 @@ void FloorReplay(int phase) {
         case DRAW:
             apply(g_states[(size_t)op.state]);
             verify(g_states[(size_t)op.state], g_cursor - 1);
+            if (g_immediate) {
+                draw_immediate(op);
+                break;
+            }
             if (!drawing) arrays(drawing = true);
             glDrawArrays(op.mode, op.first, op.count);
             break;
@@ -706,7 +743,10 @@ void FloorReplay(int phase) {
     fail("the captured frame ended inside a callback");
 }
 
-void FloorWithPushes(bool on) { g_with_pushes = on; }
+void FloorSetVariant(bool pushes, bool immediate) {
+    g_with_pushes = pushes;
+    g_immediate = immediate;
+}
 
 const char *FloorFailed() { return g_failed.empty() ? nullptr : g_failed.c_str(); }
 

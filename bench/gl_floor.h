@@ -35,10 +35,14 @@ void FloorFrame();
 void FloorReplay(int phase);
 const char *FloorFailed();
 
-/* With ON, the floor also makes the plugin's drawing-state pushes and
- * pops (QVF_PushDrawingState: the whole GL attribute stack) where the
- * plugin made them: the floor plus that one prescribed cost. */
-void FloorWithPushes(bool on);
+/* Variants of the floor, to tell apart what costs what. With PUSHES it
+ * also makes the plugin's drawing-state pushes and pops
+ * (QVF_PushDrawingState: the whole GL attribute stack) where the plugin
+ * made them. With IMMEDIATE it draws each primitive as the plugin sent
+ * it, in immediate mode (glBegin, glColor4fv where the colour changes,
+ * glTexCoord2fv and glVertex3fv per vertex, glEnd), with the floor's
+ * fewest state changes. */
+void FloorSetVariant(bool pushes, bool immediate);
 
 /* What the capture saw. */
 struct FloorStats {

@@ -18,14 +18,6 @@
 bool AllocWatchWorks() { return false; }
 void AllocWatchStart() {}
 AllocReport AllocWatchStop() { return AllocReport(); }
-std::string AllocReport::Callers() const {
-    std::multimap<long, std::string, std::greater<long>> order;
-    for (auto &kv : library_callers) order.emplace(kv.second, kv.first);
-    std::string s;
-    for (auto &kv : order) s += "    " + std::to_string(kv.first) + "  " + kv.second + "\n";
-    return s;
-}
-
 std::string AllocReport::Summary() const { return "not watched under the sanitizers"; }
 std::string AllocReport::Callers() const { return ""; }
 #else
