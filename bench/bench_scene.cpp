@@ -28,6 +28,7 @@
 #include <string>
 #include <vector>
 
+#include "alloc_watch.h"
 #include "canvas_builder.h"
 #include "drawcanvas_testing.h"
 #include "gl_floor.h"
@@ -360,6 +361,23 @@ int main(int argc, char **argv) {
                 break;
             }
 
+    // Heap allocations per steady frame of each way, by whose code.
+    const Mode counted[] = {PLUGIN, FLOOR, FLOOR_IMMEDIATE};
+    std::string alloc_lines;
+    for (Mode m : counted) {
+        if (!AllocWatchWorks()) break;
+        install(m);
+        QVH_RunFrames(2);
+        AllocWatchStart();
+        QVH_RunFrames(5);
+        AllocReport r = AllocWatchStop();
+        long lib = 0;
+        for (auto &kv : r.libraries) lib += kv.second;
+        char line[256];
+        snprintf(line, sizeof line, "  %-30s project %ld, libraries %ld (%s)\n", kModeNames[m], r.project / 5,
+                 lib / 5, r.Summary().c_str());
+        alloc_lines += line;
+    }
     if (!o.profile.empty()) {
         install(o.profile == "floor" ? FLOOR : PLUGIN);
         double t0 = now();
@@ -391,8 +409,10 @@ int main(int argc, char **argv) {
            s.primitives, s.vertices, s.core_calls);
     printf("floor frame: %ld glDrawArrays, %ld state calls, %ld vertices in one VBO\n", s.floor_draws,
            s.state_changes, s.floor_vertices);
-    printf("drawing-state pushes (whole attribute stack) in the plugin's frame: %ld\n", s.pushes);
+    printf("in the plugin's frame: %ld drawing-state pushes (whole attribute stack), %ld glClear\n", s.pushes,
+           s.clears);
     printf("pixels that differ between the two frames: %ld of %d\n", differ, 640 * 480);
+    printf("heap allocations per steady frame (5 frames' totals in brackets):\n%s", alloc_lines.c_str());
     printf("%d frames x %d repetitions, interleaved\n\n", o.frames, o.reps);
     printf("%-30s %26s %26s\n", "frame drawn by", "rasterised, ms/frame", "rasteriser off, ms/frame");
     for (int m = 0; m < kWays; m++) {

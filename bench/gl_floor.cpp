@@ -348,6 +348,7 @@ void APIENTRY cap_Color4i(GLint r, GLint g, GLint b, GLint a) {
 }
 void APIENTRY cap_Clear(GLbitfield mask) {
     g_stats.gl_calls++;
+    g_stats.clears++;
     Op op{};
     op.kind = CLEAR;
     op.state = add_state();

@@ -54,6 +54,7 @@ struct FloorStats {
     long state_changes;   // state calls per floor frame
     long core_calls;      // hand-overs to the host
     long pushes;          // drawing-state pushes (each with its pop)
+    long clears;          // glClear calls
 };
 FloorStats FloorGetStats();
 
