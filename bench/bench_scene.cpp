@@ -289,6 +289,13 @@ bool lock_benchmark(const Options &o, bool discard) {
     return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
+// Says why the benchmark stops, closes the scene, and gives the exit status.
+int give_up(const std::string &why) {
+    fprintf(stderr, "bench_scene: %s\n", why.c_str());
+    ReferenceSceneClose();
+    return 1;
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -307,8 +314,8 @@ int main(int argc, char **argv) {
             o.frames = atoi(argv[++i]);
         }
         else {
-            fprintf(stderr,
-                    "usage: bench_scene [--reps N] [--frames K] [--lock-seconds S] [--rate R] [--pictures DIR]\n");
+            fprintf(stderr, "usage: bench_scene [--reps N] [--frames K] [--lock-seconds S] [--rate R] [--pictures DIR]\n"
+                            "       bench_scene --profile plugin|floor K\n");
             return 2;
         }
     }
@@ -317,26 +324,14 @@ int main(int argc, char **argv) {
         return 2;
     }
     std::string err;
-    if (!ReferenceSceneOpen(err)) {
-        fprintf(stderr, "bench_scene: %s\n", err.c_str());
-        ReferenceSceneClose();
-        return 1;
-    }
+    if (!ReferenceSceneOpen(err)) return give_up(err);
     ReferenceSceneOnFrame(FloorFrame);
 
     // One steady frame captured, then the floor built from it.
     install(CAPTURE);
-    if (!FloorCaptureBegin(err)) {
-        fprintf(stderr, "bench_scene: %s\n", err.c_str());
-        ReferenceSceneClose();
-        return 1;
-    }
+    if (!FloorCaptureBegin(err)) return give_up(err);
     QVH_RunFrames(1);
-    if (!FloorCaptureEnd(err)) {
-        fprintf(stderr, "bench_scene: %s\n", err.c_str());
-        ReferenceSceneClose();
-        return 1;
-    }
+    if (!FloorCaptureEnd(err)) return give_up(err);
     std::vector<unsigned char> pictures[2];
     for (Mode m : {PLUGIN, FLOOR}) {
         install(m);
@@ -348,11 +343,7 @@ int main(int argc, char **argv) {
             if (!QVH_Snapshot(path.c_str(), buf, sizeof buf)) fprintf(stderr, "bench_scene: %s\n", buf);
         }
     }
-    if (const char *why = FloorFailed()) {
-        fprintf(stderr, "bench_scene: the floor does not replay the frame: %s\n", why);
-        ReferenceSceneClose();
-        return 1;
-    }
+    if (const char *why = FloorFailed()) return give_up(std::string("the floor does not replay the frame: ") + why);
     long differ = 0;
     for (size_t i = 0; i < pictures[0].size(); i += 4)
         for (int c = 0; c < 3; c++)
@@ -398,11 +389,7 @@ int main(int argc, char **argv) {
                 QVH_RunFrames(2);
                 t[w][d].push_back(time_frames(o.frames, d != 0));
             }
-    if (const char *why = FloorFailed()) {
-        fprintf(stderr, "bench_scene: the floor does not replay the frame: %s\n", why);
-        ReferenceSceneClose();
-        return 1;
-    }
+    if (const char *why = FloorFailed()) return give_up(std::string("the floor does not replay the frame: ") + why);
     printf("reference scene: %d canvases, 640x480, 2 viewports, renderer %s\n", kReferenceCanvases,
            (const char *)glGetString(GL_RENDERER));
     printf("plugin frame: %ld GL calls, %ld primitives, %ld vertices, %ld hand-overs to the host\n", s.gl_calls,
