@@ -4,9 +4,12 @@
 // written by hand in immediate mode, and the same quads from one static
 // VBO. Each is measured rasterised and with GL_RASTERIZER_DISCARD (the
 // submission cost alone), interleaved, REPS times; the table gives the
-// median and the spread (min..max) of each, and the ratios.
+// median and the spread (min..max) of each, and the ratios. With --sweep
+// it measures each method at 100 to 30,000 glyphs (1 to 300 lines of
+// 100) instead and prints one tab-separated line per count and method,
+// for scripts/plot_glyphs.
 //
-//   bench_text [--reps N] [--draws K]
+//   bench_text [--reps N] [--draws K] [--sweep]
 #define GL_GLEXT_PROTOTYPES 1
 #include <FTGL/ftgl.h>
 #include <GL/gl.h>
@@ -32,7 +35,7 @@ extern "C" int QVF_InitializePluginCB(QVS_PLUGIN *plugin);
 
 namespace {
 
-const int kW = 1920, kH = 1080, kLines = 100, kCols = 100;
+const int kW = 1920, kH = 1080, kLines = 100, kCols = 100, kMostLines = 300;
 const double kRowPx = 20;  // each line 20 px high; lines past the window are clipped
 
 double now() {
@@ -42,6 +45,8 @@ double now() {
 }
 
 std::vector<std::string> g_lines;
+// Lines each method draws: kLines, or the sweep's count of the moment.
+int g_nlines = kLines;
 
 void ortho() {
     glMatrixMode(GL_PROJECTION);
@@ -55,7 +60,7 @@ void ortho() {
 // engine lays them out: x, y, s, t per corner.
 std::vector<float> glyph_quads(const QVP_CANVAS_FONTDEF *f) {
     std::vector<float> q;
-    for (int l = 0; l < kLines; l++) {
+    for (int l = 0; l < (int)g_lines.size(); l++) {
         double x = 0, y = kH - kRowPx * l;
         for (unsigned char ch : g_lines[(size_t)l]) {
             if (ch < f->first_char || ch > f->last_char) continue;
@@ -93,13 +98,48 @@ double median(std::vector<double> v) {
     return v[v.size() / 2];
 }
 
+// Glyphs per second of every method, REPS times, DRAWS draws each time,
+// rasterised and with the rasteriser off, the methods interleaved.
+void measure(std::vector<Method> &methods, int reps, int draws) {
+    int glyphs = g_nlines * kCols;
+    for (Method &m : methods) m.raster.clear(), m.discard.clear();
+    for (int r = 0; r < reps; r++) {
+        for (int discard = 0; discard < 2; discard++) {
+            for (Method &m : methods) {
+                if (discard) glEnable(GL_RASTERIZER_DISCARD);
+                ortho();
+                double t0 = now();
+                for (int k = 0; k < draws; k++) {
+                    glPushAttrib(GL_ALL_ATTRIB_BITS);
+                    m.draw();
+                    glPopAttrib();
+                }
+                glFinish();
+                double gps = (double)glyphs * draws / (now() - t0);
+                glDisable(GL_RASTERIZER_DISCARD);
+                (discard ? m.discard : m.raster).push_back(gps);
+            }
+        }
+    }
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
     int reps = 7, draws = 20;
-    for (int i = 1; i + 1 < argc; i += 2) {
-        if (strcmp(argv[i], "--reps") == 0) reps = atoi(argv[i + 1]);
-        if (strcmp(argv[i], "--draws") == 0) draws = atoi(argv[i + 1]);
+    bool sweep = false;
+    for (int i = 1; i < argc; i++) {
+        if (strcmp(argv[i], "--sweep") == 0) sweep = true;
+        else if (strcmp(argv[i], "--reps") == 0 && i + 1 < argc) reps = atoi(argv[++i]);
+        else if (strcmp(argv[i], "--draws") == 0 && i + 1 < argc) draws = atoi(argv[++i]);
+        else {
+            fprintf(stderr, "usage: bench_text [--reps N] [--draws K] [--sweep]\n");
+            return 2;
+        }
+    }
+    if (reps < 1 || draws < 1) {
+        fprintf(stderr, "bench_text: reps and draws want 1 or more\n");
+        return 2;
     }
     char err[256];
     QVH_LogToStderr(0);
@@ -122,7 +162,7 @@ int main(int argc, char **argv) {
         fprintf(stderr, "bench_text: %s\n", e.c_str());
         return 1;
     }
-    for (int l = 0; l < kLines; l++) {
+    for (int l = 0; l < kMostLines; l++) {
         std::string s;
         for (int c = 0; c < kCols; c++) s += (char)('!' + (l * 7 + c * 13) % 90);
         g_lines.push_back(s);
@@ -150,7 +190,7 @@ int main(int argc, char **argv) {
              glFontDisplay2DBegin(org, colv, rowv, kW, kH);
              glFontBegin(font);
              glColor4f(1, 1, 1, 1);
-             for (int l = 0; l < kLines; l++)
+             for (int l = 0; l < g_nlines; l++)
                  glFontScaledTextOut2D(&g_lines[(size_t)l][0], 0, kRowPx * l, kRowPx, kRowPx, nullptr);
              glFontEnd();
              glFontDisplay2DEnd();
@@ -158,7 +198,7 @@ int main(int argc, char **argv) {
         {"FTGL texture font",
          [&] {
              textured_white(-1);
-             for (int l = 0; l < kLines; l++) {
+             for (int l = 0; l < g_nlines; l++) {
                  glPushMatrix();
                  glTranslated(0, kH - kRowPx * (l + 1), 0);
                  ftgl.Render(g_lines[(size_t)l].c_str());
@@ -169,7 +209,7 @@ int main(int argc, char **argv) {
          [&] {
              textured_white(font->tex_obj);
              glBegin(GL_QUADS);
-             for (size_t i = 0; i < quads.size(); i += 4) {
+             for (size_t i = 0; i < (size_t)g_nlines * kCols * 16; i += 4) {
                  glTexCoord2f(quads[i + 2], quads[i + 3]);
                  glVertex2f(quads[i], quads[i + 1]);
              }
@@ -183,7 +223,7 @@ int main(int argc, char **argv) {
              glEnableClientState(GL_TEXTURE_COORD_ARRAY);
              glVertexPointer(2, GL_FLOAT, 16, (void *)0);
              glTexCoordPointer(2, GL_FLOAT, 16, (void *)8);
-             glDrawArrays(GL_QUADS, 0, (GLsizei)(quads.size() / 4));
+             glDrawArrays(GL_QUADS, 0, g_nlines * kCols * 4);
              glDisableClientState(GL_VERTEX_ARRAY);
              glDisableClientState(GL_TEXTURE_COORD_ARRAY);
              glBindBuffer(GL_ARRAY_BUFFER, 0);
@@ -194,24 +234,23 @@ int main(int argc, char **argv) {
     ortho();
     for (Method &m : methods) m.draw();
     glFinish();
-    for (int r = 0; r < reps; r++) {
-        for (int discard = 0; discard < 2; discard++) {
-            for (Method &m : methods) {
-                if (discard) glEnable(GL_RASTERIZER_DISCARD);
-                ortho();
-                double t0 = now();
-                for (int k = 0; k < draws; k++) {
-                    glPushAttrib(GL_ALL_ATTRIB_BITS);
-                    m.draw();
-                    glPopAttrib();
-                }
-                glFinish();
-                double gps = (double)glyphs * draws / (now() - t0);
-                glDisable(GL_RASTERIZER_DISCARD);
-                (discard ? m.discard : m.raster).push_back(gps);
-            }
+    if (sweep) {
+        printf("glyphs\tmethod\trasterised glyphs/s\trasteriser off glyphs/s\n");
+        for (int lines : {1, 3, 10, 30, 100, 300}) {
+            g_nlines = lines;
+            // About 200,000 glyphs a measurement, at least one draw.
+            int n = std::max(1, 200000 / (lines * kCols));
+            measure(methods, reps, n);
+            for (Method &m : methods)
+                printf("%d\t%s\t%.0f\t%.0f\n", lines * kCols, m.name, median(m.raster), median(m.discard));
+            fflush(stdout);
         }
+        QVH_CloseDisplay();
+        QVH_CloseScene();
+        QVH_RemoveScene(scene.c_str());
+        return 0;
     }
+    measure(methods, reps, draws);
     printf("%d glyphs (%d lines of %d), %.0f px lines, %dx%d, %d draws x %d repetitions, renderer %s\n\n", glyphs,
            kLines, kCols, kRowPx, kW, kH, draws, reps, QVH_Renderer());
     printf("%-28s %26s %26s\n", "method", "rasterised Mglyphs/s", "rasteriser off Mglyphs/s");
