@@ -300,15 +300,20 @@ unsigned long long points_sum(const QVP_CANVAS_COORD *p, int n) {
     return h;
 }
 
+// The one slot used when not even the first table could be made (each
+// polygon is then tessellated every time); its buffers are freed by
+// ResetElementCaches.
+TessSlot tess_spare;
+
 // The slot whose triangles fit PELM as it stands now, or the one to fill
 // anew (*HIT false then), its key already set.
-// Null when there is no table and none can be made.
 TessSlot *tess_slot(const QVP_CANVAS_ELEMENT *pelm, const double frame[9], bool *hit) {
     const QVP_CANVAS_POLYGON *p = &pelm->data.poly;
     unsigned long long sum = points_sum(p->pnt_list, p->pnt_list_cnt);
     *hit = false;
-    if (!tess_slot_count && !grow_tess_slots()) return nullptr;
-    TessSlot *oldest = &tess_slots[0], *empty = nullptr;
+    TessSlot *oldest = &tess_spare, *empty = nullptr;
+    if (tess_slot_count || grow_tess_slots()) oldest = &tess_slots[0];
+    else empty = &tess_spare;
     for (int i = 0; i < tess_slot_count; i++) {
         TessSlot &t = tess_slots[i];
         if (!t.elm) {
@@ -352,7 +357,6 @@ void fill_polygon(QVP_CANVAS *pcan, QVP_CANVAS_ELEMENT *pelm, float opacity) {
     memcpy(frame + 6, gldrow, sizeof gldrow);
     bool hit;
     TessSlot *t = tess_slot(pelm, frame, &hit);
-    if (!t) return;
     t->used = DisplayRunTime();
     if (!hit) {
         GLUtesselator *tess = gluNewTess();
@@ -650,6 +654,10 @@ void ResetElementCaches(void) {
     free(tess_slots);
     tess_slots = nullptr;
     tess_slot_count = 0;
+    free(tess_spare.verts);
+    free(tess_spare.types);
+    free(tess_spare.starts);
+    tess_spare = TessSlot();
     free(points);
     points = nullptr;
     points_size = 0;
