@@ -105,6 +105,7 @@ void write_host(const HostData &h) {
         QVV_display->node_list[i].attrib = h.attribs[i];
 }
 
+// The host data of each hand-over; filled while capturing, read by replays.
 std::vector<HostData> g_host;
 
 int add_host() {
@@ -152,10 +153,16 @@ struct Prim {
 std::vector<Prim> g_prims;
 std::vector<Vertex> g_sent;
 std::vector<Vertex> g_vertices;  // the floor's, independent primitives
+// The open primitive's mode and the current colour and texture
+// coordinate, as the stand-ins follow them while capturing.
 GLenum g_prim_mode = 0;
 GLfloat g_colour[4], g_tex[2];
+// Set by FloorCaptureBegin, cleared by FloorCaptureEnd; g_unsteady is
+// set by a texture made during the capture.
 bool g_capturing = false, g_unsteady = false;
+// Counted while capturing, and the state calls of the first floor frame.
 FloorStats g_stats;
+// The floor's vertex buffer; made by the first FloorCaptureEnd.
 GLuint g_vbo = 0;
 
 int add_state() {
@@ -420,11 +427,19 @@ void cap_ExecuteCore() {
 
 /* ---- replay ---- */
 
-// The state GL is in during a replay, as the floor last set or found it.
+// The state GL is in during a replay, as the floor last set or found it;
+// set by apply and at each ENTER and RESUME.
 State g_cur;
+// The next op to replay; put back to 0 by FloorFrame.
 size_t g_cursor = 0;
 // Set by FloorSetVariant.
 bool g_with_pushes = false, g_immediate = false;
+// Why a replay went astray (empty while it follows the capture); set by
+// fail, cleared by FloorCaptureEnd.
+std::string g_failed;
+// True from FloorCaptureEnd through the first floor frame, while the
+// state calls of one floor frame are counted.
+bool g_counting = false;
 
 // Draws OP's primitives as they were sent, in immediate mode, the colour
 // given only where it changes.
@@ -442,9 +457,6 @@ void draw_immediate(const Op &op) {
         glEnd();
     }
 }
-std::string g_failed;
-bool g_counting = false;
-
 void count_change() {
     if (g_counting) g_stats.state_changes++;
 }
