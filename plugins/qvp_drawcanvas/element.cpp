@@ -247,6 +247,8 @@ const int kTessSlotsMost = 4096;
 // The table and its size; grown by tess_slot, emptied by ResetElementCaches.
 TessSlot *tess_slots = nullptr;
 int tess_slot_count = 0;
+// Where tess_slot starts its search: behind the slot it returned last.
+int tess_next = 0;
 
 // Doubles the table (16 slots at first), new slots empty; false when it
 // is at its bound or memory ran out (the table is then as it was).
@@ -314,7 +316,10 @@ TessSlot *tess_slot(const QVP_CANVAS_ELEMENT *pelm, const double frame[9], bool 
     TessSlot *oldest = &tess_spare, *empty = nullptr;
     if (tess_slot_count || grow_tess_slots()) oldest = &tess_slots[0];
     else empty = &tess_spare;
-    for (int i = 0; i < tess_slot_count; i++) {
+    // Polygons come in the same order every frame, so the search starts
+    // behind the slot found last and a steady frame finds each at once.
+    for (int k = 0; k < tess_slot_count; k++) {
+        int i = (tess_next + k) % tess_slot_count;
         TessSlot &t = tess_slots[i];
         if (!t.elm) {
             if (!empty) empty = &t;
@@ -324,6 +329,7 @@ TessSlot *tess_slot(const QVP_CANVAS_ELEMENT *pelm, const double frame[9], bool 
             memcmp(&t.scale, &pelm->scale, sizeof t.scale) == 0 && memcmp(&t.offset, &pelm->offset, sizeof t.offset) == 0 &&
             memcmp(t.frame, frame, sizeof t.frame) == 0) {
             *hit = true;
+            tess_next = i + 1;
             return &t;
         }
         if (t.used < oldest->used) oldest = &t;
@@ -332,6 +338,7 @@ TessSlot *tess_slot(const QVP_CANVAS_ELEMENT *pelm, const double frame[9], bool 
         int first_new = tess_slot_count;
         empty = grow_tess_slots() ? &tess_slots[first_new] : oldest;
     }
+    if (empty != &tess_spare) tess_next = (int)(empty - tess_slots) + 1;
     TessSlot &t = *empty;
     t.elm = pelm;
     t.list = p->pnt_list;
@@ -654,6 +661,7 @@ void ResetElementCaches(void) {
     free(tess_slots);
     tess_slots = nullptr;
     tess_slot_count = 0;
+    tess_next = 0;
     free(tess_spare.verts);
     free(tess_spare.types);
     free(tess_spare.starts);
