@@ -29,6 +29,7 @@
 #include <vector>
 
 #include "alloc_watch.h"
+#include "bench_util.h"
 #include "canvas_builder.h"
 #include "drawcanvas_testing.h"
 #include "gl_floor.h"
@@ -42,18 +43,6 @@
 extern char **environ;
 
 namespace {
-
-double now() {
-    struct timespec t;
-    clock_gettime(CLOCK_MONOTONIC, &t);
-    return (double)t.tv_sec + t.tv_nsec * 1e-9;
-}
-
-double median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    size_t n = v.size();
-    return n == 0 ? 0 : n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
-}
 
 /* ---- the callbacks of each way of drawing ---- */
 
@@ -107,9 +96,9 @@ void install(Mode m) {
 // Seconds per frame over K frames.
 double time_frames(int k, bool discard) {
     if (discard) glEnable(GL_RASTERIZER_DISCARD);
-    double t0 = now();
+    double t0 = BenchNow();
     QVH_RunFrames(k);
-    double t = (now() - t0) / k;
+    double t = (BenchNow() - t0) / k;
     if (discard) glDisable(GL_RASTERIZER_DISCARD);
     return t;
 }
@@ -131,16 +120,16 @@ int (*real_SetLock)(QVS_SMLOCK *);
 int (*real_UnsetLock)(QVS_SMLOCK *);
 
 extern "C" int timed_SetLock(QVS_SMLOCK *l) {
-    double t0 = now();
+    double t0 = BenchNow();
     int r = real_SetLock(l);
-    g_lock_since = now();
+    g_lock_since = BenchNow();
     g_lock_wait += g_lock_since - t0;
     g_lock_takes++;
     return r;
 }
 
 extern "C" int timed_UnsetLock(QVS_SMLOCK *l) {
-    g_lock_held += now() - g_lock_since;
+    g_lock_held += BenchNow() - g_lock_since;
     return real_UnsetLock(l);
 }
 
@@ -171,10 +160,10 @@ int run_editor(const char *scene, double rate, double seconds) {
     std::vector<double> took;
     struct timespec next;
     clock_gettime(CLOCK_MONOTONIC, &next);
-    double end = now() + seconds;
+    double end = BenchNow() + seconds;
     long step = (long)(1e9 / rate);
-    while (now() < end) {
-        double t0 = now();
+    while (BenchNow() < end) {
+        double t0 = BenchNow();
         if (n % 2 == 0) {
             QVP_CANVAS desc = *c;
             desc.disp.org[0] = -2 + (double)(n % 200) * 0.02;
@@ -186,7 +175,7 @@ int run_editor(const char *scene, double rate, double seconds) {
             d.text = "edit " + std::to_string(n);
             if (!qvpc::ConfigureElement(c, el, d, err)) break;
         }
-        took.push_back(now() - t0);
+        took.push_back(BenchNow() - t0);
         n++;
         next.tv_nsec += step;
         while (next.tv_nsec >= 1000000000L) {
@@ -254,20 +243,20 @@ bool lock_benchmark(const Options &o, bool discard) {
     }
     // The display draws while the editor runs, leaving it a moment to start.
     usleep(200000);
-    double t0 = now();
+    double t0 = BenchNow();
     long frames = 0;
     g_lock_held = g_lock_wait = 0;
     g_lock_takes = 0;
     std::vector<double> per_frame;
     if (discard) glEnable(GL_RASTERIZER_DISCARD);
-    while (now() - t0 < o.lock_seconds - 0.5) {
-        double h0 = g_lock_held, f0 = now();
+    while (BenchNow() - t0 < o.lock_seconds - 0.5) {
+        double h0 = g_lock_held, f0 = BenchNow();
         QVH_RunFrames(1);
-        per_frame.push_back((g_lock_held - h0) / (now() - f0));
+        per_frame.push_back((g_lock_held - h0) / (BenchNow() - f0));
         frames++;
     }
     if (discard) glDisable(GL_RASTERIZER_DISCARD);
-    double total = now() - t0;
+    double total = BenchNow() - t0;
     GotRestore();
     char out[128] = {0};
     ssize_t got = read(fds[0], out, sizeof out - 1);
@@ -375,9 +364,9 @@ int main(int argc, char **argv) {
     }
     if (!o.profile.empty()) {
         install(o.profile == "floor" ? FLOOR : PLUGIN);
-        double t0 = now();
+        double t0 = BenchNow();
         QVH_RunFrames(o.frames);
-        printf("%s: %.3f ms a frame\n", o.profile.c_str(), (now() - t0) / o.frames * 1e3);
+        printf("%s: %.3f ms a frame\n", o.profile.c_str(), (BenchNow() - t0) / o.frames * 1e3);
         ReferenceSceneClose();
         return 0;
     }
@@ -410,7 +399,7 @@ int main(int argc, char **argv) {
         auto mm = [](std::vector<double> v) {
             std::sort(v.begin(), v.end());
             char b[64];
-            snprintf(b, sizeof b, "%.3f (%.3f..%.3f)", median(v) * 1e3, v.front() * 1e3, v.back() * 1e3);
+            snprintf(b, sizeof b, "%.3f (%.3f..%.3f)", BenchMedian(v) * 1e3, v.front() * 1e3, v.back() * 1e3);
             return std::string(b);
         };
         printf("%-30s %26s %26s\n", kModeNames[ways[m]], mm(t[m][0]).c_str(), mm(t[m][1]).c_str());
@@ -419,16 +408,16 @@ int main(int argc, char **argv) {
     auto paired = [&](int a, int b, int d) {
         std::vector<double> r;
         for (size_t i = 0; i < t[a][d].size(); i++) r.push_back(t[a][d][i] / t[b][d][i]);
-        return median(r);
+        return BenchMedian(r);
     };
     printf("\nplugin / floor: %.2fx rasterised, %.2fx rasteriser off (medians of the pairs: %.2fx, %.2fx)\n",
-           median(t[0][0]) / median(t[1][0]), median(t[0][1]) / median(t[1][1]), paired(0, 1, 0), paired(0, 1, 1));
-    printf("plugin / (floor + pushes): %.2fx rasterised, %.2fx rasteriser off\n", median(t[0][0]) / median(t[2][0]),
-           median(t[0][1]) / median(t[2][1]));
+           BenchMedian(t[0][0]) / BenchMedian(t[1][0]), BenchMedian(t[0][1]) / BenchMedian(t[1][1]), paired(0, 1, 0), paired(0, 1, 1));
+    printf("plugin / (floor + pushes): %.2fx rasterised, %.2fx rasteriser off\n", BenchMedian(t[0][0]) / BenchMedian(t[2][0]),
+           BenchMedian(t[0][1]) / BenchMedian(t[2][1]));
     printf("plugin / (floor in immediate mode): %.2fx rasterised, %.2fx rasteriser off\n",
-           median(t[0][0]) / median(t[3][0]), median(t[0][1]) / median(t[3][1]));
+           BenchMedian(t[0][0]) / BenchMedian(t[3][0]), BenchMedian(t[0][1]) / BenchMedian(t[3][1]));
     // The canvases' own share: each frame less the host's frame alone.
-    auto over = [&](int w, int d) { return median(t[w][d]) - median(t[4][d]); };
+    auto over = [&](int w, int d) { return BenchMedian(t[w][d]) - BenchMedian(t[4][d]); };
     printf("canvases alone (frame less the host's): plugin %.3f / floor %.3f ms = %.2fx rasterised; "
            "%.3f / %.3f ms = %.2fx rasteriser off\n",
            over(0, 0) * 1e3, over(1, 0) * 1e3, over(0, 0) / over(1, 0), over(0, 1) * 1e3, over(1, 1) * 1e3,

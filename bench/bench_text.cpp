@@ -24,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_util.h"
 #include "canvas_builder.h"
 #include "drawcanvas_testing.h"
 #include "qvp_externs.h"
@@ -37,12 +38,6 @@ namespace {
 
 const int kW = 1920, kH = 1080, kLines = 100, kCols = 100, kMostLines = 300;
 const double kRowPx = 20;  // each line 20 px high; lines past the window are clipped
-
-double now() {
-    struct timespec t;
-    clock_gettime(CLOCK_MONOTONIC, &t);
-    return (double)t.tv_sec + t.tv_nsec * 1e-9;
-}
 
 std::vector<std::string> g_lines;
 // Lines each method draws: kLines, or the sweep's count of the moment.
@@ -93,11 +88,6 @@ struct Method {
     std::vector<double> raster, discard;  // glyphs per second, per repetition
 };
 
-double median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
-
 // Glyphs per second of every method, REPS times, DRAWS draws each time,
 // rasterised and with the rasteriser off, the methods interleaved.
 void measure(std::vector<Method> &methods, int reps, int draws) {
@@ -108,14 +98,14 @@ void measure(std::vector<Method> &methods, int reps, int draws) {
             for (Method &m : methods) {
                 if (discard) glEnable(GL_RASTERIZER_DISCARD);
                 ortho();
-                double t0 = now();
+                double t0 = BenchNow();
                 for (int k = 0; k < draws; k++) {
                     glPushAttrib(GL_ALL_ATTRIB_BITS);
                     m.draw();
                     glPopAttrib();
                 }
                 glFinish();
-                double gps = (double)glyphs * draws / (now() - t0);
+                double gps = (double)glyphs * draws / (BenchNow() - t0);
                 glDisable(GL_RASTERIZER_DISCARD);
                 (discard ? m.discard : m.raster).push_back(gps);
             }
@@ -242,7 +232,7 @@ int main(int argc, char **argv) {
             int n = std::max(1, 200000 / (lines * kCols));
             measure(methods, reps, n);
             for (Method &m : methods)
-                printf("%d\t%s\t%.0f\t%.0f\n", lines * kCols, m.name, median(m.raster), median(m.discard));
+                printf("%d\t%s\t%.0f\t%.0f\n", lines * kCols, m.name, BenchMedian(m.raster), BenchMedian(m.discard));
             fflush(stdout);
         }
         QVH_CloseDisplay();
@@ -258,15 +248,15 @@ int main(int argc, char **argv) {
         auto mm = [](std::vector<double> v) {
             std::sort(v.begin(), v.end());
             char b[64];
-            snprintf(b, sizeof b, "%.2f (%.2f..%.2f)", median(v) / 1e6, v.front() / 1e6, v.back() / 1e6);
+            snprintf(b, sizeof b, "%.2f (%.2f..%.2f)", BenchMedian(v) / 1e6, v.front() / 1e6, v.back() / 1e6);
             return std::string(b);
         };
         printf("%-28s %26s %26s\n", m.name, mm(m.raster).c_str(), mm(m.discard).c_str());
     }
     printf("\nfont engine / FTGL: %.2fx rasterised, %.2fx rasteriser off\n",
-           median(methods[0].raster) / median(methods[1].raster), median(methods[0].discard) / median(methods[1].discard));
+           BenchMedian(methods[0].raster) / BenchMedian(methods[1].raster), BenchMedian(methods[0].discard) / BenchMedian(methods[1].discard));
     printf("font engine / hand-written quads: %.2fx rasterised, %.2fx rasteriser off\n",
-           median(methods[0].raster) / median(methods[2].raster), median(methods[0].discard) / median(methods[2].discard));
+           BenchMedian(methods[0].raster) / BenchMedian(methods[2].raster), BenchMedian(methods[0].discard) / BenchMedian(methods[2].discard));
     QVH_CloseDisplay();
     QVH_CloseScene();
     QVH_RemoveScene(scene.c_str());

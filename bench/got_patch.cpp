@@ -40,7 +40,8 @@ int find_main(struct dl_phdr_info *info, size_t, void *data) {
 bool writable(void **slot, std::string &err) {
     long page = sysconf(_SC_PAGESIZE);
     void *start = (void *)((uintptr_t)slot & ~(uintptr_t)(page - 1));
-    if (mprotect(start, (size_t)page * 2, PROT_READ | PROT_WRITE) != 0) {
+    // An aligned slot never straddles two pages.
+    if (mprotect(start, (size_t)page, PROT_READ | PROT_WRITE) != 0) {
         err = std::string("cannot make the program's GOT writable: ") + strerror(errno);
         return false;
     }

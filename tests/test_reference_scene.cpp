@@ -7,11 +7,9 @@
 #include <stdio.h>
 
 #include "alloc_watch.h"
-#include "qvp_canvas.h"
+#include "drawcanvas_testing.h"
 #include "qvpdisp_host.h"
 #include "reference_scene.h"
-
-extern QVP_CANVAS_PROC_INFO *pprocinfo;
 
 namespace {
 

@@ -109,46 +109,46 @@ void DrawLine(QVP_CANVAS *pcan, QVP_CANVAS_ELEMENT *pelm, float opacity) {
     glEnd();
 }
 
-void DrawRectangle(QVP_CANVAS *pcan, QVP_CANVAS_ELEMENT *pelm, float opacity) {
-    const QVP_CANVAS_COORD *c = pelm->data.rect.corners;
-    for (int pass = 0; pass < 2; pass++) {
-        if (pass == 0) {
-            if (pelm->fcol[0] < 0) continue;
-            set_colour(pcan, pelm->fcol, opacity);
-            glBegin(GL_POLYGON);
-        } else {
-            if (pelm->bcol[0] < 0) continue;
-            set_colour(pcan, pelm->bcol, opacity);
-            glLineWidth(pelm->line_width);
-            glBegin(GL_LINE_LOOP);
-        }
-        vertex(pelm, c[0].x, c[0].y);
-        vertex(pelm, c[1].x, c[0].y);
-        vertex(pelm, c[1].x, c[1].y);
-        vertex(pelm, c[0].x, c[1].y);
+// The fill (GL_POLYGON in fcol) and the outline (GL_LINE_LOOP in bcol at
+// line_width) of a closed shape whose vertices EMIT gives, each left out
+// when its colour is negative. The outline sets its width before its
+// colour when WIDTH_FIRST, after it otherwise.
+template <class Emit>
+void fill_and_outline(QVP_CANVAS *pcan, QVP_CANVAS_ELEMENT *pelm, float opacity, bool width_first, Emit emit) {
+    if (pelm->fcol[0] >= 0) {
+        set_colour(pcan, pelm->fcol, opacity);
+        glBegin(GL_POLYGON);
+        emit();
+        glEnd();
+    }
+    if (pelm->bcol[0] >= 0) {
+        if (width_first) glLineWidth(pelm->line_width);
+        set_colour(pcan, pelm->bcol, opacity);
+        if (!width_first) glLineWidth(pelm->line_width);
+        glBegin(GL_LINE_LOOP);
+        emit();
         glEnd();
     }
 }
 
+void DrawRectangle(QVP_CANVAS *pcan, QVP_CANVAS_ELEMENT *pelm, float opacity) {
+    const QVP_CANVAS_COORD *c = pelm->data.rect.corners;
+    fill_and_outline(pcan, pelm, opacity, false, [&] {
+        vertex(pelm, c[0].x, c[0].y);
+        vertex(pelm, c[1].x, c[0].y);
+        vertex(pelm, c[1].x, c[1].y);
+        vertex(pelm, c[0].x, c[1].y);
+    });
+}
+
 void DrawCircle(QVP_CANVAS *pcan, QVP_CANVAS_ELEMENT *pelm, float opacity) {
     const QVP_CANVAS_CIRCLE *c = &pelm->data.circ;
-    for (int pass = 0; pass < 2; pass++) {
-        if (pass == 0) {
-            if (pelm->fcol[0] < 0) continue;
-            set_colour(pcan, pelm->fcol, opacity);
-            glBegin(GL_POLYGON);
-        } else {
-            if (pelm->bcol[0] < 0) continue;
-            glLineWidth(pelm->line_width);
-            set_colour(pcan, pelm->bcol, opacity);
-            glBegin(GL_LINE_LOOP);
-        }
+    fill_and_outline(pcan, pelm, opacity, true, [&] {
         for (int i = 0; i < 36; i++) {
             double a = i * 31.415926 / 180;
             vertex(pelm, c->cen.x + c->rad * cos(a), c->cen.y + c->rad * sin(a));
         }
-        glEnd();
-    }
+    });
 }
 
 void DrawArc(QVP_CANVAS *pcan, QVP_CANVAS_ELEMENT *pelm, float opacity) {
