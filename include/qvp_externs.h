@@ -31,6 +31,9 @@ size_t QVF_GetArenaSize(QVS_SMHANDLE *arena);
 /* Usable bytes of the live arena block that starts at P; 0 when P starts
  * no live block of the open scene's arena. */
 size_t QVF_GetArenaBlockSize(const void *p);
+/* Live blocks of the open scene's arena (0 when none is open): every
+ * record is a block of its own, so no list of records is longer. */
+size_t QVF_GetArenaBlockCount(void);
 int QVF_InitLock(QVS_SMLOCK *lock);
 int QVF_SetLock(QVS_SMLOCK *lock);
 int QVF_UnsetLock(QVS_SMLOCK *lock);

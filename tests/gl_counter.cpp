@@ -8,6 +8,14 @@ extern "C" {
 
 long gl_teximage_calls = 0;
 long gl_texsubimage_calls = 0;
+long gl_begin_calls = 0;
+
+void glBegin(GLenum mode) {
+    using Fn = void (*)(GLenum);
+    static Fn real = (Fn)dlsym(RTLD_NEXT, "glBegin");
+    gl_begin_calls++;
+    real(mode);
+}
 
 void glTexImage2D(GLenum target, GLint level, GLint internalformat, GLsizei width, GLsizei height, GLint border,
                   GLenum format, GLenum type, const void *pixels) {

@@ -1,6 +1,6 @@
-// gl_counter.h - counts of the texture uploads every caller in the test
-// process makes. gl_counter.cpp defines glTexImage2D and glTexSubImage2D
-// in the test executable, which takes them before the GL library does,
+// gl_counter.h - counts of the texture uploads and primitives every
+// caller in the test process makes. gl_counter.cpp defines glTexImage2D,
+// glTexSubImage2D and glBegin in the test executable, which takes them before the GL library does,
 // counts each call and hands it on to the library's own.
 #ifndef QVP_GL_COUNTER_H
 #define QVP_GL_COUNTER_H
@@ -8,6 +8,7 @@
 extern "C" {
 extern long gl_teximage_calls;
 extern long gl_texsubimage_calls;
+extern long gl_begin_calls;
 }
 
 #endif

@@ -15,8 +15,12 @@
 //                prints "released" with the count it saw throughout
 //   deletecanvas SCENE NAME
 //                deletes canvas NAME and prints "deleted"
+//   canvaslock SCENE
+//                prints "ready", takes the canvas lock once and prints
+//                the milliseconds it waited for it
 #include <stdio.h>
 #include <string.h>
+#include <time.h>
 #include <unistd.h>
 
 #include "qvp_externs.h"
@@ -56,6 +60,19 @@ int main(int argc, char **argv) {
         QVP_CANVAS *c = qvpc::FindCanvas(argv[3]);
         if (!c || !qvpc::DeleteCanvas(c, e)) return 10;
         printf("deleted\n");
+        return 0;
+    }
+    if (strcmp(argv[1], "canvaslock") == 0) {
+        std::string e;
+        if (!qvpc::Attach(e)) return 9;
+        printf("ready\n");
+        fflush(stdout);
+        usleep(50000);
+        struct timespec t0, t1;
+        clock_gettime(CLOCK_MONOTONIC, &t0);
+        { qvpc::Lock lock; }
+        clock_gettime(CLOCK_MONOTONIC, &t1);
+        printf("%.1f\n", (t1.tv_sec - t0.tv_sec) * 1e3 + (t1.tv_nsec - t0.tv_nsec) * 1e-6);
         return 0;
     }
     if (strcmp(argv[1], "canvases") == 0 || strcmp(argv[1], "holdcanvas") == 0) {

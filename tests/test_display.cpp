@@ -36,6 +36,16 @@ TEST_F(Display, Context_HasTheBuffersAsked) {
     EXPECT_NE(QVF_GetDataFromProcess("DOING_INTERNAL_PASS"), nullptr);
 }
 
+// 2026-12-07: a display named "a:b" was opened, but no overlay mapping
+// ("DISPLAY:CHANNEL...") can ever name it.
+TEST_F(Display, Open_NameWithAColonRefused) {
+    QVH_CloseDisplay();
+    char err[256] = "";
+    EXPECT_EQ(QVH_OpenDisplay("wall:left", 32, 32, 0, err, sizeof err), nullptr);
+    EXPECT_NE(strstr(err, "no ':'"), nullptr) << err;
+    ASSERT_NE(QVH_OpenDisplay("wall-left", 32, 32, 0, err, sizeof err), nullptr) << err;
+}
+
 TEST_F(Display, RedBox_CentreRedCornersClear) {
     add_node("box", QVP_SHAPE_BOX, 0, 0, 0, 1, 0, 0);
     QVS_CHANNEL *c = QVH_AddChannel("c", 0, 0);

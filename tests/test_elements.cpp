@@ -5,6 +5,9 @@
 #include <limits.h>
 #include <math.h>
 
+#include <time.h>
+
+#include <algorithm>
 #include <array>
 #include <vector>
 
@@ -35,6 +38,13 @@ protected:
     QVP_CANVAS_ELEMENT *polygon(QVP_CANVAS *c, const std::vector<QVP_CANVAS_COORD> &pts, const float *fill,
                                 const float *outline = nullptr) {
         return add(c, ELEMENT_POLYGON, fill, outline, [&](qvpc::ElementDesc &d) { d.points = pts; });
+    }
+    // N zeroed bytes in the arena, where the builder keeps pixels: an
+    // element in the arena reads only arena blocks.
+    unsigned char *shared(size_t n) {
+        unsigned char *p = (unsigned char *)QVH_Alloc(n);
+        EXPECT_NE(p, nullptr);
+        return p;
     }
     // A 2 x 2 image: red, green on its first row; blue, white on its second.
     QVP_CANVAS_ELEMENT *quad_image(QVP_CANVAS *c, unsigned char *px, const char *name, int flip) {
@@ -321,8 +331,7 @@ TEST_F(Elements, Shapes_PolygonBufferGrowth) {
 
 TEST_F(Elements, Images_QuadrantsFollowTheFlips) {
     QVP_CANVAS *c = canvas("c", LAYER_FOREGROUND);
-    unsigned char px[16];
-    QVP_CANVAS_ELEMENT *e = quad_image(c, px, "quads", 0);
+    QVP_CANVAS_ELEMENT *e = quad_image(c, shared(16), "quads", 0);
     // The texel of each canvas corner: top left, top right, bottom left,
     // bottom right, for flips 0 to 3.
     const int corner[4][2] = {{45, 25}, {155, 25}, {45, 125}, {155, 125}};
@@ -346,12 +355,13 @@ TEST_F(Elements, Images_QuadrantsFollowTheFlips) {
 
 TEST_F(Elements, Images_ElevenImagesInTenSlots) {
     QVP_CANVAS *c = canvas("c", LAYER_FOREGROUND);
-    std::vector<std::array<unsigned char, 16>> px(11);
+    std::vector<unsigned char *> px(11);
+    for (auto &p : px) p = shared(16);
     std::vector<QVP_CANVAS_ELEMENT *> im;
     for (int i = 0; i < 11; i++) {
         char name[32];
         snprintf(name, sizeof name, "image%d", i);
-        im.push_back(quad_image(c, px[i].data(), name, 0));
+        im.push_back(quad_image(c, px[i], name, 0));
         im.back()->attrib = ATTRIB_HIDDEN;
     }
     // Shows image I alone for a frame; returns the uploads it took.
@@ -370,21 +380,21 @@ TEST_F(Elements, Images_ElevenImagesInTenSlots) {
     EXPECT_EQ(show(10), 1);
     EXPECT_EQ(memcmp(names, image_ids, sizeof names), 0) << "texture names are reused, never made anew";
     // A free slot is taken from the top: image I went to slot 9 - I.
-    EXPECT_EQ(image_datas[9], px[10].data());
+    EXPECT_EQ(image_datas[9], px[10]);
     EXPECT_EQ(show(0), 1) << "image 0 comes back with an upload";
-    EXPECT_EQ(image_datas[8], px[0].data()) << "over image 1's slot";
+    EXPECT_EQ(image_datas[8], px[0]) << "over image 1's slot";
     // The same buffer and name share one slot; a new buffer is a miss.
     im[5]->attrib = 0;
-    quad_image(c, px[5].data(), "image5", 0);
+    quad_image(c, px[5], "image5", 0);
     for (int k = 0; k < 11; k++) im[k]->attrib = k == 5 ? 0 : ATTRIB_HIDDEN;
     long before = gl_teximage_calls;
     QVH_RunFrames(1);
     EXPECT_EQ(gl_teximage_calls - before, 0) << "two elements, one slot";
-    im[5]->data.imag.tdata = px[6].data();
+    im[5]->data.imag.tdata = px[6];
     before = gl_teximage_calls;
     QVH_RunFrames(1);
     EXPECT_GE(gl_teximage_calls - before, 1) << "same name, new buffer";
-    im[5]->data.imag.tdata = px[5].data();
+    im[5]->data.imag.tdata = px[5];
     // With no slots in use, images are skipped.
     max_image_objs = 0;
     QVH_RunFrames(1);
@@ -393,7 +403,7 @@ TEST_F(Elements, Images_ElevenImagesInTenSlots) {
 
 TEST_F(Elements, Images_LongNamesStayInTheSlot) {
     QVP_CANVAS *c = canvas("c", LAYER_FOREGROUND);
-    unsigned char a[16];
+    unsigned char *a = shared(16);
     std::string long_a(299, 'a'), long_b = std::string(259, 'a') + "b";
     QVP_CANVAS_ELEMENT *e = quad_image(c, a, long_a.c_str(), 0);
     QVH_RunFrames(1);
@@ -466,7 +476,7 @@ TEST_F(Elements, Video_RowLengthSetForPaddedRowsAndRestored) {
     // Rows of 16 pixels and 16 of padding: red rows above, green below,
     // blue padding that must never be shown.
     int row_size = 4 * 16 + 64;
-    std::vector<unsigned char> buf((size_t)row_size * 8);
+    unsigned char *buf = shared((size_t)row_size * 8);
     for (int y = 0; y < 8; y++)
         for (int x = 0; x < 32; x++) {
             unsigned char *p = &buf[(size_t)y * row_size + x * 4];
@@ -478,7 +488,7 @@ TEST_F(Elements, Video_RowLengthSetForPaddedRowsAndRestored) {
         }
     unsigned char *own[2] = {v.frames[0], v.frames[1]};
     int own_row = v.row_size;
-    v.frames[0] = buf.data();
+    v.frames[0] = buf;
     v.row_size = row_size;
     v.cur_frame = 0;
     glPixelStorei(GL_UNPACK_ROW_LENGTH, 7);
@@ -494,8 +504,9 @@ TEST_F(Elements, Video_RowLengthSetForPaddedRowsAndRestored) {
     // The in-place upload steps over the padding too.
     for (int y = 0; y < 8; y++)
         for (int x = 0; x < 16; x++) buf[(size_t)y * row_size + x * 4 + 1] = 255;
-    std::vector<unsigned char> second = buf;
-    v.frames[1] = second.data();
+    unsigned char *second = shared((size_t)row_size * 8);
+    memcpy(second, buf, (size_t)row_size * 8);
+    v.frames[1] = second;
     v.cur_frame = 1;
     QVH_RunFrames(1);
     glGetIntegerv(GL_UNPACK_ROW_LENGTH, &row_length);
@@ -669,6 +680,140 @@ TEST_F(Elements, BadSharedData_DrawsNothing) {
     EXPECT_EQ(vid->data.video.frames[0], f0);
 }
 
+// 2026-12-07: an element whose type was changed under its payload read
+// the text's floats as a point list or a canvas pointer (SEGV in the line
+// and nested-canvas branches). Each pointer of a payload in the arena must
+// now start an arena block that holds what its type reads.
+TEST_F(Elements, BadSharedData_TypeChangedUnderItsPayloadDrawsNothing) {
+    QVP_CANVAS *c = canvas("c", LAYER_FOREGROUND);
+    // col, row read as a line's size and count (count below size);
+    // col_s, row_s as its point list.
+    QVP_CANVAS_ELEMENT *t = text(c, "MMMM", 100, 50, 1, ANCHOR_COL_START | ANCHOR_ROW_START);
+    ASSERT_NE(t, nullptr);
+    const int types[] = {ELEMENT_LINE, ELEMENT_POLYGON, ELEMENT_CANVAS, ELEMENT_IMAGE, ELEMENT_VIDEO,
+                         ELEMENT_CIRCLE, ELEMENT_ARC, ELEMENT_RECTANGLE, ELEMENT_NODE, 0x4000};
+    for (int type : types) {
+        t->type = type;
+        QVH_RunFrames(1);
+        t->type = ELEMENT_TEXT;
+    }
+    // Text made on a line's payload: its "font" and "text" are the
+    // line's numbers and point list.
+    QVP_CANVAS_ELEMENT *l = add(c, ELEMENT_LINE, kRed, nullptr, [](qvpc::ElementDesc &d) {
+        d.points = {{20, 75}, {180, 75}, {20, 80}};
+    });
+    l->type = ELEMENT_TEXT;
+    QVH_RunFrames(1);
+    l->type = ELEMENT_LINE;
+    QVH_RunFrames(1);
+    EXPECT_TRUE(at(100, 75, 255, 0, 0)) << "the line draws again as a line";
+    EXPECT_EQ(pprocinfo->is_locked, 0);
+}
+
+// 2026-12-07: a font 1 or 2 texels wide was uploaded with GL's unpack
+// alignment of 4, so its mipmaps read past the pixels (found under
+// ASan). Rows of two-byte texels are uploaded packed.
+TEST_F(Elements, BadSharedData_NarrowFontsUploadWithinTheirPixels) {
+    QVP_CANVAS *c = canvas("c", LAYER_FOREGROUND);
+    for (int w : {1, 2, 3}) {
+        QVP_CANVAS_FONTDEF *f = (QVP_CANVAS_FONTDEF *)QVH_Alloc(sizeof *f);
+        ASSERT_NE(f, nullptr);
+        *f = *font_;
+        f->w = w;
+        f->h = 3;
+        f->texdata = (char *)QVH_Alloc((size_t)w * 3 * 2);
+        ASSERT_NE(f->texdata, nullptr);
+        memset(f->texdata, 255, (size_t)w * 3 * 2);
+        f->tex_obj = 4000 + w;
+        QVP_CANVAS_ELEMENT *e = text(c, "A", 10, 10, 1, ANCHOR_COL_START | ANCHOR_ROW_START);
+        e->data.text.pfont = f;
+        QVH_RunFrames(1);
+        GLint align = 0;
+        glGetIntegerv(GL_UNPACK_ALIGNMENT, &align);
+        EXPECT_EQ(align, 4) << "width " << w;
+    }
+}
+
+// 2026-12-07: the walk bound was the arena's size over the record's
+// size, so an element list looped on itself drew about 30,000 elements
+// per walk in an 8 MiB arena. A walk now stops after as many steps as
+// the arena has live blocks.
+TEST_F(Elements, BadSharedData_LoopedListCostsOnlyTheRealRecords) {
+    QVP_CANVAS *c = canvas("c", LAYER_FOREGROUND);
+    QVP_CANVAS_ELEMENT *e = add(c, ELEMENT_RECTANGLE, kRed, nullptr, [](qvpc::ElementDesc &d) {
+        d.rec.data.rect.corners[0] = {10, 10};
+        d.rec.data.rect.corners[1] = {30, 30};
+    });
+    QVH_RunFrames(1);
+    long once = gl_begin_calls;
+    QVH_RunFrames(1);
+    once = gl_begin_calls - once;
+    e->pnext = e;
+    long before = gl_begin_calls;
+    QVH_RunFrames(1);
+    long looped = gl_begin_calls - before;
+    e->pnext = nullptr;
+    long blocks = (long)QVF_GetArenaBlockCount();
+    EXPECT_LE(looped, once + blocks) << blocks << " live blocks";
+    EXPECT_TRUE(at(20, 20, 255, 0, 0));
+}
+
+// 2026-12-07: canvases that show the next canvas four times, nine deep,
+// drew 4^9 canvases in one frame (seconds, with the canvas lock held).
+// Nested draws are budgeted per frame; past the budget one warning.
+TEST_F(Elements, Nested_FanOutStopsAtTheFrameBudget) {
+    const int kDepth = 9, kFan = 4;
+    std::vector<QVP_CANVAS *> chain;
+    QVP_CANVAS *top = canvas("top", LAYER_FOREGROUND);
+    chain.push_back(top);
+    for (int i = 1; i <= kDepth; i++) {
+        QVP_CANVAS *k = canvas(("n" + std::to_string(i)).c_str(), LAYER_FOREGROUND);
+        k->parent = top;
+        chain.push_back(k);
+    }
+    add(chain.back(), ELEMENT_RECTANGLE, kGreen, nullptr, [](qvpc::ElementDesc &d) {
+        d.rec.data.rect.corners[0] = {10, 10};
+        d.rec.data.rect.corners[1] = {30, 30};
+    });
+    // Built from the bottom, so the warning comes with the last links.
+    for (int i = kDepth - 1; i >= 0; i--)
+        for (int j = 0; j < kFan; j++)
+            add(chain[i], ELEMENT_CANVAS, kWhite, nullptr, [&](qvpc::ElementDesc &d) { d.rec.data.can = chain[i + 1]; });
+    EXPECT_TRUE(log_has("nested canvases a view")) << "the builder warns";
+    QVH_LogClear();
+    long before = gl_begin_calls;
+    QVH_RunFrames(1);
+    long drawn = gl_begin_calls - before;
+    EXPECT_LE(drawn, 2 * QVP_NESTED_DRAW_BUDGET + 100) << "a canvas with no background draws at most two primitives";
+    EXPECT_GT(drawn, 100) << "nested canvases within the budget are drawn";
+    EXPECT_TRUE(at(20, 20, 0, 255, 0));
+    int warnings = 0;
+    for (int i = 0; i < QVH_LogCount(); i++)
+        if (strstr(QVH_LogGet(i)->text, "nested canvases in one frame")) warnings++;
+    EXPECT_EQ(warnings, 1) << "one warning a frame";
+
+    // Another process waiting for the lock gets it within a frame or so.
+    int fd = -1;
+    pid_t pid = spawn_helper({"canvaslock", name_}, &fd);
+    ASSERT_GT(pid, 0);
+    ASSERT_EQ(read_line(fd, 5000), "ready");
+    double longest = 0;
+    std::string waited;
+    for (int f = 0; f < 200 && waited.empty(); f++) {
+        struct timespec t0, t1;
+        clock_gettime(CLOCK_MONOTONIC, &t0);
+        QVH_RunFrames(1);
+        clock_gettime(CLOCK_MONOTONIC, &t1);
+        longest = std::max(longest, (t1.tv_sec - t0.tv_sec) * 1e3 + (t1.tv_nsec - t0.tv_nsec) * 1e-6);
+        waited = read_line(fd, 1);
+    }
+    if (waited.empty()) waited = read_line(fd, 10000);
+    EXPECT_EQ(wait_child(pid, 5000), 0);
+    close(fd);
+    ASSERT_FALSE(waited.empty());
+    EXPECT_LE(atof(waited.c_str()), 2 * longest + 50) << "longest frame " << longest << " ms";
+}
+
 TEST_F(Elements, Frame_SteadyFramesWithEveryKindAllocateNothing) {
     QVP_CANVAS *c = canvas("c", LAYER_SCENE);
     add(c, ELEMENT_RECTANGLE, kRed, kGreen, [](qvpc::ElementDesc &d) { d.rec.data.rect.corners[1] = {20, 20}; });
@@ -676,8 +821,7 @@ TEST_F(Elements, Frame_SteadyFramesWithEveryKindAllocateNothing) {
     add(c, ELEMENT_ARC, kRed, kGreen, [](qvpc::ElementDesc &d) { d.rec.data.arc.corners[1] = {30, 30}; });
     add(c, ELEMENT_LINE, kRed, nullptr, [](qvpc::ElementDesc &d) { d.points = {{0, 0}, {10, 10}}; });
     polygon(c, {{40, 20}, {160, 130}, {160, 20}, {40, 130}}, kRed, kGreen);
-    unsigned char px[16];
-    quad_image(c, px, "steady", 1);
+    quad_image(c, shared(16), "steady", 1);
     pattern_video(c, 32, 16);
     play_videos();
     QVH_RunFrames(3);

@@ -139,7 +139,7 @@ TEST(SceneOpen, OtherVersionOrSize_AttachRefused) {
     EXPECT_EQ(QVH_OpenScene(name.c_str(), 0, QVH_SCENE_ATTACH, err, sizeof err), nullptr);
     EXPECT_NE(strstr(err, "another host version"), nullptr) << err;
     // A segment whose size disagrees with its header is refused too.
-    uint32_t good = 3;
+    uint32_t good = QVH_ARENA_VERSION;
     ASSERT_EQ(pwrite(fd, &good, 4, 8), 4);
     ASSERT_EQ(ftruncate(fd, 3u << 20), 0);
     EXPECT_EQ(QVH_OpenScene(name.c_str(), 0, QVH_SCENE_ATTACH, err, sizeof err), nullptr);

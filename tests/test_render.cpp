@@ -439,22 +439,28 @@ TEST_F(Render, FontEngine_MeasuresLikeItDraws) {
 // pixels). Now each draws no text and is reported once.
 TEST_F(Render, FontEngine_BadFontsDrawNothingAndAreReportedOnce) {
     QVP_CANVAS *c = canvas("c", LAYER_FOREGROUND);
-    std::vector<QVP_CANVAS_FONTDEF> bad(6, *font_);
-    bad[0].texdata = nullptr;
-    bad[1].w = 1 << 30;
-    bad[2].h = -4;
-    bad[3].first_char = INT_MIN;
-    bad[4].first_char = 200, bad[4].last_char = 100;
-    bad[5].last_char = bad[5].first_char + 100000;  // beyond its glyph table
-    for (size_t i = 0; i < bad.size(); i++) {
-        snprintf(bad[i].name, sizeof bad[i].name, "bad%zu", i);
-        bad[i].tex_obj = 3000000 + (int)i;
-        text(c, "MMMM", 100, 20 + 20 * (float)i, 18, 0, 1.0f)->data.text.pfont = &bad[i];
+    // Each a record of its own in the arena, as the builder makes fonts.
+    QVP_CANVAS_FONTDEF *bad[6];
+    for (QVP_CANVAS_FONTDEF *&f : bad) {
+        f = (QVP_CANVAS_FONTDEF *)QVH_Alloc(sizeof *f);
+        ASSERT_NE(f, nullptr);
+        *f = *font_;
+    }
+    bad[0]->texdata = nullptr;
+    bad[1]->w = 1 << 30;
+    bad[2]->h = -4;
+    bad[3]->first_char = INT_MIN;
+    bad[4]->first_char = 200, bad[4]->last_char = 100;
+    bad[5]->last_char = bad[5]->first_char + 100000;  // beyond its glyph table
+    for (size_t i = 0; i < 6; i++) {
+        snprintf(bad[i]->name, sizeof bad[i]->name, "bad%zu", i);
+        bad[i]->tex_obj = 3000000 + (int)i;
+        text(c, "MMMM", 100, 20 + 20 * (float)i, 18, 0, 1.0f)->data.text.pfont = bad[i];
     }
     QVH_LogClear();
     QVH_RunFrames(2);
-    for (size_t i = 0; i < bad.size(); i++) EXPECT_TRUE(at(100, 20 + 20 * (int)i, 0, 0, 0)) << bad[i].name;
-    for (size_t i = 0; i < bad.size(); i++) {
+    for (size_t i = 0; i < 6; i++) EXPECT_TRUE(at(100, 20 + 20 * (int)i, 0, 0, 0)) << bad[i]->name;
+    for (size_t i = 0; i < 6; i++) {
         std::string want = "font \"bad" + std::to_string(i) + "\" cannot be used";
         int n = 0;
         for (int k = 0; k < QVH_LogCount(); k++) n += strstr(QVH_LogGet(k)->text, want.c_str()) != nullptr;

@@ -102,7 +102,8 @@ int main(int argc, char **argv) {
         if (a == "-scene" && has_val) { scene = argv[++i]; private_scene = false; }
         else if (a == "-display" && has_val) {
             display = argv[++i];
-            if (display.empty() || display.size() > 79) die("bad -display \"" + display + "\": want 1 to 79 characters");
+            if (display.empty() || display.size() > 79 || display.find(':') != std::string::npos)
+                die("bad -display \"" + display + "\": want 1 to 79 characters and no ':' (overlays are mapped by DISPLAY:CHANNEL)");
         }
         else if (a == "-size" && has_val) {
             if (sscanf(argv[++i], "%dx%d", &w, &h) != 2 || w < 1 || h < 1) die(std::string("bad -size \"") + argv[i] + "\": want WxH");

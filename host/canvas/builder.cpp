@@ -5,6 +5,7 @@
 #include <string.h>
 
 #include <algorithm>
+#include <unordered_map>
 
 #include "builder_internal.h"
 #include "qvp_canvas_roots.h"
@@ -169,8 +170,16 @@ void copy_settable(QVP_CANVAS *c, const QVP_CANVAS &desc) {
     c->parent = desc.parent;
 }
 
+// The canvas that canvas element E shows, or null when E shows none or
+// its pointer is no canvas record (a type written over another payload).
+const QVP_CANVAS *shown_by(const QVP_CANVAS_ELEMENT *e) {
+    if (e->type != ELEMENT_CANVAS || !e->data.can) return nullptr;
+    if (QVF_GetArenaBlockSize(e) && QVF_GetArenaBlockSize(e->data.can) < sizeof(QVP_CANVAS)) return nullptr;
+    return (const QVP_CANVAS *)e->data.can;
+}
+
 bool shows(const QVP_CANVAS *holder, const QVP_CANVAS *c) {
-    QVPC_WALK(QVP_CANVAS_ELEMENT, e, holder->elements)
+    QVP_WALK(QVP_CANVAS_ELEMENT, e, holder->elements)
         if (e->type == ELEMENT_CANVAS && e->data.can == c) return true;
     return false;
 }
@@ -183,9 +192,10 @@ bool shows_through(const QVP_CANVAS *from, const QVP_CANVAS *target, std::vector
     for (const QVP_CANVAS *s : seen)
         if (s == from) return false;
     seen.push_back(from);
-    QVPC_WALK(QVP_CANVAS_ELEMENT, e, from->elements)
-        if (e->type == ELEMENT_CANVAS && e->data.can && shows_through((const QVP_CANVAS *)e->data.can, target, seen))
-            return true;
+    QVP_WALK(QVP_CANVAS_ELEMENT, e, from->elements) {
+        const QVP_CANVAS *s = shown_by(e);
+        if (s && shows_through(s, target, seen)) return true;
+    }
     return false;
 }
 
@@ -208,15 +218,55 @@ bool closes_parent_loop(const QVP_CANVAS *c, const QVP_CANVAS *parent) {
 // compared, never followed. The caller holds the lock. A canvas found by
 // name under an earlier hold may have been deleted since.
 bool linked(const QVP_CANVAS *c) {
-    QVPC_WALK(QVP_CANVAS, o, g_info->list)
+    QVP_WALK(QVP_CANVAS, o, g_info->list)
         if (o == c) return true;
     return false;
 }
 
 bool has_element(const QVP_CANVAS *c, const QVP_CANVAS_ELEMENT *e) {
-    QVPC_WALK(QVP_CANVAS_ELEMENT, k, c->elements)
+    QVP_WALK(QVP_CANVAS_ELEMENT, k, c->elements)
         if (k == e) return true;
     return false;
+}
+
+// Nested canvases that canvas C shows, counted through the canvases they
+// show in turn, up to just past the display's budget. MEMO keeps what is
+// counted; the caller holds the lock, and loops were refused before.
+long nested_draws(const QVP_CANVAS *c, std::unordered_map<const QVP_CANVAS *, long> &memo, int depth) {
+    auto it = memo.find(c);
+    if (it != memo.end()) return it->second;
+    long n = 0;
+    if (depth <= QVP_NESTED_DRAW_BUDGET) {
+        QVP_WALK(const QVP_CANVAS_ELEMENT, e, c->elements) {
+            const QVP_CANVAS *s = shown_by(e);
+            if (!s) continue;
+            n += 1 + nested_draws(s, memo, depth + 1);
+            if (n > QVP_NESTED_DRAW_BUDGET) break;
+        }
+    }
+    n = std::min<long>(n, QVP_NESTED_DRAW_BUDGET + 1);
+    memo[c] = n;
+    return n;
+}
+
+// Logs a warning when C, just given a canvas element, makes the canvases
+// that the passes draw (those without a parent) show more nested
+// canvases in one view than a display draws in a frame. The caller holds
+// the lock.
+void warn_nested_budget(const QVP_CANVAS *c) {
+    std::unordered_map<const QVP_CANVAS *, long> memo;
+    long total = 0;
+    QVP_WALK(const QVP_CANVAS, o, g_info->list) {
+        if (!o->parent) total += nested_draws(o, memo, 0);
+        if (total > QVP_NESTED_DRAW_BUDGET) break;
+    }
+    if (total <= QVP_NESTED_DRAW_BUDGET) return;
+    char msg[300];
+    snprintf(msg, sizeof msg,
+             "canvas \"%.100s\": its canvas elements make more than %d nested canvases a view, the most a display "
+             "draws in a frame; the rest will not be drawn",
+             c->name, QVP_NESTED_DRAW_BUDGET);
+    QVF_LogWarningF(msg, "qvp_canvas", __LINE__);
 }
 
 const char *const kGone = "the canvas or element was deleted meanwhile";
@@ -230,13 +280,8 @@ std::string show_loop_message(const QVP_CANVAS *c, const QVP_CANVAS *shown) {
 template <class T>
 T **list_end(T **head) {
     T **pp = head;
-    for (long left = WalkLimit(sizeof(T)); *pp && left > 0; left--) pp = &(*pp)->pnext;
+    for (long left = QVP_WalkLimit(); *pp && left > 0; left--) pp = &(*pp)->pnext;
     return *pp ? nullptr : pp;
-}
-
-long WalkLimit(size_t size) {
-    size_t bytes = QVV_scene ? QVF_GetArenaSize(QVV_scene->arena) : 0;
-    return (long)((bytes ? bytes : (size_t)1 << 26) / (size + 16));
 }
 
 bool regular_file(const std::string &path, std::string &why) {
@@ -311,7 +356,7 @@ void DefaultCanvas(QVP_CANVAS &c) {
 std::vector<std::string> ExcludedViewports(const QVP_CANVAS *c) {
     std::vector<std::string> names;
     Lock lock;
-    QVPC_WALK(const QVP_CANVAS_VIEW, v, c->no_views) {
+    QVP_WALK(const QVP_CANVAS_VIEW, v, c->no_views) {
         const NamedView *nv = (const NamedView *)v;
         names.push_back(std::string(nv->name, strnlen(nv->name, sizeof nv->name)));
     }
@@ -321,7 +366,7 @@ std::vector<std::string> ExcludedViewports(const QVP_CANVAS *c) {
 QVP_CANVAS *FindCanvas(const std::string &name) {
     if (!g_info) return nullptr;
     Lock lock;
-    QVPC_WALK(QVP_CANVAS, c, g_info->list)
+    QVP_WALK(QVP_CANVAS, c, g_info->list)
         if (name == c->name) return c;
     return nullptr;
 }
@@ -330,7 +375,7 @@ std::vector<QVP_CANVAS *> Canvases() {
     std::vector<QVP_CANVAS *> v;
     if (!g_info) return v;
     Lock lock;
-    QVPC_WALK(QVP_CANVAS, c, g_info->list) v.push_back(c);
+    QVP_WALK(QVP_CANVAS, c, g_info->list) v.push_back(c);
     return v;
 }
 
@@ -358,7 +403,7 @@ QVP_CANVAS *CreateCanvas(const QVP_CANVAS &desc, const std::vector<QVS_VIEWPORT 
         // writers cannot both make the same name.
         Lock lock;
         bool taken = false;
-        QVPC_WALK(QVP_CANVAS, o, g_info->list) taken = taken || strcmp(o->name, c->name) == 0;
+        QVP_WALK(QVP_CANVAS, o, g_info->list) taken = taken || strcmp(o->name, c->name) == 0;
         QVP_CANVAS **pp = taken ? nullptr : list_end(&g_info->list);
         if (pp) {
             __atomic_store_n(pp, c, __ATOMIC_RELEASE);
@@ -410,7 +455,7 @@ bool ConfigureCanvas(QVP_CANVAS *c, const QVP_CANVAS &desc, bool set_exclude,
 
 bool DeleteCanvas(QVP_CANVAS *c, std::string &err) {
     Lock lock;
-    QVPC_WALK(QVP_CANVAS, o, g_info->list) {
+    QVP_WALK(QVP_CANVAS, o, g_info->list) {
         if (o == c) continue;
         if (shows(o, c)) {
             err = std::string("canvas \"") + c->name + "\" is shown by canvas \"" + o->name + "\"; delete that element first";
@@ -422,13 +467,16 @@ bool DeleteCanvas(QVP_CANVAS *c, std::string &err) {
         }
     }
     QVP_CANVAS **pp = &g_info->list;
-    for (long left = WalkLimit(sizeof **pp); *pp && *pp != c && left > 0; left--) pp = &(*pp)->pnext;
+    for (long left = QVP_WalkLimit(); *pp && *pp != c && left > 0; left--) pp = &(*pp)->pnext;
     if (*pp != c) {
         err = "no such canvas";
         return false;
     }
     __atomic_store_n(pp, c->pnext, __ATOMIC_RELEASE);
-    for (QVP_CANVAS_ELEMENT *e = c->elements; e;) {
+    // A list looped back on itself is freed up to its first repeat: the
+    // walk bound stops it, and a freed block is no live block to free again.
+    QVP_CANVAS_ELEMENT *e = c->elements;
+    for (long left = QVP_WalkLimit(); e && left > 0 && QVF_GetArenaBlockSize(e); left--) {
         QVP_CANVAS_ELEMENT *n = e->pnext;
         free_payload(e);
         QVH_Free(e);
@@ -470,7 +518,7 @@ void DefaultElement(ElementDesc &desc, int type) {
 QVP_CANVAS_ELEMENT *FindElement(QVP_CANVAS *c, int id) {
     Lock lock;
     if (!linked(c)) return nullptr;
-    QVPC_WALK(QVP_CANVAS_ELEMENT, e, c->elements)
+    QVP_WALK(QVP_CANVAS_ELEMENT, e, c->elements)
         if (e->id == id) return e;
     return nullptr;
 }
@@ -483,7 +531,7 @@ QVP_CANVAS_ELEMENT *AddElement(QVP_CANVAS *c, const ElementDesc &desc, std::stri
             err = kGone;
             return nullptr;
         }
-        QVPC_WALK(QVP_CANVAS_ELEMENT, e, c->elements) id = std::max(id, e->id + 1);
+        QVP_WALK(QVP_CANVAS_ELEMENT, e, c->elements) id = std::max(id, e->id + 1);
         id = std::max(id, g_proc->element_id);
         g_proc->element_id = id + 1;
     }
@@ -511,6 +559,7 @@ QVP_CANVAS_ELEMENT *AddElement(QVP_CANVAS *c, const ElementDesc &desc, std::stri
     __atomic_store_n(pp, e, __ATOMIC_RELEASE);
     c->last_element = e;
     if (e->type == ELEMENT_NODE) c->node_cnt++;
+    if (e->type == ELEMENT_CANVAS) warn_nested_budget(c);
     return e;
 }
 
@@ -595,9 +644,10 @@ QVP_CANVAS_ELEMENT *ConfigureElement(QVP_CANVAS *c, QVP_CANVAS_ELEMENT *e, const
             fresh->data.video = v;
         }
         QVP_CANVAS_ELEMENT **pp = &c->elements;
-        for (long left = WalkLimit(sizeof **pp); *pp != e && left > 0; left--) pp = &(*pp)->pnext;
+        for (long left = QVP_WalkLimit(); *pp != e && left > 0; left--) pp = &(*pp)->pnext;
         __atomic_store_n(pp, fresh, __ATOMIC_RELEASE);
         if (c->last_element == e) c->last_element = fresh;
+        if (fresh->type == ELEMENT_CANVAS) warn_nested_budget(c);
     }
     // The old record is unreachable now.
     if (same_source) {
@@ -618,7 +668,7 @@ bool DeleteElement(QVP_CANVAS *c, QVP_CANVAS_ELEMENT *e, std::string &err) {
             return false;
         }
         QVP_CANVAS_ELEMENT **pp = &c->elements, *prev = nullptr;
-        for (long left = WalkLimit(sizeof **pp); *pp && *pp != e && left > 0; left--) {
+        for (long left = QVP_WalkLimit(); *pp && *pp != e && left > 0; left--) {
             prev = *pp;
             pp = &(*pp)->pnext;
         }

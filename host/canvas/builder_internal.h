@@ -6,18 +6,9 @@
 #include <string>
 
 #include "canvas_builder.h"
+#include "qvp_canvas_roots.h"
 
 namespace qvpc {
-
-/* Most records of SIZE bytes the open scene's arena can hold (each with
- * a 16-byte head): the bound of every walk along a shared list, so that
- * a list looped back on itself ends. */
-long WalkLimit(size_t size);
-
-/* for (T *VAR = HEAD; VAR; VAR = VAR->pnext), at most WalkLimit(T) times. */
-#define QVPC_WALK(T, var, head)                                                          \
-    for (long var##_left = ::qvpc::WalkLimit(sizeof(T)); var##_left > 0; var##_left = 0) \
-        for (T *var = (head); var && var##_left-- > 0; var = var->pnext)
 
 /* True when PATH names a regular file this process can open; else WHY
  * says what it is instead ("a directory", "not a regular file", or the

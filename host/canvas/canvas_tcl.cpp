@@ -97,7 +97,7 @@ int FontCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
     if (sub == "names" && objc == 2) {
         Tcl_Obj *l = Tcl_NewListObj(0, nullptr);
         Lock lock;
-        QVPC_WALK(QVP_CANVAS_FONTDEF, f, Info()->fonts)
+        QVP_WALK(QVP_CANVAS_FONTDEF, f, Info()->fonts)
             Tcl_ListObjAppendElement(nullptr, l, Tcl_NewStringObj(f->name, -1));
         Tcl_SetObjResult(interp, l);
         return TCL_OK;
@@ -582,7 +582,7 @@ int CanvasCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
     if (sub == "items") {
         Tcl_Obj *l = Tcl_NewListObj(0, nullptr);
         Lock lock;
-        QVPC_WALK(QVP_CANVAS_ELEMENT, e, c->elements) Tcl_ListObjAppendElement(nullptr, l, Tcl_NewIntObj(e->id));
+        QVP_WALK(QVP_CANVAS_ELEMENT, e, c->elements) Tcl_ListObjAppendElement(nullptr, l, Tcl_NewIntObj(e->id));
         Tcl_SetObjResult(interp, l);
         return TCL_OK;
     }

@@ -190,7 +190,7 @@ QVP_CANVAS_FONTDEF *FindFont(const std::string &name) {
     std::string err;
     if (!Attach(err)) return nullptr;
     Lock lock;
-    QVPC_WALK(QVP_CANVAS_FONTDEF, f, Info()->fonts)
+    QVP_WALK(QVP_CANVAS_FONTDEF, f, Info()->fonts)
         if (name == f->name) return f;
     return nullptr;
 }

@@ -314,8 +314,8 @@ namespace {
 // until it is found in a list.
 bool still_producing(QVP_CANVAS_ELEMENT *e, const Running &r) {
     if (!Info()) return false;
-    QVPC_WALK(QVP_CANVAS, c, Info()->list)
-        QVPC_WALK(QVP_CANVAS_ELEMENT, k, c->elements)
+    QVP_WALK(QVP_CANVAS, c, Info()->list)
+        QVP_WALK(QVP_CANVAS_ELEMENT, k, c->elements)
             if (k == e) return e->type == ELEMENT_VIDEO && e->data.video.frames[0] == r.frames0;
     return false;
 }

@@ -309,6 +309,17 @@ static void repair_free_list(QVS_SMHANDLE *a) {
         pp = &b->next;
     }
     a->free_bytes = total;
+    // A dead owner may have died between a block's link and its count:
+    // the live blocks are counted afresh by walking the tiled arena.
+    uint64_t used = 0;
+    char *end = (char *)a + a->size;
+    for (char *p = (char *)a + round_up(sizeof *a, kAlign); p + sizeof(QVH_BLOCK) <= end;) {
+        QVH_BLOCK *b = (QVH_BLOCK *)p;
+        if (b->size < sizeof(QVH_BLOCK) || b->size % kAlign || p + b->size > end) break;
+        if (b->next == QVH_BLOCK_USED) used++;
+        p += b->size;
+    }
+    a->used_blocks = used;
     if (mended) qvp_warnf("arena allocator: %zu damaged free-list entries mended after a dead owner", mended);
 }
 
@@ -357,6 +368,7 @@ extern "C" void *QVH_Alloc(size_t size) {
     }
     b->next = QVH_BLOCK_USED;
     a->free_bytes -= b->size;
+    a->used_blocks++;
     qvp_unlock_robust(&a->alloc_mutex);
     void *p = (char *)b + sizeof(QVH_BLOCK);
     memset(p, 0, b->size - sizeof(QVH_BLOCK));
@@ -377,6 +389,7 @@ extern "C" void QVH_Free(void *p) {
     }
     if (!lock_allocator(a)) return;
     a->free_bytes += b->size;
+    if (a->used_blocks) a->used_blocks--;
     // Insert in address order, then merge with the neighbours.
     QVH_BLOCK *prev = nullptr, *cur = a->free_list;
     while (cur && cur < b) { prev = cur; cur = cur->next; }
@@ -400,6 +413,10 @@ extern "C" size_t QVF_GetArenaBlockSize(const void *p) {
     const QVH_BLOCK *b = (const QVH_BLOCK *)((const char *)p - sizeof(QVH_BLOCK));
     if (!QVH_InArena(b) || b->next != QVH_BLOCK_USED) return 0;
     return (size_t)b->size - sizeof(QVH_BLOCK);
+}
+
+extern "C" size_t QVF_GetArenaBlockCount(void) {
+    return g_arena ? (size_t)__atomic_load_n(&g_arena->used_blocks, __ATOMIC_RELAXED) : 0;
 }
 
 extern "C" size_t QVH_ArenaFreeBytes(void) { return g_arena ? (size_t)g_arena->free_bytes : 0; }

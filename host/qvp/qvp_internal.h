@@ -7,7 +7,7 @@
 #include "qvp_structs.h"
 
 #define QVH_ARENA_MAGIC   0x51565041524e4131ull   /* "QVPARNA1" */
-#define QVH_ARENA_VERSION 3u
+#define QVH_ARENA_VERSION 4u
 
 /* A named block of scene data; entries are prepended with one pointer
  * store, so a reader never meets a half-linked entry. */
@@ -40,6 +40,7 @@ struct QVS_SMHANDLE {
     QVH_NAMED *registry;
     QVH_BLOCK *free_list;
     uint64_t free_bytes;
+    uint64_t used_blocks;       /* live blocks: no list of records is longer */
     QVS_SCENE scene;
 };
 

@@ -81,6 +81,13 @@ extern "C" QVS_DISPLAY *QVH_OpenDisplay(const char *name, int w, int h, int doub
         set_err(err, errlen, "cannot open a display without a scene");
         return nullptr;
     }
+    // Overlays name "DISPLAY:CHANNEL" and "DISPLAY:CHANNEL:VIEWPORT", so a
+    // display whose name holds a colon could never be matched.
+    if (name && (strchr(name, ':') || strlen(name) > 79)) {
+        set_err(err, errlen, std::string("bad display name \"") + name +
+                                 "\": want 1 to 79 characters and no ':' (overlays are mapped by DISPLAY:CHANNEL)");
+        return nullptr;
+    }
     if (w < 1 || h < 1 || w > 16384 || h > 16384) {
         set_err(err, errlen, "bad display size " + std::to_string(w) + "x" + std::to_string(h));
         return nullptr;

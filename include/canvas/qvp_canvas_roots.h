@@ -17,6 +17,29 @@
 /* The first font texture name a new root hands out. */
 #define QVP_CANVAS_FIRST_TEX_OBJ 1234567
 
+/* Nested canvases a display draws in one frame, counted over all its
+ * passes and views: canvas elements that show canvases that show others
+ * multiply (fan-out to the power of the depth), and the display holds the
+ * canvas lock while it draws them. Past the budget, further nested
+ * canvases of that frame draw nothing. */
+#define QVP_NESTED_DRAW_BUDGET 4096
+
+/* Most records any walk along a shared list takes: the live blocks of
+ * the scene's arena, since every record is a block of its own (a fixed
+ * bound for records outside a scene). A list looped back on itself thus
+ * ends after as many steps as there are real records, however large the
+ * arena. */
+static inline long QVP_WalkLimit(void) {
+    size_t blocks = QVF_GetArenaBlockCount();
+    return blocks ? (long)blocks : 1L << 20;
+}
+
+/* for (T *VAR = HEAD; VAR; VAR = VAR->pnext), at most QVP_WalkLimit()
+ * times. */
+#define QVP_WALK(T, var, head)                                                   \
+    for (long var##_left = QVP_WalkLimit(); var##_left > 0; var##_left = 0) \
+        for (T *var = (head); var && var##_left-- > 0; var = var->pnext)
+
 /* Finds scene data "QVP_CANVAS_INFO" in SCENE or makes it, with its
  * access lock, under the scene lock (two processes starting together
  * make one). Returns null, having made nothing that is linked, when the

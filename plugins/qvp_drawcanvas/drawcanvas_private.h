@@ -8,6 +8,7 @@
 #include <tcl.h>
 
 #include "qvp_canvas.h"
+#include "qvp_canvas_roots.h"
 #include "qvp_double.h"
 #include "qvp_os.h"
 #include "tarn.h"
@@ -39,19 +40,6 @@ extern int draw_foreground;
 extern int *doing_internal_pass;
 extern GLuint canvas_fbo;
 
-/* Bytes of the scene's arena; set at start-up. Every walk along a shared
- * list stops after as many records as the arena could hold, so that a
- * list looped back on itself ends (what lies beyond is drawn as nothing). */
-extern size_t arena_bytes;
-
-/* Most records of SIZE bytes the arena can hold (each has a 16-byte head). */
-inline long WalkLimit(size_t size) { return (long)((arena_bytes ? arena_bytes : (size_t)1 << 26) / (size + 16)); }
-
-/* for (T *VAR = HEAD; VAR; VAR = VAR->pnext), at most WalkLimit(T) times. */
-#define QVP_WALK(T, var, head)                                                       \
-    for (long var##_left = WalkLimit(sizeof(T)); var##_left > 0; var##_left = 0)      \
-        for (T *var = (head); var && var##_left-- > 0; var = var->pnext)
-
 void LockCanvasInfo(void);
 void UnlockCanvasInfo(void);
 int DRAWCANVAS_cmd(ClientData cd, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]);
@@ -61,11 +49,18 @@ int DRAWCANVAS_cmd(ClientData cd, Tcl_Interp *interp, int objc, Tcl_Obj *const o
  * place where the plugin asks for memory. */
 void *PluginRealloc(void *p, size_t size);
 
-/* Checks on what shared records claim (plugin.cpp). ArenaBlockHolds: 1
- * unless P starts a live arena block smaller than BYTES (memory outside
- * the arena is trusted). TextureSizeFits: 1 when a W x H texture lies in
- * 1..GL's maximum size on both axes. */
-int ArenaBlockHolds(const void *p, size_t bytes);
+/* Checks on what shared records claim (plugin.cpp).
+ * SharedBlockHolds: 1 when record OWNER may read BYTES at P. A record
+ * that is an arena block reads only from live arena blocks at least that
+ * large, so that a payload read as another type than it was made for
+ * (a type changed under it) meets no wild pointer; a record made outside
+ * the arena is trusted, unless P starts an arena block that is smaller.
+ * SharedStringFits: 1 when string S of OWNER ends inside its arena block,
+ * or lies outside the arena with an owner outside it too.
+ * TextureSizeFits: 1 when a W x H texture lies in 1..GL's maximum size on
+ * both axes. */
+int SharedBlockHolds(const void *owner, const void *p, size_t bytes);
+int SharedStringFits(const void *owner, const char *s);
 int TextureSizeFits(int w, int h);
 
 /* The current display's run time; 0 without a display. */

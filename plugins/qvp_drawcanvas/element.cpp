@@ -3,6 +3,7 @@
 // and video through their texture caches, and nested canvases.
 #include <GL/glu.h>
 #include <limits.h>
+#include <stdio.h>
 #include <string.h>
 
 #include <cmath>
@@ -62,6 +63,9 @@ void DrawText(QVP_CANVAS *pcan, QVP_CANVAS_ELEMENT *pelm, float opacity) {
         QVF_LogWarningF("Unable to find buffer to render!!!!", QVP_SOURCE, __LINE__);
         return;
     }
+    // A font or text that is no record of its size (the element's type
+    // was changed under its payload) is not read.
+    if (!SharedBlockHolds(pelm, t->pfont, sizeof *t->pfont) || !SharedStringFits(pelm, t->buff)) return;
     glEnable(GL_TEXTURE_2D);
     glFontBegin(t->pfont);
     // The filters stay on the font's texture after this element.
@@ -94,14 +98,14 @@ void DrawText(QVP_CANVAS *pcan, QVP_CANVAS_ELEMENT *pelm, float opacity) {
 // A point list from shared memory is drawn only when its count lies in
 // 0..pnt_list_size, the list exists, and (when it is an arena block) the
 // block holds that many points; anything else draws nothing.
-bool points_usable(const QVP_CANVAS_LINE *l) {
+bool points_usable(const QVP_CANVAS_ELEMENT *pelm, const QVP_CANVAS_LINE *l) {
     if (!l->pnt_list || l->pnt_list_cnt < 0 || l->pnt_list_cnt > l->pnt_list_size) return false;
-    return ArenaBlockHolds(l->pnt_list, sizeof(QVP_CANVAS_COORD) * (size_t)l->pnt_list_cnt);
+    return SharedBlockHolds(pelm, l->pnt_list, sizeof(QVP_CANVAS_COORD) * (size_t)l->pnt_list_cnt);
 }
 
 void DrawLine(QVP_CANVAS *pcan, QVP_CANVAS_ELEMENT *pelm, float opacity) {
     const QVP_CANVAS_LINE *l = &pelm->data.line;
-    if (!points_usable(l)) return;
+    if (!points_usable(pelm, l)) return;
     glLineWidth(pelm->line_width);
     set_colour(pcan, pelm->fcol, opacity);
     glBegin(GL_LINE_STRIP);
@@ -399,7 +403,7 @@ void fill_polygon(QVP_CANVAS *pcan, QVP_CANVAS_ELEMENT *pelm, float opacity) {
 
 void DrawPolygon(QVP_CANVAS *pcan, QVP_CANVAS_ELEMENT *pelm, float opacity) {
     const QVP_CANVAS_POLYGON *p = &pelm->data.poly;
-    if (!points_usable(p)) return;
+    if (!points_usable(pelm, p)) return;
     if (pelm->fcol[0] >= 0) fill_polygon(pcan, pelm, opacity);
     if (pelm->bcol[0] >= 0) {
         glLineWidth(pelm->line_width);
@@ -441,7 +445,7 @@ void DrawImage(QVP_CANVAS *pcan, QVP_CANVAS_ELEMENT *pelm, float opacity) {
     // No pixels, a size of 0 or less or above GL's limit, or (in the
     // arena) fewer pixels than the size says: nothing drawn.
     if (!im->tdata || !TextureSizeFits(im->tw, im->th)) return;
-    if (!ArenaBlockHolds(im->tdata, (size_t)im->tw * (size_t)im->th * 4)) return;
+    if (!SharedBlockHolds(pelm, im->tdata, (size_t)im->tw * (size_t)im->th * 4)) return;
     glEnable(GL_TEXTURE_2D);
     // Names are kept and compared over the slot's 259 characters.
     const size_t kName = QVP_IMAGE_NAME_SLOT - 1;
@@ -500,9 +504,10 @@ void DrawVideo(QVP_CANVAS_ELEMENT *pelm, float opacity) {
     // A frame index outside frames, a missing frame or name, no size, or
     // rows shorter than the width draw nothing.
     if (!frame_at(v, cur) || !v->name || !TextureSizeFits(v->w, v->h) || v->row_size / 4 < v->w) return;
-    // A frame smaller than its rows say (when it is an arena block) is
+    // A frame smaller than its rows say, or a name without its end, is
     // not read.
-    if (!ArenaBlockHolds(v->frames[cur], (size_t)v->row_size * (size_t)v->h)) return;
+    if (!SharedStringFits(pelm, v->name)) return;
+    if (!SharedBlockHolds(pelm, v->frames[cur], (size_t)v->row_size * (size_t)v->h)) return;
     glEnable(GL_TEXTURE_2D);
     bool hit;
     int s = ChooseCacheSlot(
@@ -545,7 +550,7 @@ void DrawVideo(QVP_CANVAS_ELEMENT *pelm, float opacity) {
     } else {
         int f = video_cur_frames[s];
         unsigned char *latched = frame_at(v, f);
-        if (f != -1 && (!latched || !ArenaBlockHolds(latched, (size_t)v->row_size * (size_t)v->h))) {
+        if (f != -1 && (!latched || !SharedBlockHolds(pelm, latched, (size_t)v->row_size * (size_t)v->h))) {
             glDisable(GL_TEXTURE_2D);
             return;
         }
@@ -563,6 +568,33 @@ void DrawVideo(QVP_CANVAS_ELEMENT *pelm, float opacity) {
 
 /* ---- nested canvases ---- */
 
+// The display frame the nested-draw count belongs to, and the nested
+// canvases drawn in it so far; kept by nested_draw_allowed.
+int budget_frame = -1;
+int nested_draws = 0;
+
+// 1 while this display frame's nested-draw budget lasts (taking one from
+// it); past it 0, with one warning in that frame.
+int nested_draw_allowed() {
+    int frame = QVV_display ? QVV_display->frame_count : 0;
+    if (frame != budget_frame) {
+        budget_frame = frame;
+        nested_draws = 0;
+    }
+    if (nested_draws < QVP_NESTED_DRAW_BUDGET) {
+        nested_draws++;
+        return 1;
+    }
+    if (nested_draws++ == QVP_NESTED_DRAW_BUDGET) {
+        char msg[QVP_TEXT_BUF];
+        snprintf(msg, sizeof msg,
+                 "more than %d nested canvases in one frame: the rest of this frame's nested canvases are not drawn",
+                 QVP_NESTED_DRAW_BUDGET);
+        QVF_LogWarningF(msg, QVP_SOURCE, __LINE__);
+    }
+    return 0;
+}
+
 // Draws NESTED at its own placement, faded by OPACITY, and gives it its
 // opacity back.
 void draw_faded(QVP_CANVAS *nested, float opacity) {
@@ -575,17 +607,18 @@ void draw_faded(QVP_CANVAS *nested, float opacity) {
 // A canvas element draws its canvas where that canvas's own placement
 // puts it: in the world, or on its node when the node is shown here. A
 // mapped canvas, a canvas already being drawn (it would show itself,
-// directly or round a cycle) and nesting past QVP_MAX_NESTING draw
-// nothing. Afterwards the model-view is the one saved on entry: in
+// directly or round a cycle), nesting past QVP_MAX_NESTING and nested
+// canvases past the frame's budget draw nothing. Afterwards the model-view is the one saved on entry: in
 // double precision that is the host's view matrix, so elements after a
 // canvas element are drawn in the world frame; projection and viewport
 // stay the scene's.
 void DrawNested(QVP_CANVAS_ELEMENT *pelm, float opacity) {
     QVP_CANVAS *nested = (QVP_CANVAS *)pelm->data.can;
-    if (!nested) return;
+    if (!nested || !SharedBlockHolds(pelm, nested, sizeof *nested)) return;
     LockCanvasInfo();
     int id = nested->disp.id;
-    if (id >= CANVAS_ID_WORLD && !CanvasBeingDrawn(nested) && CanvasDrawDepth() <= QVP_MAX_NESTING) {
+    if (id >= CANVAS_ID_WORLD && !CanvasBeingDrawn(nested) && CanvasDrawDepth() <= QVP_MAX_NESTING &&
+        nested_draw_allowed()) {
         double saved_d[4][4];
         float saved_f[4][4];
         if (double_data) memcpy(saved_d, double_data->QVV_modelview_matrix, sizeof saved_d);
@@ -669,6 +702,8 @@ void ResetElementCaches(void) {
     free(points);
     points = nullptr;
     points_size = 0;
+    budget_frame = -1;
+    nested_draws = 0;
     for (int i = 0; i < QVP_CACHE_SLOTS; i++) {
         image_ids[i] = 0;
         image_datas[i] = nullptr;

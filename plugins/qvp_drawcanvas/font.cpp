@@ -83,8 +83,8 @@ const char *font_fault(const QVP_CANVAS_FONTDEF *f) {
     if (!TextureSizeFits(f->w, f->h)) return "texture size out of range";
     if (f->first_char < 0 || f->first_char > f->last_char) return "bad code range";
     size_t glyphs = (size_t)f->last_char - (size_t)f->first_char + 1;
-    if (!ArenaBlockHolds(f->char_list, sizeof(QVP_CANVAS_CHARDEF) * glyphs)) return "code range wider than its glyph table";
-    if (!ArenaBlockHolds(f->texdata, (size_t)f->w * (size_t)f->h * 2)) return "pixels smaller than its texture size";
+    if (!SharedBlockHolds(f, f->char_list, sizeof(QVP_CANVAS_CHARDEF) * glyphs)) return "code range wider than its glyph table";
+    if (!SharedBlockHolds(f, f->texdata, (size_t)f->w * (size_t)f->h * 2)) return "pixels smaller than its texture size";
     return nullptr;
 }
 
@@ -169,8 +169,14 @@ void glFontBegin(QVP_CANVAS_FONTDEF *Font) {
         glTexParameterf(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
         glTexParameterf(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR_MIPMAP_LINEAR);
         glTexEnvf(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_MODULATE);
+        // Rows of two-byte texels are packed: a width of 1 would read
+        // past the pixels with GL's default alignment of 4.
+        GLint alignment = 4;
+        glGetIntegerv(GL_UNPACK_ALIGNMENT, &alignment);
+        glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
         gluBuild2DMipmaps(GL_TEXTURE_2D, 2, glFont->w, glFont->h, GL_LUMINANCE_ALPHA, GL_UNSIGNED_BYTE,
                           glFont->texdata);
+        glPixelStorei(GL_UNPACK_ALIGNMENT, alignment);
         if (pprocinfo->defined_fonts_cnt >= pprocinfo->defined_fonts_size) {
             int size = pprocinfo->defined_fonts_size + 100;
             void *grown = PluginRealloc(pprocinfo->defined_fonts, sizeof(QVP_CANVAS_FONTDEF *) * (size_t)size);

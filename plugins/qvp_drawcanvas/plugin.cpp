@@ -21,8 +21,6 @@ QVS_DOUBLE_DATA *double_data = nullptr;
 // The scene's canvas root and this process's record; found or made by
 // QVF_InitializePluginCB, fixed afterwards.
 QVP_CANVAS_INFO *pinfo = nullptr;
-// Bytes of the scene's arena; set by QVF_InitializePluginCB.
-size_t arena_bytes = 0;
 QVP_CANVAS_PROC_INFO *pprocinfo = nullptr;
 
 // Stencil depth of the display's context; read at initialisation.
@@ -47,9 +45,16 @@ GLuint canvas_fbo = 0;
 
 void *PluginRealloc(void *p, size_t size) { return realloc(p, size); }
 
-int ArenaBlockHolds(const void *p, size_t bytes) {
+int SharedBlockHolds(const void *owner, const void *p, size_t bytes) {
     size_t block = QVF_GetArenaBlockSize(p);
+    if (QVF_GetArenaBlockSize(owner)) return p && block >= bytes;
     return !block || block >= bytes;
+}
+
+int SharedStringFits(const void *owner, const char *s) {
+    size_t block = QVF_GetArenaBlockSize(s);
+    if (block) return memchr(s, 0, block) != nullptr;
+    return s && !QVF_GetArenaBlockSize(owner);
 }
 
 int TextureSizeFits(int w, int h) {
@@ -66,7 +71,6 @@ void ResetPluginState(void) {
     tarn_features = nullptr;
     double_data = nullptr;
     pinfo = nullptr;
-    arena_bytes = 0;
     pprocinfo = nullptr;
     stencil_bits = 0;
     max_image_objs = max_video_objs = max_canvas_objs = 10;
@@ -133,7 +137,6 @@ QVP_EXPORT int QVF_InitializePluginCB(QVS_PLUGIN *plugin) {
     QVF_RegisterPluginVersion(plugin, version);
 
     double_data = (QVS_DOUBLE_DATA *)QVF_GetDataFromScene(QVV_scene, "QVS_DOUBLE_DATA");
-    arena_bytes = QVF_GetArenaSize(QVV_scene->arena);
 
     pinfo = QVP_CanvasRoot(QVV_scene);
     pprocinfo = QVP_CanvasProcRecord();

@@ -48,10 +48,15 @@ proc items_of {c} {
     return $l
 }
 
+# Nested fan-out: canvas A shows canvas B N times more (loops refused).
+proc fanout {a b n} {
+    for {set i 0} {$i < $n} {incr i} { canvas add $a canvas -canvas $b }
+}
+
 proc random_command {} {
     set c [any [canvas names]]
     set w [any $::words]
-    switch [expr {int(rand() * 16)}] {
+    switch [expr {int(rand() * 17)}] {
         0 { return [list canvas create [any [list $w c[expr {int(rand()*50)}]]] {*}[options $::canvas_opts [expr {int(rand()*4)}]]] }
         1 { return [list canvas configure [any [list $c $w]] {*}[options $::canvas_opts [expr {int(rand()*4)}]]] }
         2 {
@@ -71,6 +76,7 @@ proc random_command {} {
         12 { return [list pixel [any $::words] [any $::words]] }
         13 { return [list qvp_drawcanvas [any {enable disable Disable {}}] {*}[lrange [list [any $::words]] 0 [expr {int(rand()*2)-1}]]] }
         14 { return [list snapshot [any {{} /nonexistent/x.png /dev/full}]] }
+        15 { return [list fanout $c [any [list {*}[canvas names] $w]] [expr {int(rand() * 5)}]] }
         default { return [list channel [any {create names bogus}] [any [list $w main]] {*}[options {-size} [expr {int(rand()*2)}]]] }
     }
 }

@@ -8,9 +8,13 @@
 //   fuzz_records --batch B --replay SEED     (one batch, in this process)
 //
 // Pointers are only ever set to null: other pointer values are the
-// builder's to write. Element type codes are only set to codes outside the
-// table, since a valid code would make the payload's pointers be read as
-// another kind's.
+// builder's to write. Element type codes are set to codes in the table and
+// outside it: a payload read as another kind's must draw nothing. Now and
+// then the builder adds canvas elements that show other canvases, so that
+// nested fan-out grows towards the display's nested-draw budget.
+//
+// A batch that runs past --batch-seconds is killed with its whole process
+// group (anything it forked goes too) and counted as hung.
 #include <limits.h>
 #include <math.h>
 #include <signal.h>
@@ -137,7 +141,10 @@ void write_field(unsigned char *rec, const Field &f, const char *owner) {
         break;
     }
     case TYPE: {
-        static const int outside[] = {0x3, 0x200, 0x400, -1, INT_MAX, INT_MIN, 0x10};
+        static const int outside[] = {0x3,          0x200,        0x400,          -1,           INT_MAX,
+                                      INT_MIN,      ELEMENT_NODE, ELEMENT_TEXT,   ELEMENT_LINE, ELEMENT_CIRCLE,
+                                      ELEMENT_RECTANGLE, ELEMENT_POLYGON, ELEMENT_CANVAS, ELEMENT_IMAGE,
+                                      ELEMENT_ARC,  ELEMENT_VIDEO};
         int v = outside[pick((int)(sizeof outside / sizeof *outside))];
         memcpy(p, &v, sizeof v);
         snprintf(value, sizeof value, "%d", v);
@@ -271,7 +278,22 @@ int run_batch(long writes, int frame_every, unsigned long long seed) {
     collect(cs, es, types, fs);
     for (long w = 0; w < writes; w++) {
         int which = pick(10);
-        if (which < 3) {
+        if (pick(200) == 0) {
+            // Fan-out: a canvas shows another up to four times more.
+            QVP_CANVAS *holder = cs[(size_t)pick((int)cs.size())], *shown = cs[(size_t)pick((int)cs.size())];
+            qvpc::ElementDesc e;
+            qvpc::DefaultElement(e, ELEMENT_CANVAS);
+            e.rec.data.can = shown;
+            std::string why;
+            for (int k = pick(4) + 1; k > 0; k--) {
+                QVP_CANVAS_ELEMENT *added = qvpc::AddElement(holder, e, why);
+                if (!added) break;
+                es.push_back(added);
+                types.push_back(ELEMENT_CANVAS);
+            }
+            snprintf(g_last, 256, "canvas elements in \"%.60s\" showing \"%.60s\" (%.100s)", holder->name, shown->name,
+                     why.empty() ? "added" : why.c_str());
+        } else if (which < 3) {
             const Field &f = kCanvasFields[pick((int)(sizeof kCanvasFields / sizeof *kCanvasFields))];
             write_field((unsigned char *)cs[(size_t)pick((int)cs.size())], f, "a canvas");
         } else if (which < 9 || fs.empty()) {
@@ -298,7 +320,7 @@ int run_batch(long writes, int frame_every, unsigned long long seed) {
 
 int main(int argc, char **argv) {
     long writes = 20000, batch = 2000;
-    int frame_every = 10;
+    int frame_every = 10, batch_seconds = 300;
     unsigned long long seed = (unsigned long long)time(nullptr);
     for (int i = 1; i + 1 < argc; i += 2) {
         std::string a = argv[i];
@@ -306,6 +328,7 @@ int main(int argc, char **argv) {
         else if (a == "--batch") batch = atol(argv[i + 1]);
         else if (a == "--seed") seed = strtoull(argv[i + 1], nullptr, 10);
         else if (a == "--frame-every") frame_every = atoi(argv[i + 1]);
+        else if (a == "--batch-seconds") batch_seconds = atoi(argv[i + 1]);
         else if (a == "--replay") {
             // One batch of --batch writes with this seed, in this process
             // (for a debugger).
@@ -313,23 +336,41 @@ int main(int argc, char **argv) {
             return run_batch(batch, frame_every, strtoull(argv[i + 1], nullptr, 10));
         }
         else {
-            fprintf(stderr, "usage: fuzz_records [--writes N] [--batch B] [--seed S] [--frame-every K]\n");
+            fprintf(stderr,
+                    "usage: fuzz_records [--writes N] [--batch B] [--seed S] [--frame-every K] [--batch-seconds T]\n");
             return 2;
         }
     }
-    if (batch < 1 || writes < 1 || frame_every < 1) return 2;
+    if (batch < 1 || writes < 1 || frame_every < 1 || batch_seconds < 1) return 2;
     g_last = (char *)mmap(nullptr, 4096, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
-    long crashes = 0, failures = 0, batches = 0;
+    long crashes = 0, failures = 0, hangs = 0, batches = 0;
     time_t start = time(nullptr);
     for (long done = 0; done < writes; done += batch, batches++) {
         long n = writes - done < batch ? writes - done : batch;
         unsigned long long s = seed + (unsigned long long)batches * 7919;
         g_last[0] = '\0';
         pid_t child = fork();
-        if (child == 0) _exit(run_batch(n, frame_every, s));
+        if (child == 0) {
+            setpgid(0, 0);
+            _exit(run_batch(n, frame_every, s));
+        }
+        setpgid(child, child);
         int st = 0;
-        waitpid(child, &st, 0);
-        if (WIFSIGNALED(st)) {
+        bool hung = true;
+        for (long waited_ms = 0; waited_ms < batch_seconds * 1000L; waited_ms += 10) {
+            if (waitpid(child, &st, WNOHANG) == child) {
+                hung = false;
+                break;
+            }
+            usleep(10000);
+        }
+        if (hung) {
+            kill(-child, SIGKILL);
+            waitpid(child, &st, 0);
+            hangs++;
+            printf("HUNG batch with seed %llu (killed after %d s with its process group) after: %s\n", s,
+                   batch_seconds, g_last);
+        } else if (WIFSIGNALED(st)) {
             crashes++;
             printf("CRASH (signal %d) in batch with seed %llu after: %s\n", WTERMSIG(st), s, g_last);
         } else if (WEXITSTATUS(st) != 0) {
@@ -338,7 +379,7 @@ int main(int argc, char **argv) {
         }
         fflush(stdout);
     }
-    printf("fuzz_records: %ld writes in %ld batches (seed %llu), %ld crashes, %ld failed batches, %lds\n", writes,
-           batches, seed, crashes, failures, (long)(time(nullptr) - start));
-    return crashes || failures ? 1 : 0;
+    printf("fuzz_records: %ld writes in %ld batches (seed %llu), %ld crashes, %ld failed batches, %ld hung, %lds\n",
+           writes, batches, seed, crashes, failures, hangs, (long)(time(nullptr) - start));
+    return crashes || failures || hangs ? 1 : 0;
 }
