@@ -42,11 +42,15 @@ struct FontDesc {
     std::string name;
     std::string file;       /* empty: the default font */
     int pixels = 32;        /* rasterised line height in texels */
-    int first = 32, last = 255;
+    int first = 32, last = 255;   /* the shared table; 0..1114111 */
+    std::string fallback;           /* font for codes this face lacks */
+    bool kerning = true;            /* kerning pairs from the face */
 };
 
-/* Rasterises a font into a luminance-alpha atlas in the arena and links
- * it into Info()->fonts. Glyph advances dx are in line units: one line
+/* Rasterises a font's codes first..last into a luminance-alpha atlas in
+ * the arena and links it into Info()->fonts, with the extension that
+ * lets displays draw every other code point of its face (and of its
+ * fallback font) on first use. Glyph advances dx are in line units: one line
  * of text is 1 high, so text with row_s 1 is one row tall and a glyph
  * is dx columns wide at col_s 1. Codes with no glyph in the face get an
  * empty cell of the face's missing-glyph advance. */

@@ -95,6 +95,8 @@ int FontCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
     if (!attached(interp)) return TCL_ERROR;
     std::string sub = Tcl_GetString(objv[1]);
     if (sub == "names" && objc == 2) {
+        std::string err;
+        if (!DefaultFont(err)) return Fail(interp, "FONT", "no default font: " + err);
         Tcl_Obj *l = Tcl_NewListObj(0, nullptr);
         Lock lock;
         QVP_WALK(QVP_CANVAS_FONTDEF, f, Info()->fonts)
@@ -103,7 +105,8 @@ int FontCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
         return TCL_OK;
     }
     if (sub != "create" || objc < 3) {
-        Tcl_WrongNumArgs(interp, 1, objv, "create NAME ?-file PATH? ?-size PX? ?-first CODE? ?-last CODE?");
+        Tcl_WrongNumArgs(interp, 1, objv,
+                         "create NAME ?-file PATH? ?-size PX? ?-first CODE? ?-last CODE? ?-fallback FONT? ?-kerning BOOL?");
         return TCL_ERROR;
     }
     if (!Pairs(interp, objc, 3, objv)) return TCL_ERROR;
@@ -115,7 +118,13 @@ int FontCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
         else if (opt == "-size") { if (!Int(interp, objv[i + 1], desc.pixels, opt)) return TCL_ERROR; }
         else if (opt == "-first") { if (!Int(interp, objv[i + 1], desc.first, opt)) return TCL_ERROR; }
         else if (opt == "-last") { if (!Int(interp, objv[i + 1], desc.last, opt)) return TCL_ERROR; }
-        else return Fail(interp, "OPTION", "unknown option \"" + opt + "\": must be -file, -size, -first or -last");
+        else if (opt == "-fallback") desc.fallback = Tcl_GetString(objv[i + 1]);
+        else if (opt == "-kerning") {
+            int on = 1;
+            if (Tcl_GetBooleanFromObj(interp, objv[i + 1], &on) != TCL_OK) return TCL_ERROR;
+            desc.kerning = on != 0;
+        }
+        else return Fail(interp, "OPTION", "unknown option \"" + opt + "\": must be -file, -size, -first, -last, -fallback or -kerning");
     }
     std::string err;
     if (!CreateFont(desc, err)) return Fail(interp, "FONT", err);

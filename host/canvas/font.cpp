@@ -82,9 +82,17 @@ QVP_CANVAS_FONTDEF *CreateFont(const FontDesc &desc, std::string &err) {
         err = "font size runs from 4 to 256 pixels";
         return nullptr;
     }
-    if (desc.first < 0 || desc.last > 255 || desc.first > desc.last) {
-        err = "character codes run from 0 to 255, first not above last";
+    if (desc.first < 0 || desc.last > 0x10FFFF || desc.first > desc.last) {
+        err = "character codes run from 0 to 1114111, first not above last";
         return nullptr;
+    }
+    QVP_CANVAS_FONTDEF *fallback = nullptr;
+    if (!desc.fallback.empty()) {
+        fallback = FindFont(desc.fallback);
+        if (!fallback) {
+            err = "unknown fallback font \"" + desc.fallback + "\"";
+            return nullptr;
+        }
     }
     if (!g_ft && FT_Init_FreeType(&g_ft) != 0) {
         err = "cannot start FreeType";
@@ -110,6 +118,14 @@ QVP_CANVAS_FONTDEF *CreateFont(const FontDesc &desc, std::string &err) {
     int descent = (int)((-face->size->metrics.descender + 63) >> 6);
     int line_h = std::max(1, asc + descent);
     int n = desc.last - desc.first + 1;
+    // A table of every code point would need an atlas of some 100,000
+    // texels square: refused before rasterising it.
+    if (n > 65536) {
+        FT_Done_Face(face);
+        err = "font table of " + std::to_string(n) +
+              " codes too large: a font keeps at most 65536 in its table and draws the rest on first use";
+        return nullptr;
+    }
     std::vector<int> adv(n);
     for (int i = 0; i < n; i++) {
         adv[i] = 0;
@@ -130,7 +146,7 @@ QVP_CANVAS_FONTDEF *CreateFont(const FontDesc &desc, std::string &err) {
         err = "font too large for a 4096 x 4096 atlas";
         return nullptr;
     }
-    QVP_CANVAS_FONTDEF *f = (QVP_CANVAS_FONTDEF *)QVH_Alloc(sizeof(QVP_CANVAS_FONTDEF));
+    QVP_CANVAS_FONTDEF *f = (QVP_CANVAS_FONTDEF *)QVH_Alloc(sizeof(QVP_CANVAS_FONTDEF) + sizeof(QVP_CANVAS_FONTEXT));
     QVP_CANVAS_CHARDEF *chars = f ? (QVP_CANVAS_CHARDEF *)QVH_Alloc(sizeof(QVP_CANVAS_CHARDEF) * (size_t)n) : nullptr;
     unsigned char *tex = chars ? (unsigned char *)QVH_Alloc((size_t)aw * ah * 2) : nullptr;
     if (!tex) {
@@ -176,6 +192,14 @@ QVP_CANVAS_FONTDEF *CreateFont(const FontDesc &desc, std::string &err) {
     f->scale[0] = f->scale[1] = 1.0f;
     f->char_list = chars;
     f->texdata = (char *)tex;
+    QVP_CANVAS_FONTEXT *x = (QVP_CANVAS_FONTEXT *)(f + 1);
+    x->pixels = desc.pixels;
+    x->line_px = line_h;
+    x->ascent_px = asc;
+    x->face_index = 0;
+    x->kerning = desc.kerning ? 1 : 0;
+    x->fallback = fallback;
+    x->magic = QVP_FONTEXT_MAGIC;
     Lock lock;
     QVP_CANVAS_INFO *info = Info();
     f->tex_obj = info->tex_obj++;

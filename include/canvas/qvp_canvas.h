@@ -88,6 +88,23 @@ struct QVP_CANVAS_FONTDEF {
     QVP_CANVAS_FONTDEF *pnext;
 };
 
+/* What a font made by the canvas builder carries beyond its table of
+ * codes first_char..last_char: in the same arena block, right behind the
+ * QVP_CANVAS_FONTDEF (which keeps its layout), so that it is made whole
+ * before the font is linked. With it a display rasterises code points
+ * outside the table from the font's face (path) on first use into atlas
+ * pages of its own. Found through QVP_FontExtension. */
+#define QVP_FONTEXT_MAGIC 0x51464e54u   /* "QFNT" */
+typedef struct QVP_CANVAS_FONTEXT {
+    unsigned int magic;
+    int pixels;                     /* FreeType pixel size of the face */
+    int line_px;                    /* one line, one font unit, in texels */
+    int ascent_px;                  /* the baseline below a line's top */
+    int face_index;                 /* face of a collection file */
+    int kerning;                    /* 1: kerning pairs from the face */
+    QVP_CANVAS_FONTDEF *fallback;   /* glyphs for codes this face lacks */
+} QVP_CANVAS_FONTEXT;
+
 typedef struct QVP_CANVAS_TRACEVAR {
     char varname[80];
     QVP_CANVAS_ELEMENT *element;
@@ -281,5 +298,6 @@ QVP_CANVAS_ASSERT(sizeof(QVP_CANVAS_ELEMENT) == 560, "QVP_CANVAS_ELEMENT layout"
 QVP_CANVAS_ASSERT(sizeof(QVP_CANVAS_FONTDEF) == 296, "QVP_CANVAS_FONTDEF layout");
 QVP_CANVAS_ASSERT(offsetof(QVP_CANVAS_FONTDEF, char_list) == 272, "fontdef char_list offset");
 QVP_CANVAS_ASSERT(sizeof(QVP_CANVAS_CHARDEF) == 24, "QVP_CANVAS_CHARDEF layout");
+QVP_CANVAS_ASSERT(sizeof(QVP_CANVAS_FONTDEF) % 8 == 0, "the font extension follows the font aligned");
 
 #endif

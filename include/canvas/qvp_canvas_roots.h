@@ -40,6 +40,14 @@ static inline long QVP_WalkLimit(void) {
     for (long var##_left = QVP_WalkLimit(); var##_left > 0; var##_left = 0) \
         for (T *var = (head); var && var##_left-- > 0; var = var->pnext)
 
+/* The extension behind font F, or null when F has none (a font made
+ * otherwise than by the canvas builder, or one whose block is too short). */
+static inline const QVP_CANVAS_FONTEXT *QVP_FontExtension(const QVP_CANVAS_FONTDEF *f) {
+    if (QVF_GetArenaBlockSize(f) < sizeof(QVP_CANVAS_FONTDEF) + sizeof(QVP_CANVAS_FONTEXT)) return 0;
+    const QVP_CANVAS_FONTEXT *x = (const QVP_CANVAS_FONTEXT *)(f + 1);
+    return x->magic == QVP_FONTEXT_MAGIC ? x : (const QVP_CANVAS_FONTEXT *)0;
+}
+
 /* Finds scene data "QVP_CANVAS_INFO" in SCENE or makes it, with its
  * access lock, under the scene lock (two processes starting together
  * make one). Returns null, having made nothing that is linked, when the

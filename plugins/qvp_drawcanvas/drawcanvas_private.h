@@ -5,6 +5,8 @@
 
 #include <GL/gl.h>
 #include <GL/glext.h>
+#include <stdint.h>
+#include <stddef.h>
 #include <tcl.h>
 
 #include "qvp_canvas.h"
@@ -48,6 +50,12 @@ int DRAWCANVAS_cmd(ClientData cd, Tcl_Interp *interp, int objc, Tcl_Obj *const o
 /* realloc for the plugin's own growing tables (plugin.cpp): the one
  * place where the plugin asks for memory. */
 void *PluginRealloc(void *p, size_t size);
+
+/* A texture name for the plugin's own textures (caches, glyph pages),
+ * below the names fonts are given (QVP_CANVAS_FIRST_TEX_OBJ and up).
+ * glGenTextures cannot be used for them: once a font's name is bound it
+ * hands out names above it, which later fonts are given too. */
+GLuint NewTextureName(void);
 
 /* Checks on what shared records claim (plugin.cpp).
  * SharedBlockHolds: 1 when record OWNER may read BYTES at P. A record
@@ -211,6 +219,47 @@ extern unsigned char *video_datas[QVP_CACHE_SLOTS];
 extern double video_times[QVP_CACHE_SLOTS];
 extern GLdouble (*points)[3];
 extern int points_size;
+
+/* ---- glyph store (glyphs.cpp) ---- */
+
+/* The code point that starts at byte *I of zero-terminated S, *I moved
+ * past it. UTF-8, with Tcl's two-byte U+0000 and its surrogate pairs in
+ * three bytes each; a byte that starts no valid sequence (overlong, a
+ * lone surrogate, cut short, 8-bit text) is its own Latin-1 code. Never
+ * reads past the terminator. */
+uint32_t NextCodePoint(const unsigned char *s, size_t *i);
+
+/* A glyph ready to draw: the texture it lies in (0: it draws nothing),
+ * its advance in font units, its texture corners (top left, bottom
+ * right), and for kerning its face's glyph index and the store of that
+ * face. */
+typedef struct QVP_GLYPH {
+    GLuint tex;
+    float dx;
+    float tx1, ty1, tx2, ty2;
+    uint32_t index;
+    const void *owner;
+} QVP_GLYPH;
+
+/* The glyph of CP, a code point outside FONT's table, rasterised on
+ * first use from FONT's face, or from its fallback font's face when
+ * FONT's lacks it, or else FONT's missing-glyph box (logged once per
+ * code). Null when FONT has no face (no extension) or the glyph cannot
+ * be made. May bind a page texture: call it outside glBegin/glEnd. */
+const QVP_GLYPH *FontExtraGlyph(const QVP_CANVAS_FONTDEF *font, uint32_t cp);
+
+/* The face's glyph index of table code CP of FONT, for kerning; 0 when
+ * FONT does not kern. FontOwner: the store kerning pairs are asked of. */
+uint32_t FontTableIndex(const QVP_CANVAS_FONTDEF *font, uint32_t cp);
+const void *FontOwner(const QVP_CANVAS_FONTDEF *font);
+
+/* The kerning between LEFT and RIGHT in font units; 0 unless both come
+ * from one face that kerns. */
+float FontKerning(const QVP_GLYPH *left, const QVP_GLYPH *right);
+
+/* With page texture TEX bound: makes its mipmaps if glyphs were added
+ * since, and gives it these filters. Nothing for other textures. */
+void PrepareGlyphTexture(GLuint tex, GLint min_filter, GLint mag_filter);
 
 /* ---- font engine (font.cpp) ---- */
 

@@ -15,6 +15,7 @@ void ResetPassState(void);      /* the next DrawView looks DOING_INTERNAL_PASS u
 void ResetOffscreenCache(void);
 void ResetElementCaches(void);
 void ResetFontEngine(void);     /* closes every frame, forgets the bound font */
+void ResetGlyphStore(void);     /* forgets every page, face and glyph */
 
 /* Replaces the platform lookup used by ResolveGLEntryPoints; null puts
  * the platform's back. */

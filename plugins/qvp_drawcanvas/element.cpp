@@ -458,7 +458,7 @@ void DrawImage(QVP_CANVAS *pcan, QVP_CANVAS_ELEMENT *pelm, float opacity) {
         return;
     }
     if (!hit) {
-        if (!image_ids[s]) glGenTextures(1, &image_ids[s]);
+        if (!image_ids[s]) image_ids[s] = NewTextureName();
         size_t len = strnlen(im->name, kName);
         memcpy(image_fnames[s], im->name, len);
         image_fnames[s][len] = '\0';
@@ -544,7 +544,7 @@ void DrawVideo(QVP_CANVAS_ELEMENT *pelm, float opacity) {
         video_sizes[s][1] = v->h;
         video_cur_frames[s] = cur;
         video_datas[s] = v->frames[cur];
-        if (!video_ids[s]) glGenTextures(1, &video_ids[s]);
+        if (!video_ids[s]) video_ids[s] = NewTextureName();
         glBindTexture(GL_TEXTURE_2D, video_ids[s]);
         upload_frame(v, video_datas[s], true);
     } else {

@@ -3,8 +3,11 @@
 // grid, and the stack of open canvas frames through which every element
 // vertex is placed.
 //
-// A character code outside a font's first_char..last_char has no glyph:
-// it is skipped without advancing, and nothing outside char_list is read.
+// Text is UTF-8. A code point in a font's first_char..last_char takes its
+// glyph from the font's shared table; any other comes from this
+// process's glyph store (glyphs.cpp), or is skipped without advancing
+// when the font has no face to draw it from. Nothing outside char_list
+// is read.
 #include <GL/glu.h>
 #include <stdlib.h>
 #include <string.h>
@@ -101,43 +104,168 @@ int font_usable(const QVP_CANVAS_FONTDEF *f) {
     return 0;
 }
 
-// The glyph of code CH in the bound font, or null when it has none.
-const QVP_CANVAS_CHARDEF *glyph_of(unsigned char ch) {
-    if ((int)ch < glFont->first_char || (int)ch > glFont->last_char) return nullptr;
-    return &glFont->char_list[ch - glFont->first_char];
+// The glyph of code point CP in the bound font: from its table, or for a
+// code outside it from the glyph store; false for a control code and when
+// there is none (the
+// code is then skipped without advancing). *EXTRA is set when the store
+// was asked (it may have bound a page texture).
+bool glyph_for(uint32_t cp, QVP_GLYPH *out, bool *extra) {
+    // Control codes other than tab and newline draw nothing, whatever the
+    // face maps them to.
+    if (cp < 32 || (cp >= 0x7F && cp < 0xA0)) return false;
+    if (cp >= (uint32_t)glFont->first_char && cp <= (uint32_t)glFont->last_char) {
+        const QVP_CANVAS_CHARDEF &c = glFont->char_list[cp - (uint32_t)glFont->first_char];
+        out->tex = (GLuint)glFont->tex_obj;
+        out->dx = c.dx;
+        out->tx1 = c.tx1;
+        out->ty1 = c.ty1;
+        out->tx2 = c.tx2;
+        out->ty2 = c.ty2;
+        out->index = FontTableIndex(glFont, cp);
+        out->owner = out->index ? FontOwner(glFont) : nullptr;
+        return true;
+    }
+    *extra = true;
+    const QVP_GLYPH *g = FontExtraGlyph(glFont, cp);
+    if (!g) return false;
+    *out = *g;
+    return true;
 }
 
-// Lays out STRING from S as glFontScaledTextOut2D does and calls
-// CELL(P, A, glyph) for every tab (glyph null) and glyph cell, with P the
-// cell's first corner and A its advance.
-template <class CellFn>
-void layout_text(const char *string, const float o[3], const float dc[3], const float dr[3], double col, double row,
-                 double cscale, double rscale, CellFn cell) {
+// One laid-out cell: its first corner P and advance A, and the texture
+// and corners of its glyph (TEX 0: a tab, or a glyph of no ink, which
+// only gets a box).
+struct Cell {
     float p[3], a[3];
-    for (int i = 0; i < 3; i++) p[i] = (float)((double)o[i] + (double)dc[i] * col + (double)dr[i] * row);
-    float k = (float)row;
-    float s = glFont->scale[0];
-    size_t n = strlen(string);
-    for (size_t c = 0; c < n; c++) {
-        unsigned char ch = (unsigned char)string[c];
-        const QVP_CANVAS_CHARDEF *g = nullptr;
-        if (ch == 9) {
-            for (int i = 0; i < 3; i++) a[i] = (float)((double)(dc[i] * 4.0f) * cscale);
-        } else if (ch == 10) {
-            k = k + 1.0f;
+    GLuint tex;
+    float tx1, ty1, tx2, ty2;
+};
+
+// Text is laid out and drawn this many cells at a time, so that any
+// length of text needs no memory beyond this one buffer.
+const int kChunkCells = 512;
+Cell g_cells[kChunkCells];
+
+// A text's frame: origin O, column and row steps DC and DR, start COL and
+// ROW, glyph scales, the font's advance factor S.
+struct TextFrame {
+    float o[3], dc[3], dr[3];
+    double col, row, cscale, rscale;
+    float s;
+};
+
+// Where the layout of one string stands between chunks.
+struct Pen {
+    const unsigned char *str;
+    size_t i;
+    float p[3];
+    float k;              // the line counter, starting at the text's row
+    QVP_GLYPH prev;       // the glyph before, for kerning
+    bool has_prev;
+    bool extra;           // the glyph store was asked
+};
+
+void pen_start(Pen &pen, const char *string, const TextFrame &f) {
+    pen.str = (const unsigned char *)string;
+    pen.i = 0;
+    for (int i = 0; i < 3; i++) pen.p[i] = (float)((double)f.o[i] + (double)f.dc[i] * f.col + (double)f.dr[i] * f.row);
+    pen.k = (float)f.row;
+    pen.has_prev = false;
+    pen.extra = false;
+}
+
+// Lays out the next cells of PEN's string into g_cells, as many as fit;
+// returns how many (0 at the end of the string). A newline starts the
+// next line and makes no cell; a tab's cell is four columns wide; a
+// glyph's cell is its advance wide, moved by the kerning with the glyph
+// before it on the line.
+int layout_cells(Pen &pen, const TextFrame &f) {
+    int n = 0;
+    while (n < kChunkCells && pen.str[pen.i]) {
+        uint32_t cp = NextCodePoint(pen.str, &pen.i);
+        Cell &c = g_cells[n];
+        if (cp == 0) continue;
+        if (cp == 9) {
+            for (int i = 0; i < 3; i++) c.a[i] = (float)((double)(f.dc[i] * 4.0f) * f.cscale);
+            c.tex = 0;
+            pen.has_prev = false;
+        } else if (cp == 10) {
+            pen.k = pen.k + 1.0f;
             for (int i = 0; i < 3; i++)
-                p[i] = (float)((double)o[i] + (double)dc[i] * col + (double)dr[i] * row +
-                               (double)dr[i] * ((double)k - row) * rscale);
+                pen.p[i] = (float)((double)f.o[i] + (double)f.dc[i] * f.col + (double)f.dr[i] * f.row +
+                                   (double)f.dr[i] * ((double)pen.k - f.row) * f.rscale);
+            pen.has_prev = false;
             continue;
         } else {
-            g = glyph_of(ch);
-            if (!g) continue;
-            float wd = s * g->dx;
-            for (int i = 0; i < 3; i++) a[i] = (float)((double)(wd * dc[i]) * cscale);
+            QVP_GLYPH g;
+            if (!glyph_for(cp, &g, &pen.extra)) continue;
+            if (pen.has_prev) {
+                float kern = f.s * FontKerning(&pen.prev, &g);
+                if (kern != 0.0f)
+                    for (int i = 0; i < 3; i++) pen.p[i] += (float)((double)(kern * f.dc[i]) * f.cscale);
+            }
+            pen.prev = g;
+            pen.has_prev = true;
+            float wd = f.s * g.dx;
+            for (int i = 0; i < 3; i++) c.a[i] = (float)((double)(wd * f.dc[i]) * f.cscale);
+            c.tex = g.tex;
+            c.tx1 = g.tx1;
+            c.ty1 = g.ty1;
+            c.tx2 = g.tx2;
+            c.ty2 = g.ty2;
         }
-        cell(p, a, g);
-        for (int i = 0; i < 3; i++) p[i] += a[i];
+        memcpy(c.p, pen.p, sizeof c.p);
+        for (int i = 0; i < 3; i++) pen.p[i] += c.a[i];
+        n++;
     }
+    return n;
+}
+
+void emit_glyph(const Cell &c, const float down[3]) {
+    const float *p = c.p, *a = c.a;
+    glTexCoord2f(c.tx1, c.ty1);
+    glVertex3f(p[0], p[1], p[2]);
+    glTexCoord2f(c.tx1, c.ty2);
+    glVertex3f(p[0] + down[0], p[1] + down[1], p[2] + down[2]);
+    glTexCoord2f(c.tx2, c.ty2);
+    glVertex3f(p[0] + a[0] + down[0], p[1] + a[1] + down[1], p[2] + a[2] + down[2]);
+    glTexCoord2f(c.tx2, c.ty1);
+    glVertex3f(p[0] + a[0], p[1] + a[1], p[2] + a[2]);
+}
+
+// The glyphs of the first N cells: those of the font's own texture (bound
+// by glFontBegin) in one run, then those of each glyph page in a run of
+// their own, the page given the font texture's filters; the font's
+// texture is bound again afterwards. REBIND: a page may have been bound
+// since glFontBegin.
+void draw_glyph_cells(int n, const float down[3], bool rebind) {
+    GLuint font_tex = (GLuint)glFont->tex_obj;
+    if (rebind) glBindTexture(GL_TEXTURE_2D, font_tex);
+    bool others = false;
+    glBegin(GL_QUADS);
+    for (int k = 0; k < n; k++) {
+        if (g_cells[k].tex == font_tex) emit_glyph(g_cells[k], down);
+        else others |= g_cells[k].tex != 0;
+    }
+    glEnd();
+    if (!others) return;
+    GLint min_filter = GL_LINEAR_MIPMAP_LINEAR, mag_filter = GL_LINEAR;
+    glGetTexParameteriv(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, &min_filter);
+    glGetTexParameteriv(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, &mag_filter);
+    for (int first = 0; first < n; first++) {
+        GLuint t = g_cells[first].tex;
+        if (t == 0 || t == font_tex) continue;
+        glBindTexture(GL_TEXTURE_2D, t);
+        PrepareGlyphTexture(t, min_filter, mag_filter);
+        glBegin(GL_QUADS);
+        for (int k = first; k < n; k++)
+            if (g_cells[k].tex == t) {
+                emit_glyph(g_cells[k], down);
+                g_cells[k].tex = 0;
+            }
+        glEnd();
+    }
+    glBindTexture(GL_TEXTURE_2D, font_tex);
 }
 
 }  // namespace
@@ -244,50 +372,47 @@ void glColRow(double c, double r) {
 // colour goes behind each glyph cell. Nothing without a bound font.
 void glFontScaledTextOut2D(char *String, double col, double row, double cscale, double rscale, float *bcol) {
     if (!glFont || !String) return;
-    float o[3] = {0, 0, 0}, dc[3] = {1, 0, 0}, dr[3] = {0, -1, 0};
+    TextFrame f = {{0, 0, 0}, {1, 0, 0}, {0, -1, 0}, col, row, cscale, rscale, glFont->scale[0]};
     if (pdispdef) {
         for (int i = 0; i < 3; i++) {
-            o[i] = (float)pdispdef->org[i];
-            dc[i] = (float)(pdispdef->col_vec[i] / pdispdef->ncols);
-            dr[i] = (float)(pdispdef->row_vec[i] / pdispdef->nrows);
+            f.o[i] = (float)pdispdef->org[i];
+            f.dc[i] = (float)(pdispdef->col_vec[i] / pdispdef->ncols);
+            f.dr[i] = (float)(pdispdef->row_vec[i] / pdispdef->nrows);
         }
     }
     float down[3];
-    for (int i = 0; i < 3; i++) down[i] = (float)((double)dr[i] * rscale);
-    if (bcol) {
-        GLfloat saved[4];
-        glGetFloatv(GL_CURRENT_COLOR, saved);
-        glDisable(GL_TEXTURE_2D);
-        if (saved[3] >= 0.999f) glDisable(GL_BLEND);
-        glDepthFunc(GL_LEQUAL);
-        glBegin(GL_QUADS);
-        glColor3f(bcol[0], bcol[1], bcol[2]);
-        layout_text(String, o, dc, dr, col, row, cscale, rscale,
-                    [&](const float p[3], const float a[3], const QVP_CANVAS_CHARDEF *) {
-                        glVertex3f(p[0], p[1], p[2]);
-                        glVertex3f(p[0] + down[0], p[1] + down[1], p[2] + down[2]);
-                        glVertex3f(p[0] + a[0] + down[0], p[1] + a[1] + down[1], p[2] + a[2] + down[2]);
-                        glVertex3f(p[0] + a[0], p[1] + a[1], p[2] + a[2]);
-                    });
-        glEnd();
-        glEnable(GL_TEXTURE_2D);
-        glEnable(GL_BLEND);
-        glColor4fv(saved);
+    for (int i = 0; i < 3; i++) down[i] = (float)((double)f.dr[i] * rscale);
+    Pen pen;
+    pen_start(pen, String, f);
+    // Each chunk of cells gets its boxes, then its glyphs; a text of up
+    // to a chunk is one box pass and one glyph pass.
+    for (bool first = true;; first = false) {
+        int n = layout_cells(pen, f);
+        if (n == 0 && !first) break;
+        if (bcol) {
+            GLfloat saved[4];
+            glGetFloatv(GL_CURRENT_COLOR, saved);
+            glDisable(GL_TEXTURE_2D);
+            if (saved[3] >= 0.999f) glDisable(GL_BLEND);
+            glDepthFunc(GL_LEQUAL);
+            glBegin(GL_QUADS);
+            glColor3f(bcol[0], bcol[1], bcol[2]);
+            for (int k = 0; k < n; k++) {
+                const float *p = g_cells[k].p, *a = g_cells[k].a;
+                glVertex3f(p[0], p[1], p[2]);
+                glVertex3f(p[0] + down[0], p[1] + down[1], p[2] + down[2]);
+                glVertex3f(p[0] + a[0] + down[0], p[1] + a[1] + down[1], p[2] + a[2] + down[2]);
+                glVertex3f(p[0] + a[0], p[1] + a[1], p[2] + a[2]);
+            }
+            glEnd();
+            glEnable(GL_TEXTURE_2D);
+            glEnable(GL_BLEND);
+            glColor4fv(saved);
+        }
+        draw_glyph_cells(n, down, pen.extra);
+        pen.extra = false;
+        if (n < kChunkCells) break;
     }
-    glBegin(GL_QUADS);
-    layout_text(String, o, dc, dr, col, row, cscale, rscale,
-                [&](const float p[3], const float a[3], const QVP_CANVAS_CHARDEF *g) {
-                    if (!g) return;  // a tab only advances
-                    glTexCoord2f(g->tx1, g->ty1);
-                    glVertex3f(p[0], p[1], p[2]);
-                    glTexCoord2f(g->tx1, g->ty2);
-                    glVertex3f(p[0] + down[0], p[1] + down[1], p[2] + down[2]);
-                    glTexCoord2f(g->tx2, g->ty2);
-                    glVertex3f(p[0] + a[0] + down[0], p[1] + a[1] + down[1], p[2] + a[2] + down[2]);
-                    glTexCoord2f(g->tx2, g->ty1);
-                    glVertex3f(p[0] + a[0], p[1] + a[1], p[2] + a[2]);
-                });
-    glEnd();
 }
 
 // glFontScaledTextOut2D at scale 1.
@@ -306,21 +431,31 @@ void glFontTextBBox2D(char *String, double *row_size, double *col_size) {
     *row_size = 1;
     float x = 0, max = 0;
     float s = glFont->scale[0];
-    for (const unsigned char *c = (const unsigned char *)String; *c; c++) {
-        if (*c == 9) {
+    const unsigned char *str = (const unsigned char *)String;
+    QVP_GLYPH prev, g;
+    bool has_prev = false, extra = false;
+    for (size_t i = 0; str[i];) {
+        uint32_t cp = NextCodePoint(str, &i);
+        if (cp == 0) continue;
+        if (cp == 9) {
             x += 4;
-        } else if (*c == 10) {
+            has_prev = false;
+        } else if (cp == 10) {
             *row_size += 1;
             x = 0;
+            has_prev = false;
             continue;
         } else {
-            const QVP_CANVAS_CHARDEF *g = glyph_of(*c);
-            if (!g) continue;
-            x += s * g->dx;
+            if (!glyph_for(cp, &g, &extra)) continue;
+            if (has_prev) x += s * FontKerning(&prev, &g);
+            prev = g;
+            has_prev = true;
+            x += s * g.dx;
         }
         if (x > max) max = x;
     }
     *col_size = max;
+    if (extra) glBindTexture(GL_TEXTURE_2D, (GLuint)glFont->tex_obj);
 }
 
 // Draws STRING on one line from the point (X, Y, Z) along +x, glyphs
@@ -328,21 +463,45 @@ void glFontTextBBox2D(char *String, double *row_size, double *col_size) {
 // without a bound font.
 void glFontTextOut(char *String, double x, double y, double z) {
     if (!glFont || !String) return;
-    glBegin(GL_QUADS);
-    for (const unsigned char *c = (const unsigned char *)String; *c; c++) {
-        const QVP_CANVAS_CHARDEF *g = glyph_of(*c);
-        if (!g) continue;
-        glTexCoord2f(g->tx1, g->ty1);
-        glVertex3d(x, y, z);
-        glTexCoord2f(g->tx1, g->ty2);
-        glVertex3d(x, y - g->dy, z);
-        glTexCoord2f(g->tx2, g->ty2);
-        glVertex3d(x + g->dx, y - g->dy, z);
-        glTexCoord2f(g->tx2, g->ty1);
-        glVertex3d(x + g->dx, y, z);
-        x = x + g->dx;
+    const unsigned char *str = (const unsigned char *)String;
+    GLuint bound = (GLuint)glFont->tex_obj;
+    bool open = false;
+    for (size_t i = 0; str[i];) {
+        uint32_t cp = NextCodePoint(str, &i);
+        if (cp == 0) continue;
+        bool outside = cp < (uint32_t)glFont->first_char || cp > (uint32_t)glFont->last_char;
+        // The glyph store may upload: never between glBegin and glEnd.
+        if (outside && open) {
+            glEnd();
+            open = false;
+        }
+        QVP_GLYPH g;
+        bool extra = false;
+        if (!glyph_for(cp, &g, &extra)) continue;
+        if (g.tex && (g.tex != bound || extra || !open)) {
+            if (open) glEnd();
+            glBindTexture(GL_TEXTURE_2D, g.tex);
+            if (g.tex != (GLuint)glFont->tex_obj) PrepareGlyphTexture(g.tex, GL_LINEAR_MIPMAP_LINEAR, GL_LINEAR);
+            bound = g.tex;
+            glBegin(GL_QUADS);
+            open = true;
+        }
+        if (g.tex) {
+            float dy = 1.0f;
+            if (!outside) dy = glFont->char_list[cp - (uint32_t)glFont->first_char].dy;
+            glTexCoord2f(g.tx1, g.ty1);
+            glVertex3d(x, y, z);
+            glTexCoord2f(g.tx1, g.ty2);
+            glVertex3d(x, y - dy, z);
+            glTexCoord2f(g.tx2, g.ty2);
+            glVertex3d(x + g.dx, y - dy, z);
+            glTexCoord2f(g.tx2, g.ty1);
+            glVertex3d(x + g.dx, y, z);
+        }
+        x = x + g.dx;
     }
-    glEnd();
+    if (open) glEnd();
+    if (bound != (GLuint)glFont->tex_obj) glBindTexture(GL_TEXTURE_2D, (GLuint)glFont->tex_obj);
 }
 
 void ResetFontEngine(void) {

@@ -168,7 +168,7 @@ int OffscreenSetup(QVP_CANVAS *pcan, int *use_depth, QVP_OFFSCREEN *os) {
     glMatrixMode(GL_MODELVIEW);
     glLoadIdentity();
     TARN_glBindFramebufferEXT(GL_FRAMEBUFFER_EXT, canvas_fbo);
-    if (!hit && !canvas_ids[s]) glGenTextures(1, &canvas_ids[s]);
+    if (!hit && !canvas_ids[s]) canvas_ids[s] = NewTextureName();
     glBindTexture(GL_TEXTURE_2D, canvas_ids[s]);
     if (!hit) {
         if (canvas_sizes[s][0] != cres || canvas_sizes[s][1] != rres) {

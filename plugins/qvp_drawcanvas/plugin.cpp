@@ -45,6 +45,20 @@ GLuint canvas_fbo = 0;
 
 void *PluginRealloc(void *p, size_t size) { return realloc(p, size); }
 
+// The next texture name NewTextureName tries; back to 1 with a new
+// context (ResetPluginState).
+static GLuint next_texture_name = 1;
+
+GLuint NewTextureName(void) {
+    while (next_texture_name < QVP_CANVAS_FIRST_TEX_OBJ && glIsTexture(next_texture_name)) next_texture_name++;
+    if (next_texture_name >= QVP_CANVAS_FIRST_TEX_OBJ) {
+        GLuint n = 0;
+        glGenTextures(1, &n);
+        return n;
+    }
+    return next_texture_name++;
+}
+
 int SharedBlockHolds(const void *owner, const void *p, size_t bytes) {
     size_t block = QVF_GetArenaBlockSize(p);
     if (QVF_GetArenaBlockSize(owner)) return p && block >= bytes;
@@ -67,6 +81,7 @@ int TextureSizeFits(int w, int h) {
 double DisplayRunTime(void) { return QVV_display ? QVV_display->run_time : 0.0; }
 
 void ResetPluginState(void) {
+    next_texture_name = 1;
     tarn = nullptr;
     tarn_features = nullptr;
     double_data = nullptr;
@@ -78,6 +93,7 @@ void ResetPluginState(void) {
     doing_internal_pass = nullptr;
     canvas_fbo = 0;
     ResetFontEngine();
+    ResetGlyphStore();
     ResetPassState();
     ResetElementCaches();
     ResetOffscreenCache();

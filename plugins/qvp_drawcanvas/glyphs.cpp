@@ -1,0 +1,397 @@
+// glyphs.cpp - text beyond a font's table of codes: UTF-8 decoding, and
+// the per-process glyph store that rasterises the code points a font's
+// table lacks from the font's face (or its fallback font's) on first use
+// into atlas pages of this display, with the face's kerning pairs.
+//
+// Everything here is per process and grows only when a text shows a
+// code point for the first time: a steady frame looks glyphs up in a
+// hash table and allocates nothing.
+#include <ft2build.h>
+#include FT_FREETYPE_H
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "drawcanvas_testing.h"
+#include "qvp_externs.h"
+
+uint32_t NextCodePoint(const unsigned char *s, size_t *i) {
+    const unsigned char *p = s + *i;
+    unsigned b = p[0];
+    auto cont = [&](int k) { return (p[k] & 0xC0) == 0x80; };
+    if (b < 0x80) {
+        *i += 1;
+        return b;
+    }
+    if (b == 0xC0 && p[1] == 0x80) {  // how Tcl writes U+0000 inside a string
+        *i += 2;
+        return 0;
+    }
+    if (b >= 0xC2 && b <= 0xDF && cont(1)) {
+        *i += 2;
+        return (b & 0x1F) << 6 | (p[1] & 0x3F);
+    }
+    if (b >= 0xE0 && b <= 0xEF && cont(1) && cont(2)) {
+        uint32_t cp = (b & 0x0F) << 12 | (p[1] & 0x3F) << 6 | (p[2] & 0x3F);
+        if (cp >= 0x800 && (cp < 0xD800 || cp > 0xDFFF)) {
+            *i += 3;
+            return cp;
+        }
+        // A high surrogate followed by a low one, each in three bytes, is
+        // how Tcl 8.6 writes a code point above U+FFFF.
+        if (cp >= 0xD800 && cp <= 0xDBFF && p[3] == 0xED && (p[4] & 0xF0) == 0xB0 && cont(5)) {
+            uint32_t lo = 0xD000 | (p[4] & 0x3F) << 6 | (p[5] & 0x3F);
+            *i += 6;
+            return 0x10000 + ((cp - 0xD800) << 10) + (lo - 0xDC00);
+        }
+    } else if (b >= 0xF0 && b <= 0xF4 && cont(1) && cont(2) && cont(3)) {
+        uint32_t cp = (b & 0x07) << 18 | (p[1] & 0x3F) << 12 | (p[2] & 0x3F) << 6 | (p[3] & 0x3F);
+        if (cp >= 0x10000 && cp <= 0x10FFFF) {
+            *i += 4;
+            return cp;
+        }
+    }
+    // Not UTF-8 (overlong, a lone surrogate, cut short, or plain 8-bit
+    // text): the byte stands for its Latin-1 code.
+    *i += 1;
+    return b;
+}
+
+namespace {
+
+const int kPageSize = 1024;  // texels on a side of an atlas page
+const int kPad = 2;          // empty texels round each glyph cell
+const uint32_t kEmpty = 0xFFFFFFFFu;
+const uint32_t kUnknownIndex = 0xFFFFFFFFu;
+
+struct Page {
+    GLuint tex;
+    int x, y;            // where the next cell goes on the current shelf
+    bool dirty;          // level 0 changed since its mipmaps were made
+    GLint min_filter, mag_filter;
+};
+
+struct Slot {
+    uint32_t cp;         // kEmpty when free
+    QVP_GLYPH glyph;
+};
+
+// One font's glyphs in this process.
+struct FontStore {
+    const QVP_CANVAS_FONTDEF *font;
+    FT_Face face;        // null when the font has no face to draw from
+    int line_px, ascent_px;
+    bool kerning;
+    FontStore *fallback;
+    uint32_t *table_index;  // FreeType index of each table code, lazily
+    int table_n;
+    Slot *slots;         // open addressing on the code point
+    int slot_cap, slot_used;
+    Page *pages;
+    int page_n;
+    uint32_t missing_logged[32];  // codes reported as missing, the first 32
+    int missing_n;
+};
+
+// The FreeType library of this process, the stores of the fonts drawn so
+// far, and the scratch cell a glyph is rasterised into; made and grown
+// by store_of and rasterise, emptied by ResetGlyphStore.
+FT_Library g_ft = nullptr;
+FontStore **g_stores = nullptr;
+int g_store_n = 0;
+FontStore *g_last = nullptr;
+unsigned char *g_cell = nullptr;
+size_t g_cell_size = 0;
+
+void log_font(const QVP_CANVAS_FONTDEF *f, const char *what) {
+    char msg[QVP_TEXT_BUF];
+    snprintf(msg, sizeof msg, "font \"%.79s\": %s", f->name, what);
+    QVF_LogWarningF(msg, QVP_SOURCE, __LINE__);
+}
+
+// Opens the face named by F's path at its extension's size; null (with
+// one log line) when it cannot be opened.
+FT_Face open_face(const QVP_CANVAS_FONTDEF *f, const QVP_CANVAS_FONTEXT *x) {
+    if (!x || strnlen(f->path, sizeof f->path) >= sizeof f->path || !f->path[0]) return nullptr;
+    if (!g_ft && FT_Init_FreeType(&g_ft) != 0) return nullptr;
+    FT_Face face = nullptr;
+    if (FT_New_Face(g_ft, f->path, x->face_index, &face) != 0 || FT_Set_Pixel_Sizes(face, 0, (FT_UInt)x->pixels) != 0) {
+        if (face) FT_Done_Face(face);
+        log_font(f, "its face cannot be opened: only the codes of its table are drawn");
+        return nullptr;
+    }
+    return face;
+}
+
+FontStore *find_store(const QVP_CANVAS_FONTDEF *f) {
+    if (g_last && g_last->font == f) return g_last;
+    for (int i = 0; i < g_store_n; i++)
+        if (g_stores[i]->font == f) return g_last = g_stores[i];
+    return nullptr;
+}
+
+FontStore *make_store(const QVP_CANVAS_FONTDEF *f, bool with_fallback) {
+    void *grown = PluginRealloc(g_stores, sizeof *g_stores * (size_t)(g_store_n + 1));
+    FontStore *s = (FontStore *)calloc(1, sizeof(FontStore));
+    if (grown) g_stores = (FontStore **)grown;
+    if (!grown || !s) {
+        free(s);
+        return nullptr;
+    }
+    g_stores[g_store_n++] = s;
+    s->font = f;
+    const QVP_CANVAS_FONTEXT *x = QVP_FontExtension(f);
+    if (x && x->pixels >= 1 && x->pixels <= 1024 && x->line_px >= 1 && x->line_px <= 4096) {
+        s->face = open_face(f, x);
+        s->line_px = x->line_px;
+        s->ascent_px = x->ascent_px;
+        s->kerning = x->kerning != 0;
+        // One level of fallback: a fallback's own fallback is not asked.
+        const QVP_CANVAS_FONTDEF *fb = x->fallback;
+        if (with_fallback && fb && fb != f && SharedBlockHolds(f, fb, sizeof *fb)) {
+            s->fallback = find_store(fb);
+            if (!s->fallback) s->fallback = make_store(fb, false);
+        }
+    }
+    return g_last = s;
+}
+
+FontStore *store_of(const QVP_CANVAS_FONTDEF *f) {
+    FontStore *s = find_store(f);
+    return s ? s : make_store(f, true);
+}
+
+uint32_t hash_of(uint32_t cp) { return cp * 2654435761u; }
+
+Slot *slot_for(FontStore *s, uint32_t cp) {
+    if (!s->slot_cap) return nullptr;
+    for (uint32_t k = hash_of(cp) & (uint32_t)(s->slot_cap - 1);; k = (k + 1) & (uint32_t)(s->slot_cap - 1))
+        if (s->slots[k].cp == cp || s->slots[k].cp == kEmpty) return &s->slots[k];
+}
+
+// Makes room for one more glyph (the table stays at most half full).
+bool grow_slots(FontStore *s) {
+    if ((s->slot_used + 1) * 2 <= s->slot_cap) return true;
+    int cap = s->slot_cap ? s->slot_cap * 2 : 256;
+    Slot *old = s->slots;
+    int old_cap = s->slot_cap;
+    Slot *fresh = (Slot *)PluginRealloc(nullptr, sizeof(Slot) * (size_t)cap);
+    if (!fresh) return false;
+    for (int i = 0; i < cap; i++) fresh[i].cp = kEmpty;
+    s->slots = fresh;
+    s->slot_cap = cap;
+    for (int i = 0; i < old_cap; i++)
+        if (old[i].cp != kEmpty) *slot_for(s, old[i].cp) = old[i];
+    free(old);
+    return true;
+}
+
+// A fresh page texture of transparent white-less texels.
+bool add_page(FontStore *s) {
+    void *grown = PluginRealloc(s->pages, sizeof(Page) * (size_t)(s->page_n + 1));
+    if (!grown) return false;
+    s->pages = (Page *)grown;
+    size_t bytes = (size_t)kPageSize * kPageSize * 2;
+    unsigned char *zero = (unsigned char *)calloc(1, bytes);
+    if (!zero) return false;
+    Page &p = s->pages[s->page_n];
+    memset(&p, 0, sizeof p);
+    p.tex = NewTextureName();
+    glBindTexture(GL_TEXTURE_2D, p.tex);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR_MIPMAP_LINEAR);
+    p.mag_filter = GL_LINEAR;
+    p.min_filter = GL_LINEAR_MIPMAP_LINEAR;
+    glTexImage2D(GL_TEXTURE_2D, 0, GL_LUMINANCE_ALPHA, kPageSize, kPageSize, 0, GL_LUMINANCE_ALPHA, GL_UNSIGNED_BYTE,
+                 zero);
+    free(zero);
+    p.dirty = true;
+    s->page_n++;
+    return true;
+}
+
+void note_missing(FontStore *s, uint32_t cp) {
+    for (int i = 0; i < s->missing_n; i++)
+        if (s->missing_logged[i] == cp) return;
+    if (s->missing_n >= 32) return;
+    s->missing_logged[s->missing_n++] = cp;
+    char what[120];
+    snprintf(what, sizeof what, "no glyph for U+%04X: drawn as its missing-glyph box", (unsigned)cp);
+    log_font(s->font, what);
+}
+
+// Renders glyph INDEX of S's face into a cell of one of its pages and
+// fills *G; G->tex stays 0 for a glyph of no advance. The caller keeps
+// the texture binding it needs (this binds the page).
+bool rasterise(FontStore *s, FT_UInt index, QVP_GLYPH *g) {
+    memset(g, 0, sizeof *g);
+    g->index = index;
+    g->owner = s;
+    if (FT_Load_Glyph(s->face, index, FT_LOAD_RENDER) != 0) return false;
+    int adv = (int)((s->face->glyph->advance.x + 32) >> 6);
+    if (adv <= 0) return true;
+    if (adv > kPageSize - 2 * kPad || s->line_px > kPageSize - 2 * kPad) return false;
+    g->dx = (float)adv / (float)s->line_px;
+    if (s->page_n == 0 && !add_page(s)) return false;
+    Page *p = &s->pages[s->page_n - 1];
+    int cw = adv + 2 * kPad, chh = s->line_px + 2 * kPad;
+    if (p->x + cw > kPageSize) {
+        p->x = 0;
+        p->y += chh;
+    }
+    if (p->y + chh > kPageSize) {
+        if (!add_page(s)) return false;
+        p = &s->pages[s->page_n - 1];
+    }
+    size_t bytes = (size_t)adv * (size_t)s->line_px * 2;
+    if (bytes > g_cell_size) {
+        void *grown = PluginRealloc(g_cell, bytes);
+        if (!grown) return false;
+        g_cell = (unsigned char *)grown;
+        g_cell_size = bytes;
+    }
+    // As in the font's table: luminance white over the cell, alpha the
+    // coverage, ink clipped to the cell.
+    for (size_t k = 0; k < bytes; k += 2) {
+        g_cell[k] = 255;
+        g_cell[k + 1] = 0;
+    }
+    FT_Bitmap &bm = s->face->glyph->bitmap;
+    if (bm.pixel_mode == FT_PIXEL_MODE_GRAY) {
+        int ox = s->face->glyph->bitmap_left, oy = s->ascent_px - s->face->glyph->bitmap_top;
+        for (int y = 0; y < (int)bm.rows; y++) {
+            int ty = oy + y;
+            if (ty < 0 || ty >= s->line_px) continue;
+            for (int x = 0; x < (int)bm.width; x++) {
+                int tx = ox + x;
+                if (tx >= 0 && tx < adv) g_cell[((size_t)ty * adv + tx) * 2 + 1] = bm.buffer[y * bm.pitch + x];
+            }
+        }
+    }
+    int cx = p->x + kPad, cy = p->y + kPad;
+    GLint alignment = 4;
+    glGetIntegerv(GL_UNPACK_ALIGNMENT, &alignment);
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+    glBindTexture(GL_TEXTURE_2D, p->tex);
+    glTexSubImage2D(GL_TEXTURE_2D, 0, cx, cy, adv, s->line_px, GL_LUMINANCE_ALPHA, GL_UNSIGNED_BYTE, g_cell);
+    glPixelStorei(GL_UNPACK_ALIGNMENT, alignment);
+    p->dirty = true;
+    p->x += cw;
+    g->tex = p->tex;
+    g->tx1 = (float)cx / kPageSize;
+    g->ty1 = (float)cy / kPageSize;
+    g->tx2 = (float)(cx + adv) / kPageSize;
+    g->ty2 = (float)(cy + s->line_px) / kPageSize;
+    return true;
+}
+
+// The glyph of CP from S's face alone; null when S has no face or the
+// glyph cannot be made. *FOUND says whether the face maps CP.
+const QVP_GLYPH *face_glyph(FontStore *s, uint32_t cp, bool want_missing, bool *found) {
+    *found = false;
+    if (!s->face) return nullptr;
+    Slot *k = slot_for(s, cp);
+    if (k && k->cp == cp) {
+        *found = k->glyph.index != 0;
+        return &k->glyph;
+    }
+    FT_UInt index = FT_Get_Char_Index(s->face, cp);
+    *found = index != 0;
+    if (!index && !want_missing) return nullptr;
+    if (!grow_slots(s)) return nullptr;
+    QVP_GLYPH g;
+    if (!rasterise(s, index, &g)) return nullptr;
+    k = slot_for(s, cp);
+    k->cp = cp;
+    k->glyph = g;
+    s->slot_used++;
+    return &k->glyph;
+}
+
+}  // namespace
+
+const QVP_GLYPH *FontExtraGlyph(const QVP_CANVAS_FONTDEF *font, uint32_t cp) {
+    FontStore *s = store_of(font);
+    if (!s || !s->face) return nullptr;
+    bool found;
+    Slot *k = slot_for(s, cp);
+    if (k && k->cp == cp) return &k->glyph;
+    if (s->fallback && !FT_Get_Char_Index(s->face, cp)) {
+        const QVP_GLYPH *g = face_glyph(s->fallback, cp, false, &found);
+        if (g && found) {
+            // Kept under this font's code too, so the next look-up is one probe.
+            if (!grow_slots(s)) return g;
+            k = slot_for(s, cp);
+            k->cp = cp;
+            k->glyph = *g;
+            s->slot_used++;
+            return &k->glyph;
+        }
+    }
+    const QVP_GLYPH *g = face_glyph(s, cp, true, &found);
+    if (g && !found) note_missing(s, cp);
+    return g;
+}
+
+uint32_t FontTableIndex(const QVP_CANVAS_FONTDEF *font, uint32_t cp) {
+    FontStore *s = store_of(font);
+    if (!s || !s->face || !s->kerning || !FT_HAS_KERNING(s->face)) return 0;
+    int n = font->last_char - font->first_char + 1;
+    if (!s->table_index || s->table_n != n) {
+        uint32_t *t = (uint32_t *)PluginRealloc(s->table_index, sizeof(uint32_t) * (size_t)n);
+        if (!t) return 0;
+        for (int i = 0; i < n; i++) t[i] = kUnknownIndex;
+        s->table_index = t;
+        s->table_n = n;
+    }
+    uint32_t &ix = s->table_index[cp - (uint32_t)font->first_char];
+    if (ix == kUnknownIndex) ix = FT_Get_Char_Index(s->face, cp);
+    return ix;
+}
+
+const void *FontOwner(const QVP_CANVAS_FONTDEF *font) { return store_of(font); }
+
+float FontKerning(const QVP_GLYPH *left, const QVP_GLYPH *right) {
+    if (!left->index || !right->index || left->owner != right->owner || !left->owner) return 0.0f;
+    const FontStore *s = (const FontStore *)left->owner;
+    if (!s->kerning || !s->face || !FT_HAS_KERNING(s->face)) return 0.0f;
+    FT_Vector v;
+    if (FT_Get_Kerning(s->face, left->index, right->index, FT_KERNING_UNFITTED, &v) != 0) return 0.0f;
+    return (float)v.x / 64.0f / (float)s->line_px;
+}
+
+void PrepareGlyphTexture(GLuint tex, GLint min_filter, GLint mag_filter) {
+    for (int i = 0; i < g_store_n; i++) {
+        FontStore *s = g_stores[i];
+        for (int k = 0; k < s->page_n; k++) {
+            Page &p = s->pages[k];
+            if (p.tex != tex) continue;
+            // The mipmaps are made once for all the glyphs added since.
+            if (p.dirty) TARN_glGenerateMipmapEXT(GL_TEXTURE_2D);
+            p.dirty = false;
+            if (p.min_filter != min_filter) glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, p.min_filter = min_filter);
+            if (p.mag_filter != mag_filter) glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, p.mag_filter = mag_filter);
+            return;
+        }
+    }
+}
+
+void ResetGlyphStore(void) {
+    for (int i = 0; i < g_store_n; i++) {
+        FontStore *s = g_stores[i];
+        if (s->face) FT_Done_Face(s->face);
+        free(s->table_index);
+        free(s->slots);
+        free(s->pages);
+        free(s);
+    }
+    free(g_stores);
+    g_stores = nullptr;
+    g_store_n = 0;
+    g_last = nullptr;
+    free(g_cell);
+    g_cell = nullptr;
+    g_cell_size = 0;
+}
