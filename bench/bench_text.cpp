@@ -4,7 +4,9 @@
 // written by hand in immediate mode, and the same quads from one static
 // VBO. Each is measured rasterised and with GL_RASTERIZER_DISCARD (the
 // submission cost alone), interleaved, REPS times; the table gives the
-// median and the spread (min..max) of each, and the ratios. With --sweep
+// median and the spread (min..max) of each, and the ratios. A fifth run
+// draws as many CJK glyphs through a fallback font, against the ASCII
+// run of the font engine. With --sweep
 // it measures each method at 100 to 30,000 glyphs (1 to 300 lines of
 // 100) instead and prints one tab-separated line per count and method,
 // for scripts/plot_glyphs.
@@ -158,6 +160,29 @@ int main(int argc, char **argv) {
         g_lines.push_back(s);
     }
     int glyphs = kLines * kCols;
+    // The same count of CJK glyphs (400 different ones), drawn through a
+    // Latin font whose fallback has them, when that font is installed.
+    QVP_CANVAS_FONTDEF *mixed = nullptr;
+    {
+        qvpc::FontDesc cjk, latin;
+        cjk.name = "cjk";
+        cjk.file = "/usr/share/fonts/truetype/wqy/wqy-microhei.ttc";
+        latin.name = "latin";
+        latin.fallback = "cjk";
+        if (qvpc::CreateFont(cjk, e)) mixed = qvpc::CreateFont(latin, e);
+        if (!mixed) fprintf(stderr, "bench_text: no CJK run (%s)\n", e.c_str());
+    }
+    std::vector<std::string> cjk_lines;
+    for (int l = 0; l < kMostLines; l++) {
+        std::string s;
+        for (int c = 0; c < kCols; c++) {
+            unsigned cp = 0x4E00 + (unsigned)(l * 7 + c * 13) % 400;
+            s += (char)(0xE0 | cp >> 12);
+            s += (char)(0x80 | (cp >> 6 & 0x3F));
+            s += (char)(0x80 | (cp & 0x3F));
+        }
+        cjk_lines.push_back(s);
+    }
 
     FTTextureFont ftgl(qvpc::kDefaultFontFile);
     if (ftgl.Error() || !ftgl.FaceSize((unsigned)kRowPx)) {
@@ -219,8 +244,21 @@ int main(int argc, char **argv) {
              glBindBuffer(GL_ARRAY_BUFFER, 0);
          }, {}, {}},
     };
+    if (mixed)
+        methods.push_back({"font engine, CJK (fallback)",
+                           [&] {
+                               glFontDisplay2DBegin(org, colv, rowv, kW, kH);
+                               glFontBegin(mixed);
+                               glColor4f(1, 1, 1, 1);
+                               for (int l = 0; l < g_nlines; l++)
+                                   glFontScaledTextOut2D(&cjk_lines[(size_t)l][0], 0, kRowPx * l, kRowPx, kRowPx,
+                                                         nullptr);
+                               glFontEnd();
+                               glFontDisplay2DEnd();
+                           },
+                           {}, {}});
     glViewport(0, 0, kW, kH);
-    // The font engine uploads its texture on first use.
+    // The font engine uploads its texture (and CJK glyphs) on first use.
     ortho();
     for (Method &m : methods) m.draw();
     glFinish();
@@ -257,6 +295,10 @@ int main(int argc, char **argv) {
            BenchMedian(methods[0].raster) / BenchMedian(methods[1].raster), BenchMedian(methods[0].discard) / BenchMedian(methods[1].discard));
     printf("font engine / hand-written quads: %.2fx rasterised, %.2fx rasteriser off\n",
            BenchMedian(methods[0].raster) / BenchMedian(methods[2].raster), BenchMedian(methods[0].discard) / BenchMedian(methods[2].discard));
+    if (mixed)
+        printf("CJK through a fallback / ASCII, font engine: %.2fx rasterised, %.2fx rasteriser off\n",
+               BenchMedian(methods[4].raster) / BenchMedian(methods[0].raster),
+               BenchMedian(methods[4].discard) / BenchMedian(methods[0].discard));
     QVH_CloseDisplay();
     QVH_CloseScene();
     QVH_RemoveScene(scene.c_str());

@@ -91,6 +91,12 @@ struct FontStore {
     int page_n;
     uint32_t missing_logged[32];  // codes reported as missing, the first 32
     int missing_n;
+    // Kerning of glyph pairs asked before, direct-mapped on the pair
+    // (a left index of 0 marks an empty entry: glyph 0 never kerns).
+    struct {
+        uint32_t left, right;
+        float units;
+    } kern_cache[1024];
 };
 
 // The FreeType library of this process, the stores of the fonts drawn so
@@ -355,11 +361,18 @@ const void *FontOwner(const QVP_CANVAS_FONTDEF *font) { return store_of(font); }
 
 float FontKerning(const QVP_GLYPH *left, const QVP_GLYPH *right) {
     if (!left->index || !right->index || left->owner != right->owner || !left->owner) return 0.0f;
-    const FontStore *s = (const FontStore *)left->owner;
+    FontStore *s = (FontStore *)left->owner;
     if (!s->kerning || !s->face || !FT_HAS_KERNING(s->face)) return 0.0f;
+    auto &k = s->kern_cache[(left->index * 31u + right->index) & 1023u];
+    if (k.left == left->index && k.right == right->index) return k.units;
     FT_Vector v;
-    if (FT_Get_Kerning(s->face, left->index, right->index, FT_KERNING_UNFITTED, &v) != 0) return 0.0f;
-    return (float)v.x / 64.0f / (float)s->line_px;
+    float units = 0.0f;
+    if (FT_Get_Kerning(s->face, left->index, right->index, FT_KERNING_UNFITTED, &v) == 0)
+        units = (float)v.x / 64.0f / (float)s->line_px;
+    k.left = left->index;
+    k.right = right->index;
+    k.units = units;
+    return units;
 }
 
 void PrepareGlyphTexture(GLuint tex, GLint min_filter, GLint mag_filter) {

@@ -20,7 +20,8 @@ set words {{} "" x -x - -1 0 1 2 7 0.5 1e39 -1e39 3.4e38 inf -inf nan NaN 214748
     4294967297 1e308 -1e308 {1 2} {1 2 3} {1 2 3 4} {a b c} "\{" "\"" "\}" none colstart {row col}
     {colstart rowend} stretch fixed sphere flat background scene foreground base n0 img default
     nowhere {0 0 0} {1 1 1} {-1 0 0} {2 0 0} {nan 0 0} {inf 1 1} 0x10 -0 1.5e-45}
-lappend words [string repeat x 10000] [string repeat "{" 50]
+lappend words [string repeat x 10000] [string repeat "{" 50] "caf\u00e9" "\u4f60\u597d" "\U1F600" \
+    "a\x00b" "\ud800" [string repeat "\u4f60\u03a9x\t\n" 40000]
 
 set canvas_opts {-layer -node -mapping -org -colvec -rowvec -cols -rows -anchor -lock -size -scale
     -bg -gain -opacity -proj -radius -parent -exclude -bogus}

@@ -217,7 +217,7 @@ bool build_scene() {
     for (int t : types) {
         qvpc::ElementDesc e;
         qvpc::DefaultElement(e, t);
-        e.text = "fuzz\tme\n2";
+        e.text = "fuzz\tme\n2 caf\xc3\xa9 \xce\xa9 \xe4\xbd\xa0";
         e.points = {{1, 1}, {5, 1}, {3, 4}, {2, 2}};
         e.rec.data.rect.corners[1] = {6, 4};
         e.rec.data.circ.rad = 2;
@@ -278,7 +278,15 @@ int run_batch(long writes, int frame_every, unsigned long long seed) {
     collect(cs, es, types, fs);
     for (long w = 0; w < writes; w++) {
         int which = pick(10);
-        if (pick(200) == 0) {
+        if (pick(100) == 0) {
+            // Bytes of a text that are no UTF-8 (or half of a sequence):
+            // its terminator stays where it was.
+            QVP_CANVAS_ELEMENT *t = es[(size_t)pick((int)es.size())];
+            char *b = t->type == ELEMENT_TEXT ? t->data.text.buff : nullptr;
+            size_t n = b && QVF_GetArenaBlockSize(b) ? strnlen(b, QVF_GetArenaBlockSize(b)) : 0;
+            if (n) b[pick((int)n)] = (char)(0x80 + pick(128));
+            snprintf(g_last, 256, "a text byte of element %d above 127", t->id);
+        } else if (pick(200) == 0) {
             // Fan-out: a canvas shows another up to four times more.
             QVP_CANVAS *holder = cs[(size_t)pick((int)cs.size())], *shown = cs[(size_t)pick((int)cs.size())];
             qvpc::ElementDesc e;

@@ -62,6 +62,13 @@ check_error "unknown node" {canvas add main node nonode} {unknown node "nonode"}
 check_error "bad video" {canvas add main video 0 0 1 1 -file /etc/hostname} {FFmpeg cannot open video*}
 check_error "missing video" {canvas add main video 0 0 1 1 -file /nonexistent.mp4} {FFmpeg cannot open video*}
 check_error "bad font file" {font create f2 -file /etc/hostname} {FreeType cannot read font file*}
+# Fonts beyond code 255: a wider table, the limit named, fallbacks checked.
+check "font names with the default" [expr {"default" in [font names]}] 1
+check "a table to 1023" [font create wide -first 32 -last 1023] wide
+check_error "codes past Unicode" {font create f3 -last 1114112} {character codes run from 0 to 1114111, first not above last}
+check_error "unknown fallback" {font create f3 -fallback nofont} {unknown fallback font "nofont"}
+check_error "bad kerning" {font create f3 -kerning maybe} {expected boolean value but got "maybe"}
+check "fallback and kerning" [font create f3 -fallback wide -kerning 0] f3
 check_error "missing png" {image create i2 -file /nonexistent.png} {cannot read image*}
 check_error "bad png" {image create i2 -file /etc/hostname} {cannot read image*}
 check_error "unknown viewport" {canvas configure main -exclude nov} {unknown viewport "nov"}
