@@ -316,23 +316,24 @@ bool has_geometry(const QVP_CANVAS_DISPLAYDEF &d) {
     return c > 0 && r > 0;
 }
 
-// Draws PCAN unless the current viewport is one it excludes or it has
-// no geometry.
-void draw_canvas_here(QVP_CANVAS *pcan, int use_depth) {
+// Draws canvas SHARED as its process-local copy PCAN says, unless the
+// current viewport is one it excludes or it has no geometry. Caches know
+// the canvas by SHARED.
+void draw_canvas_here(const QVP_CANVAS *shared, QVP_CANVAS *pcan, int use_depth) {
     if (QVV_viewport)
         QVP_WALK(QVP_CANVAS_VIEW, v, pcan->no_views)
             if (v->pview == QVV_viewport) return;
     if (!has_geometry(pcan->disp)) return;
     // A curved node canvas is drawn flat into a texture first; the
-    // texture pass rewrites the canvas, and the finish puts back what it
-    // finds here and shows the texture on the curved surface.
+    // texture pass rewrites the local copy, and the finish puts back what
+    // it finds here and shows the texture on the curved surface.
     QVP_CANVAS_DISPLAYDEF prev_disp = pcan->disp;
     float prev_opacity = pcan->opacity;
     int prev_anchor = pcan->anchor, prev_use_depth = use_depth;
     QVP_OFFSCREEN os;
     int offscreen = 0;
     if (pcan->disp.proj != PROJ_FLAT && pcan->disp.id >= 0) {
-        offscreen = OffscreenSetup(pcan, &use_depth, &os);
+        offscreen = OffscreenSetup(shared, pcan, &use_depth, &os);
         if (offscreen < 0) return;
     }
     double org[3];
@@ -378,10 +379,17 @@ int CanvasBeingDrawn(const QVP_CANVAS *pcan) {
 
 int CanvasDrawDepth(void) { return drawing_depth; }
 
-void DrawCanvas(QVP_CANVAS *pcan, int use_depth) {
+void DrawCanvas(QVP_CANVAS *pcan, int use_depth) { DrawCanvasAs(pcan, pcan, use_depth); }
+
+void DrawCanvasAs(QVP_CANVAS *pcan, const QVP_CANVAS *record, int use_depth) {
     if (!draw_canvas || drawing_depth > QVP_MAX_NESTING) return;
     drawing[drawing_depth++] = pcan;
-    draw_canvas_here(pcan, use_depth);
+    // What drawing changes for a while (a texture pass's placement, an
+    // overlay's axes, a nested canvas's fade) it changes in this copy: a
+    // display killed mid-draw leaves every shared record as its builder
+    // wrote it.
+    QVP_CANVAS view = *record;
+    draw_canvas_here(pcan, &view, use_depth);
     drawing_depth--;
 #ifdef QVP_GL_CHECKS
     LogGLErrors_F(1, pcan->name, __LINE__);

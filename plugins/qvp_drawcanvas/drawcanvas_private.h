@@ -106,6 +106,10 @@ void DrawCanvasChannel(QVP_CANVAS *pcan, int use_depth);
  * lock and has loaded the canvas's base frame into the modelview. */
 void DrawCanvas(QVP_CANVAS *pcan, int use_depth);
 
+/* DrawCanvas of canvas PCAN as RECORD describes it (a process-local copy
+ * with some fields changed for this draw); PCAN is who is being drawn. */
+void DrawCanvasAs(QVP_CANVAS *pcan, const QVP_CANVAS *record, int use_depth);
+
 /* The blend bracket of a canvas and of an element: below an opacity of
  * 0.999, blending goes on with the source-alpha function; BlendBegin
  * returns 1 when it had to switch blending on, and BlendEnd(that) puts
@@ -140,13 +144,14 @@ typedef struct QVP_OFFSCREEN {
     GLuint texid;
 } QVP_OFFSCREEN;
 
-/* Sets up the texture pass of curved node canvas PCAN: drawing goes into
- * a cached texture, *USE_DEPTH becomes 0 and the canvas record is
- * rewritten to the unit square until the finish. Returns 1 when set up;
+/* Sets up the texture pass of curved node canvas PCAN (a process-local
+ * copy of the record; KEY, the shared record, names its cache slot):
+ * drawing goes into a cached texture, *USE_DEPTH becomes 0 and the copy
+ * is rewritten to the unit square until the finish. Returns 1 when set up;
  * 0 when the canvas is to be drawn flat instead (no slot, no framebuffer
  * object, or inside another canvas's texture pass); -1 when it draws
  * nothing (a radius that is not positive). Nothing is changed unless 1. */
-int OffscreenSetup(QVP_CANVAS *pcan, int *use_depth, QVP_OFFSCREEN *os);
+int OffscreenSetup(const QVP_CANVAS *key, QVP_CANVAS *pcan, int *use_depth, QVP_OFFSCREEN *os);
 
 /* Puts back PREV_DISP, PREV_OPACITY and PREV_ANCHOR and the GL state OS
  * saved, and draws the texture onto the canvas's surface. */
@@ -155,7 +160,7 @@ void OffscreenFinish(QVP_CANVAS *pcan, const QVP_CANVAS_DISPLAYDEF *prev_disp, f
 
 
 extern GLuint canvas_ids[QVP_CACHE_SLOTS];
-extern QVP_CANVAS *canvas_ptrs[QVP_CACHE_SLOTS];
+extern const QVP_CANVAS *canvas_ptrs[QVP_CACHE_SLOTS];
 extern int canvas_sizes[QVP_CACHE_SLOTS][2];
 extern double canvas_times[QVP_CACHE_SLOTS];
 

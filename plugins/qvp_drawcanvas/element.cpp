@@ -595,13 +595,12 @@ int nested_draw_allowed() {
     return 0;
 }
 
-// Draws NESTED at its own placement, faded by OPACITY, and gives it its
-// opacity back.
+// Draws NESTED at its own placement, faded by OPACITY (in a copy of its
+// record: the shared one is never written).
 void draw_faded(QVP_CANVAS *nested, float opacity) {
-    float own = nested->opacity;
-    nested->opacity = own * opacity;
-    DrawCanvas(nested, 0);
-    nested->opacity = own;
+    QVP_CANVAS view = *nested;
+    view.opacity = nested->opacity * opacity;
+    DrawCanvasAs(nested, &view, 0);
 }
 
 // A canvas element draws its canvas where that canvas's own placement

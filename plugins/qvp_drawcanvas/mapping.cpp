@@ -69,15 +69,16 @@ void channel_rect(const QVS_CHANNEL *ch, int r[4]) {
 }
 
 // Draws PCAN with its x components scaled for the current GL viewport
-// against the reference size DW x DH, then puts the axes back bit for
-// bit. Nothing is drawn when either size is zero.
+// against the reference size DW x DH, from a copy of its record: the
+// shared record is never written. Nothing is drawn when either size is
+// zero.
 void draw_adapted(QVP_CANVAS *pcan, int use_depth, int dw, int dh) {
     GLint vp[4];
     glGetIntegerv(GL_VIEWPORT, vp);
     int w = vp[2], h = vp[3];
     if (w == 0 || h == 0 || dw == 0 || dh == 0) return;
-    QVP_CANVAS_DISPLAYDEF &d = pcan->disp;
-    double saved[4] = {d.col_vec[0], d.col_vec[1], d.row_vec[0], d.row_vec[1]};
+    QVP_CANVAS view = *pcan;
+    QVP_CANVAS_DISPLAYDEF &d = view.disp;
     float hs = 1, vs = 1;
     if (pcan->scale == CANVAS_SCALE_FIXED) {
         hs = (float)dw / (float)w;
@@ -91,11 +92,7 @@ void draw_adapted(QVP_CANVAS *pcan, int use_depth, int dw, int dh) {
     d.row_vec[0] *= hs;
     d.col_vec[1] *= vs;
     d.row_vec[1] *= vs;
-    DrawCanvas(pcan, use_depth);
-    d.col_vec[0] = saved[0];
-    d.col_vec[1] = saved[1];
-    d.row_vec[0] = saved[2];
-    d.row_vec[1] = saved[3];
+    DrawCanvasAs(pcan, &view, use_depth);
 }
 
 }  // namespace

@@ -12,7 +12,7 @@
 /* The canvas texture cache: slot I is free while canvas_ids[I] is 0; a
  * taken slot is never given back. Written only by OffscreenSetup. */
 GLuint canvas_ids[QVP_CACHE_SLOTS];
-QVP_CANVAS *canvas_ptrs[QVP_CACHE_SLOTS];
+const QVP_CANVAS *canvas_ptrs[QVP_CACHE_SLOTS];
 int canvas_sizes[QVP_CACHE_SLOTS][2];
 double canvas_times[QVP_CACHE_SLOTS];
 
@@ -141,7 +141,7 @@ void sphere_patch(const QVP_CANVAS *pcan) {
 
 }  // namespace
 
-int OffscreenSetup(QVP_CANVAS *pcan, int *use_depth, QVP_OFFSCREEN *os) {
+int OffscreenSetup(const QVP_CANVAS *key, QVP_CANVAS *pcan, int *use_depth, QVP_OFFSCREEN *os) {
     QVP_CANVAS_DISPLAYDEF &d = pcan->disp;
     if (!(d.radius > 0)) return -1;
     if (in_texture_pass || !canvas_fbo) return 0;
@@ -152,7 +152,7 @@ int OffscreenSetup(QVP_CANVAS *pcan, int *use_depth, QVP_OFFSCREEN *os) {
     bool hit;
     int s = ChooseCacheSlot(
         n, canvas_ids, canvas_times, now, false,
-        [&](int i) { return canvas_ptrs[i] == pcan && canvas_sizes[i][0] == cres && canvas_sizes[i][1] == rres; },
+        [&](int i) { return canvas_ptrs[i] == key && canvas_sizes[i][0] == cres && canvas_sizes[i][1] == rres; },
         &hit);
     // No slot (none in use, or every one later than now): drawn flat.
     if (s < 0) return 0;
@@ -178,7 +178,7 @@ int OffscreenSetup(QVP_CANVAS *pcan, int *use_depth, QVP_OFFSCREEN *os) {
             glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
             glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
         }
-        canvas_ptrs[s] = pcan;
+        canvas_ptrs[s] = key;
         canvas_sizes[s][0] = cres;
         canvas_sizes[s][1] = rres;
     }

@@ -1,10 +1,11 @@
-# editor.tcl - the editor of the kill soak: adds, changes and deletes
-# canvases and elements of every kind for ever, printing a count after
-# each round.
+# editor.tcl - the editor of the kill soak: makes the fixed canvases of
+# fixed.tcl once, then adds, changes and deletes canvases and elements of
+# every kind for ever, printing a count after each round.
 viewport create v [channel create main]
 set media [file join [file dirname [info script]] .. .. examples media]
 catch {image create img -file [file join $media tiles.png]}
-catch {node create soaknode -shape box}
+source [file join [file dirname [info script]] fixed.tcl]
+make_fixed
 set n 0
 while 1 {
     set c soak[expr {$n % 4}]

@@ -8,7 +8,9 @@
 // elements of every kind in a loop; each prints a count after every
 // round. After each kill (and restart of the victim), every process must
 // print again within 5 s, and a fresh viewer must attach, walk every
-// canvas and element and render a frame within 5 s. Prints the kills,
+// canvas and element and render a frame within 5 s, and the fixed
+// canvases (curved, nested, mapped: drawn through a local copy of their
+// records) must read exactly as the editor made them. Prints the kills,
 // hangs, crashes, failed checks and the longest recovery.
 #include <fcntl.h>
 #include <poll.h>
@@ -179,6 +181,10 @@ int main(int argc, char **argv) {
         fprintf(stderr, "kill_soak: %s\n", err);
         return 2;
     }
+    // Where the editor writes the fixed canvases as it made them.
+    std::string fixed = "/tmp/" + g_scene + "-fixed.txt";
+    unlink(fixed.c_str());
+    setenv("QVP_SOAK_FIXED", fixed.c_str(), 1);
     std::vector<Child> cs(3);
     cs[0].script = "editor.tcl";
     cs[1].script = cs[2].script = "display.tcl";
@@ -209,6 +215,7 @@ int main(int argc, char **argv) {
         fflush(stdout);
     }
     for (Child &c : cs) stop(c);
+    unlink(fixed.c_str());
     QVH_CloseScene();
     QVH_RemoveScene(g_scene.c_str());
     printf("kill_soak: %d kills (seed %u): %d hangs, %d crashed survivors, %d failed checks, longest recovery %.2f s\n",
