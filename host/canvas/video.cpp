@@ -342,8 +342,9 @@ void TickVideo(double t) {
         QVP_CANVAS_VIDEO &v = e->data.video;
         // Into the buffer after the one shown, so that a display still
         // drawing the current frame is not disturbed.
-        int slot = (v.cur_frame + 1 + 6) % 6;
-        if (slot < 0 || slot > 5 || !v.frames[slot]) slot = 0;
+        // A frame index that is no index (written over) starts again at 0.
+        int slot = v.cur_frame >= 0 && v.cur_frame < 6 ? (v.cur_frame + 1) % 6 : 0;
+        if (!v.frames[slot]) slot = 0;
         memcpy(v.frames[slot], r.scratch.data(), r.scratch.size());
         v.cur_frame = slot;
         r.shown = n;
