@@ -9,6 +9,14 @@ extern "C" {
 long gl_teximage_calls = 0;
 long gl_texsubimage_calls = 0;
 long gl_begin_calls = 0;
+long gl_vertex3d_calls = 0;
+
+void glVertex3d(GLdouble x, GLdouble y, GLdouble z) {
+    using Fn = void (*)(GLdouble, GLdouble, GLdouble);
+    static Fn real = (Fn)dlsym(RTLD_NEXT, "glVertex3d");
+    gl_vertex3d_calls++;
+    real(x, y, z);
+}
 
 void glBegin(GLenum mode) {
     using Fn = void (*)(GLenum);

@@ -192,6 +192,62 @@ TEST_F(Elements, Shapes_ArcSweepsAndPies) {
     EXPECT_TRUE(at(45, 47, 0, 0, 0));
 }
 
+// Vertices each shape kind sends: the circle's 36, the arc's 60 per
+// turn (at least 5) plus the pie's centre, the rectangle's 4, one per
+// point of a polyline.
+TEST_F(Elements, Shapes_VertexCountsFollowTheRules) {
+    QVP_CANVAS *c = canvas("c", LAYER_FOREGROUND);
+    auto sent = [&](QVP_CANVAS_ELEMENT *e) {
+        e->attrib = ATTRIB_HIDDEN;
+        QVH_RunFrames(1);
+        long before = gl_vertex3d_calls;
+        QVH_RunFrames(1);
+        long base = gl_vertex3d_calls - before;
+        e->attrib = 0;
+        before = gl_vertex3d_calls;
+        QVH_RunFrames(1);
+        long n = gl_vertex3d_calls - before - base;
+        e->attrib = ATTRIB_HIDDEN;
+        return n;
+    };
+    EXPECT_EQ(sent(add(c, ELEMENT_CIRCLE, kRed, nullptr, [](qvpc::ElementDesc &d) {
+                  d.rec.data.circ.cen = {50, 50};
+                  d.rec.data.circ.rad = 20;
+              })), 36);
+    EXPECT_EQ(sent(add(c, ELEMENT_CIRCLE, kRed, kGreen, [](qvpc::ElementDesc &d) {
+                  d.rec.data.circ.cen = {50, 50};
+                  d.rec.data.circ.rad = 20;
+              })), 72) << "fill and outline";
+    EXPECT_EQ(sent(add(c, ELEMENT_RECTANGLE, kRed, nullptr, [](qvpc::ElementDesc &d) {
+                  d.rec.data.rect.corners[1] = {10, 10};
+              })), 4);
+    EXPECT_EQ(sent(add(c, ELEMENT_LINE, kRed, nullptr, [](qvpc::ElementDesc &d) { d.points = {{1, 1}, {5, 5}, {9, 1}}; })), 3);
+    struct {
+        float start, end;
+        long fill;
+    } arcs[] = {{0, 90, 1 + 15}, {0, 10, 1 + 5}, {0, 360, 1 + 60}, {0, 180, 1 + 30}, {90, 0, 1 + 45}};
+    for (auto &a : arcs)
+        EXPECT_EQ(sent(add(c, ELEMENT_ARC, kRed, nullptr, [&](qvpc::ElementDesc &d) {
+                      d.rec.data.arc.corners[0] = {20, 20};
+                      d.rec.data.arc.corners[1] = {80, 80};
+                      d.rec.data.arc.start_ang = a.start;
+                      d.rec.data.arc.end_ang = a.end;
+                  })), a.fill) << a.start << ".." << a.end;
+}
+
+// A filled polygon kept tessellated is drawn again where its canvas has
+// moved to, not where it was tessellated.
+TEST_F(Elements, Shapes_KeptPolygonFollowsItsMovedCanvas) {
+    QVP_CANVAS *c = canvas("c", LAYER_FOREGROUND);
+    polygon(c, {{20, 20}, {60, 20}, {60, 60}, {20, 60}}, kRed);
+    QVH_RunFrames(2);
+    ASSERT_TRUE(at(40, 40, 255, 0, 0));
+    c->disp.org[0] += 1.0;  // 100 columns to the right
+    QVH_RunFrames(1);
+    EXPECT_TRUE(at(40, 40, 0, 0, 0)) << "gone from where it was";
+    EXPECT_TRUE(at(140, 40, 255, 0, 0)) << "drawn where the canvas is now";
+}
+
 TEST_F(Elements, Shapes_PolylineAndConcaveAndCrossingPolygons) {
     QVP_CANVAS *c = canvas("c", LAYER_FOREGROUND);
     // A U: the notch between columns 80 and 120 below row 60 stays empty.

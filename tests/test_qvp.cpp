@@ -177,6 +177,26 @@ TEST_F(Scene, Allocator_FullArenaFailsAndFreeingRestoresEverything) {
     EXPECT_EQ(QVH_ArenaFreeBytes(), free0);
 }
 
+// Filled to the last byte, with blocks of every size down to 1 byte: a
+// freed block, or what is left of it after a smaller allocation, is
+// handed out again, and the live block count follows every step.
+TEST_F(Scene, Allocator_FullToTheLastByteGivesFreedBlocksBack) {
+    size_t blocks0 = QVF_GetArenaBlockCount();
+    std::vector<void *> blocks;
+    for (size_t size = 1u << 16; size >= 1; size /= 2)
+        while (void *p = QVH_Alloc(size)) blocks.push_back(p);
+    EXPECT_EQ(QVH_Alloc(1), nullptr);
+    EXPECT_EQ(QVF_GetArenaBlockCount(), blocks0 + blocks.size());
+    void *mid = blocks[blocks.size() / 2];
+    size_t mid_size = QVF_GetArenaBlockSize(mid);
+    QVH_Free(mid);
+    void *two = QVH_Alloc(2);
+    ASSERT_NE(two, nullptr) << "after a delete, 2 bytes fit";
+    // The rest of the freed block is there too, when it was worth a split.
+    if (mid_size > 64 + 32) EXPECT_NE(QVH_Alloc(mid_size - 64), nullptr);
+    EXPECT_EQ(QVH_Alloc(1 << 16), nullptr);
+}
+
 // 2026-12-06: a process killed between the two stores of a free-block
 // merge left overlapping free blocks, which two later allocations would
 // share. The next owner of the allocator lock now mends the list.

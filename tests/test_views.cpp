@@ -185,6 +185,17 @@ TEST_F(Views, Nested_AtItsOwnPlaceFadedAndGivenBack) {
     QVH_GetNode(n)->attrib |= QVP_ATTRIB_HIDDEN;
     QVH_RunFrames(1);
     EXPECT_TRUE(at(160, 95, 0, 0, 0));
+    // Nodes of the two excluded type bits show no nested canvas; other
+    // type bits do not matter.
+    QVV_display->node_list[n].attrib &= ~QVP_ATTRIB_HIDDEN;
+    QVH_GetNode(n)->attrib &= ~QVP_ATTRIB_HIDDEN;
+    for (unsigned type : {0x10000000u, 0x20000000u, 0x40000000u, 0x0F000000u}) {
+        QVH_GetNode(n)->type = (int)type;
+        QVH_RunFrames(1);
+        bool excluded = type & 0x30000000u;
+        EXPECT_TRUE(at(160, 95, excluded ? 0 : 102, excluded ? 0 : 102, excluded ? 0 : 102, 2)) << std::hex << type;
+    }
+    QVH_GetNode(n)->type = 0;
     // Past the display's nodes: nothing.
     inner->disp.id = 999;
     QVH_RunFrames(1);
@@ -228,6 +239,24 @@ TEST_F(Views, Nested_SelfCyclesAndDepthEnd) {
 
 // 2026-12-06: a pnext pointing back into its own list kept the frame
 // loop walking for ever.
+// With no memory for the node-canvas table the view pass draws no
+// window, lets the canvas lock go, and draws windows again once memory
+// is there.
+TEST_F(Views, Window_NoMemoryForTheTableLetsTheLockGo) {
+    int box = node("box", 0, 0, -2, 4, 1, 0, 0);
+    QVP_CANVAS *w = patch("w", LAYER_SCENE, -0.5, 0.4, 1, 0.8);
+    QVH_RunFrames(1);  // the pass's other tables are made
+    add_node_element(w, box);
+    // The next allocation, the node-canvas table's, is refused.
+    plugin_realloc_refusals = 1;
+    QVH_RunFrames(1);
+    EXPECT_EQ(plugin_realloc_refusals, 0) << "the table was asked for";
+    EXPECT_EQ(pprocinfo->is_locked, 0) << "the lock is let go";
+    QVH_RunFrames(1);
+    EXPECT_TRUE(at(100, 75, 255, 0, 0)) << "the window comes back";
+    EXPECT_EQ(pprocinfo->is_locked, 0);
+}
+
 TEST_F(Views, Lists_LoopedBackOnThemselvesEnd) {
     QVP_CANVAS *a = patch("a", 0, -1, 0.75, 0.2, 0.2, 1);
     QVP_CANVAS *b = patch("b", LAYER_FOREGROUND, -0.5, 0.75, 0.5, 0.5, 1);

@@ -17,6 +17,9 @@ void ResetElementCaches(void);
 void ResetFontEngine(void);     /* closes every frame, forgets the bound font */
 void ResetGlyphStore(void);     /* forgets every page, face and glyph */
 
+/* PluginRealloc refuses this many calls next, as a full heap would. */
+extern int plugin_realloc_refusals;
+
 /* Replaces the platform lookup used by ResolveGLEntryPoints; null puts
  * the platform's back. */
 void SetGLProcLookup(QVP_GLPROC_LOOKUP lookup);

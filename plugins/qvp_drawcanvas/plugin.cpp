@@ -43,7 +43,16 @@ int *doing_internal_pass = nullptr;
 // The framebuffer object of offscreen canvases; generated at start-up.
 GLuint canvas_fbo = 0;
 
-void *PluginRealloc(void *p, size_t size) { return realloc(p, size); }
+// Calls of PluginRealloc still to refuse; set by tests only.
+int plugin_realloc_refusals = 0;
+
+void *PluginRealloc(void *p, size_t size) {
+    if (plugin_realloc_refusals > 0) {
+        plugin_realloc_refusals--;
+        return nullptr;
+    }
+    return realloc(p, size);
+}
 
 // The next texture name NewTextureName tries; back to 1 with a new
 // context (ResetPluginState).
@@ -81,6 +90,7 @@ int TextureSizeFits(int w, int h) {
 double DisplayRunTime(void) { return QVV_display ? QVV_display->run_time : 0.0; }
 
 void ResetPluginState(void) {
+    plugin_realloc_refusals = 0;
     next_texture_name = 1;
     tarn = nullptr;
     tarn_features = nullptr;
