@@ -193,7 +193,9 @@ TEST_F(Scene, Allocator_FullToTheLastByteGivesFreedBlocksBack) {
     void *two = QVH_Alloc(2);
     ASSERT_NE(two, nullptr) << "after a delete, 2 bytes fit";
     // The rest of the freed block is there too, when it was worth a split.
-    if (mid_size > 64 + 32) EXPECT_NE(QVH_Alloc(mid_size - 64), nullptr);
+    if (mid_size > 64 + 32) {
+        EXPECT_NE(QVH_Alloc(mid_size - 64), nullptr);
+    }
     EXPECT_EQ(QVH_Alloc(1 << 16), nullptr);
 }
 
