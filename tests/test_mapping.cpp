@@ -37,7 +37,10 @@ protected:
         desc.draw_layer = LAYER_FOREGROUND;
         desc.anchor = ANCHOR_COL_START | ANCHOR_ROW_START;
         desc.disp.id = CANVAS_ID_MAPPED;
-        snprintf(desc.disp.mapping, sizeof desc.disp.mapping, "%s", mapping);
+        // The builder refuses names that can never match; the plugin must
+        // still meet them (another builder may write any), so the record
+        // gets MAPPING after it is made.
+        snprintf(desc.disp.mapping, sizeof desc.disp.mapping, "DEFAULT.v");
         desc.disp.org[0] = 0; desc.disp.org[1] = 1;
         desc.disp.col_vec[0] = 1; desc.disp.row_vec[1] = -1;
         desc.scale = 1;
@@ -45,6 +48,7 @@ protected:
         std::string err;
         QVP_CANVAS *c = qvpc::CreateCanvas(desc, exclude, err);
         EXPECT_NE(c, nullptr) << err;
+        if (c) snprintf(c->disp.mapping, sizeof c->disp.mapping, "%s", mapping);
         return c;
     }
     bool red(int x, int y) {

@@ -16,41 +16,30 @@ using namespace qvptcl;
 
 namespace {
 
-int unknown_option(Tcl_Interp *interp, const char *opt, const char *valid) {
-    return Fail(interp, "OPTION", std::string("unknown option \"") + opt + "\": must be " + valid);
-}
-
 /* ---- channel ---- */
 
 int ChannelCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
-    if (objc < 2) {
-        Tcl_WrongNumArgs(interp, 1, objv, "create|names ?arg ...?");
-        return TCL_ERROR;
-    }
-    std::string sub = Tcl_GetString(objv[1]);
-    if (sub == "names") {
+    static const char *const kSubs[] = {"create", "names", nullptr};
+    static const char *const kOpts[] = {"-size", nullptr};
+    int which;
+    if (!Subcommand(interp, objc, objv, kSubs, "create|names ?arg ...?", which)) return TCL_ERROR;
+    if (which == 1) {
+        if (objc != 2) return WrongArgs(interp, 2, objv, nullptr);
         Tcl_Obj *l = Tcl_NewListObj(0, nullptr);
         for (QVS_CHANNEL *c = QVV_display->channel_list; c; c = c->pnext)
             Tcl_ListObjAppendElement(nullptr, l, Tcl_NewStringObj(c->name, -1));
         Tcl_SetObjResult(interp, l);
         return TCL_OK;
     }
-    if (sub != "create") return Fail(interp, "USAGE", "bad subcommand \"" + sub + "\": must be create or names");
-    if (objc < 3) {
-        Tcl_WrongNumArgs(interp, 2, objv, "NAME ?-size {dw dh}?");
-        return TCL_ERROR;
-    }
+    if (objc < 3) return WrongArgs(interp, 2, objv, "NAME ?-size {dw dh}?");
     const char *name = Tcl_GetString(objv[2]);
     if (!Pairs(interp, objc, 3, objv)) return TCL_ERROR;
     int size[2] = {0, 0};
     for (int i = 3; i < objc; i += 2) {
-        std::string opt = Tcl_GetString(objv[i]);
-        if (opt == "-size") {
-            if (!Ints(interp, objv[i + 1], 2, size, "-size")) return TCL_ERROR;
-            if (size[0] < 1 || size[1] < 1) return Fail(interp, "VALUE", "-size must be positive");
-        } else {
-            return unknown_option(interp, opt.c_str(), "-size");
-        }
+        int k;
+        if (!Option(interp, objv[i], kOpts, k)) return TCL_ERROR;
+        if (!Ints(interp, objv[i + 1], 2, size, "-size")) return TCL_ERROR;
+        if (size[0] < 1 || size[1] < 1) return Fail(interp, "VALUE", "-size must be positive");
     }
     if (!*name || strlen(name) >= 80) return Fail(interp, "VALUE", "channel names have 1 to 79 characters");
     if (QVH_FindChannel(name)) return Fail(interp, "EXISTS", std::string("channel \"") + name + "\" already exists");
@@ -61,7 +50,8 @@ int ChannelCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) 
 
 /* ---- viewport ---- */
 
-const char *kViewportOptions = "-rect, -size, -fov, -frustum, -far, -eye, -look, -up, -clear or -off";
+const char *const kViewportOptions[] = {"-rect", "-size", "-fov", "-frustum", "-far", "-eye",
+                                       "-look", "-up",   "-clear", "-off",   nullptr};
 
 // Applies options to a copy of V; V changes only if all are good.
 int configure_viewport(Tcl_Interp *interp, QVS_VIEWPORT *v, int objc, Tcl_Obj *const objv[], int first) {
@@ -69,7 +59,9 @@ int configure_viewport(Tcl_Interp *interp, QVS_VIEWPORT *v, int objc, Tcl_Obj *c
     QVS_VIEWPORT c = *v;
     bool size_given = false;
     for (int i = first; i < objc; i += 2) {
-        std::string opt = Tcl_GetString(objv[i]);
+        int k;
+        if (!Option(interp, objv[i], kViewportOptions, k)) return TCL_ERROR;
+        std::string opt = kViewportOptions[k];
         Tcl_Obj *val = objv[i + 1];
         double d[5];
         int n[4];
@@ -110,8 +102,6 @@ int configure_viewport(Tcl_Interp *interp, QVS_VIEWPORT *v, int objc, Tcl_Obj *c
             int b;
             if (!Bool(interp, val, b, "-off")) return TCL_ERROR;
             c.attrib = b ? (c.attrib | QVP_ATTRIB_HIDDEN) : (c.attrib & ~QVP_ATTRIB_HIDDEN);
-        } else {
-            return unknown_option(interp, opt.c_str(), kViewportOptions);
         }
     }
     if (c.rfar <= c.rnear) return Fail(interp, "VALUE", "-far must lie beyond the near plane");
@@ -121,17 +111,12 @@ int configure_viewport(Tcl_Interp *interp, QVS_VIEWPORT *v, int objc, Tcl_Obj *c
 }
 
 int ViewportCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
-    if (objc < 3) {
-        Tcl_WrongNumArgs(interp, 1, objv, "create|configure NAME ?arg ...?");
-        return TCL_ERROR;
-    }
-    std::string sub = Tcl_GetString(objv[1]);
-    const char *name = Tcl_GetString(objv[2]);
-    if (sub == "create") {
-        if (objc < 4) {
-            Tcl_WrongNumArgs(interp, 2, objv, "NAME CHANNEL ?option value ...?");
-            return TCL_ERROR;
-        }
+    static const char *const kSubs[] = {"configure", "create", nullptr};
+    int which;
+    if (!Subcommand(interp, objc, objv, kSubs, "create|configure NAME ?arg ...?", which)) return TCL_ERROR;
+    if (which == 1) {
+        if (objc < 4) return WrongArgs(interp, 2, objv, "NAME CHANNEL ?option value ...?");
+        const char *name = Tcl_GetString(objv[2]);
         QVS_CHANNEL *ch = QVH_FindChannel(Tcl_GetString(objv[3]));
         if (!ch) return Fail(interp, "NOTFOUND", std::string("unknown channel \"") + Tcl_GetString(objv[3]) + "\"");
         if (!*name || strlen(name) >= 80) return Fail(interp, "VALUE", "viewport names have 1 to 79 characters");
@@ -148,24 +133,26 @@ int ViewportCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[])
         Tcl_SetObjResult(interp, objv[2]);
         return TCL_OK;
     }
-    if (sub == "configure") {
-        QVS_VIEWPORT *v = QVH_FindViewport(name);
-        if (!v) return Fail(interp, "NOTFOUND", std::string("unknown viewport \"") + name + "\"");
-        return configure_viewport(interp, v, objc, objv, 3);
-    }
-    return Fail(interp, "USAGE", "bad subcommand \"" + sub + "\": must be create or configure");
+    if (objc < 3) return WrongArgs(interp, 2, objv, "NAME ?option value ...?");
+    const char *name = Tcl_GetString(objv[2]);
+    QVS_VIEWPORT *v = QVH_FindViewport(name);
+    if (!v) return Fail(interp, "NOTFOUND", std::string("unknown viewport \"") + name + "\"");
+    return configure_viewport(interp, v, objc, objv, 3);
 }
 
 /* ---- node ---- */
 
-const char *kNodeOptions = "-parent, -shape, -size, -color, -pos, -rot, -layer, -type or -hidden";
+const char *const kNodeOptions[] = {"-parent", "-shape", "-size", "-color", "-pos",
+                                   "-rot",    "-layer", "-type", "-hidden", nullptr};
 
 // Applies options to C, the would-be state of node INDEX (-1 for a node
 // not made yet). C is left partly changed on error; callers work on a copy.
 int parse_node_options(Tcl_Interp *interp, QVS_NODE &c, int index, int objc, Tcl_Obj *const objv[], int first) {
     if (!Pairs(interp, objc, first, objv)) return TCL_ERROR;
     for (int i = first; i < objc; i += 2) {
-        std::string opt = Tcl_GetString(objv[i]);
+        int k;
+        if (!Option(interp, objv[i], kNodeOptions, k)) return TCL_ERROR;
+        std::string opt = kNodeOptions[k];
         Tcl_Obj *val = objv[i + 1];
         std::string sval = Tcl_GetString(val);
         double d[3];
@@ -178,11 +165,11 @@ int parse_node_options(Tcl_Interp *interp, QVS_NODE &c, int index, int objc, Tcl
                 if (a == index) return Fail(interp, "VALUE", "-parent would make a loop");
             c.parent = p;
         } else if (opt == "-shape") {
-            if (sval == "box") c.shape = QVP_SHAPE_BOX;
-            else if (sval == "quad") c.shape = QVP_SHAPE_QUAD;
-            else if (sval == "sphere") c.shape = QVP_SHAPE_SPHERE;
-            else if (sval == "none") c.shape = QVP_SHAPE_NONE;
-            else return Fail(interp, "VALUE", "bad shape \"" + sval + "\": must be box, quad, sphere or none");
+            static const char *const kShapes[] = {"box", "quad", "sphere", "none", nullptr};
+            static const int kShapeCodes[] = {QVP_SHAPE_BOX, QVP_SHAPE_QUAD, QVP_SHAPE_SPHERE, QVP_SHAPE_NONE};
+            int w;
+            if (Tcl_GetIndexFromObj(interp, val, kShapes, "shape", 0, &w) != TCL_OK) return TCL_ERROR;
+            c.shape = kShapeCodes[w];
         } else if (opt == "-size" || opt == "-pos" || opt == "-rot") {
             if (!Doubles(interp, val, 3, d, opt.c_str())) return TCL_ERROR;
             double *dst = opt == "-size" ? c.size : opt == "-pos" ? c.pos : c.rot;
@@ -190,18 +177,17 @@ int parse_node_options(Tcl_Interp *interp, QVS_NODE &c, int index, int objc, Tcl
         } else if (opt == "-color") {
             if (!Color(interp, val, c.color, "-color", false)) return TCL_ERROR;
         } else if (opt == "-layer") {
-            if (sval == "background") c.layer = LAYER_BACKGROUND;
-            else if (sval == "scene") c.layer = LAYER_SCENE;
-            else if (sval == "foreground") c.layer = LAYER_FOREGROUND;
-            else return Fail(interp, "VALUE", "bad layer \"" + sval + "\": must be background, scene or foreground");
+            static const char *const kLayers[] = {"background", "scene", "foreground", nullptr};
+            static const int kLayerCodes[] = {LAYER_BACKGROUND, LAYER_SCENE, LAYER_FOREGROUND};
+            int w;
+            if (Tcl_GetIndexFromObj(interp, val, kLayers, "layer", 0, &w) != TCL_OK) return TCL_ERROR;
+            c.layer = kLayerCodes[w];
         } else if (opt == "-type") {
             if (!Int(interp, val, c.type, "-type")) return TCL_ERROR;
         } else if (opt == "-hidden") {
             int b;
             if (!Bool(interp, val, b, "-hidden")) return TCL_ERROR;
             c.attrib = b ? (c.attrib | QVP_ATTRIB_HIDDEN) : (c.attrib & ~QVP_ATTRIB_HIDDEN);
-        } else {
-            return unknown_option(interp, opt.c_str(), kNodeOptions);
         }
     }
     return TCL_OK;
@@ -217,33 +203,23 @@ int configure_node(Tcl_Interp *interp, int index, int objc, Tcl_Obj *const objv[
 }
 
 int NodeCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
-    // An unknown subcommand is told apart from a known one with the wrong
-    // number of words, as Tcl's ensembles do.
+    enum { kConfigure, kCreate, kIndex, kNames };
     static const char *const kSubs[] = {"configure", "create", "index", "names", nullptr};
     int which;
-    if (objc < 2) {
-        Tcl_WrongNumArgs(interp, 1, objv, "create|configure|index|names ?NAME? ?option value ...?");
+    if (!Subcommand(interp, objc, objv, kSubs, "create|configure|index|names ?NAME? ?option value ...?", which))
         return TCL_ERROR;
-    }
-    if (Tcl_GetIndexFromObj(interp, objv[1], kSubs, "subcommand", 0, &which) != TCL_OK) return TCL_ERROR;
-    if (which == 3 && objc != 2) {
-        Tcl_WrongNumArgs(interp, 2, objv, nullptr);
-        return TCL_ERROR;
-    }
-    if (objc == 2 && which == 3) {
+    if (which == kNames) {
+        if (objc != 2) return WrongArgs(interp, 2, objv, nullptr);
         Tcl_Obj *l = Tcl_NewListObj(0, nullptr);
         for (int i = 0; QVH_GetNode(i); i++)
             Tcl_ListObjAppendElement(nullptr, l, Tcl_NewStringObj(QVH_GetNode(i)->name, -1));
         Tcl_SetObjResult(interp, l);
         return TCL_OK;
     }
-    if (objc < 3) {
-        Tcl_WrongNumArgs(interp, 2, objv, "NAME ?option value ...?");
-        return TCL_ERROR;
-    }
-    std::string sub = Tcl_GetString(objv[1]);
+    if (objc < 3) return WrongArgs(interp, 2, objv, "NAME ?option value ...?");
+    if (which == kIndex && objc != 3) return WrongArgs(interp, 2, objv, "NAME");
     const char *name = Tcl_GetString(objv[2]);
-    if (sub == "create") {
+    if (which == kCreate) {
         if (!*name || strlen(name) >= 64) return Fail(interp, "VALUE", "node names have 1 to 63 characters");
         if (QVF_GetNodeID(name) >= 0) return Fail(interp, "EXISTS", std::string("node \"") + name + "\" already exists");
         // Check the options on a scratch node first: nothing is left half-made.
@@ -259,21 +235,18 @@ int NodeCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
     }
     int index = QVF_GetNodeID(name);
     if (index < 0) return Fail(interp, "NOTFOUND", std::string("unknown node \"") + name + "\"");
-    if (sub == "configure") return configure_node(interp, index, objc, objv, 3);
-    if (sub == "index") {
-        Tcl_SetObjResult(interp, Tcl_NewIntObj(index));
-        return TCL_OK;
-    }
-    return Fail(interp, "USAGE", "bad subcommand \"" + sub + "\": must be create, configure, index or names");
+    if (which == kConfigure) return configure_node(interp, index, objc, objv, 3);
+    Tcl_SetObjResult(interp, Tcl_NewIntObj(index));
+    return TCL_OK;
 }
 
 /* ---- plugin, frame, snapshot, pixel, internalpass, hostlog, scene ---- */
 
 int PluginCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
-    if (objc < 3 || strcmp(Tcl_GetString(objv[1]), "load") != 0) {
-        Tcl_WrongNumArgs(interp, 1, objv, "load PATH ?arg ...?");
-        return TCL_ERROR;
-    }
+    static const char *const kSubs[] = {"load", nullptr};
+    int which;
+    if (!Subcommand(interp, objc, objv, kSubs, "load PATH ?arg ...?", which)) return TCL_ERROR;
+    if (objc < 3) return WrongArgs(interp, 2, objv, "PATH ?arg ...?");
     std::vector<const char *> args;
     for (int i = 2; i < objc; i++) args.push_back(Tcl_GetString(objv[i]));
     int before = QVH_LogCount();
@@ -351,12 +324,11 @@ int InternalPassCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const obj
 }
 
 int HostLogCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
-    bool clear = false;
-    if (objc == 2 && strcmp(Tcl_GetString(objv[1]), "-clear") == 0) clear = true;
-    else if (objc != 1) {
-        Tcl_WrongNumArgs(interp, 1, objv, "?-clear?");
-        return TCL_ERROR;
-    }
+    static const char *const kOpts[] = {"-clear", nullptr};
+    int k;
+    if (objc > 2) return WrongArgs(interp, 1, objv, "?-clear?");
+    if (objc == 2 && !Option(interp, objv[1], kOpts, k)) return TCL_ERROR;
+    bool clear = objc == 2;
     Tcl_Obj *l = Tcl_NewListObj(0, nullptr);
     for (int i = 0; i < QVH_LogCount(); i++) {
         const QVH_LOGLINE *e = QVH_LogGet(i);
@@ -368,17 +340,18 @@ int HostLogCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) 
 }
 
 int SceneCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
-    if (objc == 2 && strcmp(Tcl_GetString(objv[1]), "name") == 0) {
+    static const char *const kSubs[] = {"name", "remove", nullptr};
+    int which;
+    if (!Subcommand(interp, objc, objv, kSubs, "name|remove ?NAME?", which)) return TCL_ERROR;
+    if (which == 0) {
+        if (objc != 2) return WrongArgs(interp, 2, objv, nullptr);
         Tcl_SetObjResult(interp, Tcl_NewStringObj(QVV_scene->name, -1));
         return TCL_OK;
     }
-    if ((objc == 2 || objc == 3) && strcmp(Tcl_GetString(objv[1]), "remove") == 0) {
-        const char *name = objc == 3 ? Tcl_GetString(objv[2]) : QVV_scene->name;
-        Tcl_SetObjResult(interp, Tcl_NewIntObj(QVH_RemoveScene(name)));
-        return TCL_OK;
-    }
-    Tcl_WrongNumArgs(interp, 1, objv, "name | remove ?NAME?");
-    return TCL_ERROR;
+    if (objc > 3) return WrongArgs(interp, 2, objv, "?NAME?");
+    const char *name = objc == 3 ? Tcl_GetString(objv[2]) : QVV_scene->name;
+    Tcl_SetObjResult(interp, Tcl_NewIntObj(QVH_RemoveScene(name)));
+    return TCL_OK;
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 // builder.cpp - the canvas builder's roots, lock, canvases and elements.
 #include <errno.h>
+#include <limits.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <string.h>
@@ -45,7 +46,7 @@ bool make_payload(QVP_CANVAS_ELEMENT *e, const ElementDesc &desc, std::string &e
         int size = (int)desc.text.size() + 1;
         char *b = (char *)QVH_Alloc((size_t)size);
         if (!b) {
-            err = "arena full: no room for the text";
+            err = ArenaFull("the text", (size_t)size);
             return false;
         }
         memcpy(b, desc.text.c_str(), (size_t)size);
@@ -58,7 +59,7 @@ bool make_payload(QVP_CANVAS_ELEMENT *e, const ElementDesc &desc, std::string &e
         size_t n = desc.points.size();
         QVP_CANVAS_COORD *p = (QVP_CANVAS_COORD *)QVH_Alloc(sizeof(QVP_CANVAS_COORD) * (n ? n : 1));
         if (!p) {
-            err = "arena full: no room for the points";
+            err = ArenaFull("the points", sizeof(QVP_CANVAS_COORD) * (n ? n : 1));
             return false;
         }
         if (n) memcpy(p, desc.points.data(), sizeof(QVP_CANVAS_COORD) * n);
@@ -99,7 +100,7 @@ void clear_payload_pointers(QVP_CANVAS_ELEMENT *e) {
 QVP_CANVAS_ELEMENT *make_element(const ElementDesc &desc, int id, std::string &err) {
     QVP_CANVAS_ELEMENT *e = (QVP_CANVAS_ELEMENT *)QVH_Alloc(sizeof(QVP_CANVAS_ELEMENT));
     if (!e) {
-        err = "arena full: no room for the element";
+        err = ArenaFull("the element", sizeof(QVP_CANVAS_ELEMENT));
         return nullptr;
     }
     *e = desc.rec;
@@ -152,6 +153,48 @@ void free_views(QVP_CANVAS_VIEW *v) {
         QVH_Free(v);
         v = n;
     }
+}
+
+// True when a name-mapped canvas with MAPPING can be drawn somewhere:
+// DISPLAY:channelN, DISPLAY:channelN.VIEWPORT (N from 1, as %d writes it)
+// or DISPLAY.VIEWPORT, where DISPLAY has no ':' and no part is empty.
+bool mapping_can_match(const char *m) {
+    const char *colon = strchr(m, ':');
+    const char *dot = strchr(m, '.');
+    // DISPLAY.VIEWPORT, the dot before any colon (a viewport name may hold one).
+    if (dot && dot > m && dot[1] && (!colon || colon > dot)) return true;
+    if (!colon || colon == m || strncmp(colon + 1, "channel", 7) != 0) return false;
+    const char *n = colon + 8;
+    if (*n < '1' || *n > '9') return false;
+    long long v = 0;
+    const char *p = n;
+    for (; *p >= '0' && *p <= '9'; p++)
+        if ((v = v * 10 + (*p - '0')) > INT_MAX) return false;
+    return *p == 0 || (*p == '.' && p[1]);
+}
+
+// False, with ERR, when DESC's settings can never be drawn as meant.
+bool check_canvas(const QVP_CANVAS &desc, std::string &err) {
+    if (desc.disp.id == CANVAS_ID_MAPPED && !mapping_can_match(desc.disp.mapping)) {
+        err = std::string("mapping \"") + desc.disp.mapping +
+              "\" can never match: mappings are DISPLAY:channelN, DISPLAY:channelN.VIEWPORT or DISPLAY.VIEWPORT, "
+              "with channels counted from 1 and DISPLAY a display's name or DEFAULT";
+        return false;
+    }
+    return true;
+}
+
+// False, with ERR, when DESC is an element nothing could draw.
+bool check_element(const ElementDesc &desc, std::string &err) {
+    if (desc.rec.type == ELEMENT_POLYGON && desc.points.size() < 3) {
+        err = "a polygon needs at least 3 points, got " + std::to_string(desc.points.size());
+        return false;
+    }
+    if (desc.rec.type == ELEMENT_LINE && desc.points.size() < 2) {
+        err = "a line needs at least 2 points, got " + std::to_string(desc.points.size());
+        return false;
+    }
+    return true;
 }
 
 // Copies the fields a user sets from DESC into C; the lists stay.
@@ -297,6 +340,22 @@ bool regular_file(const std::string &path, std::string &why) {
     return false;
 }
 
+namespace {
+std::string byte_count(size_t n) {
+    char b[64];
+    if (n >= (size_t)1 << 20) snprintf(b, sizeof b, "%.1f MiB", n / 1048576.0);
+    else if (n >= 1024) snprintf(b, sizeof b, "%.1f KiB", n / 1024.0);
+    else snprintf(b, sizeof b, "%zu bytes", n);
+    return b;
+}
+}  // namespace
+
+std::string ArenaFull(const std::string &what, size_t bytes) {
+    return "arena full: " + what + " needs " + byte_count(bytes) + " and the scene has " +
+           byte_count(QVH_ArenaFreeBytes()) +
+           " free; make the scene larger (qvp_viewer -arena MiB) or delete what it no longer shows";
+}
+
 char *ArenaString(const std::string &s) {
     char *p = (char *)QVH_Alloc(s.size() + 1);
     if (p) memcpy(p, s.c_str(), s.size() + 1);
@@ -386,12 +445,13 @@ QVP_CANVAS *CreateCanvas(const QVP_CANVAS &desc, const std::vector<QVS_VIEWPORT 
         err = "canvas names have 1 to 119 characters";
         return nullptr;
     }
+    if (!check_canvas(desc, err)) return nullptr;
     QVP_CANVAS *c = (QVP_CANVAS *)QVH_Alloc(sizeof(QVP_CANVAS));
     bool ok = c != nullptr;
     QVP_CANVAS_VIEW *views = ok ? make_views(exclude, ok) : nullptr;
     if (!ok) {
         QVH_Free(c);
-        err = "arena full: no room for the canvas";
+        err = ArenaFull("the canvas", sizeof(QVP_CANVAS));
         return nullptr;
     }
     memset(c, 0, sizeof *c);
@@ -422,11 +482,12 @@ bool ConfigureCanvas(QVP_CANVAS *c, const QVP_CANVAS &desc, bool set_exclude,
         err = "a canvas cannot be its own parent";
         return false;
     }
+    if (!check_canvas(desc, err)) return false;
 
     bool ok = true;
     QVP_CANVAS_VIEW *views = set_exclude ? make_views(exclude, ok) : nullptr;
     if (!ok) {
-        err = "arena full: no room for the excluded viewports";
+        err = ArenaFull("the excluded viewports", sizeof(QVP_CANVAS_VIEW) * exclude.size());
         return false;
     }
     QVP_CANVAS_VIEW *old = nullptr;
@@ -524,22 +585,21 @@ QVP_CANVAS_ELEMENT *FindElement(QVP_CANVAS *c, int id) {
 }
 
 QVP_CANVAS_ELEMENT *AddElement(QVP_CANVAS *c, const ElementDesc &desc, std::string &err) {
-    int id = 1;
     {
         Lock lock;
         if (!linked(c)) {
             err = kGone;
             return nullptr;
         }
-        QVP_WALK(QVP_CANVAS_ELEMENT, e, c->elements) id = std::max(id, e->id + 1);
-        id = std::max(id, g_proc->element_id);
-        g_proc->element_id = id + 1;
     }
     if (desc.rec.type == ELEMENT_CANVAS && desc.rec.data.can == c) {
         err = "a canvas cannot show itself";
         return nullptr;
     }
-    QVP_CANVAS_ELEMENT *e = make_element(desc, id, err);
+    if (!check_element(desc, err)) return nullptr;
+    // The id is taken only once the element is linked, so that a failed
+    // add uses none up.
+    QVP_CANVAS_ELEMENT *e = make_element(desc, 0, err);
     if (!e) return nullptr;
     Lock lock;
     bool gone = !linked(c) || (e->type == ELEMENT_CANVAS && !linked((QVP_CANVAS *)e->data.can));
@@ -556,6 +616,10 @@ QVP_CANVAS_ELEMENT *AddElement(QVP_CANVAS *c, const ElementDesc &desc, std::stri
         QVH_Free(e);
         return nullptr;
     }
+    int id = std::max(1, g_proc->element_id);
+    QVP_WALK(QVP_CANVAS_ELEMENT, k, c->elements) id = std::max(id, k->id + 1);
+    e->id = id;
+    g_proc->element_id = id + 1;
     __atomic_store_n(pp, e, __ATOMIC_RELEASE);
     c->last_element = e;
     if (e->type == ELEMENT_NODE) c->node_cnt++;
@@ -585,6 +649,7 @@ QVP_CANVAS_ELEMENT *ConfigureElement(QVP_CANVAS *c, QVP_CANVAS_ELEMENT *e, const
         err = "an element keeps its type";
         return nullptr;
     }
+    if (!check_element(desc, err)) return nullptr;
     if (desc.rec.type == ELEMENT_CANVAS && desc.rec.data.can == c) {
         err = "a canvas cannot show itself";
         return nullptr;
@@ -594,7 +659,7 @@ QVP_CANVAS_ELEMENT *ConfigureElement(QVP_CANVAS *c, QVP_CANVAS_ELEMENT *e, const
     // kill meets the old element or the new one, never a mix.
     QVP_CANVAS_ELEMENT *fresh = (QVP_CANVAS_ELEMENT *)QVH_Alloc(sizeof(QVP_CANVAS_ELEMENT));
     if (!fresh) {
-        err = "arena full: no room for the element";
+        err = ArenaFull("the element", sizeof(QVP_CANVAS_ELEMENT));
         return nullptr;
     }
     *fresh = desc.rec;

@@ -15,6 +15,10 @@ namespace qvpc {
  * system's reason). */
 bool regular_file(const std::string &path, std::string &why);
 
+/* The message for an arena that cannot give BYTES for WHAT: how much is
+ * needed, how much is free, and the remedy. */
+std::string ArenaFull(const std::string &what, size_t bytes);
+
 /* Arena copy of a string, or null when the arena is full. */
 char *ArenaString(const std::string &s);
 

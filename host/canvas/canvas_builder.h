@@ -75,6 +75,16 @@ struct Image {
 const Image *LoadImage(const std::string &name, const std::string &path, std::string &err);
 const Image *FindImage(const std::string &name);
 
+/* The images this process loaded, by name. */
+std::vector<std::string> ImageNames();
+
+/* The image whose pixels are at RGBA, or null. */
+const Image *FindImageByPixels(const void *rgba);
+
+/* Frees image NAME and its pixels; refused while an element of any
+ * canvas shows it (ERR names the canvas and element). */
+bool DeleteImage(const std::string &name, std::string &err);
+
 /* ---- canvases ---- */
 
 /* The defaults of a new canvas: scene layer, world placement, centred on

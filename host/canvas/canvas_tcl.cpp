@@ -88,13 +88,13 @@ bool attached(Tcl_Interp *interp) {
 /* ---- font ---- */
 
 int FontCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
-    if (objc < 2) {
-        Tcl_WrongNumArgs(interp, 1, objv, "create NAME ?option value ...? | names");
-        return TCL_ERROR;
-    }
-    if (!attached(interp)) return TCL_ERROR;
-    std::string sub = Tcl_GetString(objv[1]);
-    if (sub == "names" && objc == 2) {
+    static const char *const kSubs[] = {"create", "names", nullptr};
+    static const char *const kOpts[] = {"-file", "-size", "-first", "-last", "-fallback", "-kerning", nullptr};
+    int which;
+    if (!Subcommand(interp, objc, objv, kSubs, "create|names ?arg ...?", which)) return TCL_ERROR;
+    if (which == 1) {
+        if (objc != 2) return WrongArgs(interp, 2, objv, nullptr);
+        if (!attached(interp)) return TCL_ERROR;
         std::string err;
         if (!DefaultFont(err)) return Fail(interp, "FONT", "no default font: " + err);
         Tcl_Obj *l = Tcl_NewListObj(0, nullptr);
@@ -104,28 +104,28 @@ int FontCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
         Tcl_SetObjResult(interp, l);
         return TCL_OK;
     }
-    if (sub != "create" || objc < 3) {
-        Tcl_WrongNumArgs(interp, 1, objv,
-                         "create NAME ?-file PATH? ?-size PX? ?-first CODE? ?-last CODE? ?-fallback FONT? ?-kerning BOOL?");
-        return TCL_ERROR;
-    }
+    if (objc < 3)
+        return WrongArgs(interp, 2, objv, "NAME ?-file PATH? ?-size PX? ?-first CODE? ?-last CODE? ?-fallback FONT? ?-kerning BOOL?");
     if (!Pairs(interp, objc, 3, objv)) return TCL_ERROR;
     FontDesc desc;
     desc.name = Tcl_GetString(objv[2]);
     for (int i = 3; i < objc; i += 2) {
-        std::string opt = Tcl_GetString(objv[i]);
-        if (opt == "-file") desc.file = Tcl_GetString(objv[i + 1]);
-        else if (opt == "-size") { if (!Int(interp, objv[i + 1], desc.pixels, opt)) return TCL_ERROR; }
-        else if (opt == "-first") { if (!Int(interp, objv[i + 1], desc.first, opt)) return TCL_ERROR; }
-        else if (opt == "-last") { if (!Int(interp, objv[i + 1], desc.last, opt)) return TCL_ERROR; }
-        else if (opt == "-fallback") desc.fallback = Tcl_GetString(objv[i + 1]);
-        else if (opt == "-kerning") {
+        int k;
+        if (!Option(interp, objv[i], kOpts, k)) return TCL_ERROR;
+        std::string opt = kOpts[k];
+        Tcl_Obj *v = objv[i + 1];
+        if (opt == "-file") desc.file = Tcl_GetString(v);
+        else if (opt == "-size") { if (!Int(interp, v, desc.pixels, opt)) return TCL_ERROR; }
+        else if (opt == "-first") { if (!Int(interp, v, desc.first, opt)) return TCL_ERROR; }
+        else if (opt == "-last") { if (!Int(interp, v, desc.last, opt)) return TCL_ERROR; }
+        else if (opt == "-fallback") desc.fallback = Tcl_GetString(v);
+        else {
             int on = 1;
-            if (Tcl_GetBooleanFromObj(interp, objv[i + 1], &on) != TCL_OK) return TCL_ERROR;
+            if (!Bool(interp, v, on, opt)) return TCL_ERROR;
             desc.kerning = on != 0;
         }
-        else return Fail(interp, "OPTION", "unknown option \"" + opt + "\": must be -file, -size, -first, -last, -fallback or -kerning");
     }
+    if (!attached(interp)) return TCL_ERROR;
     std::string err;
     if (!CreateFont(desc, err)) return Fail(interp, "FONT", err);
     Tcl_SetObjResult(interp, objv[2]);
@@ -135,36 +135,55 @@ int FontCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
 /* ---- image ---- */
 
 int ImageCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
-    if (objc == 3 && strcmp(Tcl_GetString(objv[1]), "size") == 0) {
-        const Image *im = FindImage(Tcl_GetString(objv[2]));
-        if (!im) return Fail(interp, "NOTFOUND", std::string("unknown image \"") + Tcl_GetString(objv[2]) + "\"");
+    static const char *const kSubs[] = {"create", "delete", "names", "size", nullptr};
+    static const char *const kOpts[] = {"-file", nullptr};
+    int which;
+    if (!Subcommand(interp, objc, objv, kSubs, "create|delete|names|size ?arg ...?", which)) return TCL_ERROR;
+    if (which == 2) {
+        if (objc != 2) return WrongArgs(interp, 2, objv, nullptr);
         Tcl_Obj *l = Tcl_NewListObj(0, nullptr);
-        Tcl_ListObjAppendElement(nullptr, l, Tcl_NewIntObj(im->w));
-        Tcl_ListObjAppendElement(nullptr, l, Tcl_NewIntObj(im->h));
+        for (const std::string &n : ImageNames()) Tcl_ListObjAppendElement(nullptr, l, Tcl_NewStringObj(n.c_str(), -1));
         Tcl_SetObjResult(interp, l);
         return TCL_OK;
     }
-    if (objc != 5 || strcmp(Tcl_GetString(objv[1]), "create") != 0 || strcmp(Tcl_GetString(objv[3]), "-file") != 0) {
-        Tcl_WrongNumArgs(interp, 1, objv, "create NAME -file PATH.png | size NAME");
-        return TCL_ERROR;
+    if (which == 0) {
+        int k;
+        if (objc != 5) return WrongArgs(interp, 2, objv, "NAME -file PATH.png");
+        if (!Option(interp, objv[3], kOpts, k)) return TCL_ERROR;
+        if (!attached(interp)) return TCL_ERROR;
+        std::string err;
+        if (!LoadImage(Tcl_GetString(objv[2]), Tcl_GetString(objv[4]), err)) return Fail(interp, "IMAGE", err);
+        Tcl_SetObjResult(interp, objv[2]);
+        return TCL_OK;
     }
-    if (!attached(interp)) return TCL_ERROR;
-    std::string err;
-    if (!LoadImage(Tcl_GetString(objv[2]), Tcl_GetString(objv[4]), err)) return Fail(interp, "IMAGE", err);
-    Tcl_SetObjResult(interp, objv[2]);
+    if (objc != 3) return WrongArgs(interp, 2, objv, "NAME");
+    const Image *im = FindImage(Tcl_GetString(objv[2]));
+    if (!im) return Fail(interp, "NOTFOUND", std::string("unknown image \"") + Tcl_GetString(objv[2]) + "\"");
+    if (which == 1) {
+        std::string err;
+        if (!DeleteImage(im->name, err)) return Fail(interp, "BUSY", err);
+        return TCL_OK;
+    }
+    Tcl_Obj *l = Tcl_NewListObj(0, nullptr);
+    Tcl_ListObjAppendElement(nullptr, l, Tcl_NewIntObj(im->w));
+    Tcl_ListObjAppendElement(nullptr, l, Tcl_NewIntObj(im->h));
+    Tcl_SetObjResult(interp, l);
     return TCL_OK;
 }
 
 /* ---- canvas options ---- */
 
-const char *kCanvasOptions = "-layer, -node, -mapping, -org, -colvec, -rowvec, -cols, -rows, -anchor, -lock, "
-                             "-size, -scale, -bg, -gain, -opacity, -proj, -radius, -parent or -exclude";
+const char *const kCanvasOptions[] = {"-layer", "-node", "-mapping", "-org",   "-colvec", "-rowvec", "-cols",
+                                     "-rows",  "-anchor", "-lock",  "-size", "-scale",  "-bg",     "-gain",
+                                     "-opacity", "-proj", "-radius", "-parent", "-exclude", nullptr};
 
 int parse_canvas(Tcl_Interp *interp, QVP_CANVAS &c, int objc, Tcl_Obj *const objv[], int first, bool &set_exclude,
                  std::vector<QVS_VIEWPORT *> &exclude, const QVP_CANVAS *self) {
     if (!Pairs(interp, objc, first, objv)) return TCL_ERROR;
     for (int i = first; i < objc; i += 2) {
-        std::string opt = Tcl_GetString(objv[i]);
+        int k;
+        if (!Option(interp, objv[i], kCanvasOptions, k)) return TCL_ERROR;
+        std::string opt = kCanvasOptions[k];
         Tcl_Obj *v = objv[i + 1];
         std::string sv = Tcl_GetString(v);
         double d[3];
@@ -230,8 +249,6 @@ int parse_canvas(Tcl_Interp *interp, QVP_CANVAS &c, int objc, Tcl_Obj *const obj
                 exclude.push_back(vp);
             }
             set_exclude = true;
-        } else {
-            return Fail(interp, "OPTION", "unknown option \"" + opt + "\": must be " + kCanvasOptions);
         }
     }
     return TCL_OK;
@@ -372,23 +389,65 @@ int parse_coords(Tcl_Interp *interp, ElementDesc &s, int objc, Tcl_Obj *const ob
     }
 }
 
-int parse_element(Tcl_Interp *interp, ElementDesc &s, int objc, Tcl_Obj *const objv[], int first) {
+// Element options and the element types (bits of their type codes, text
+// as bit 0x200) each applies to.
+const int kTextBit = 0x200;
+const int kAllTypes = 0x3ff;
+const int kNotText = kAllTypes & ~kTextBit;
+struct ElementOption {
+    const char *name;
+    int types;
+};
+const ElementOption kElementOptions[] = {
+    {"-fill", kAllTypes},       {"-outline", kNotText},      {"-bg", kTextBit},
+    {"-opacity", kAllTypes},    {"-scale", kAllTypes},       {"-offset", kAllTypes},
+    {"-width", kAllTypes},      {"-hidden", kAllTypes},      {"-text", kTextBit},
+    {"-font", kTextBit},        {"-anchor", kTextBit},       {"-size", kTextBit | ELEMENT_VIDEO},
+    {"-smooth", kTextBit},      {"-start", ELEMENT_ARC},     {"-end", ELEMENT_ARC},
+    {"-image", ELEMENT_IMAGE},  {"-flip", ELEMENT_IMAGE | ELEMENT_VIDEO},
+    {"-file", ELEMENT_VIDEO},   {"-pattern", ELEMENT_VIDEO}, {"-fps", ELEMENT_VIDEO},
+    {"-loop", ELEMENT_VIDEO},   {"-canvas", ELEMENT_CANVAS},
+};
+
+int type_bit(int type) { return type == ELEMENT_TEXT ? kTextBit : type; }
+
+// The null-terminated names of the options elements of TYPE take; made
+// on first use per type, kept for Tcl_GetIndexFromObj.
+const char *const *options_of(int type) {
+    static std::vector<const char *> tables[11];
+    int slot = 0;
+    for (int b = type_bit(type); b > 1; b >>= 1) slot++;
+    std::vector<const char *> &t = tables[slot % 11];
+    if (t.empty()) {
+        for (const ElementOption &o : kElementOptions)
+            if (o.types & type_bit(type)) t.push_back(o.name);
+        t.push_back(nullptr);
+    }
+    return t.data();
+}
+
+// Reads element options from OBJV[FIRST...] into S. SOURCE, when given,
+// is set to 1 by -file and 2 by -pattern 1 (a video names its source).
+int parse_element(Tcl_Interp *interp, ElementDesc &s, int objc, Tcl_Obj *const objv[], int first, int *source = nullptr) {
     if (!Pairs(interp, objc, first, objv)) return TCL_ERROR;
     QVP_CANVAS_ELEMENT &r = s.rec;
     for (int i = first; i < objc; i += 2) {
-        std::string opt = Tcl_GetString(objv[i]);
+        const char *word = Tcl_GetString(objv[i]);
+        for (const ElementOption &o : kElementOptions)
+            if (strcmp(word, o.name) == 0 && !(o.types & type_bit(r.type)))
+                return Fail(interp, "OPTION", std::string("option \"") + word + "\" does not apply to " + type_name(r.type) +
+                                                  " elements");
+        int k;
+        const char *const *table = options_of(r.type);
+        if (!Option(interp, objv[i], table, k)) return TCL_ERROR;
+        std::string opt = table[k];
         Tcl_Obj *v = objv[i + 1];
         std::string sv = Tcl_GetString(v);
         double d[2];
         int t = r.type;
-        auto only = [&](bool ok) {
-            if (!ok) Fail(interp, "OPTION", "option \"" + opt + "\" does not apply to " + type_name(t) + " elements");
-            return ok;
-        };
         if (opt == "-fill") {
             if (!Color(interp, v, r.fcol, opt, true)) return TCL_ERROR;
         } else if (opt == "-outline" || opt == "-bg") {
-            if (!only((opt == "-bg") == (t == ELEMENT_TEXT))) return TCL_ERROR;
             if (!Color(interp, v, r.bcol, opt, true)) return TCL_ERROR;
         } else if (opt == "-opacity") {
             if (!Double(interp, v, d[0], opt)) return TCL_ERROR;
@@ -406,15 +465,13 @@ int parse_element(Tcl_Interp *interp, ElementDesc &s, int objc, Tcl_Obj *const o
             if (!Bool(interp, v, b, opt)) return TCL_ERROR;
             r.attrib = b ? (r.attrib | ATTRIB_HIDDEN) : (r.attrib & ~ATTRIB_HIDDEN);
         } else if (opt == "-text") {
-            if (!only(t == ELEMENT_TEXT)) return TCL_ERROR;
             s.text = sv;
         } else if (opt == "-font") {
-            if (!only(t == ELEMENT_TEXT)) return TCL_ERROR;
             QVP_CANVAS_FONTDEF *f = FindFont(sv);
             if (!f) return Fail(interp, "NOTFOUND", "unknown font \"" + sv + "\"");
             r.data.text.pfont = f;
         } else if (opt == "-anchor") {
-            if (!only(t == ELEMENT_TEXT) || !get_bits(interp, v, kAnchorWords, r.data.text.anchor, opt)) return TCL_ERROR;
+            if (!get_bits(interp, v, kAnchorWords, r.data.text.anchor, opt)) return TCL_ERROR;
         } else if (opt == "-size" && t == ELEMENT_TEXT) {
             float f[2];
             if (!Floats(interp, v, 2, f, opt)) return TCL_ERROR;
@@ -422,13 +479,12 @@ int parse_element(Tcl_Interp *interp, ElementDesc &s, int objc, Tcl_Obj *const o
             r.data.text.row_s = f[1];
         } else if (opt == "-smooth") {
             int b;
-            if (!only(t == ELEMENT_TEXT) || !Bool(interp, v, b, opt)) return TCL_ERROR;
+            if (!Bool(interp, v, b, opt)) return TCL_ERROR;
             r.data.text.smooth = b;
         } else if (opt == "-start" || opt == "-end") {
-            if (!only(t == ELEMENT_ARC) || !Float(interp, v, opt == "-start" ? r.data.arc.start_ang : r.data.arc.end_ang, opt))
+            if (!Float(interp, v, opt == "-start" ? r.data.arc.start_ang : r.data.arc.end_ang, opt))
                 return TCL_ERROR;
         } else if (opt == "-image") {
-            if (!only(t == ELEMENT_IMAGE)) return TCL_ERROR;
             const Image *im = FindImage(sv);
             if (!im) return Fail(interp, "NOTFOUND", "unknown image \"" + sv + "\"");
             QVP_CANVAS_IMAGE &m = r.data.imag;
@@ -438,18 +494,18 @@ int parse_element(Tcl_Interp *interp, ElementDesc &s, int objc, Tcl_Obj *const o
             m.h = m.th = im->h;
             m.data = m.tdata = im->rgba;
         } else if (opt == "-flip") {
-            if (!only(t == ELEMENT_IMAGE || t == ELEMENT_VIDEO)) return TCL_ERROR;
             int bits;
             if (!get_bits(interp, v, kFlipWords, bits, opt)) return TCL_ERROR;
             (t == ELEMENT_IMAGE ? r.data.imag.flip_axis : r.data.video.flip_axis) = bits;
         } else if (opt == "-file") {
-            if (!only(t == ELEMENT_VIDEO)) return TCL_ERROR;
             if (sv.empty()) return Fail(interp, "VALUE", "-file wants a path");
             s.video.file = sv;
+            if (source) *source = 1;
         } else if (opt == "-pattern") {
             int b;
-            if (!only(t == ELEMENT_VIDEO) || !Bool(interp, v, b, opt)) return TCL_ERROR;
+            if (!Bool(interp, v, b, opt)) return TCL_ERROR;
             if (b) s.video.file.clear();
+            if (source) *source = b ? 2 : *source;
         } else if (opt == "-size" && t == ELEMENT_VIDEO) {
             int w, h;
             std::vector<Tcl_Obj *> el;
@@ -458,24 +514,18 @@ int parse_element(Tcl_Interp *interp, ElementDesc &s, int objc, Tcl_Obj *const o
             if (w < 1 || h < 1) return Fail(interp, "VALUE", "-size must be positive");
             s.video.w = w;
             s.video.h = h;
-        } else if (opt == "-size") {
-            only(false);
-            return TCL_ERROR;
         } else if (opt == "-fps") {
-            if (!only(t == ELEMENT_VIDEO) || !Double(interp, v, d[0], opt)) return TCL_ERROR;
+            if (!Double(interp, v, d[0], opt)) return TCL_ERROR;
             if (d[0] <= 0 || d[0] > 1000) return Fail(interp, "VALUE", "-fps runs above 0 up to 1000");
             s.video.fps = d[0];
         } else if (opt == "-loop") {
             int b;
-            if (!only(t == ELEMENT_VIDEO) || !Bool(interp, v, b, opt)) return TCL_ERROR;
+            if (!Bool(interp, v, b, opt)) return TCL_ERROR;
             s.video.loop = b != 0;
         } else if (opt == "-canvas") {
-            if (!only(t == ELEMENT_CANVAS)) return TCL_ERROR;
             QVP_CANVAS *c = FindCanvas(sv);
             if (!c) return Fail(interp, "NOTFOUND", "unknown canvas \"" + sv + "\"");
             r.data.can = c;
-        } else {
-            return Fail(interp, "OPTION", "unknown option \"" + opt + "\"");
         }
     }
     if (r.type == ELEMENT_IMAGE && !r.data.imag.tdata) return Fail(interp, "USAGE", "image elements need -image NAME");
@@ -502,25 +552,72 @@ QVP_CANVAS_ELEMENT *find_element(Tcl_Interp *interp, QVP_CANVAS *c, Tcl_Obj *id_
     return e;
 }
 
-int CanvasCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
-    if (objc < 2) {
-        Tcl_WrongNumArgs(interp, 1, objv, "subcommand ?arg ...?");
-        return TCL_ERROR;
+// The options of element E as a flat list of names and values, in the
+// order the element's type takes them. The caller holds the canvas lock.
+Tcl_Obj *element_options(const QVP_CANVAS_ELEMENT *e) {
+    Tcl_Obj *l = Tcl_NewListObj(0, nullptr);
+    auto add = [&](const char *k, Tcl_Obj *v) {
+        Tcl_ListObjAppendElement(nullptr, l, Tcl_NewStringObj(k, -1));
+        Tcl_ListObjAppendElement(nullptr, l, v);
+    };
+    auto pair = [](double a, double b) {
+        double v[2] = {a, b};
+        return vec_obj(v, 2);
+    };
+    const int t = e->type;
+    add("-fill", color_obj(e->fcol));
+    add(t == ELEMENT_TEXT ? "-bg" : "-outline", color_obj(e->bcol));
+    add("-opacity", Tcl_NewDoubleObj(e->opacity));
+    add("-scale", pair(e->scale.x, e->scale.y));
+    add("-offset", pair(e->offset.x, e->offset.y));
+    add("-width", Tcl_NewDoubleObj(e->line_width));
+    add("-hidden", Tcl_NewIntObj(e->attrib & ATTRIB_HIDDEN ? 1 : 0));
+    if (t == ELEMENT_TEXT) {
+        const QVP_CANVAS_TEXT &x = e->data.text;
+        add("-text", Tcl_NewStringObj(DescOf(e).text.c_str(), -1));
+        add("-font", Tcl_NewStringObj(x.pfont ? x.pfont->name : "", -1));
+        add("-anchor", Tcl_NewIntObj(x.anchor));
+        add("-size", pair(x.col_s, x.row_s));
+        add("-smooth", Tcl_NewIntObj(x.smooth ? 1 : 0));
+    } else if (t == ELEMENT_ARC) {
+        add("-start", Tcl_NewDoubleObj(e->data.arc.start_ang));
+        add("-end", Tcl_NewDoubleObj(e->data.arc.end_ang));
+    } else if (t == ELEMENT_IMAGE) {
+        const Image *im = FindImageByPixels(e->data.imag.tdata);
+        add("-image", Tcl_NewStringObj(im ? im->name.c_str() : "", -1));
+        add("-flip", Tcl_NewIntObj(e->data.imag.flip_axis));
+    } else if (t == ELEMENT_VIDEO) {
+        VideoSource src = DescOf(e).video;
+        add("-flip", Tcl_NewIntObj(e->data.video.flip_axis));
+        add("-file", Tcl_NewStringObj(src.file.c_str(), -1));
+        add("-pattern", Tcl_NewIntObj(src.file.empty() ? 1 : 0));
+        add("-size", pair(e->data.video.w, e->data.video.h));
+        add("-fps", Tcl_NewDoubleObj(src.fps));
+        add("-loop", Tcl_NewIntObj(src.loop ? 1 : 0));
+    } else if (t == ELEMENT_CANVAS) {
+        const QVP_CANVAS *child = (const QVP_CANVAS *)e->data.can;
+        add("-canvas", Tcl_NewStringObj(child ? child->name : "", -1));
     }
+    return l;
+}
+
+int CanvasCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
+    enum { kAdd, kConfigure, kCreate, kDelete, kItemconfigure, kItemdelete, kItems, kNames, kType };
+    static const char *const kSubs[] = {"add",   "configure", "create", "delete", "itemconfigure",
+                                        "itemdelete", "items", "names",  "type",   nullptr};
+    int which;
+    if (!Subcommand(interp, objc, objv, kSubs, "subcommand ?arg ...?", which)) return TCL_ERROR;
+    if (which == kNames && objc != 2) return WrongArgs(interp, 2, objv, nullptr);
+    if (which != kNames && objc < 3) return WrongArgs(interp, 2, objv, "NAME ?arg ...?");
     if (!attached(interp)) return TCL_ERROR;
-    std::string sub = Tcl_GetString(objv[1]);
     std::string err;
-    if (sub == "names") {
+    if (which == kNames) {
         Tcl_Obj *l = Tcl_NewListObj(0, nullptr);
         for (QVP_CANVAS *c : Canvases()) Tcl_ListObjAppendElement(nullptr, l, Tcl_NewStringObj(c->name, -1));
         Tcl_SetObjResult(interp, l);
         return TCL_OK;
     }
-    if (objc < 3) {
-        Tcl_WrongNumArgs(interp, 2, objv, "NAME ?arg ...?");
-        return TCL_ERROR;
-    }
-    if (sub == "create") {
+    if (which == kCreate) {
         QVP_CANVAS desc;
         DefaultCanvas(desc);
         std::string name = Tcl_GetString(objv[2]);
@@ -534,9 +631,15 @@ int CanvasCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
         Tcl_SetObjResult(interp, objv[2]);
         return TCL_OK;
     }
+    if ((which == kDelete || which == kItems) && objc != 3) return WrongArgs(interp, 2, objv, "NAME");
+    if (which == kAdd && objc < 4) return WrongArgs(interp, 2, objv, "NAME TYPE COORDS... ?option value ...?");
+    if (which == kType && objc != 4) return WrongArgs(interp, 2, objv, "NAME ID");
+    if (which == kItemdelete && objc != 4) return WrongArgs(interp, 2, objv, "NAME ID");
+    if (which == kItemconfigure && objc < 4) return WrongArgs(interp, 2, objv, "NAME ID ?option value ...?");
     QVP_CANVAS *c = find_canvas(interp, objv[2]);
     if (!c) return TCL_ERROR;
-    if (sub == "configure") {
+    switch (which) {
+    case kConfigure: {
         if (objc == 3) {
             Lock lock;
             Tcl_SetObjResult(interp, canvas_options(c));
@@ -553,26 +656,15 @@ int CanvasCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
         if (!ConfigureCanvas(c, desc, set_ex, ex, err)) return Fail(interp, "CANVAS", err);
         return TCL_OK;
     }
-    if (sub == "delete") {
-        if (objc != 3) {
-            Tcl_WrongNumArgs(interp, 2, objv, "NAME");
-            return TCL_ERROR;
-        }
+    case kDelete:
         if (!DeleteCanvas(c, err)) return Fail(interp, "BUSY", err);
         return TCL_OK;
-    }
-    if (sub == "add") {
-        if (objc < 4) {
-            Tcl_WrongNumArgs(interp, 2, objv, "NAME TYPE COORDS... ?option value ...?");
-            return TCL_ERROR;
-        }
-        std::string tname = Tcl_GetString(objv[3]);
-        int type = -1;
-        for (auto &t : kTypes)
-            if (tname == t.name) type = t.type;
-        if (type < 0)
-            return Fail(interp, "VALUE", "bad element type \"" + tname +
-                                             "\": must be text, line, rect, circle, arc, polygon, image, video, canvas or node");
+    case kAdd: {
+        static const char *const kTypeNames[] = {"text",  "line",  "rect",   "circle", "arc", "polygon",
+                                                 "image", "video", "canvas", "node",   nullptr};
+        int k;
+        if (Tcl_GetIndexFromObj(interp, objv[3], kTypeNames, "element type", TCL_EXACT, &k) != TCL_OK) return TCL_ERROR;
+        int type = kTypes[k].type;
         ElementDesc desc;
         DefaultElement(desc, type);
         if (type == ELEMENT_TEXT && !desc.rec.data.text.pfont) {
@@ -580,47 +672,48 @@ int CanvasCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
             DefaultFont(ferr);
             return Fail(interp, "FONT", "no default font: " + ferr);
         }
-        int i = 4;
+        int i = 4, source = 0;
         if (parse_coords(interp, desc, objc, objv, i) != TCL_OK) return TCL_ERROR;
-        if (parse_element(interp, desc, objc, objv, i) != TCL_OK) return TCL_ERROR;
+        if (parse_element(interp, desc, objc, objv, i, &source) != TCL_OK) return TCL_ERROR;
+        if (type == ELEMENT_VIDEO && source == 0)
+            return Fail(interp, "USAGE", "video elements need -file PATH or -pattern 1");
         QVP_CANVAS_ELEMENT *e = AddElement(c, desc, err);
         if (!e) return Fail(interp, "ELEMENT", err);
         Tcl_SetObjResult(interp, Tcl_NewIntObj(e->id));
         return TCL_OK;
     }
-    if (sub == "items") {
+    case kItems: {
         Tcl_Obj *l = Tcl_NewListObj(0, nullptr);
         Lock lock;
         QVP_WALK(QVP_CANVAS_ELEMENT, e, c->elements) Tcl_ListObjAppendElement(nullptr, l, Tcl_NewIntObj(e->id));
         Tcl_SetObjResult(interp, l);
         return TCL_OK;
     }
-    if (sub == "itemconfigure" || sub == "itemdelete" || sub == "type") {
-        if (objc < 4) {
-            Tcl_WrongNumArgs(interp, 2, objv, "NAME ID ?option value ...?");
-            return TCL_ERROR;
-        }
-        QVP_CANVAS_ELEMENT *e = find_element(interp, c, objv[3]);
-        if (!e) return TCL_ERROR;
-        if (sub == "type") {
-            Tcl_SetObjResult(interp, Tcl_NewStringObj(type_name(e->type), -1));
-            return TCL_OK;
-        }
-        if (sub == "itemdelete") {
-            if (!DeleteElement(c, e, err)) return Fail(interp, "ELEMENT", err);
-            return TCL_OK;
-        }
-        ElementDesc desc;
-        {
-            Lock lock;
-            desc = DescOf(e);
-        }
-        if (parse_element(interp, desc, objc, objv, 4) != TCL_OK) return TCL_ERROR;
-        if (!ConfigureElement(c, e, desc, err)) return Fail(interp, "ELEMENT", err);
+    default: break;
+    }
+    QVP_CANVAS_ELEMENT *e = find_element(interp, c, objv[3]);
+    if (!e) return TCL_ERROR;
+    if (which == kType) {
+        Tcl_SetObjResult(interp, Tcl_NewStringObj(type_name(e->type), -1));
         return TCL_OK;
     }
-    return Fail(interp, "USAGE", "bad subcommand \"" + sub +
-                                     "\": must be create, configure, delete, names, add, itemconfigure, itemdelete, items or type");
+    if (which == kItemdelete) {
+        if (!DeleteElement(c, e, err)) return Fail(interp, "ELEMENT", err);
+        return TCL_OK;
+    }
+    if (objc == 4) {
+        Lock lock;
+        Tcl_SetObjResult(interp, element_options(e));
+        return TCL_OK;
+    }
+    ElementDesc desc;
+    {
+        Lock lock;
+        desc = DescOf(e);
+    }
+    if (parse_element(interp, desc, objc, objv, 4) != TCL_OK) return TCL_ERROR;
+    if (!ConfigureElement(c, e, desc, err)) return Fail(interp, "ELEMENT", err);
+    return TCL_OK;
 }
 
 }  // namespace

@@ -153,7 +153,7 @@ QVP_CANVAS_FONTDEF *CreateFont(const FontDesc &desc, std::string &err) {
         QVH_Free(chars);
         QVH_Free(f);
         FT_Done_Face(face);
-        err = "arena full: no room for the font";
+        err = ArenaFull("font \"" + desc.name + "\"", sizeof(QVP_CANVAS_FONTDEF) + sizeof(QVP_CANVAS_FONTEXT) + sizeof(QVP_CANVAS_CHARDEF) * (size_t)n + (size_t)aw * ah * 2);
         return nullptr;
     }
     for (int i = 0; i < n; i++) {

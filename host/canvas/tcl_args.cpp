@@ -4,6 +4,7 @@
 
 #include <float.h>
 #include <limits.h>
+#include <ctype.h>
 #include <string.h>
 
 #include <cmath>
@@ -99,11 +100,78 @@ bool Ints(Tcl_Interp *interp, Tcl_Obj *o, int n, int *v, const std::string &opt)
     return list_of(interp, o, n, v, opt, "integers", Int);
 }
 
+namespace {
+
+struct NamedColour {
+    const char *name;
+    unsigned rgb;
+};
+
+// Sorted by name.
+const NamedColour kColours[] = {
+#include "colour_names.inc"
+};
+
+int hex_digit(char ch) {
+    if (ch >= '0' && ch <= '9') return ch - '0';
+    if (ch >= 'a' && ch <= 'f') return ch - 'a' + 10;
+    if (ch >= 'A' && ch <= 'F') return ch - 'A' + 10;
+    return -1;
+}
+
+}  // namespace
+
+bool ColorName(const char *name, float rgb[3]) {
+    if (name[0] == '#') {
+        size_t n = strlen(name + 1);
+        if (n == 0 || n % 3 || n > 12) return false;
+        size_t per = n / 3;
+        for (int k = 0; k < 3; k++) {
+            unsigned v = 0;
+            for (size_t i = 0; i < per; i++) {
+                int d = hex_digit(name[1 + k * per + i]);
+                if (d < 0) return false;
+                v = v * 16 + (unsigned)d;
+            }
+            rgb[k] = (float)(v / (double)((1u << (4 * per)) - 1));
+        }
+        return true;
+    }
+    char key[64];
+    size_t n = 0;
+    for (const char *p = name; *p; p++) {
+        if (*p == ' ') continue;
+        if (n + 1 >= sizeof key) return false;
+        key[n++] = (char)tolower((unsigned char)*p);
+    }
+    key[n] = 0;
+    size_t lo = 0, hi = sizeof kColours / sizeof kColours[0];
+    while (lo < hi) {
+        size_t mid = (lo + hi) / 2;
+        int cmp = strcmp(kColours[mid].name, key);
+        if (cmp == 0) {
+            for (int k = 0; k < 3; k++) rgb[k] = (float)(((kColours[mid].rgb >> (16 - 8 * k)) & 0xff) / 255.0);
+            return true;
+        }
+        if (cmp < 0) lo = mid + 1;
+        else hi = mid;
+    }
+    return false;
+}
+
 bool Color(Tcl_Interp *interp, Tcl_Obj *o, float c[3], const std::string &opt, bool allow_none) {
-    if (allow_none && strcmp(Tcl_GetString(o), "none") == 0) {
+    const char *word = Tcl_GetString(o);
+    if (allow_none && strcmp(word, "none") == 0) {
         c[0] = -1;
         c[1] = c[2] = 0;
         return true;
+    }
+    if (ColorName(word, c)) return true;
+    int len = 0;
+    if (Tcl_ListObjLength(nullptr, o, &len) != TCL_OK || len == 1) {
+        Fail(interp, "VALUE", opt + ": bad colour \"" + word + "\": must be a colour name, #rrggbb or {r g b} in 0..1" +
+                                  (allow_none ? ", or none" : ""));
+        return false;
     }
     double d[3];
     if (!Doubles(interp, o, 3, d, opt)) return false;
@@ -118,8 +186,28 @@ bool Color(Tcl_Interp *interp, Tcl_Obj *o, float c[3], const std::string &opt, b
 
 bool Pairs(Tcl_Interp *interp, int objc, int first, Tcl_Obj *const objv[]) {
     if ((objc - first) % 2 == 0) return true;
-    Fail(interp, "USAGE", std::string("option \"") + Tcl_GetString(objv[objc - 1]) + "\" has no value");
+    std::string msg = std::string("option \"") + Tcl_GetString(objv[objc - 1]) + "\" has no value";
+    Tcl_SetObjResult(interp, Tcl_NewStringObj(msg.c_str(), -1));
+    Tcl_SetErrorCode(interp, "TCL", "ARGUMENT", "MISSING", (char *)NULL);
     return false;
+}
+
+bool Subcommand(Tcl_Interp *interp, int objc, Tcl_Obj *const objv[], const char *const subs[], const char *usage,
+                int &which) {
+    if (objc < 2) {
+        Tcl_WrongNumArgs(interp, 1, objv, usage);
+        return false;
+    }
+    return Tcl_GetIndexFromObj(interp, objv[1], subs, "subcommand", 0, &which) == TCL_OK;
+}
+
+bool Option(Tcl_Interp *interp, Tcl_Obj *o, const char *const options[], int &which) {
+    return Tcl_GetIndexFromObj(interp, o, options, "option", 0, &which) == TCL_OK;
+}
+
+int WrongArgs(Tcl_Interp *interp, int count, Tcl_Obj *const objv[], const char *message) {
+    Tcl_WrongNumArgs(interp, count, objv, message);
+    return TCL_ERROR;
 }
 
 }  // namespace qvptcl

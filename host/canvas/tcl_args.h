@@ -33,12 +33,34 @@ bool Doubles(Tcl_Interp *interp, Tcl_Obj *o, int n, double *v, const std::string
 bool Floats(Tcl_Interp *interp, Tcl_Obj *o, int n, float *v, const std::string &opt);
 bool Ints(Tcl_Interp *interp, Tcl_Obj *o, int n, int *v, const std::string &opt);
 
-/* A colour {r g b} in 0..1; with ALLOW_NONE also "none", stored with a
- * red of -1. */
+/* A colour: {r g b} in 0..1, a colour name as Tk knows them ("red",
+ * "light blue", "gray50"; case and spaces do not matter), or #rgb,
+ * #rrggbb, #rrrgggbbb, #rrrrggggbbbb; with ALLOW_NONE also "none",
+ * stored with a red of -1. */
 bool Color(Tcl_Interp *interp, Tcl_Obj *o, float c[3], const std::string &opt, bool allow_none);
 
-/* True when the words from OBJV[FIRST] on pair up as options and values. */
+/* The colour named NAME (as Color reads names and #hex) in RGB 0..1;
+ * false when it is none. */
+bool ColorName(const char *name, float rgb[3]);
+
+/* True when the words from OBJV[FIRST] on pair up as options and values;
+ * else "option \"-x\" has no value" with Tcl's {TCL ARGUMENT MISSING}. */
 bool Pairs(Tcl_Interp *interp, int objc, int first, Tcl_Obj *const objv[]);
+
+/* The subcommand OBJV[1] of a command, from the null-terminated table
+ * SUBS (unique abbreviations taken), as Tcl's own ensembles read it: no
+ * word gives Tcl_WrongNumArgs with USAGE, an unknown one "bad subcommand
+ * ... must be ..." with {TCL LOOKUP INDEX subcommand WORD}. */
+bool Subcommand(Tcl_Interp *interp, int objc, Tcl_Obj *const objv[], const char *const subs[], const char *usage,
+                int &which);
+
+/* The option word O from the null-terminated table OPTIONS: "bad option
+ * ... must be ..." with {TCL LOOKUP INDEX option WORD} otherwise. */
+bool Option(Tcl_Interp *interp, Tcl_Obj *o, const char *const options[], int &which);
+
+/* Sets Tcl_WrongNumArgs's message for OBJV[0..COUNT-1] and MESSAGE;
+ * returns TCL_ERROR. */
+int WrongArgs(Tcl_Interp *interp, int count, Tcl_Obj *const objv[], const char *message);
 
 }  // namespace qvptcl
 

@@ -4,10 +4,15 @@
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
+#include <libavutil/display.h>
 #include <libswscale/swscale.h>
 }
+#include <limits.h>
 #include <math.h>
+#include <stdarg.h>
 #include <string.h>
+
+#include <cmath>
 
 #include <algorithm>
 #include <map>
@@ -15,6 +20,7 @@ extern "C" {
 #include <vector>
 
 #include "builder_internal.h"
+#include "qvp_externs.h"
 #include "qvp_host.h"
 
 namespace qvpc {
@@ -24,9 +30,12 @@ namespace {
 class Producer {
 public:
     virtual ~Producer() = default;
-    // Writes frame N (counted from 0) into BGRA; false when there is no
-    // such frame (past the end of a file that does not loop).
-    virtual bool Frame(int n, unsigned char *bgra, int row_size) = 0;
+    // Chooses the frame to show at T seconds from the start and returns
+    // its number (counted from 0), or -1 when there is none (before the
+    // start, or nothing could be decoded).
+    virtual int Pick(double t) = 0;
+    // Writes the frame Pick chose into BGRA rows of ROW_SIZE bytes.
+    virtual bool Render(unsigned char *bgra, int row_size) = 0;
     VideoSource src;
     int w = 0, h = 0;
     double fps = 25;
@@ -34,30 +43,95 @@ public:
 
 class PatternProducer : public Producer {
 public:
-    bool Frame(int n, unsigned char *bgra, int row_size) override {
-        DrawPattern(bgra, w, h, row_size, n);
+    int Pick(double t) override {
+        double n = floor(t * fps + 1e-9);
+        picked_ = n < 0 || n > INT_MAX ? -1 : (int)n;
+        return picked_;
+    }
+    bool Render(unsigned char *bgra, int row_size) override {
+        if (picked_ < 0) return false;
+        DrawPattern(bgra, w, h, row_size, picked_);
         return true;
     }
+
+private:
+    int picked_ = -1;
 };
+
+// The clockwise turn, in quarter turns 0 to 3, that a stream's display
+// matrix asks for (a phone held upright records its frames turned).
+int quarter_turns(const AVStream *st) {
+    const uint8_t *m = av_stream_get_side_data(st, AV_PKT_DATA_DISPLAYMATRIX, nullptr);
+    if (!m) return 0;
+    double ccw = av_display_rotation_get((const int32_t *)m);
+    if (std::isnan(ccw)) return 0;
+    long q = lround(-ccw / 90.0);
+    return (int)(((q % 4) + 4) % 4);
+}
+
+// Copies the IW x IH BGRA picture IN (rows of IW*4 bytes), turned
+// clockwise by TURNS quarter turns, into OUT with rows of ROW bytes.
+void turn(const unsigned char *in, int iw, int ih, int turns, unsigned char *out, int row) {
+    int ow = turns % 2 ? ih : iw, oh = turns % 2 ? iw : ih;
+    for (int oy = 0; oy < oh; oy++) {
+        uint32_t *o = (uint32_t *)(out + (size_t)oy * row);
+        for (int ox = 0; ox < ow; ox++) {
+            int ix, iy;
+            if (turns == 1) { ix = oy; iy = ih - 1 - ox; }
+            else if (turns == 2) { ix = iw - 1 - ox; iy = ih - 1 - oy; }
+            else { ix = iw - 1 - oy; iy = ox; }
+            memcpy(&o[ox], in + ((size_t)iy * iw + ix) * 4, 4);
+        }
+    }
+}
+
+// FFmpeg's messages at warning level and worse go to the host log; its
+// chatter below that is dropped. Set once, by the first file opened.
+void ffmpeg_log(void *avcl, int level, const char *fmt, va_list vl) {
+    if (level > AV_LOG_WARNING) return;
+    static int print_prefix = 1;
+    char line[512];
+    va_list copy;
+    va_copy(copy, vl);
+    av_log_format_line2(avcl, level, fmt, copy, line, sizeof line, &print_prefix);
+    va_end(copy);
+    size_t n = strlen(line);
+    while (n && (line[n - 1] == '\n' || line[n - 1] == '\r')) line[--n] = 0;
+    if (n) QVF_LogWarningF((std::string("FFmpeg: ") + line).c_str(), __FILE__, __LINE__);
+}
 
 class FileProducer : public Producer {
 public:
     ~FileProducer() override {
         if (sws_) sws_freeContext(sws_);
-        av_frame_free(&frame_);
+        av_frame_free(&cur_);
+        av_frame_free(&next_frame_);
         av_packet_free(&pkt_);
         avcodec_free_context(&dec_);
         avformat_close_input(&fmt_);
     }
 
     bool Open(const VideoSource &s, std::string &err) {
+        static bool log_routed = false;
+        if (!log_routed) {
+            av_log_set_callback(ffmpeg_log);
+            log_routed = true;
+        }
         src = s;
-        if (avformat_open_input(&fmt_, s.file.c_str(), nullptr, nullptr) < 0) {
-            err = "FFmpeg cannot open video \"" + s.file + "\"";
+        std::string why;
+        if (!regular_file(s.file, why)) {
+            err = "cannot open video \"" + s.file + "\": " + why;
+            return false;
+        }
+        int r = avformat_open_input(&fmt_, s.file.c_str(), nullptr, nullptr);
+        if (r < 0) {
+            char msg[AV_ERROR_MAX_STRING_SIZE];
+            av_strerror(r, msg, sizeof msg);
+            err = "cannot open video \"" + s.file + "\": " + msg;
             return false;
         }
         if (avformat_find_stream_info(fmt_, nullptr) < 0) {
-            err = "FFmpeg finds no stream information in \"" + s.file + "\"";
+            err = "cannot open video \"" + s.file + "\": FFmpeg finds no stream information in it";
             return false;
         }
         stream_ = av_find_best_stream(fmt_, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
@@ -68,7 +142,7 @@ public:
         AVStream *st = fmt_->streams[stream_];
         const AVCodec *codec = avcodec_find_decoder(st->codecpar->codec_id);
         if (!codec) {
-            err = "no decoder for the video in \"" + s.file + "\"";
+            err = std::string("no decoder for the ") + avcodec_get_name(st->codecpar->codec_id) + " video in \"" + s.file + "\"";
             return false;
         }
         dec_ = avcodec_alloc_context3(codec);
@@ -80,61 +154,112 @@ public:
             err = "the video in \"" + s.file + "\" has no frame size";
             return false;
         }
-        w = s.w > 0 ? s.w : dec_->width;
-        h = s.h > 0 ? s.h : dec_->height;
-        double rate = st->avg_frame_rate.num > 0 && st->avg_frame_rate.den > 0 ? av_q2d(st->avg_frame_rate) : 25.0;
+        turns_ = quarter_turns(st);
+        int dw = turns_ % 2 ? dec_->height : dec_->width, dh = turns_ % 2 ? dec_->width : dec_->height;
+        w = s.w > 0 ? s.w : dw;
+        h = s.h > 0 ? s.h : dh;
+        AVRational avg = st->avg_frame_rate, real = st->r_frame_rate;
+        double rate = avg.num > 0 && avg.den > 0 ? av_q2d(avg) : real.num > 0 && real.den > 0 ? av_q2d(real) : 25.0;
+        // A rate given by the caller paces the frames by their index;
+        // otherwise each frame shows from its own timestamp on.
+        by_index_ = s.fps > 0;
         fps = s.fps > 0 ? s.fps : rate;
-        frame_ = av_frame_alloc();
+        time_base_ = av_q2d(st->time_base);
+        cur_ = av_frame_alloc();
+        next_frame_ = av_frame_alloc();
         pkt_ = av_packet_alloc();
-        return frame_ && pkt_;
+        return cur_ && next_frame_ && pkt_;
     }
 
-    bool Frame(int n, unsigned char *bgra, int row_size) override {
-        if (n < 0) return false;
-        if (total_ > 0) {
-            if (src.loop) n %= total_;
-            else if (n >= total_) return false;
-        }
-        if (n < next_ && !Rewind()) return false;
-        while (next_ <= n) {
-            if (!DecodeOne()) {
-                // The end: now the length is known.
-                if (next_ == 0) return false;
-                total_ = next_;
-                if (!src.loop) return false;
-                n %= total_;
-                if (!Rewind()) return false;
+    int Pick(double t) override {
+        if (t < 0 || !std::isfinite(t)) return -1;
+        for (int tries = 0; tries < 3; tries++) {
+            if (length_ > 0) {
+                if (src.loop) t = fmod(t, length_);
+                else if (t >= length_) t = length_;
             }
-            if (next_ - 1 == n) break;
+            if (have_cur_ && t + 1e-9 < cur_time_ && !Rewind()) return -1;
+            if (Advance(t)) return have_cur_ ? cur_index_ : -1;
+            // The end came before T: now the length is known.
+            if (!have_cur_) return -1;
+            length_ = cur_time_ + 1.0 / fps;
+            if (!src.loop) return cur_index_;
         }
-        if (!sws_) {
-            sws_ = sws_getContext(dec_->width, dec_->height, (AVPixelFormat)frame_->format, w, h, AV_PIX_FMT_BGRA,
-                                  SWS_BILINEAR, nullptr, nullptr, nullptr);
-            if (!sws_) return false;
+        return have_cur_ ? cur_index_ : -1;
+    }
+
+    bool Render(unsigned char *bgra, int row_size) override {
+        if (!have_cur_) return false;
+        int sw = turns_ % 2 ? h : w, sh = turns_ % 2 ? w : h;
+        sws_ = sws_getCachedContext(sws_, cur_->width, cur_->height, (AVPixelFormat)cur_->format, sw, sh,
+                                    AV_PIX_FMT_BGRA, SWS_BILINEAR, nullptr, nullptr, nullptr);
+        if (!sws_) return false;
+        unsigned char *dst0 = bgra;
+        int stride0 = row_size;
+        if (turns_) {
+            upright_.resize((size_t)sw * sh * 4);
+            dst0 = upright_.data();
+            stride0 = sw * 4;
         }
-        uint8_t *dst[4] = {bgra, nullptr, nullptr, nullptr};
-        int stride[4] = {row_size, 0, 0, 0};
-        sws_scale(sws_, frame_->data, frame_->linesize, 0, dec_->height, dst, stride);
+        uint8_t *dst[4] = {dst0, nullptr, nullptr, nullptr};
+        int stride[4] = {stride0, 0, 0, 0};
+        sws_scale(sws_, cur_->data, cur_->linesize, 0, cur_->height, dst, stride);
+        if (turns_) turn(upright_.data(), sw, sh, turns_, bgra, row_size);
         return true;
     }
 
 private:
+    // Decodes on until the frame after the current one would start after
+    // T. True when it stopped for that reason, false at the end of the file.
+    bool Advance(double t) {
+        for (;;) {
+            if (!have_next_) {
+                if (!DecodeOne(next_frame_)) return false;
+                have_next_ = true;
+                next_time_ = FrameTime(next_frame_, decoded_ - 1);
+            }
+            if (have_cur_ && next_time_ > t + 1e-9) return true;
+            std::swap(cur_, next_frame_);
+            cur_time_ = next_time_;
+            cur_index_ = decoded_ - 1;
+            have_cur_ = true;
+            have_next_ = false;
+        }
+    }
+
+    // When frame INDEX, just decoded into F, starts: by the index at the
+    // caller's rate, else by its timestamp from the stream's first one
+    // (a frame without a timestamp follows its predecessor by one frame).
+    double FrameTime(const AVFrame *f, int index) {
+        if (by_index_) return index / fps;
+        int64_t ts = f->best_effort_timestamp;
+        if (ts == AV_NOPTS_VALUE) return index == 0 ? 0 : last_time_ + 1.0 / fps;
+        if (index == 0 || first_ts_ == AV_NOPTS_VALUE) first_ts_ = ts;
+        double time = (double)(ts - first_ts_) * time_base_;
+        // Timestamps that step back are taken as one frame on.
+        if (index > 0 && time <= last_time_) time = last_time_ + 1e-6;
+        last_time_ = time;
+        return time;
+    }
+
     bool Rewind() {
         if (av_seek_frame(fmt_, stream_, 0, AVSEEK_FLAG_BACKWARD) < 0 &&
             avformat_seek_file(fmt_, stream_, INT64_MIN, 0, 0, 0) < 0)
             return false;
         avcodec_flush_buffers(dec_);
-        next_ = 0;
+        decoded_ = 0;
         draining_ = false;
+        have_cur_ = have_next_ = false;
+        last_time_ = 0;
         return true;
     }
 
-    // Decodes the next frame into frame_; false at the end.
-    bool DecodeOne() {
+    // Decodes the next frame into F; false at the end.
+    bool DecodeOne(AVFrame *f) {
         for (;;) {
-            int r = avcodec_receive_frame(dec_, frame_);
+            int r = avcodec_receive_frame(dec_, f);
             if (r == 0) {
-                next_++;
+                decoded_++;
                 return true;
             }
             if (r != AVERROR(EAGAIN) || draining_) return false;
@@ -150,12 +275,22 @@ private:
 
     AVFormatContext *fmt_ = nullptr;
     AVCodecContext *dec_ = nullptr;
-    AVFrame *frame_ = nullptr;
+    AVFrame *cur_ = nullptr;         // the frame shown at the last Pick
+    AVFrame *next_frame_ = nullptr;  // the one after it, once decoded
     AVPacket *pkt_ = nullptr;
     SwsContext *sws_ = nullptr;
+    std::vector<unsigned char> upright_;  // a frame before its turn
     int stream_ = -1;
-    int next_ = 0;      // index of the frame the next decode yields
-    int total_ = 0;     // frames in the file, once the end was met
+    int turns_ = 0;
+    bool by_index_ = false;
+    double time_base_ = 0;
+    int64_t first_ts_ = AV_NOPTS_VALUE;
+    double last_time_ = 0;
+    bool have_cur_ = false, have_next_ = false;
+    double cur_time_ = 0, next_time_ = 0;
+    int cur_index_ = -1;
+    int decoded_ = 0;       // frames decoded since the start
+    double length_ = 0;     // seconds, once the end was met
     bool draining_ = false;
 };
 
@@ -253,10 +388,13 @@ bool StartVideo(QVP_CANVAS_ELEMENT *e, const VideoSource &src, std::string &err)
     fresh.name = ArenaString(src.file.empty() ? "pattern" : src.file);
     if (!ok || !fresh.name) {
         free_video_buffers(fresh);
-        err = "arena full: no room for the video frames";
+        size_t bytes = (size_t)6 * fresh.row_size * p->h;
+        err = ArenaFull("the 6 frame buffers of " + std::to_string(p->w) + "x" + std::to_string(p->h) + " video \"" +
+                            (src.file.empty() ? std::string("pattern") : src.file) + "\"",
+                        bytes);
         return false;
     }
-    bool first = p->Frame(0, fresh.frames[0], fresh.row_size);
+    bool first = p->Pick(0) == 0 && p->Render(fresh.frames[0], fresh.row_size);
     QVP_CANVAS_VIDEO old;
     memset(&old, 0, sizeof old);
     {
@@ -326,9 +464,9 @@ void TickVideo(double t) {
     for (auto it = running().begin(); it != running().end();) {
         QVP_CANVAS_ELEMENT *e = it->first;
         Running &r = it->second;
-        int n = (int)floor(t * r.producer->fps + 1e-9);
+        int n = r.producer->Pick(t);
         int row = r.producer->w * 4;
-        if (n == r.shown || n < 0 || !r.producer->Frame(n, r.scratch.data(), row)) {
+        if (n == r.shown || n < 0 || !r.producer->Render(r.scratch.data(), row)) {
             ++it;
             continue;
         }

@@ -183,6 +183,7 @@ QVP_CANVAS *make_canvas(const char *name, int layer, double x, double y, int id,
     d.disp.org[0] = x;
     d.disp.org[1] = y;
     d.disp.id = id;
+    if (id == CANVAS_ID_MAPPED) snprintf(d.disp.mapping, sizeof d.disp.mapping, "DEFAULT:channel1");
     d.disp.proj = proj;
     d.bcol[0] = 0.2f;
     std::string err;
@@ -201,7 +202,6 @@ bool build_scene() {
     QVP_CANVAS *front = make_canvas("front", LAYER_FOREGROUND, 1, 1, CANVAS_ID_WORLD, PROJ_FLAT);
     QVP_CANVAS *back = make_canvas("back", LAYER_BACKGROUND, -1, 0, node, PROJ_FLAT);
     QVP_CANVAS *mapped = make_canvas("mapped", LAYER_SCENE, 0.1, 0.9, CANVAS_ID_MAPPED, PROJ_FLAT);
-    snprintf(mapped->disp.mapping, sizeof mapped->disp.mapping, "DEFAULT:channel1");
     QVP_CANVAS *dome = make_canvas("dome", LAYER_SCENE, 0, 0, node, PROJ_SPHERE);
     QVP_CANVAS *inner = make_canvas("inner", LAYER_SCENE, 0, -1, CANVAS_ID_WORLD, PROJ_FLAT);
     if (!world || !front || !back || !mapped || !dome || !inner) return false;

@@ -21,7 +21,13 @@ check_pixel "box moved away" 40 30 {0 0 255}
 check_error "wrong count" {channel} {wrong # args*}
 check_error "duplicate channel" {channel create c1} {*already exists*}
 check_error "unknown channel" {viewport create v3 nochan} {unknown channel*}
-check_error "unknown option" {viewport configure v1 -bogus 1} {unknown option "-bogus"*}
+check_error "unknown option" {viewport configure v1 -bogus 1} {bad option "-bogus": must be -rect, -size,*}
+foreach cmd {channel viewport node plugin scene} {
+    catch {$cmd bogus x} msg opts
+    check "$cmd bogus" [dict get $opts -errorcode] {TCL LOOKUP INDEX subcommand bogus}
+    catch {$cmd} msg opts
+    check "$cmd alone" [dict get $opts -errorcode] {TCL WRONGARGS}
+}
 check_error "option without value" {viewport configure v1 -eye} {*has no value*}
 check_error "bad number" {viewport configure v1 -eye {1 x 3}} {*bad number "x"*}
 check_error "bad frustum" {viewport configure v1 -frustum {1 -1 -1 1 1}} {*left < right*}
