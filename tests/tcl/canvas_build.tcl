@@ -91,6 +91,8 @@ set before [canvas items main]
 check_error "two-point polygon" {canvas add main polygon {0 0 4 0}} {a polygon needs at least 3 points, got 2}
 check_error "one-point line" {canvas add main line {0 0}} {a line needs at least 2 points, got 1}
 check_error "video without a source" {canvas add main video 0 0 1 1 -fps 5} {video elements need -file PATH or -pattern 1}
+check_error "video that cannot open" {canvas add main video 0 0 1 1 -file /nonexistent.mkv} {cannot open video*}
+check_error "canvas showing itself" {canvas add main canvas -canvas main} {a canvas cannot show itself}
 check_error "mapping that never matches" {canvas create m0 -mapping DEFAULT:channel0} {mapping "DEFAULT:channel0" can never match*}
 foreach m {DEFAULT:ch1 :channel1 DEFAULT:channel01 DEFAULT:channel1. nodot} {
     check_error "mapping $m" [list canvas configure mapped -mapping $m] {*can never match*}
