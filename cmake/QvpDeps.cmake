@@ -39,6 +39,12 @@ if(NOT PNG_FOUND)
   qvp_missing("libpng" "libpng-dev")
 endif()
 
+# The viewer's live window (qvp_viewer -window) talks to an X server.
+find_package(X11)
+if(NOT X11_FOUND)
+  qvp_missing("Xlib" "libx11-dev")
+endif()
+
 pkg_check_modules(AVFORMAT IMPORTED_TARGET libavformat)
 if(NOT AVFORMAT_FOUND)
   qvp_missing("FFmpeg libavformat" "libavformat-dev")

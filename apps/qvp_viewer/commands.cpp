@@ -1,8 +1,12 @@
 // commands.cpp - the viewer's Tcl commands for channels, viewports,
 // nodes, plugins, frames and the host's own state.
+#include <math.h>
 #include <stdlib.h>
 #include <string.h>
 
+#include <algorithm>
+#include <array>
+#include <map>
 #include <string>
 
 #include "qvp_externs.h"
@@ -14,7 +18,28 @@
 
 using namespace qvptcl;
 
+bool viewer_keep_alpha = false;
+
 namespace {
+
+// Viewports placed in fractions {x y w h} of the window, by viewport;
+// set by the viewport command's -frac, dropped by its -rect.
+std::map<QVS_VIEWPORT *, std::array<double, 4>> &fractions() {
+    static std::map<QVS_VIEWPORT *, std::array<double, 4>> m;
+    return m;
+}
+
+// Sets V's rectangle to its fractions F of the current window.
+void place_fraction(QVS_VIEWPORT &v, const std::array<double, 4> &f) {
+    int W = QVV_display->width, H = QVV_display->height;
+    v.rx = (int)lround(f[0] * W);
+    v.ry = (int)lround(f[1] * H);
+    v.rw = std::max(1, (int)lround(f[2] * W));
+    v.rh = std::max(1, (int)lround(f[3] * H));
+    v.dw = v.rw;
+    v.dh = v.rh;
+    v.has_rect = 1;
+}
 
 /* ---- channel ---- */
 
@@ -50,14 +75,16 @@ int ChannelCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) 
 
 /* ---- viewport ---- */
 
-const char *const kViewportOptions[] = {"-rect", "-size", "-fov", "-frustum", "-far", "-eye",
-                                       "-look", "-up",   "-clear", "-off",   nullptr};
+const char *const kViewportOptions[] = {"-rect", "-frac", "-size", "-fov",   "-frustum", "-far",
+                                       "-eye",  "-look", "-up",   "-clear", "-off",     nullptr};
 
 // Applies options to a copy of V; V changes only if all are good.
 int configure_viewport(Tcl_Interp *interp, QVS_VIEWPORT *v, int objc, Tcl_Obj *const objv[], int first) {
     if (!Pairs(interp, objc, first, objv)) return TCL_ERROR;
     QVS_VIEWPORT c = *v;
     bool size_given = false;
+    int frac_given = 0;  // 1: -frac set, -1: -rect dropped it
+    std::array<double, 4> frac{};
     for (int i = first; i < objc; i += 2) {
         int k;
         if (!Option(interp, objv[i], kViewportOptions, k)) return TCL_ERROR;
@@ -71,6 +98,16 @@ int configure_viewport(Tcl_Interp *interp, QVS_VIEWPORT *v, int objc, Tcl_Obj *c
             c.rx = n[0]; c.ry = n[1]; c.rw = n[2]; c.rh = n[3];
             c.has_rect = 1;
             if (!size_given) { c.dw = n[2]; c.dh = n[3]; }
+            frac_given = -1;
+        } else if (opt == "-frac") {
+            if (!Doubles(interp, val, 4, frac.data(), "-frac")) return TCL_ERROR;
+            if (frac[0] < 0 || frac[1] < 0 || frac[2] <= 0 || frac[3] <= 0 || frac[0] + frac[2] > 1 + 1e-9 ||
+                frac[1] + frac[3] > 1 + 1e-9)
+                return Fail(interp, "VALUE", "-frac {x y w h} lies within the window: 0 to 1, w and h above 0");
+            int keep_dw = c.dw, keep_dh = c.dh;
+            place_fraction(c, frac);
+            if (size_given) { c.dw = keep_dw; c.dh = keep_dh; }
+            frac_given = 1;
         } else if (opt == "-size") {
             if (!Ints(interp, val, 2, n, "-size")) return TCL_ERROR;
             if (n[0] < 1 || n[1] < 1) return Fail(interp, "VALUE", "-size must be positive");
@@ -106,6 +143,8 @@ int configure_viewport(Tcl_Interp *interp, QVS_VIEWPORT *v, int objc, Tcl_Obj *c
     }
     if (c.rfar <= c.rnear) return Fail(interp, "VALUE", "-far must lie beyond the near plane");
     *v = c;
+    if (frac_given > 0) fractions()[v] = frac;
+    else if (frac_given < 0) fractions().erase(v);
     QVH_UpdateViewport(v);
     return TCL_OK;
 }
@@ -285,13 +324,15 @@ int DemoCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
 }
 
 int SnapshotCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
-    if (objc != 2) {
-        Tcl_WrongNumArgs(interp, 1, objv, "FILE.png");
-        return TCL_ERROR;
-    }
-    if (!*Tcl_GetString(objv[1])) return Fail(interp, "VALUE", "snapshot wants a file name, got an empty one");
+    static const char *const kOpts[] = {"-alpha", nullptr};
+    int k;
+    if (objc != 2 && objc != 3) return WrongArgs(interp, 1, objv, "?-alpha? FILE.png");
+    if (objc == 3 && !Option(interp, objv[1], kOpts, k)) return TCL_ERROR;
+    Tcl_Obj *file = objv[objc - 1];
+    if (!*Tcl_GetString(file)) return Fail(interp, "VALUE", "snapshot wants a file name, got an empty one");
     char err[512];
-    if (!QVH_Snapshot(Tcl_GetString(objv[1]), err, sizeof err)) return Fail(interp, "IO", err);
+    if (!QVH_SnapshotAlpha(Tcl_GetString(file), objc == 3 || viewer_keep_alpha, err, sizeof err))
+        return Fail(interp, "IO", err);
     return TCL_OK;
 }
 
@@ -355,6 +396,13 @@ int SceneCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
 }
 
 }  // namespace
+
+void viewer_apply_fractions() {
+    for (auto &kv : fractions()) {
+        place_fraction(*kv.first, kv.second);
+        QVH_UpdateViewport(kv.first);
+    }
+}
 
 void viewer_register_commands(Tcl_Interp *interp) {
     Tcl_CreateObjCommand(interp, "channel", ChannelCmd, nullptr, nullptr);

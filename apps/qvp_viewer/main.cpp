@@ -1,6 +1,7 @@
-// main.cpp - qvp_viewer: opens a scene and a headless display, embeds a
-// Tcl interpreter with the host's commands, then runs a script or builds
-// the built-in demo and writes its snapshot.
+// main.cpp - qvp_viewer: opens a scene and a display (headless, or a live
+// window), embeds a Tcl interpreter with the host's commands, then runs a
+// script or builds the built-in demo, and writes its snapshot, records
+// its frames or shows them live.
 #include <limits.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -29,8 +30,9 @@ Tcl_Interp *g_interp = nullptr;
 std::string g_remove_at_exit;
 
 const char *kUsage =
-    "usage: qvp_viewer ?-scene NAME? ?-display NAME? ?-size WxH? ?-double? ?-o FILE.png?\n"
-    "                  ?-frames N? ?-arena MiB? ?-keep? ?-remove? ?-novisual? ?script.tcl ?arg ...??\n";
+    "usage: qvp_viewer ?-scene NAME? ?-display NAME? ?-size WxH? ?-double? ?-o FILE.png? ?-alpha?\n"
+    "                  ?-frames N? ?-window? ?-fps N? ?-record FILE.mp4|FILE.png? ?-quiet?\n"
+    "                  ?-arena MiB? ?-keep? ?-remove? ?-novisual? ?script.tcl ?arg ...??\n";
 
 int install_plugin_cmd(const char *name, Tcl_ObjCmdProc *proc, ClientData data) {
     if (!g_interp || !name || !proc) return 0;
@@ -91,10 +93,11 @@ int main(int argc, char **argv) {
     std::string scene = private_scene_name();
     bool private_scene = true;
     std::string display = "display";
-    bool keep = false, remove_first = false, dbl = false, novisual = false;
-    int w = 640, h = 480, frames = -1;
+    bool keep = false, remove_first = false, dbl = false, novisual = false, window = false;
+    int w = 640, h = 480, frames = -1, fps = 60;
     size_t arena = 0;
-    std::string out;
+    std::string out, record;
+    ViewerOutput output;
     int i = 1;
     for (; i < argc && argv[i][0] == '-'; i++) {
         std::string a = argv[i];
@@ -118,7 +121,18 @@ int main(int argc, char **argv) {
             long mib = strtol(argv[++i], &end, 10);
             if (*end || mib < 1 || mib > 65536) die(std::string("bad -arena \"") + argv[i] + "\": want MiB, 1 to 65536");
             arena = (size_t)mib << 20;
-        } else if (a == "-keep") keep = true;
+        } else if (a == "-fps" && has_val) {
+            char *end;
+            long v = strtol(argv[++i], &end, 10);
+            if (*end || v < 1 || v > 1000) die(std::string("bad -fps \"") + argv[i] + "\": want 1 to 1000");
+            fps = (int)v;
+        } else if (a == "-record" && has_val) {
+            record = argv[++i];
+            if (record.empty()) die("-record wants a file name");
+        } else if (a == "-window") window = true;
+        else if (a == "-alpha") output.keep_alpha = true;
+        else if (a == "-quiet") output.quiet = true;
+        else if (a == "-keep") keep = true;
         else if (a == "-remove") remove_first = true;
         else if (a == "-novisual") novisual = true;
         else if (a == "-h" || a == "-help" || a == "--help") { fputs(kUsage, stdout); return 0; }
@@ -126,6 +140,11 @@ int main(int argc, char **argv) {
     }
     const char *script = i < argc ? argv[i++] : nullptr;
 
+    if (!record.empty() && frames < 1) die("-record wants -frames N (N at least 1)");
+    if (!record.empty() && window) die("-record and -window do not go together: record headless");
+    // Without an X server a window cannot open: say so before any scene is made.
+    if (window && (!getenv("DISPLAY") || !*getenv("DISPLAY")))
+        die("-window needs an X display: DISPLAY is not set (run under an X session or xvfb-run)");
     if (remove_first) QVH_RemoveScene(scene.c_str());
     char err[512];
     int open_flags = private_scene ? QVH_SCENE_CREATE : QVH_SCENE_CREATE | QVH_SCENE_ATTACH;
@@ -133,7 +152,12 @@ int main(int argc, char **argv) {
     // A scene this viewer made goes with it unless -keep asks otherwise;
     // attached viewers never remove it.
     if (QVH_SceneCreatedHere() && !keep) g_remove_at_exit = scene;
-    if (!QVH_OpenDisplay(display.c_str(), w, h, dbl, err, sizeof err)) die(err);
+    std::string title = "qvp_viewer: " + scene;
+    if (window ? !QVH_OpenDisplayWindow(display.c_str(), w, h, dbl, title.c_str(), err, sizeof err)
+               : !QVH_OpenDisplay(display.c_str(), w, h, dbl, err, sizeof err))
+        die(err);
+    output.out = out;
+    viewer_keep_alpha = output.keep_alpha;
 
     Tcl_FindExecutable(argv[0]);
     g_interp = Tcl_CreateInterp();
@@ -163,19 +187,26 @@ int main(int argc, char **argv) {
     Tcl_SetVar2Ex(g_interp, "qvp_plugin", nullptr, Tcl_NewStringObj(viewer_plugin_path().c_str(), -1), TCL_GLOBAL_ONLY);
     Tcl_SetVar2Ex(g_interp, "argv0", nullptr, Tcl_NewStringObj(script ? script : argv[0], -1), TCL_GLOBAL_ONLY);
 
-    int rc;
-    if (script) {
-        rc = Tcl_EvalFile(g_interp, script);
-        if (rc == TCL_OK && frames > 0) QVH_RunFrames(frames);
-        if (rc == TCL_OK && !out.empty() && !QVH_Snapshot(out.c_str(), err, sizeof err)) die(err);
-    } else {
-        rc = viewer_build_demo(g_interp, viewer_plugin_path());
-        if (rc == TCL_OK) {
-            QVH_RunFrames(frames > 0 ? frames : 1);
-            if (out.empty()) out = "demo.png";
-            if (!QVH_Snapshot(out.c_str(), err, sizeof err)) die(err);
-            printf("qvp_viewer: demo written to %s\n", out.c_str());
+    int rc = script ? Tcl_EvalFile(g_interp, script) : viewer_build_demo(g_interp, viewer_plugin_path());
+    int status = 0;
+    if (rc == TCL_OK) {
+        std::string why;
+        if (!record.empty()) {
+            if (!viewer_record(record, frames, fps, output, why)) die(why);
+            if (!output.quiet) printf("qvp_viewer: %d frames recorded to %s\n", frames, record.c_str());
+        } else if (window) {
+            status = viewer_live(g_interp, frames, fps, output);
+        } else {
+            int n = script ? frames : (frames > 0 ? frames : 1);
+            Progress progress("frame", n, output.quiet);
+            for (int k = 1; k <= n; k++) {
+                QVH_RunFrames(1);
+                progress.Step(k);
+            }
         }
+        if (!script && out.empty() && !window) out = "demo.png";
+        if (!out.empty() && !window && !QVH_SnapshotAlpha(out.c_str(), output.keep_alpha, err, sizeof err)) die(err);
+        if (!script && !window && record.empty() && !output.quiet) printf("qvp_viewer: demo written to %s\n", out.c_str());
     }
     if (rc != TCL_OK) {
         const char *info = Tcl_GetVar(g_interp, "errorInfo", TCL_GLOBAL_ONLY);
@@ -184,5 +215,5 @@ int main(int argc, char **argv) {
         return 1;
     }
     shutdown_all();
-    return 0;
+    return status;
 }

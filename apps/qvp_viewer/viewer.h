@@ -5,6 +5,8 @@
 
 #include <tcl.h>
 
+#include "qvp_structs.h"
+
 #include <string>
 #include <vector>
 
@@ -20,5 +22,47 @@ int viewer_build_demo(Tcl_Interp *interp, const std::string &plugin_path);
 
 /* Path of the plugin module beside the viewer's executable. */
 std::string viewer_plugin_path();
+
+/* What the viewer's output options asked for. */
+struct ViewerOutput {
+    std::string out;        /* -o FILE.png, or empty */
+    bool keep_alpha = false;
+    bool quiet = false;
+};
+
+/* A one-line progress report of a run of TOTAL frames on stderr, only
+ * when stderr is a terminal and not QUIET. */
+class Progress {
+public:
+    Progress(const char *what, int total, bool quiet);
+    void Step(int done);
+
+private:
+    const char *what_;
+    int total_;
+    bool on_;
+    double start_, last_ = 0;
+};
+
+/* Places every viewport given -frac at its fractions of the window
+ * again (after the window changed size). */
+void viewer_apply_fractions();
+
+/* Whether snapshot keeps the framebuffer's alpha (-alpha); set by main. */
+extern bool viewer_keep_alpha;
+
+/* PATH ("shot.png") numbered: "shot-0007.png". */
+std::string viewer_numbered_png(const std::string &path, int index);
+
+/* Renders FRAMES frames, FPS a second of run_time, into PATH: a clip
+ * (H.264 where the encoder exists, else MPEG-4; its container from the
+ * file name) or, for PATH.png, numbered PNGs. False with ERR set. */
+bool viewer_record(const std::string &path, int frames, int fps, const ViewerOutput &o, std::string &err);
+
+/* Draws frames into the window, at most FPS a second, until it is closed
+ * or q or Escape is typed (FRAMES > 0: after that many frames); s writes
+ * a numbered snapshot. Runs the interpreter's events between frames.
+ * Returns the exit status. */
+int viewer_live(Tcl_Interp *interp, int frames, int fps, const ViewerOutput &o);
 
 #endif

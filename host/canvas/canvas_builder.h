@@ -124,6 +124,11 @@ struct VideoSource {
     bool loop = true;
 };
 
+/* Sends FFmpeg's warnings and errors to the host log ("FFmpeg: ..."),
+ * its chatter nowhere; done once per process (opening a video file does
+ * it too). */
+void RouteFfmpegLog();
+
 /* An element as the caller wants it: the record (its pointers and id
  * are ignored) plus the contents behind the pointers. */
 struct ElementDesc {

@@ -112,11 +112,7 @@ public:
     }
 
     bool Open(const VideoSource &s, std::string &err) {
-        static bool log_routed = false;
-        if (!log_routed) {
-            av_log_set_callback(ffmpeg_log);
-            log_routed = true;
-        }
+        RouteFfmpegLog();
         src = s;
         std::string why;
         if (!regular_file(s.file, why)) {
@@ -332,6 +328,12 @@ void free_video_buffers(QVP_CANVAS_VIDEO &v) {
 }
 
 }  // namespace
+
+void RouteFfmpegLog() {
+    static bool routed = false;
+    if (!routed) av_log_set_callback(ffmpeg_log);
+    routed = true;
+}
 
 void DrawPattern(unsigned char *bgra, int w, int h, int row_size, int n) {
     // A background whose hue steps with the frame, a bar that moves one

@@ -71,8 +71,12 @@ void dd_global(int node, double r[4][4]) { QVH_NodeGlobalMatd(node, r); }
 
 /* ---- opening and closing ---- */
 
-extern "C" QVS_DISPLAY *QVH_OpenDisplay(const char *name, int w, int h, int double_precision,
-                                        char *err, size_t errlen) {
+namespace {
+
+// Opens the display into a pbuffer, or into a window titled TITLE when
+// TITLE is given; see QVH_OpenDisplay.
+QVS_DISPLAY *open_display(const char *name, int w, int h, int double_precision, const char *title, char *err,
+                          size_t errlen) {
     if (g) {
         set_err(err, errlen, "a display is already open in this process");
         return nullptr;
@@ -93,8 +97,8 @@ extern "C" QVS_DISPLAY *QVH_OpenDisplay(const char *name, int w, int h, int doub
         return nullptr;
     }
     std::string why;
-    if (!qvp_egl_open(w, h, why)) {
-        set_err(err, errlen, "cannot open the display: " + why);
+    if (title ? !qvp_egl_open_window(w, h, title, why) : !qvp_egl_open(w, h, why)) {
+        set_err(err, errlen, (title ? "cannot open the window: " : "cannot open the display: ") + why);
         return nullptr;
     }
     g = new DisplayState();
@@ -122,6 +126,52 @@ extern "C" QVS_DISPLAY *QVH_OpenDisplay(const char *name, int w, int h, int doub
     QVH_SyncNodes();
     glPixelStorei(GL_PACK_ALIGNMENT, 1);
     return QVV_display;
+}
+
+}  // namespace
+
+extern "C" QVS_DISPLAY *QVH_OpenDisplay(const char *name, int w, int h, int double_precision,
+                                        char *err, size_t errlen) {
+    return open_display(name, w, h, double_precision, nullptr, err, errlen);
+}
+
+extern "C" QVS_DISPLAY *QVH_OpenDisplayWindow(const char *name, int w, int h, int double_precision,
+                                              const char *title, char *err, size_t errlen) {
+    return open_display(name, w, h, double_precision, title && *title ? title : "qvp_viewer", err, errlen);
+}
+
+extern "C" int QVH_DisplayIsWindow(void) { return g && qvp_egl_is_window(); }
+
+extern "C" int QVH_PresentFrame(void) {
+    if (!g || !qvp_egl_swap()) return 0;
+    qvp_egl_mark_frame(g->disp.frame_count);
+    return 1;
+}
+
+extern "C" int QVH_PollWindow(QVH_WINDOW_EVENTS *ev) {
+    memset(ev, 0, sizeof *ev);
+    QvpWindowEvents e;
+    if (!g || !qvp_egl_poll(e)) return 0;
+    ev->close = e.close;
+    snprintf(ev->keys, sizeof ev->keys, "%s", e.keys.c_str());
+    ev->w = e.w;
+    ev->h = e.h;
+    return 1;
+}
+
+extern "C" void QVH_ResizeDisplay(int w, int h) {
+    if (!g || w < 1 || h < 1) return;
+    int ow = g->disp.width, oh = g->disp.height;
+    g->disp.width = w;
+    g->disp.height = h;
+    // Nominal sizes that were the window's follow it; sizes set apart stay.
+    for (QVS_CHANNEL *c = g->disp.channel_list; c; c = c->pnext) {
+        if (c->dw == ow && c->dh == oh) c->dw = w, c->dh = h;
+        for (QVS_VIEWPORT *v = c->view_list; v; v = v->pnext) {
+            if (!v->has_rect && v->dw == ow && v->dh == oh) v->dw = w, v->dh = h;
+            QVH_UpdateViewport(v);
+        }
+    }
 }
 
 extern "C" void QVH_CloseDisplay(void) {

@@ -1,8 +1,15 @@
-// egl_context.cpp - a headless GL context through EGL: Mesa's surfaceless
-// platform first, then the device platform, then the default display.
-// Only standard EGL is used, so a GPU driver works as well as llvmpipe.
+// egl_context.cpp - the display's GL context through EGL. Headless: Mesa's
+// surfaceless platform first, then the device platform, then the default
+// display, drawing into a pbuffer. In a window: the X11 platform on the
+// server $DISPLAY names, drawing into the window's back buffer. Only
+// standard EGL is used, so a GPU driver works as well as llvmpipe.
 #include <EGL/egl.h>
 #include <EGL/eglext.h>
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/keysym.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include "egl_context.h"
@@ -12,6 +19,38 @@ namespace {
 EGLDisplay g_dpy = EGL_NO_DISPLAY;
 EGLSurface g_surf = EGL_NO_SURFACE;
 EGLContext g_ctx = EGL_NO_CONTEXT;
+// The window and its X connection; set by qvp_egl_open_window.
+Display *g_x = nullptr;
+Window g_win = 0;
+Atom g_wm_delete = 0, g_frame_atom = 0;
+int g_win_w = 0, g_win_h = 0;
+
+// The config and context both kinds of surface use: desktop OpenGL,
+// compatibility profile, RGBA8, 24 depth and 8 stencil bits.
+bool choose_config(EGLint surface_bit, EGLConfig &cfg) {
+    const EGLint cfg_attr[] = {EGL_SURFACE_TYPE, surface_bit,
+                               EGL_RENDERABLE_TYPE, EGL_OPENGL_BIT,
+                               EGL_RED_SIZE, 8, EGL_GREEN_SIZE, 8, EGL_BLUE_SIZE, 8,
+                               EGL_ALPHA_SIZE, 8, EGL_DEPTH_SIZE, 24, EGL_STENCIL_SIZE, 8,
+                               EGL_NONE};
+    EGLint n = 0;
+    return eglChooseConfig(g_dpy, cfg_attr, &cfg, 1, &n) && n >= 1;
+}
+
+bool make_context(EGLConfig cfg, std::string &why) {
+    const EGLint ctx_attr[] = {EGL_CONTEXT_OPENGL_PROFILE_MASK,
+                               EGL_CONTEXT_OPENGL_COMPATIBILITY_PROFILE_BIT, EGL_NONE};
+    g_ctx = eglCreateContext(g_dpy, cfg, EGL_NO_CONTEXT, ctx_attr);
+    if (g_ctx == EGL_NO_CONTEXT) {
+        why = "cannot create an OpenGL compatibility-profile context";
+        return false;
+    }
+    if (!eglMakeCurrent(g_dpy, g_surf, g_surf, g_ctx)) {
+        why = "cannot make the GL context current";
+        return false;
+    }
+    return true;
+}
 
 bool has_ext(const char *list, const char *ext) {
     if (!list) return false;
@@ -56,14 +95,8 @@ bool qvp_egl_open(int w, int h, std::string &why) {
         qvp_egl_close();
         return false;
     }
-    const EGLint cfg_attr[] = {EGL_SURFACE_TYPE, EGL_PBUFFER_BIT,
-                               EGL_RENDERABLE_TYPE, EGL_OPENGL_BIT,
-                               EGL_RED_SIZE, 8, EGL_GREEN_SIZE, 8, EGL_BLUE_SIZE, 8,
-                               EGL_ALPHA_SIZE, 8, EGL_DEPTH_SIZE, 24, EGL_STENCIL_SIZE, 8,
-                               EGL_NONE};
     EGLConfig cfg;
-    EGLint n = 0;
-    if (!eglChooseConfig(g_dpy, cfg_attr, &cfg, 1, &n) || n < 1) {
+    if (!choose_config(EGL_PBUFFER_BIT, cfg)) {
         why = "no EGL config with a pbuffer, desktop OpenGL, RGBA8, 24 depth bits and 8 stencil bits";
         qvp_egl_close();
         return false;
@@ -75,20 +108,115 @@ bool qvp_egl_open(int w, int h, std::string &why) {
         qvp_egl_close();
         return false;
     }
-    const EGLint ctx_attr[] = {EGL_CONTEXT_OPENGL_PROFILE_MASK,
-                               EGL_CONTEXT_OPENGL_COMPATIBILITY_PROFILE_BIT, EGL_NONE};
-    g_ctx = eglCreateContext(g_dpy, cfg, EGL_NO_CONTEXT, ctx_attr);
-    if (g_ctx == EGL_NO_CONTEXT) {
-        why = "cannot create an OpenGL compatibility-profile context";
-        qvp_egl_close();
-        return false;
-    }
-    if (!eglMakeCurrent(g_dpy, g_surf, g_surf, g_ctx)) {
-        why = "cannot make the GL context current";
+    if (!make_context(cfg, why)) {
         qvp_egl_close();
         return false;
     }
     return true;
+}
+
+bool qvp_egl_open_window(int w, int h, const char *title, std::string &why) {
+    const char *name = getenv("DISPLAY");
+    if (!name || !*name) {
+        why = "no X display for the window: DISPLAY is not set (run under an X session or xvfb-run)";
+        return false;
+    }
+    g_x = XOpenDisplay(name);
+    if (!g_x) {
+        why = std::string("cannot open X display \"") + name + "\" named by DISPLAY";
+        return false;
+    }
+    const char *client = eglQueryString(EGL_NO_DISPLAY, EGL_EXTENSIONS);
+    auto getPlatformDisplay = (PFNEGLGETPLATFORMDISPLAYEXTPROC)eglGetProcAddress("eglGetPlatformDisplayEXT");
+    if (getPlatformDisplay && has_ext(client, "EGL_EXT_platform_x11"))
+        g_dpy = getPlatformDisplay(EGL_PLATFORM_X11_EXT, g_x, nullptr);
+    if (g_dpy == EGL_NO_DISPLAY || !eglInitialize(g_dpy, nullptr, nullptr)) {
+        g_dpy = EGL_NO_DISPLAY;
+        why = std::string("EGL has no X11 platform for display \"") + name + "\"";
+        qvp_egl_close();
+        return false;
+    }
+    EGLConfig cfg;
+    EGLint visual_id = 0;
+    if (!eglBindAPI(EGL_OPENGL_API) || !choose_config(EGL_WINDOW_BIT | EGL_PBUFFER_BIT, cfg) ||
+        !eglGetConfigAttrib(g_dpy, cfg, EGL_NATIVE_VISUAL_ID, &visual_id)) {
+        why = "no EGL window config with desktop OpenGL, RGBA8, 24 depth bits and 8 stencil bits";
+        qvp_egl_close();
+        return false;
+    }
+    XVisualInfo tmpl;
+    memset(&tmpl, 0, sizeof tmpl);
+    tmpl.visualid = (VisualID)visual_id;
+    int nvis = 0;
+    XVisualInfo *vi = XGetVisualInfo(g_x, VisualIDMask, &tmpl, &nvis);
+    Window root = DefaultRootWindow(g_x);
+    XSetWindowAttributes attr;
+    memset(&attr, 0, sizeof attr);
+    attr.background_pixel = 0;
+    attr.border_pixel = 0;
+    attr.event_mask = KeyPressMask | StructureNotifyMask | ExposureMask;
+    Visual *visual = vi ? vi->visual : DefaultVisual(g_x, DefaultScreen(g_x));
+    int depth = vi ? vi->depth : DefaultDepth(g_x, DefaultScreen(g_x));
+    attr.colormap = XCreateColormap(g_x, root, visual, AllocNone);
+    g_win = XCreateWindow(g_x, root, 0, 0, (unsigned)w, (unsigned)h, 0, depth, InputOutput, visual,
+                          CWBackPixel | CWBorderPixel | CWColormap | CWEventMask, &attr);
+    if (vi) XFree(vi);
+    XStoreName(g_x, g_win, title);
+    g_wm_delete = XInternAtom(g_x, "WM_DELETE_WINDOW", False);
+    g_frame_atom = XInternAtom(g_x, "_QVP_FRAME", False);
+    XSetWMProtocols(g_x, g_win, &g_wm_delete, 1);
+    XMapWindow(g_x, g_win);
+    XSync(g_x, False);
+    g_win_w = w;
+    g_win_h = h;
+    g_surf = eglCreateWindowSurface(g_dpy, cfg, (EGLNativeWindowType)g_win, nullptr);
+    if (g_surf == EGL_NO_SURFACE) {
+        why = "cannot create an EGL surface for the window";
+        qvp_egl_close();
+        return false;
+    }
+    if (!make_context(cfg, why)) {
+        qvp_egl_close();
+        return false;
+    }
+    return true;
+}
+
+bool qvp_egl_is_window() { return g_x != nullptr; }
+
+bool qvp_egl_swap() {
+    if (!g_x || g_surf == EGL_NO_SURFACE) return false;
+    return eglSwapBuffers(g_dpy, g_surf) == EGL_TRUE;
+}
+
+bool qvp_egl_poll(QvpWindowEvents &ev) {
+    if (!g_x) return false;
+    while (XPending(g_x)) {
+        XEvent e;
+        XNextEvent(g_x, &e);
+        if (e.type == ClientMessage && (Atom)e.xclient.data.l[0] == g_wm_delete) ev.close = true;
+        else if (e.type == DestroyNotify) ev.close = true;
+        else if (e.type == ConfigureNotify && (e.xconfigure.width != g_win_w || e.xconfigure.height != g_win_h)) {
+            g_win_w = e.xconfigure.width;
+            g_win_h = e.xconfigure.height;
+            ev.w = g_win_w;
+            ev.h = g_win_h;
+        } else if (e.type == KeyPress) {
+            KeySym sym = 0;
+            char buf[8];
+            int n = XLookupString(&e.xkey, buf, sizeof buf, &sym, nullptr);
+            if (sym == XK_Escape) ev.keys += '\033';
+            else if (n > 0) ev.keys.append(buf, (size_t)n);
+        }
+    }
+    return true;
+}
+
+void qvp_egl_mark_frame(int frame) {
+    if (!g_x) return;
+    long v = frame;
+    XChangeProperty(g_x, g_win, g_frame_atom, XA_CARDINAL, 32, PropModeReplace, (unsigned char *)&v, 1);
+    XFlush(g_x);
 }
 
 void qvp_egl_close() {
@@ -101,4 +229,10 @@ void qvp_egl_close() {
     g_dpy = EGL_NO_DISPLAY;
     g_surf = EGL_NO_SURFACE;
     g_ctx = EGL_NO_CONTEXT;
+    if (g_x) {
+        if (g_win) XDestroyWindow(g_x, g_win);
+        XCloseDisplay(g_x);
+    }
+    g_x = nullptr;
+    g_win = 0;
 }

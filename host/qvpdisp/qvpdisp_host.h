@@ -21,6 +21,37 @@ extern "C" {
 QVS_DISPLAY *QVH_OpenDisplay(const char *name, int w, int h, int double_precision,
                              char *err, size_t errlen);
 
+/* As QVH_OpenDisplay, but the "window" is a real one, W x H and titled
+ * TITLE, on the X server $DISPLAY names, through EGL's X11 platform with
+ * the same kind of context. Frames are drawn into its back buffer;
+ * QVH_PresentFrame shows them. Fails at once, with a message that names
+ * DISPLAY, when there is no X server to talk to. */
+QVS_DISPLAY *QVH_OpenDisplayWindow(const char *name, int w, int h, int double_precision,
+                                   const char *title, char *err, size_t errlen);
+
+/* 1 when the display is a window. */
+int QVH_DisplayIsWindow(void);
+
+/* Shows the last frame in the window and sets the window's _QVP_FRAME
+ * property to the frame count. Afterwards the back buffer's contents are
+ * undefined: snapshot a frame before presenting it. 0 without a window. */
+int QVH_PresentFrame(void);
+
+/* What happened to the window since the last poll. */
+typedef struct QVH_WINDOW_EVENTS {
+    int close;          /* closed by the window manager */
+    char keys[64];      /* keys typed; Escape as 033 */
+    int w, h;           /* new size, 0 when unchanged */
+} QVH_WINDOW_EVENTS;
+
+/* Fills EV; returns 0 without a window. */
+int QVH_PollWindow(QVH_WINDOW_EVENTS *ev);
+
+/* Makes the display W x H (after its window was resized): viewports
+ * without a rectangle of their own, and nominal sizes that were the
+ * window's, follow. */
+void QVH_ResizeDisplay(int w, int h);
+
 /* Releases the GL context and every display record. */
 void QVH_CloseDisplay(void);
 
@@ -51,9 +82,15 @@ void QVH_RunFrames(int n);
  * removes it. */
 void QVH_SetFrameHook(void (*fn)(double run_time, void *data), void *data);
 
-/* Writes the whole window, as last rendered, to a PNG file. Returns 1,
+/* Writes the whole window, as last rendered, to a PNG file, opaque
+ * (alpha 255) unless KEEP_ALPHA keeps the framebuffer's alpha. Returns 1,
  * or 0 with ERR filled. */
 int QVH_Snapshot(const char *path, char *err, size_t errlen);
+int QVH_SnapshotAlpha(const char *path, int keep_alpha, char *err, size_t errlen);
+
+/* Reads the whole window, as last rendered, into RGBA (width x height x 4
+ * bytes, top row first), opaque unless KEEP_ALPHA. 0 without a display. */
+int QVH_ReadFrame(unsigned char *rgba, int keep_alpha);
 
 /* Reads window pixel (X, Y), origin lower left, as RGBA 0-255. Returns 0
  * when it lies outside the window. */

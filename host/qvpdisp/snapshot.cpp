@@ -32,15 +32,37 @@ extern "C" int QVH_ReadPixel(int x, int y, unsigned char rgba[4]) {
     return 1;
 }
 
+extern "C" int QVH_ReadFrame(unsigned char *rgba, int keep_alpha) {
+    if (!g) return 0;
+    int w = g->disp.width, h = g->disp.height;
+    size_t row = (size_t)w * 4;
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    glReadPixels(0, 0, w, h, GL_RGBA, GL_UNSIGNED_BYTE, rgba);
+    // GL rows run bottom-up; images top-down.
+    std::vector<unsigned char> tmp(row);
+    for (int y = 0; y < h / 2; y++) {
+        unsigned char *a = rgba + (size_t)y * row, *b = rgba + (size_t)(h - 1 - y) * row;
+        memcpy(tmp.data(), a, row);
+        memcpy(a, b, row);
+        memcpy(b, tmp.data(), row);
+    }
+    if (!keep_alpha)
+        for (size_t i = 3; i < row * h; i += 4) rgba[i] = 255;
+    return 1;
+}
+
 extern "C" int QVH_Snapshot(const char *path, char *err, size_t errlen) {
+    return QVH_SnapshotAlpha(path, 0, err, errlen);
+}
+
+extern "C" int QVH_SnapshotAlpha(const char *path, int keep_alpha, char *err, size_t errlen) {
     if (!g) {
         set_err(err, errlen, "no display open");
         return 0;
     }
     int w = g->disp.width, h = g->disp.height;
     std::vector<unsigned char> px((size_t)w * h * 4);
-    glPixelStorei(GL_PACK_ALIGNMENT, 1);
-    glReadPixels(0, 0, w, h, GL_RGBA, GL_UNSIGNED_BYTE, px.data());
+    QVH_ReadFrame(px.data(), keep_alpha);
     FILE *fp = fopen(path, "wb");
     if (!fp) {
         set_err(err, errlen, std::string("cannot write ") + path + ": " + strerror(errno));
@@ -58,8 +80,7 @@ extern "C" int QVH_Snapshot(const char *path, char *err, size_t errlen) {
     png_set_IHDR(png, info, (png_uint_32)w, (png_uint_32)h, 8, PNG_COLOR_TYPE_RGBA, PNG_INTERLACE_NONE,
                  PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     png_write_info(png, info);
-    // GL rows run bottom-up; PNG rows top-down.
-    for (int y = h - 1; y >= 0; y--) png_write_row(png, &px[(size_t)y * w * 4]);
+    for (int y = 0; y < h; y++) png_write_row(png, &px[(size_t)y * w * 4]);
     png_write_end(png, nullptr);
     png_destroy_write_struct(&png, &info);
     int flushed = fflush(fp) == 0 ? 0 : errno;

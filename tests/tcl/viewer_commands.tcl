@@ -21,7 +21,7 @@ check_pixel "box moved away" 40 30 {0 0 255}
 check_error "wrong count" {channel} {wrong # args*}
 check_error "duplicate channel" {channel create c1} {*already exists*}
 check_error "unknown channel" {viewport create v3 nochan} {unknown channel*}
-check_error "unknown option" {viewport configure v1 -bogus 1} {bad option "-bogus": must be -rect, -size,*}
+check_error "unknown option" {viewport configure v1 -bogus 1} {bad option "-bogus": must be -rect, -frac, -size,*}
 foreach cmd {channel viewport node plugin scene} {
     catch {$cmd bogus x} msg opts
     check "$cmd bogus" [dict get $opts -errorcode] {TCL LOOKUP INDEX subcommand bogus}
@@ -29,6 +29,7 @@ foreach cmd {channel viewport node plugin scene} {
     check "$cmd alone" [dict get $opts -errorcode] {TCL WRONGARGS}
 }
 check_error "option without value" {viewport configure v1 -eye} {*has no value*}
+check_error "fraction outside" {viewport configure v1 -frac {0.5 0 0.6 1}} {-frac {x y w h} lies within the window*}
 check_error "bad number" {viewport configure v1 -eye {1 x 3}} {*bad number "x"*}
 check_error "bad frustum" {viewport configure v1 -frustum {1 -1 -1 1 1}} {*left < right*}
 check_error "bad rect" {viewport create v3 c1 -rect {0 0 10}} {*4 integers*}

@@ -1,0 +1,362 @@
+// test_output.cpp - the viewer's output beyond one snapshot, run as a
+// user runs it: a live window on an X server (Xvfb, started here) read
+// back through X11, key presses, a second process's edits, resizing, no
+// display at all; recordings decoded by the builder's own video reader;
+// opaque snapshots.
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "canvas_builder.h"
+#include "qvp_externs.h"
+#include "test_util.h"
+
+// After gtest: Xlib's macros (None, Bool, Status) would break its headers.
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/keysym.h>
+
+extern char **environ;
+
+namespace {
+
+const std::string kViewer = std::string(QVP_BINARY_DIR) + "/qvp_viewer";
+const std::string kScene = std::string(QVP_SOURCE_DIR) + "/tests/window/scene.tcl";
+const std::string kEdit = std::string(QVP_SOURCE_DIR) + "/tests/window/edit.tcl";
+const std::string kClip = std::string(QVP_SOURCE_DIR) + "/tests/window/clip.tcl";
+
+// Starts ARGS with extra environment ENV (NAME=VALUE words); stdout and
+// stderr go to LOG when given. Returns the pid, or -1.
+pid_t spawn(const std::vector<std::string> &args, const std::vector<std::string> &env = {},
+            const std::string &log = "") {
+    std::vector<char *> argv, envp;
+    for (const std::string &a : args) argv.push_back(const_cast<char *>(a.c_str()));
+    argv.push_back(nullptr);
+    for (const std::string &e : env) envp.push_back(const_cast<char *>(e.c_str()));
+    for (char **e = environ; *e; e++) {
+        bool replaced = false;
+        for (const std::string &x : env) replaced = replaced || strncmp(*e, x.c_str(), x.find('=') + 1) == 0;
+        if (!replaced) envp.push_back(*e);
+    }
+    envp.push_back(nullptr);
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    if (!log.empty()) {
+        posix_spawn_file_actions_addopen(&fa, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        posix_spawn_file_actions_adddup2(&fa, 1, 2);
+    }
+    pid_t pid = -1;
+    if (posix_spawn(&pid, argv[0], &fa, nullptr, argv.data(), envp.data()) != 0) pid = -1;
+    posix_spawn_file_actions_destroy(&fa);
+    return pid;
+}
+
+std::string read_file(const std::string &path) {
+    FILE *f = fopen(path.c_str(), "rb");
+    std::string s;
+    if (!f) return s;
+    char buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, f)) > 0) s.append(buf, n);
+    fclose(f);
+    return s;
+}
+
+// An Xvfb server of its own for each test, and a connection to it.
+class LiveWindow : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (access("/usr/bin/Xvfb", X_OK) != 0) GTEST_SKIP() << "Xvfb is not installed (scripts/setup installs it)";
+        int fds[2];
+        ASSERT_EQ(pipe(fds), 0);
+        std::string fd = std::to_string(fds[1]);
+        xvfb_ = spawn({"/usr/bin/Xvfb", "-displayfd", fd, "-screen", "0", "640x480x24", "-nolisten", "tcp"}, {},
+                      "/tmp/xvfb-" + std::to_string(getpid()) + ".log");
+        close(fds[1]);
+        ASSERT_GT(xvfb_, 0);
+        char num[16] = {0};
+        ssize_t got = 0;
+        for (int tries = 0; tries < 100 && got <= 0; tries++) got = read(fds[0], num, sizeof num - 1);
+        close(fds[0]);
+        ASSERT_GT(got, 0) << "Xvfb did not say its display";
+        display_ = ":" + std::string(num, strcspn(num, "\n"));
+        x_ = XOpenDisplay(display_.c_str());
+        ASSERT_NE(x_, nullptr) << display_;
+        scene_ = unique_scene("w");
+    }
+    void TearDown() override {
+        for (pid_t p : viewers_) {
+            kill(p, SIGKILL);
+            waitpid(p, nullptr, 0);
+        }
+        if (x_) XCloseDisplay(x_);
+        if (xvfb_ > 0) {
+            kill(xvfb_, SIGTERM);
+            waitpid(xvfb_, nullptr, 0);
+        }
+        QVH_RemoveScene(scene_.c_str());
+    }
+
+    // Starts a viewer showing the test scene live in a window.
+    pid_t start_live(const std::vector<std::string> &extra = {}) {
+        std::vector<std::string> args = {kViewer, "-window", "-size", "320x240", "-scene", scene_, "-keep", "-quiet"};
+        args.insert(args.end(), extra.begin(), extra.end());
+        args.push_back(kScene);
+        pid_t p = spawn(args, {"DISPLAY=" + display_}, "/tmp/" + scene_ + ".log");
+        viewers_.push_back(p);
+        return p;
+    }
+
+    // The viewer's window once it has shown a frame, or 0 after 20 s.
+    ::Window find_window() {
+        for (int tries = 0; tries < 400; tries++) {
+            ::Window root = DefaultRootWindow(x_), parent, *kids = nullptr;
+            unsigned n = 0;
+            XQueryTree(x_, root, &root, &parent, &kids, &n);
+            ::Window found = 0;
+            for (unsigned i = 0; i < n && !found; i++) {
+                char *name = nullptr;
+                if (XFetchName(x_, kids[i], &name) && name) {
+                    if (std::string(name) == "qvp_viewer: " + scene_) found = kids[i];
+                    XFree(name);
+                }
+            }
+            if (kids) XFree(kids);
+            if (found && frame_of(found) >= 1) return found;
+            usleep(50000);
+        }
+        return 0;
+    }
+
+    // The window's _QVP_FRAME property: the frames it has shown.
+    long frame_of(::Window w) {
+        Atom atom = XInternAtom(x_, "_QVP_FRAME", False), type;
+        int format;
+        unsigned long n, after;
+        unsigned char *data = nullptr;
+        long v = -1;
+        if (XGetWindowProperty(x_, w, atom, 0, 1, False, XA_CARDINAL, &type, &format, &n, &after, &data) == Success &&
+            data && n == 1)
+            v = *(long *)data;
+        if (data) XFree(data);
+        return v;
+    }
+
+    // Window pixel (x, y), origin top left, as {r g b}.
+    std::vector<int> pixel(::Window w, int x, int y) {
+        XImage *im = XGetImage(x_, w, x, y, 1, 1, AllPlanes, ZPixmap);
+        if (!im) return {-1, -1, -1};
+        unsigned long p = XGetPixel(im, 0, 0);
+        std::vector<int> rgb = {(int)((p & im->red_mask) >> 16), (int)((p & im->green_mask) >> 8), (int)(p & im->blue_mask)};
+        XDestroyImage(im);
+        return rgb;
+    }
+
+    void key(::Window w, KeySym sym) {
+        XKeyEvent e;
+        memset(&e, 0, sizeof e);
+        e.display = x_;
+        e.window = w;
+        e.root = DefaultRootWindow(x_);
+        e.type = KeyPress;
+        e.keycode = XKeysymToKeycode(x_, sym);
+        e.same_screen = True;
+        XSendEvent(x_, w, True, KeyPressMask, (XEvent *)&e);
+        XFlush(x_);
+    }
+
+    pid_t xvfb_ = -1;
+    std::vector<pid_t> viewers_;
+    std::string display_, scene_;
+    Display *x_ = nullptr;
+};
+
+// Reads the PNG at PATH, top row first.
+std::vector<unsigned char> png(const std::string &path, int &w, int &h) {
+    std::vector<unsigned char> px;
+    std::string err;
+    EXPECT_TRUE(qvpc::ReadPng(path, w, h, px, err)) << err;
+    return px;
+}
+
+TEST_F(LiveWindow, Live_PixelsEqualTheHeadlessSnapshotAndQEnds) {
+    std::string shot = "/tmp/" + scene_ + ".png";
+    pid_t head = spawn({kViewer, "-size", "320x240", "-frames", "1", "-o", shot, kScene});
+    ASSERT_EQ(wait_child(head, 30000), 0);
+    int w = 0, h = 0;
+    std::vector<unsigned char> want = png(shot, w, h);
+    unlink(shot.c_str());
+    ASSERT_EQ(w, 320);
+    pid_t live = start_live();
+    ::Window win = find_window();
+    ASSERT_NE(win, 0u) << read_file("/tmp/" + scene_ + ".log");
+    XImage *im = XGetImage(x_, win, 0, 0, 320, 240, AllPlanes, ZPixmap);
+    ASSERT_NE(im, nullptr);
+    int bad = 0;
+    for (int y = 2; y < 238 && bad < 5; y++)
+        for (int x = 2; x < 318 && bad < 5; x++) {
+            unsigned long p = XGetPixel(im, x, y);
+            int got[3] = {(int)((p & im->red_mask) >> 16), (int)((p & im->green_mask) >> 8), (int)(p & im->blue_mask)};
+            const unsigned char *e = &want[((size_t)y * 320 + x) * 4];
+            for (int c = 0; c < 3; c++)
+                if (abs(got[c] - e[c]) > 2) {
+                    ADD_FAILURE() << "window pixel (" << x << ", " << y << ") channel " << c << " got " << got[c]
+                                  << " want " << (int)e[c];
+                    bad++;
+                    break;
+                }
+        }
+    XDestroyImage(im);
+    key(win, XK_q);
+    EXPECT_EQ(wait_child(live, 10000), 0);
+    viewers_.clear();
+}
+
+TEST_F(LiveWindow, Edits_FromASecondProcessShowWithinThreeFrames) {
+    start_live({"-fps", "10"});
+    ::Window win = find_window();
+    ASSERT_NE(win, 0u) << read_file("/tmp/" + scene_ + ".log");
+    EXPECT_EQ(pixel(win, 100, 30), (std::vector<int>{255, 128, 0})) << "the panel's orange";
+    pid_t editor = spawn({kViewer, "-scene", scene_, "-size", "32x32", kEdit});
+    ASSERT_EQ(wait_child(editor, 30000), 0);
+    long edited = frame_of(win);
+    long seen = -1;
+    for (int tries = 0; tries < 200 && seen < 0; tries++) {
+        if (pixel(win, 100, 30) == std::vector<int>{0, 0, 255}) seen = frame_of(win);
+        else usleep(20000);
+    }
+    ASSERT_GE(seen, 0) << "the edit never showed";
+    EXPECT_LE(seen - edited, 3) << "edit done at frame " << edited << ", shown at " << seen;
+    key(win, XK_Escape);
+    EXPECT_EQ(wait_child(viewers_[0], 10000), 0);
+    viewers_.clear();
+}
+
+TEST_F(LiveWindow, Resize_FractionsFollowPixelsStay) {
+    start_live();
+    ::Window win = find_window();
+    ASSERT_NE(win, 0u);
+    XResizeWindow(x_, win, 640, 480);
+    XSync(x_, False);
+    // "left" covers the left half of the window at any size; "right"
+    // keeps its 160 x 240 pixels 160 from the lower left corner (X's y
+    // runs down: GL's y 80 is X's 400 in a 480 high window).
+    auto near = [](const std::vector<int> &a, const std::vector<int> &b) {
+        for (int c = 0; c < 3; c++)
+            if (abs(a[(size_t)c] - b[(size_t)c]) > 1) return false;
+        return true;
+    };
+    const std::vector<int> left = {26, 26, 77}, right = {77, 26, 26}, black = {0, 0, 0};
+    bool ok = false;
+    for (int tries = 0; tries < 200 && !ok; tries++) {
+        usleep(20000);
+        ok = near(pixel(win, 300, 100), left);
+    }
+    EXPECT_TRUE(ok) << "left did not follow the window";
+    EXPECT_TRUE(near(pixel(win, 10, 100), left));
+    EXPECT_TRUE(near(pixel(win, 200, 400), right)) << "right moved";
+    EXPECT_TRUE(near(pixel(win, 400, 400), black)) << "right grew";
+    EXPECT_TRUE(near(pixel(win, 400, 100), black));
+    key(win, XK_q);
+    EXPECT_EQ(wait_child(viewers_[0], 10000), 0);
+    viewers_.clear();
+}
+
+TEST(WindowAlone, NoDisplay_FailsAtOnceAndLeavesNoSegment) {
+    std::string scene = unique_scene("nd"), log = "/tmp/" + scene + ".log";
+    pid_t p = spawn({kViewer, "-window", "-scene", scene, kScene}, {"DISPLAY="}, log);
+    EXPECT_EQ(wait_child(p, 10000), 1);
+    EXPECT_NE(read_file(log).find("DISPLAY"), std::string::npos) << read_file(log);
+    struct stat st;
+    EXPECT_NE(stat(("/dev/shm/" + scene).c_str(), &st), 0) << "segment left behind";
+    // A DISPLAY that names no server: the same, after the attempt.
+    p = spawn({kViewer, "-window", "-scene", scene, kScene}, {"DISPLAY=:987"}, log);
+    EXPECT_EQ(wait_child(p, 10000), 1);
+    EXPECT_NE(read_file(log).find("DISPLAY"), std::string::npos) << read_file(log);
+    EXPECT_NE(stat(("/dev/shm/" + scene).c_str(), &st), 0) << "segment left behind";
+    unlink(log.c_str());
+}
+
+// A recording decodes, through the builder's own video reader, to the
+// frames the headless viewer snapshots of the same run.
+TEST(Record, ClipDecodesToTheSnapshots) {
+    const int n = 8;
+    std::string base = "/tmp/" + unique_scene("rec");
+    pid_t p = spawn({kViewer, "-size", "320x240", "-record", base + ".mp4", "-frames", std::to_string(n), "-fps", "10",
+                     "-quiet", kClip});
+    ASSERT_EQ(wait_child(p, 60000), 0);
+    p = spawn({kViewer, "-size", "320x240", "-record", base + ".png", "-frames", std::to_string(n), "-fps", "10",
+               "-quiet", kClip});
+    ASSERT_EQ(wait_child(p, 60000), 0);
+    std::string scene = unique_scene("dec");
+    char err[256];
+    ASSERT_NE(QVH_OpenScene(scene.c_str(), 16u << 20, QVH_SCENE_CREATE, err, sizeof err), nullptr) << err;
+    std::string why;
+    ASSERT_TRUE(qvpc::Attach(why)) << why;
+    QVP_CANVAS desc;
+    qvpc::DefaultCanvas(desc);
+    snprintf(desc.name, sizeof desc.name, "c");
+    QVP_CANVAS *c = qvpc::CreateCanvas(desc, {}, why);
+    qvpc::ElementDesc e;
+    qvpc::DefaultElement(e, ELEMENT_VIDEO);
+    e.video.file = base + ".mp4";
+    e.video.loop = false;
+    QVP_CANVAS_ELEMENT *el = qvpc::AddElement(c, e, why);
+    ASSERT_NE(el, nullptr) << why;
+    const QVP_CANVAS_VIDEO &v = el->data.video;
+    EXPECT_EQ(v.w, 320);
+    EXPECT_EQ(v.h, 240);
+    int frames = 0;
+    for (int k = 0; k < n + 3; k++) {
+        qvpc::TickVideo(k / 10.0 + 0.001);
+        int w = 0, h = 0;
+        std::string path = base + "-" + std::string(4 - std::to_string(k + 1).size(), '0') + std::to_string(k + 1) + ".png";
+        if (k >= n) break;
+        std::vector<unsigned char> want = png(path, w, h);
+        unlink(path.c_str());
+        ASSERT_EQ(w, v.w);
+        double sum = 0;
+        int worst = 0;
+        for (int y = 0; y < h; y++)
+            for (int x = 0; x < w; x++)
+                for (int ch = 0; ch < 3; ch++) {
+                    int got = v.frames[v.cur_frame][(size_t)y * v.row_size + (size_t)x * 4 + 2 - ch];
+                    int d = abs(got - want[((size_t)y * w + x) * 4 + ch]);
+                    sum += d;
+                    worst = std::max(worst, d);
+                }
+        double mean = sum / (w * h * 3.0);
+        EXPECT_LE(mean, 3.0) << "frame " << k << " differs by " << mean << " on average (worst " << worst << ")";
+        frames++;
+    }
+    EXPECT_EQ(frames, n);
+    unlink((base + ".mp4").c_str());
+    QVH_CloseScene();
+    QVH_RemoveScene(scene.c_str());
+}
+
+TEST(Record, SnapshotsAreOpaqueUnlessAlphaIsAsked) {
+    std::string base = "/tmp/" + unique_scene("alpha");
+    // The demo's overlays blend: its framebuffer alpha is below 255 somewhere.
+    pid_t p = spawn({kViewer, "-size", "320x240", "-o", base + "-opaque.png", "-quiet"});
+    ASSERT_EQ(wait_child(p, 60000), 0);
+    p = spawn({kViewer, "-size", "320x240", "-o", base + "-alpha.png", "-alpha", "-quiet"});
+    ASSERT_EQ(wait_child(p, 60000), 0);
+    int w, h, lowest_opaque = 255, lowest_kept = 255;
+    std::vector<unsigned char> a = png(base + "-opaque.png", w, h), b = png(base + "-alpha.png", w, h);
+    for (size_t i = 3; i < a.size(); i += 4) lowest_opaque = std::min(lowest_opaque, (int)a[i]);
+    for (size_t i = 3; i < b.size(); i += 4) lowest_kept = std::min(lowest_kept, (int)b[i]);
+    EXPECT_EQ(lowest_opaque, 255);
+    EXPECT_LT(lowest_kept, 255) << "-alpha should keep the framebuffer's alpha";
+    unlink((base + "-opaque.png").c_str());
+    unlink((base + "-alpha.png").c_str());
+}
+
+}  // namespace
