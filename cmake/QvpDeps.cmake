@@ -39,6 +39,12 @@ if(NOT PNG_FOUND)
   qvp_missing("libpng" "libpng-dev")
 endif()
 
+# Cluster mode talks to Redis through hiredis.
+pkg_check_modules(HIREDIS IMPORTED_TARGET hiredis)
+if(NOT HIREDIS_FOUND)
+  qvp_missing("hiredis" "libhiredis-dev")
+endif()
+
 # The viewer's live window (qvp_viewer -window) talks to an X server.
 find_package(X11)
 if(NOT X11_FOUND)

@@ -3,9 +3,7 @@
 // back through X11, key presses, a second process's edits, resizing, no
 // display at all; recordings decoded by the builder's own video reader;
 // opaque snapshots.
-#include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -15,6 +13,7 @@
 
 #include "canvas_builder.h"
 #include "qvp_externs.h"
+#include "spawn_util.h"
 #include "test_util.h"
 
 // After gtest: Xlib's macros (None, Bool, Status) would break its headers.
@@ -23,51 +22,12 @@
 #include <X11/Xutil.h>
 #include <X11/keysym.h>
 
-extern char **environ;
-
 namespace {
 
 const std::string kViewer = std::string(QVP_BINARY_DIR) + "/qvp_viewer";
 const std::string kScene = std::string(QVP_SOURCE_DIR) + "/tests/window/scene.tcl";
 const std::string kEdit = std::string(QVP_SOURCE_DIR) + "/tests/window/edit.tcl";
 const std::string kClip = std::string(QVP_SOURCE_DIR) + "/tests/window/clip.tcl";
-
-// Starts ARGS with extra environment ENV (NAME=VALUE words); stdout and
-// stderr go to LOG when given. Returns the pid, or -1.
-pid_t spawn(const std::vector<std::string> &args, const std::vector<std::string> &env = {},
-            const std::string &log = "") {
-    std::vector<char *> argv, envp;
-    for (const std::string &a : args) argv.push_back(const_cast<char *>(a.c_str()));
-    argv.push_back(nullptr);
-    for (const std::string &e : env) envp.push_back(const_cast<char *>(e.c_str()));
-    for (char **e = environ; *e; e++) {
-        bool replaced = false;
-        for (const std::string &x : env) replaced = replaced || strncmp(*e, x.c_str(), x.find('=') + 1) == 0;
-        if (!replaced) envp.push_back(*e);
-    }
-    envp.push_back(nullptr);
-    posix_spawn_file_actions_t fa;
-    posix_spawn_file_actions_init(&fa);
-    if (!log.empty()) {
-        posix_spawn_file_actions_addopen(&fa, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        posix_spawn_file_actions_adddup2(&fa, 1, 2);
-    }
-    pid_t pid = -1;
-    if (posix_spawn(&pid, argv[0], &fa, nullptr, argv.data(), envp.data()) != 0) pid = -1;
-    posix_spawn_file_actions_destroy(&fa);
-    return pid;
-}
-
-std::string read_file(const std::string &path) {
-    FILE *f = fopen(path.c_str(), "rb");
-    std::string s;
-    if (!f) return s;
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, f)) > 0) s.append(buf, n);
-    fclose(f);
-    return s;
-}
 
 // An Xvfb server of its own for each test, and a connection to it.
 class LiveWindow : public ::testing::Test {

@@ -19,6 +19,7 @@
 #include "qvpdisp_host.h"
 #include "canvas_builder.h"
 #include "canvas_tcl.h"
+#include "cluster.h"
 #include "tarn.h"
 #include "viewer.h"
 
@@ -32,6 +33,7 @@ std::string g_remove_at_exit;
 const char *kUsage =
     "usage: qvp_viewer ?-scene NAME? ?-display NAME? ?-size WxH? ?-double? ?-o FILE.png? ?-alpha?\n"
     "                  ?-frames N? ?-window? ?-fps N? ?-record FILE.mp4|FILE.png? ?-quiet?\n"
+    "                  ?-redis HOST:PORT -stream NAME?\n"
     "                  ?-arena MiB? ?-keep? ?-remove? ?-novisual? ?script.tcl ?arg ...??\n";
 
 int install_plugin_cmd(const char *name, Tcl_ObjCmdProc *proc, ClientData data) {
@@ -43,6 +45,7 @@ void shutdown_all() {
     static bool done = false;
     if (done) return;
     done = true;
+    qvpcl::StopPublishing();
     QVH_ShutdownPlugins();
     QVH_CloseDisplay();
     QVH_CloseScene();
@@ -96,7 +99,7 @@ int main(int argc, char **argv) {
     bool keep = false, remove_first = false, dbl = false, novisual = false, window = false;
     int w = 640, h = 480, frames = -1, fps = 60;
     size_t arena = 0;
-    std::string out, record;
+    std::string out, record, redis, stream;
     ViewerOutput output;
     int i = 1;
     for (; i < argc && argv[i][0] == '-'; i++) {
@@ -129,7 +132,9 @@ int main(int argc, char **argv) {
         } else if (a == "-record" && has_val) {
             record = argv[++i];
             if (record.empty()) die("-record wants a file name");
-        } else if (a == "-window") window = true;
+        } else if (a == "-redis" && has_val) redis = argv[++i];
+        else if (a == "-stream" && has_val) stream = argv[++i];
+        else if (a == "-window") window = true;
         else if (a == "-alpha") output.keep_alpha = true;
         else if (a == "-quiet") output.quiet = true;
         else if (a == "-keep") keep = true;
@@ -169,8 +174,21 @@ int main(int argc, char **argv) {
     viewer_register_commands(g_interp);
     QvpCanvasRegisterCommands(g_interp);
     // Video producers follow the display's run_time, so that a snapshot
-    // after N frames is always the same.
-    QVH_SetFrameHook([](double t, void *) { qvpc::TickVideo(t); }, nullptr);
+    // after N frames is always the same; in a cluster it is the clock
+    // every node's video follows.
+    if (!redis.empty() || !stream.empty()) {
+        if (redis.empty() || stream.empty()) die("cluster mode wants both -redis HOST:PORT and -stream NAME");
+        std::string why;
+        if (!qvpcl::StartPublishing(redis, stream, why)) die(why);
+        QVH_SetFrameHook(
+            [](double t, void *) {
+                qvpc::TickVideo(t);
+                qvpcl::PublishClock(t);
+            },
+            nullptr);
+    } else {
+        QVH_SetFrameHook([](double t, void *) { qvpc::TickVideo(t); }, nullptr);
+    }
 
     QVS_TARN *tarn = (QVS_TARN *)QVF_AddDataToProcess("QVS_TARN", sizeof(QVS_TARN));
     tarn->tkwin = novisual ? nullptr : (void *)QVV_display;

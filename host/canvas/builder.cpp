@@ -584,7 +584,7 @@ QVP_CANVAS_ELEMENT *FindElement(QVP_CANVAS *c, int id) {
     return nullptr;
 }
 
-QVP_CANVAS_ELEMENT *AddElement(QVP_CANVAS *c, const ElementDesc &desc, std::string &err) {
+QVP_CANVAS_ELEMENT *AddElement(QVP_CANVAS *c, const ElementDesc &desc, std::string &err, int want_id) {
     {
         Lock lock;
         if (!linked(c)) {
@@ -617,9 +617,20 @@ QVP_CANVAS_ELEMENT *AddElement(QVP_CANVAS *c, const ElementDesc &desc, std::stri
         return nullptr;
     }
     int id = std::max(1, g_proc->element_id);
-    QVP_WALK(QVP_CANVAS_ELEMENT, k, c->elements) id = std::max(id, k->id + 1);
+    bool taken = false;
+    QVP_WALK(QVP_CANVAS_ELEMENT, k, c->elements) {
+        id = std::max(id, k->id + 1);
+        taken = taken || k->id == want_id;
+    }
+    if (taken) {
+        err = "canvas \"" + std::string(c->name) + "\" has an element " + std::to_string(want_id) + " already";
+        free_payload(e);
+        QVH_Free(e);
+        return nullptr;
+    }
+    if (want_id > 0) id = want_id;
     e->id = id;
-    g_proc->element_id = id + 1;
+    g_proc->element_id = std::max(g_proc->element_id, id + 1);
     __atomic_store_n(pp, e, __ATOMIC_RELEASE);
     c->last_element = e;
     if (e->type == ELEMENT_NODE) c->node_cnt++;

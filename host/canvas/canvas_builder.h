@@ -142,8 +142,11 @@ struct ElementDesc {
  * offset 0, width 1; text in the default font, centred, smooth. */
 void DefaultElement(ElementDesc &desc, int type);
 
-/* Appends an element to C and returns it (its id is unique in C). */
-QVP_CANVAS_ELEMENT *AddElement(QVP_CANVAS *c, const ElementDesc &desc, std::string &err);
+/* Appends an element to C and returns it (its id is unique in C): the
+ * next id of the scene, or WANT_ID when above 0 (refused when C has an
+ * element of that id; a mirror gives elements the ids they got where
+ * they were made). */
+QVP_CANVAS_ELEMENT *AddElement(QVP_CANVAS *c, const ElementDesc &desc, std::string &err, int want_id = 0);
 QVP_CANVAS_ELEMENT *FindElement(QVP_CANVAS *c, int id);
 
 /* The description of element E as it stands. */

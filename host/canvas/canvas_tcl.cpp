@@ -674,10 +674,23 @@ int CanvasCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
         }
         int i = 4, source = 0;
         if (parse_coords(interp, desc, objc, objv, i) != TCL_OK) return TCL_ERROR;
-        if (parse_element(interp, desc, objc, objv, i, &source) != TCL_OK) return TCL_ERROR;
+        // "-id N" asks for the element's id (a mirror keeps the ids its
+        // publisher's elements got); the other options are the type's.
+        std::vector<Tcl_Obj *> words(objv, objv + i);
+        int want_id = 0;
+        for (int k = i; k < objc; k += 2) {
+            if (k + 1 < objc && strcmp(Tcl_GetString(objv[k]), "-id") == 0) {
+                if (!Int(interp, objv[k + 1], want_id, "-id")) return TCL_ERROR;
+                if (want_id < 1) return Fail(interp, "VALUE", "-id must be positive");
+                continue;
+            }
+            words.push_back(objv[k]);
+            if (k + 1 < objc) words.push_back(objv[k + 1]);
+        }
+        if (parse_element(interp, desc, (int)words.size(), words.data(), i, &source) != TCL_OK) return TCL_ERROR;
         if (type == ELEMENT_VIDEO && source == 0)
             return Fail(interp, "USAGE", "video elements need -file PATH or -pattern 1");
-        QVP_CANVAS_ELEMENT *e = AddElement(c, desc, err);
+        QVP_CANVAS_ELEMENT *e = AddElement(c, desc, err, want_id);
         if (!e) return Fail(interp, "ELEMENT", err);
         Tcl_SetObjResult(interp, Tcl_NewIntObj(e->id));
         return TCL_OK;
@@ -716,10 +729,51 @@ int CanvasCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
     return TCL_OK;
 }
 
+// The journal of this process's edits; set by QvpCanvasSetJournal.
+QvpCanvasJournal g_journal = nullptr;
+void *g_journal_data = nullptr;
+
+// True when OBJV is a command that changes the scene (not a query).
+bool changes_scene(int objc, Tcl_Obj *const objv[]) {
+    if (objc < 3) return false;
+    std::string cmd = Tcl_GetString(objv[0]), word = Tcl_GetString(objv[1]);
+    static const std::vector<const char *> kFont = {"create", "names"}, kImage = {"create", "delete", "names", "size"},
+                                           kCanvas = {"add",        "configure", "create", "delete", "itemconfigure",
+                                                      "itemdelete", "items",     "names",  "type"};
+    const std::vector<const char *> &subs = cmd == "font" ? kFont : cmd == "image" ? kImage : kCanvas;
+    // The subcommand as the command read it: a unique prefix counts.
+    std::string sub;
+    for (const char *full : subs)
+        if (!word.empty() && strncmp(full, word.c_str(), word.size()) == 0) {
+            if (word == full) { sub = full; break; }
+            sub = sub.empty() ? full : "?";
+        }
+    if (cmd == "font") return sub == "create";
+    if (cmd == "image") return sub == "create" || sub == "delete";
+    if (sub == "configure" || sub == "itemconfigure") return objc > (sub == "configure" ? 3 : 4);
+    return sub == "create" || sub == "delete" || sub == "add" || sub == "itemdelete";
+}
+
+// Runs PROC and hands a successful change to the journal.
+int journaled(Tcl_ObjCmdProc *proc, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
+    int rc = proc(nullptr, interp, objc, objv);
+    if (rc == TCL_OK && g_journal && changes_scene(objc, objv)) g_journal(objc, objv, Tcl_GetObjResult(interp), g_journal_data);
+    return rc;
+}
+
+int FontJournaled(ClientData, Tcl_Interp *i, int objc, Tcl_Obj *const objv[]) { return journaled(FontCmd, i, objc, objv); }
+int ImageJournaled(ClientData, Tcl_Interp *i, int objc, Tcl_Obj *const objv[]) { return journaled(ImageCmd, i, objc, objv); }
+int CanvasJournaled(ClientData, Tcl_Interp *i, int objc, Tcl_Obj *const objv[]) { return journaled(CanvasCmd, i, objc, objv); }
+
 }  // namespace
 
 void QvpCanvasRegisterCommands(Tcl_Interp *interp) {
-    Tcl_CreateObjCommand(interp, "font", FontCmd, nullptr, nullptr);
-    Tcl_CreateObjCommand(interp, "image", ImageCmd, nullptr, nullptr);
-    Tcl_CreateObjCommand(interp, "canvas", CanvasCmd, nullptr, nullptr);
+    Tcl_CreateObjCommand(interp, "font", FontJournaled, nullptr, nullptr);
+    Tcl_CreateObjCommand(interp, "image", ImageJournaled, nullptr, nullptr);
+    Tcl_CreateObjCommand(interp, "canvas", CanvasJournaled, nullptr, nullptr);
+}
+
+void QvpCanvasSetJournal(QvpCanvasJournal fn, void *data) {
+    g_journal = fn;
+    g_journal_data = data;
 }

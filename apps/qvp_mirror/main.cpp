@@ -1,0 +1,67 @@
+// main.cpp - qvp_mirror: keeps one node's scene in step with a cluster's
+// canvas stream, or reports how far a running mirror is behind.
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "cluster.h"
+#include "qvp_host.h"
+
+namespace {
+
+const char *kUsage =
+    "usage: qvp_mirror -scene NAME -redis HOST:PORT -stream NAME ?-arena MiB? ?-cache DIR? ?-status?\n";
+
+[[noreturn]] void die(const std::string &msg, int status = 1) {
+    fprintf(stderr, "qvp_mirror: %s\n", msg.c_str());
+    exit(status);
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    qvpcl::MirrorOptions o;
+    bool show_status = false;
+    size_t arena = 0;
+    for (int i = 1; i < argc; i++) {
+        std::string a = argv[i];
+        bool has_val = i + 1 < argc;
+        if (a == "-scene" && has_val) o.scene = argv[++i];
+        else if (a == "-redis" && has_val) o.endpoint = argv[++i];
+        else if (a == "-stream" && has_val) o.stream = argv[++i];
+        else if (a == "-cache" && has_val) o.cache_dir = argv[++i];
+        else if (a == "-arena" && has_val) {
+            char *end;
+            long mib = strtol(argv[++i], &end, 10);
+            if (*end || mib < 1 || mib > 65536) die(std::string("bad -arena \"") + argv[i] + "\": want MiB, 1 to 65536", 2);
+            arena = (size_t)mib << 20;
+        } else if (a == "-status") show_status = true;
+        else if (a == "-h" || a == "-help" || a == "--help") {
+            fputs(kUsage, stdout);
+            return 0;
+        } else {
+            fprintf(stderr, "qvp_mirror: unknown or incomplete option \"%s\"\n%s", a.c_str(), kUsage);
+            return 2;
+        }
+    }
+    if (o.scene.empty() || o.endpoint.empty() || o.stream.empty()) {
+        fputs(kUsage, stderr);
+        return 2;
+    }
+    if (show_status) {
+        std::string line, err;
+        if (!qvpcl::MirrorStatus(o.endpoint, o.stream, o.scene, line, err)) die(err);
+        printf("%s\n", line.c_str());
+        return 0;
+    }
+    if (o.cache_dir.empty()) o.cache_dir = "/tmp/qvp-mirror-" + std::to_string(getuid());
+    char err[512];
+    // The node's scene: made here when its displays have not made it yet.
+    if (!QVH_OpenScene(o.scene.c_str(), arena, QVH_SCENE_CREATE | QVH_SCENE_ATTACH, err, sizeof err)) die(err);
+    int rc = qvpcl::RunMirror(o);
+    QVH_CloseScene();
+    return rc;
+}

@@ -1,0 +1,63 @@
+/* cluster.h - canvases mirrored to every render node of a display
+ * cluster through a Redis stream.
+ *
+ * The process that edits canvases publishes each change its font, image
+ * and canvas commands make as one stream entry: fields "v" (the record
+ * version, 1), "op" (the command's words as a Tcl list) and, for
+ * "canvas add", "id" (the element id it got). Files the words name
+ * (-file) travel by content: the entry names "qvp-file:SHA256.EXT" and
+ * the bytes sit once in key STREAM:file:SHA256. The publisher also keeps
+ * the display's run_time in STREAM:clock, the clock video frames follow.
+ *
+ * A mirror (qvp_mirror) on each node applies the stream to its own scene
+ * in order, through the same commands, and reports how far behind it is
+ * in the hash STREAM:mirror:SCENE. */
+#ifndef QVP_CLUSTER_H
+#define QVP_CLUSTER_H
+
+#include <string>
+#include <vector>
+
+namespace qvpcl {
+
+/* The entry format this build writes and reads. */
+const int kRecordVersion = 1;
+
+/* Starts publishing this process's canvas edits to STREAM at
+ * HOST:PORT ("HOST:PORT" in ENDPOINT). False with ERR set when Redis
+ * cannot be reached now; later failures are logged, the entries kept
+ * and sent once Redis is back. */
+bool StartPublishing(const std::string &endpoint, const std::string &stream, std::string &err);
+void StopPublishing();
+
+/* Publishes one edit given as command words (what the journal does for
+ * each command); false when it could only be queued. */
+bool PublishWords(const std::vector<std::string> &words, const std::string &element_id = "");
+
+/* Publishes the display's RUN_TIME as the cluster's video clock. */
+void PublishClock(double run_time);
+
+/* Entries queued while Redis was away. */
+size_t PendingEntries();
+
+struct MirrorOptions {
+    std::string endpoint;       /* HOST:PORT */
+    std::string stream;
+    std::string scene;          /* the scene applied to (open already) */
+    std::string cache_dir;      /* where fetched files are kept */
+};
+
+/* Applies the stream to the open scene until SIGINT or SIGTERM: first
+ * clears what an earlier mirror of this scene left, replays the stream
+ * from its start, then follows its tail; reconnects with back-off when
+ * Redis goes away. Returns the exit status. */
+int RunMirror(const MirrorOptions &o);
+
+/* The status a running mirror of SCENE reports, as one line; false with
+ * ERR set when Redis cannot be asked or no mirror has reported. */
+bool MirrorStatus(const std::string &endpoint, const std::string &stream, const std::string &scene, std::string &line,
+                  std::string &err);
+
+}  // namespace qvpcl
+
+#endif

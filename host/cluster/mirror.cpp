@@ -1,0 +1,314 @@
+// mirror.cpp - the applying side of cluster mode: a mirror follows the
+// stream and makes each edit on its own scene through the canvas
+// builder's commands, fetching files by content once, ticking video by
+// the publisher's clock and reporting its lag.
+#include <errno.h>
+#include <signal.h>
+#include <stdio.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <tcl.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <hiredis/hiredis.h>
+
+#include "canvas_builder.h"
+#include "canvas_tcl.h"
+#include "cluster.h"
+#include "qvp_externs.h"
+#include "qvp_globals.h"
+#include "qvp_host.h"
+#include "redis_link.h"
+
+namespace qvpcl {
+
+namespace {
+
+// Set by the signal handler; the loop ends at its next turn.
+volatile sig_atomic_t g_stop = 0;
+void on_signal(int) { g_stop = 1; }
+
+// What a mirror keeps in its scene, so that the next mirror of the same
+// scene can take back what this one made: the pixels of the images it
+// loaded (image names are per process).
+const char *const kStateName = "QVP_MIRROR_STATE";
+const int kMaxImages = 4096;
+struct MirrorState {
+    int images;
+    void *pixels[kMaxImages];
+};
+
+void warn(const std::string &msg) { QVF_LogWarningF(("mirror: " + msg).c_str(), __FILE__, __LINE__); }
+void status(const std::string &msg) { QVF_LogStatusF(("mirror: " + msg).c_str(), __FILE__, __LINE__); }
+
+double now_ms() {
+    struct timespec t;
+    clock_gettime(CLOCK_REALTIME, &t);
+    return t.tv_sec * 1e3 + t.tv_nsec * 1e-6;
+}
+
+void sleep_ms(int ms) {
+    struct timespec t = {ms / 1000, (long)(ms % 1000) * 1000000L};
+    nanosleep(&t, nullptr);
+}
+
+// The milliseconds part of a stream id "MS-SEQ".
+double id_ms(const std::string &id) { return atof(id.c_str()); }
+
+class Mirror {
+public:
+    explicit Mirror(const MirrorOptions &o) : o_(o) {}
+
+    int Run() {
+        if (!ParseEndpoint(o_.endpoint, host_, port_, err_)) {
+            fprintf(stderr, "qvp_mirror: %s\n", err_.c_str());
+            return 1;
+        }
+        if (!qvpc::Attach(err_)) {
+            fprintf(stderr, "qvp_mirror: %s\n", err_.c_str());
+            return 1;
+        }
+        mkdir(o_.cache_dir.c_str(), 0700);
+        interp_ = Tcl_CreateInterp();
+        QvpCanvasRegisterCommands(interp_);
+        Clear();
+        signal(SIGINT, on_signal);
+        signal(SIGTERM, on_signal);
+        int backoff = 100;
+        while (!g_stop) {
+            if (!link_.Connected()) {
+                if (!link_.Connect(host_, port_, 1000, err_)) {
+                    if (!down_) warn(err_ + "; retrying with back-off");
+                    down_ = true;
+                    sleep_ms(backoff);
+                    backoff = std::min(backoff * 2, 2000);
+                    continue;
+                }
+                status("following stream \"" + o_.stream + "\" at " + o_.endpoint + " from entry " + last_id_);
+                down_ = false;
+                backoff = 100;
+            }
+            if (!Step()) {
+                warn("lost Redis at " + o_.endpoint + ": " + err_ + "; reconnecting");
+                down_ = true;
+            }
+        }
+        if (link_.Connected()) Report();
+        Tcl_DeleteInterp(interp_);
+        return 0;
+    }
+
+private:
+    // Deletes the canvases and frees the images an earlier mirror made
+    // here, so that the replay from the stream's start builds them anew.
+    void Clear() {
+        MirrorState *st = (MirrorState *)QVF_GetDataFromScene(QVV_scene, kStateName);
+        if (!st) st = (MirrorState *)QVF_AddDataToScene(QVV_scene, kStateName, sizeof(MirrorState));
+        state_ = st;
+        for (bool progress = true; progress;) {
+            progress = false;
+            for (QVP_CANVAS *c : qvpc::Canvases()) {
+                std::string e;
+                progress = qvpc::DeleteCanvas(c, e) || progress;
+            }
+        }
+        if (!st) return;
+        int n = std::min(std::max(st->images, 0), kMaxImages);
+        for (int i = 0; i < n; i++) QVH_Free(st->pixels[i]);
+        st->images = 0;
+    }
+
+    // Reads and applies what is new, ticks the video clock and reports;
+    // false when the link failed.
+    bool Step() {
+        Reply r = link_.Command({"XREAD", "COUNT", "1000", "BLOCK", "20", "STREAMS", o_.stream, last_id_}, err_);
+        if (!r) return false;
+        if (r->type == REDIS_REPLY_ARRAY && r->elements > 0 && r->element[0]->elements == 2) {
+            redisReply *entries = r->element[0]->element[1];
+            for (size_t i = 0; i < entries->elements; i++) {
+                redisReply *e = entries->element[i];
+                if (e->type != REDIS_REPLY_ARRAY || e->elements != 2) continue;
+                last_id_ = ReplyString(e->element[0]);
+                Apply(last_id_, e->element[1]);
+                applied_++;
+                if (!link_.Connected()) return false;
+            }
+        }
+        if (!Tick()) return false;
+        if (now_ms() - reported_ >= 200) return Report();
+        return true;
+    }
+
+    // Applies one entry; a malformed or refused one is logged and skipped.
+    void Apply(const std::string &id, const redisReply *fields) {
+        std::string v = ReplyField(fields, "v"), op = ReplyField(fields, "op"), want_id = ReplyField(fields, "id");
+        if (v != std::to_string(kRecordVersion)) {
+            Skip(id, v.empty() ? "no record version" : "record version " + v + " (this mirror reads " +
+                                                           std::to_string(kRecordVersion) + ")");
+            return;
+        }
+        Tcl_Obj *list = Tcl_NewStringObj(op.data(), (int)op.size());
+        Tcl_IncrRefCount(list);
+        int n = 0;
+        Tcl_Obj **words = nullptr;
+        if (Tcl_ListObjGetElements(nullptr, list, &n, &words) != TCL_OK || n < 2) {
+            Skip(id, "its op is not a command: \"" + op.substr(0, 80) + "\"");
+            Tcl_DecrRefCount(list);
+            return;
+        }
+        std::string cmd = Tcl_GetString(words[0]), sub = Tcl_GetString(words[1]),
+                    name = n >= 3 ? Tcl_GetString(words[2]) : "";
+        if (cmd != "font" && cmd != "image" && cmd != "canvas") {
+            Skip(id, "\"" + cmd + "\" is not a canvas command");
+            Tcl_DecrRefCount(list);
+            return;
+        }
+        std::vector<Tcl_Obj *> objs(words, words + n);
+        // An element gets the id it got at the publisher.
+        if (!want_id.empty() && cmd == "canvas") {
+            objs.push_back(Tcl_NewStringObj("-id", -1));
+            objs.push_back(Tcl_NewStringObj(want_id.c_str(), -1));
+        }
+        for (Tcl_Obj *&w : objs) {
+            const char *s = Tcl_GetString(w);
+            if (strncmp(s, "qvp-file:", 9) == 0) {
+                std::string path;
+                if (!Fetch(s + 9, path)) {
+                    Skip(id, "file " + std::string(s) + " is not in Redis");
+                    Tcl_DecrRefCount(list);
+                    return;
+                }
+                w = Tcl_NewStringObj(path.c_str(), -1);
+            }
+        }
+        for (Tcl_Obj *w : objs) Tcl_IncrRefCount(w);
+        int rc = Tcl_EvalObjv(interp_, (int)objs.size(), objs.data(), TCL_EVAL_GLOBAL);
+        std::string result = Tcl_GetStringResult(interp_);
+        for (Tcl_Obj *w : objs) Tcl_DecrRefCount(w);
+        Tcl_DecrRefCount(list);
+        if (rc != TCL_OK) {
+            // A font made by an earlier mirror of this scene is still there.
+            if (cmd == "font" && result.find("already exists") != std::string::npos) return;
+            Skip(id, result);
+            return;
+        }
+        if (!want_id.empty() && result != want_id)
+            warn("entry " + id + ": element id " + result + " here, " + want_id + " at the publisher");
+        if (cmd == "image") Track(sub, name);
+    }
+
+    void Skip(const std::string &id, const std::string &why) {
+        skipped_++;
+        warn("skipped entry " + id + ": " + why);
+    }
+
+    // Keeps the scene's record of the images this mirror holds.
+    void Track(const std::string &sub, const std::string &name) {
+        if (!state_) return;
+        if (sub == "create") {
+            const qvpc::Image *im = qvpc::FindImage(name);
+            if (im && state_->images < kMaxImages) state_->pixels[state_->images++] = im->rgba;
+        } else {
+            // Deleted: the pixels are gone; drop what no image holds.
+            int k = 0;
+            for (int i = 0; i < state_->images; i++)
+                if (qvpc::FindImageByPixels(state_->pixels[i])) state_->pixels[k++] = state_->pixels[i];
+            state_->images = k;
+        }
+    }
+
+    // The local copy of the file with content HASH.EXT, fetched once.
+    bool Fetch(const std::string &ref, std::string &path) {
+        std::string hash = ref.substr(0, ref.find('.'));
+        if (hash.size() != 64 || hash.find_first_not_of("0123456789abcdef") != std::string::npos) return false;
+        path = o_.cache_dir + "/" + ref;
+        if (access(path.c_str(), R_OK) == 0) return true;
+        Reply r = link_.Command({"GET", o_.stream + ":file:" + hash}, err_);
+        if (!r || r->type != REDIS_REPLY_STRING) return false;
+        std::string tmp = path + ".part" + std::to_string(getpid());
+        FILE *f = fopen(tmp.c_str(), "wb");
+        bool ok = f && fwrite(r->str, 1, r->len, f) == r->len;
+        if (f) ok = fclose(f) == 0 && ok;
+        ok = ok && rename(tmp.c_str(), path.c_str()) == 0;
+        if (!ok) unlink(tmp.c_str());
+        return ok;
+    }
+
+    // Shows the video frames for the publisher's clock.
+    bool Tick() {
+        Reply r = link_.Command({"GET", o_.stream + ":clock"}, err_);
+        if (!r) return false;
+        if (r->type == REDIS_REPLY_STRING) {
+            double t = atof(ReplyString(r.get()).c_str());
+            if (t != clock_) qvpc::TickVideo(t);
+            clock_ = t;
+        }
+        return true;
+    }
+
+    // Writes the lag to STREAM:mirror:SCENE.
+    bool Report() {
+        reported_ = now_ms();
+        Reply info = link_.Command({"XINFO", "STREAM", o_.stream}, err_);
+        if (!info) return false;
+        long long added = atoll(ReplyField(info.get(), "entries-added").c_str());
+        long long lag = info->type == REDIS_REPLY_ARRAY ? std::max(0LL, added - applied_) : 0;
+        double lag_ms = 0;
+        if (lag > 0) {
+            Reply next = link_.Command({"XRANGE", o_.stream, "(" + last_id_, "+", "COUNT", "1"}, err_);
+            if (!next) return false;
+            if (next->type == REDIS_REPLY_ARRAY && next->elements == 1)
+                lag_ms = std::max(0.0, now_ms() - id_ms(ReplyString(next->element[0]->element[0])));
+        }
+        char ms[32];
+        snprintf(ms, sizeof ms, "%.0f", lag_ms);
+        Reply r = link_.Command({"HSET", o_.stream + ":mirror:" + o_.scene, "applied", std::to_string(applied_), "skipped",
+                                 std::to_string(skipped_), "last_id", last_id_, "lag_entries", std::to_string(lag),
+                                 "lag_ms", ms, "updated_ms", std::to_string((long long)now_ms()), "pid",
+                                 std::to_string(getpid())},
+                                err_);
+        return r != nullptr;
+    }
+
+    MirrorOptions o_;
+    std::string host_, err_, last_id_ = "0-0";
+    int port_ = 0;
+    RedisLink link_;
+    Tcl_Interp *interp_ = nullptr;
+    MirrorState *state_ = nullptr;
+    long long applied_ = 0, skipped_ = 0;
+    double clock_ = -1, reported_ = 0;
+    bool down_ = false;
+};
+
+}  // namespace
+
+int RunMirror(const MirrorOptions &o) {
+    Mirror m(o);
+    return m.Run();
+}
+
+bool MirrorStatus(const std::string &endpoint, const std::string &stream, const std::string &scene, std::string &line,
+                  std::string &err) {
+    std::string host;
+    int port;
+    RedisLink link;
+    if (!ParseEndpoint(endpoint, host, port, err) || !link.Connect(host, port, 2000, err)) return false;
+    Reply r = link.Command({"HGETALL", stream + ":mirror:" + scene}, err);
+    if (!r) return false;
+    if (r->type != REDIS_REPLY_ARRAY || r->elements == 0) {
+        err = "no mirror of scene \"" + scene + "\" has reported on stream \"" + stream + "\"";
+        return false;
+    }
+    double age = now_ms() - atof(ReplyField(r.get(), "updated_ms").c_str());
+    char buf[512];
+    snprintf(buf, sizeof buf, "applied %s, lag %s entries, %s ms, skipped %s, last entry %s, reported %.0f ms ago (pid %s)",
+             ReplyField(r.get(), "applied").c_str(), ReplyField(r.get(), "lag_entries").c_str(),
+             ReplyField(r.get(), "lag_ms").c_str(), ReplyField(r.get(), "skipped").c_str(),
+             ReplyField(r.get(), "last_id").c_str(), age, ReplyField(r.get(), "pid").c_str());
+    line = buf;
+    return true;
+}
+
+}  // namespace qvpcl

@@ -1,0 +1,119 @@
+// redis_link.cpp - the hiredis connection behind cluster mode.
+#include "redis_link.h"
+
+#include <hiredis/hiredis.h>
+#include <stdlib.h>
+#include <string.h>
+
+namespace qvpcl {
+
+namespace {
+void free_reply(redisReply *r) {
+    if (r) freeReplyObject(r);
+}
+}  // namespace
+
+RedisLink::~RedisLink() { Drop(); }
+
+void RedisLink::Drop() {
+    if (ctx_) redisFree(ctx_);
+    ctx_ = nullptr;
+}
+
+bool RedisLink::Connect(const std::string &host, int port, int timeout_ms, std::string &err) {
+    Drop();
+    struct timeval tv = {timeout_ms / 1000, (timeout_ms % 1000) * 1000};
+    redisContext *c = redisConnectWithTimeout(host.c_str(), port, tv);
+    if (!c || c->err) {
+        err = "cannot reach Redis at " + host + ":" + std::to_string(port) + ": " + (c ? c->errstr : "out of memory");
+        if (c) redisFree(c);
+        return false;
+    }
+    // Replies wait at most 10 s (a blocking read asks for less).
+    struct timeval rt = {10, 0};
+    redisSetTimeout(c, rt);
+    ctx_ = c;
+    return true;
+}
+
+Reply RedisLink::Command(const std::vector<std::string> &words, std::string &err) {
+    Reply none(nullptr, free_reply);
+    if (!ctx_) {
+        err = "not connected";
+        return none;
+    }
+    std::vector<const char *> argv;
+    std::vector<size_t> lens;
+    for (const std::string &w : words) {
+        argv.push_back(w.data());
+        lens.push_back(w.size());
+    }
+    redisReply *r = (redisReply *)redisCommandArgv(ctx_, (int)argv.size(), argv.data(), lens.data());
+    if (!r) {
+        err = ctx_->errstr[0] ? ctx_->errstr : "connection lost";
+        Drop();
+        return none;
+    }
+    return Reply(r, free_reply);
+}
+
+bool RedisLink::Pipeline(const std::vector<std::vector<std::string>> &commands, std::vector<Reply> &replies,
+                         std::string &err) {
+    replies.clear();
+    if (!ctx_) {
+        err = "not connected";
+        return false;
+    }
+    for (const auto &words : commands) {
+        std::vector<const char *> argv;
+        std::vector<size_t> lens;
+        for (const std::string &w : words) {
+            argv.push_back(w.data());
+            lens.push_back(w.size());
+        }
+        if (redisAppendCommandArgv(ctx_, (int)argv.size(), argv.data(), lens.data()) != REDIS_OK) {
+            err = "out of memory";
+            return false;
+        }
+    }
+    for (size_t i = 0; i < commands.size(); i++) {
+        void *r = nullptr;
+        if (redisGetReply(ctx_, &r) != REDIS_OK || !r) {
+            err = ctx_->errstr[0] ? ctx_->errstr : "connection lost";
+            Drop();
+            return false;
+        }
+        replies.emplace_back((redisReply *)r, free_reply);
+    }
+    return true;
+}
+
+bool ParseEndpoint(const std::string &text, std::string &host, int &port, std::string &err) {
+    size_t colon = text.rfind(':');
+    char *end = nullptr;
+    long p = colon == std::string::npos ? 0 : strtol(text.c_str() + colon + 1, &end, 10);
+    if (colon == std::string::npos || colon == 0 || !end || *end || p < 1 || p > 65535) {
+        err = "bad Redis address \"" + text + "\": want HOST:PORT";
+        return false;
+    }
+    host = text.substr(0, colon);
+    port = (int)p;
+    return true;
+}
+
+std::string ReplyString(const redisReply *r) {
+    if (!r) return "";
+    if (r->type == REDIS_REPLY_STRING || r->type == REDIS_REPLY_STATUS || r->type == REDIS_REPLY_ERROR)
+        return std::string(r->str, r->len);
+    if (r->type == REDIS_REPLY_INTEGER) return std::to_string(r->integer);
+    return "";
+}
+
+std::string ReplyField(const redisReply *r, const std::string &field) {
+    if (!r || r->type != REDIS_REPLY_ARRAY) return "";
+    for (size_t i = 0; i + 1 < r->elements; i += 2)
+        if (ReplyString(r->element[i]) == field) return ReplyString(r->element[i + 1]);
+    return "";
+}
+
+}  // namespace qvpcl

@@ -1,0 +1,54 @@
+/* redis_link.h - one connection to a Redis server through hiredis: the
+ * commands cluster mode sends, and their replies, with the connection
+ * dropped (and known to be down) after any transport error. */
+#ifndef QVP_REDIS_LINK_H
+#define QVP_REDIS_LINK_H
+
+#include <memory>
+#include <string>
+#include <vector>
+
+struct redisContext;
+struct redisReply;
+
+namespace qvpcl {
+
+/* A reply, freed with the object; null after a transport error. */
+using Reply = std::unique_ptr<redisReply, void (*)(redisReply *)>;
+
+class RedisLink {
+public:
+    RedisLink() = default;
+    ~RedisLink();
+    RedisLink(const RedisLink &) = delete;
+    RedisLink &operator=(const RedisLink &) = delete;
+
+    /* Connects to HOST:PORT within TIMEOUT_MS; false with ERR set. */
+    bool Connect(const std::string &host, int port, int timeout_ms, std::string &err);
+    bool Connected() const { return ctx_ != nullptr; }
+    void Drop();
+
+    /* Sends one command of binary-safe words. A null reply means the
+     * link failed (ERR says why) and is now dropped; a Redis error comes
+     * back as a reply of type REDIS_REPLY_ERROR. */
+    Reply Command(const std::vector<std::string> &words, std::string &err);
+
+    /* Sends the commands at once and reads every reply (a pipeline);
+     * false when the link failed. */
+    bool Pipeline(const std::vector<std::vector<std::string>> &commands, std::vector<Reply> &replies, std::string &err);
+
+private:
+    redisContext *ctx_ = nullptr;
+};
+
+/* HOST:PORT read into its parts; false with ERR set. */
+bool ParseEndpoint(const std::string &text, std::string &host, int &port, std::string &err);
+
+/* Reply helpers: the string of R (empty when none), the field FIELD of a
+ * flat name-value array. */
+std::string ReplyString(const redisReply *r);
+std::string ReplyField(const redisReply *r, const std::string &field);
+
+}  // namespace qvpcl
+
+#endif

@@ -1,0 +1,57 @@
+/* spawn_util.h - starting the project's programs as a user would, for
+ * the tests that drive whole processes (window, recording, cluster). */
+#ifndef QVP_SPAWN_UTIL_H
+#define QVP_SPAWN_UTIL_H
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <stdio.h>
+#include <string.h>
+
+#include <string>
+#include <vector>
+
+extern char **environ;
+
+namespace {
+
+// Starts ARGS with extra environment ENV (NAME=VALUE words); stdout and
+// stderr go to LOG when given. Returns the pid, or -1.
+pid_t spawn(const std::vector<std::string> &args, const std::vector<std::string> &env = {},
+            const std::string &log = "") {
+    std::vector<char *> argv, envp;
+    for (const std::string &a : args) argv.push_back(const_cast<char *>(a.c_str()));
+    argv.push_back(nullptr);
+    for (const std::string &e : env) envp.push_back(const_cast<char *>(e.c_str()));
+    for (char **e = environ; *e; e++) {
+        bool replaced = false;
+        for (const std::string &x : env) replaced = replaced || strncmp(*e, x.c_str(), x.find('=') + 1) == 0;
+        if (!replaced) envp.push_back(*e);
+    }
+    envp.push_back(nullptr);
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    if (!log.empty()) {
+        posix_spawn_file_actions_addopen(&fa, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        posix_spawn_file_actions_adddup2(&fa, 1, 2);
+    }
+    pid_t pid = -1;
+    if (posix_spawn(&pid, argv[0], &fa, nullptr, argv.data(), envp.data()) != 0) pid = -1;
+    posix_spawn_file_actions_destroy(&fa);
+    return pid;
+}
+
+std::string read_file(const std::string &path) {
+    FILE *f = fopen(path.c_str(), "rb");
+    std::string s;
+    if (!f) return s;
+    char buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, f)) > 0) s.append(buf, n);
+    fclose(f);
+    return s;
+}
+
+}  // namespace
+
+#endif

@@ -1,0 +1,227 @@
+// test_cluster.cpp - cluster mode on one machine: a redis-server of each
+// test's own on a free loopback port, two scenes standing for two nodes,
+// a viewer publishing its edits from scene A and qvp_mirror keeping
+// scene B; a display on each must draw the same picture, through a
+// killed mirror, a restarted Redis, 10,000 edits and malformed entries.
+#include <arpa/inet.h>
+#include <hiredis/hiredis.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "canvas_builder.h"
+#include "redis_link.h"
+#include "spawn_util.h"
+#include "test_util.h"
+
+namespace {
+
+const std::string kBin = QVP_BINARY_DIR;
+const std::string kDir = std::string(QVP_SOURCE_DIR) + "/tests/cluster/";
+
+int free_port() {
+    int s = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(s, (sockaddr *)&a, sizeof a);
+    socklen_t n = sizeof a;
+    getsockname(s, (sockaddr *)&a, &n);
+    close(s);
+    return ntohs(a.sin_port);
+}
+
+class Cluster : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (access("/usr/bin/redis-server", X_OK) != 0) GTEST_SKIP() << "redis-server is not installed (scripts/setup installs it)";
+        port_ = free_port();
+        dir_ = "/tmp/" + unique_scene("redis");
+        mkdir(dir_.c_str(), 0700);
+        a_ = unique_scene("nodeA");
+        b_ = unique_scene("nodeB");
+        endpoint_ = "127.0.0.1:" + std::to_string(port_);
+        StartRedis();
+    }
+    void TearDown() override {
+        for (pid_t p : {mirror_, redis_})
+            if (p > 0) {
+                kill(p, SIGKILL);
+                waitpid(p, nullptr, 0);
+            }
+        QVH_RemoveScene(a_.c_str());
+        QVH_RemoveScene(b_.c_str());
+        if (!dir_.empty()) system(("rm -rf " + dir_).c_str());
+    }
+
+    void StartRedis() {
+        redis_ = spawn({"/usr/bin/redis-server", "--port", std::to_string(port_), "--bind", "127.0.0.1", "--dir", dir_,
+                        "--save", "", "--appendonly", "yes", "--appendfsync", "always", "--daemonize", "no"},
+                       {}, dir_ + "/redis.log");
+        ASSERT_GT(redis_, 0);
+        std::string err;
+        for (int tries = 0; tries < 200; tries++) {
+            if (link_.Connect("127.0.0.1", port_, 200, err)) {
+                qvpcl::Reply r = link_.Command({"PING"}, err);
+                if (r && qvpcl::ReplyString(r.get()) == "PONG") return;
+            }
+            usleep(25000);
+        }
+        FAIL() << "redis-server did not answer: " << err << read_file(dir_ + "/redis.log");
+    }
+    void StopRedis() {
+        kill(redis_, SIGTERM);
+        waitpid(redis_, nullptr, 0);
+        redis_ = -1;
+        link_.Drop();
+    }
+    void StartMirror() {
+        mirror_ = spawn({kBin + "/qvp_mirror", "-scene", b_, "-redis", endpoint_, "-stream", "st", "-cache", dir_ + "/cache"},
+                        {}, dir_ + "/mirror.log");
+        ASSERT_GT(mirror_, 0);
+    }
+    // Runs SCRIPT in a viewer on scene A that publishes its edits.
+    int Publish(const std::string &script, const std::vector<std::string> &args = {}) {
+        std::vector<std::string> argv = {kBin + "/qvp_viewer", "-scene", a_, "-keep", "-size", "32x32",
+                                         "-redis",           endpoint_, "-stream", "st", kDir + script};
+        argv.insert(argv.end(), args.begin(), args.end());
+        return wait_child(spawn(argv, {}, dir_ + "/publisher.log"), 60000);
+    }
+    // A redis field of the mirror's status hash.
+    std::string Status(const std::string &field) {
+        std::string err;
+        if (!link_.Connected()) link_.Connect("127.0.0.1", port_, 200, err);
+        qvpcl::Reply r = link_.Command({"HGET", "st:mirror:" + b_, field}, err);
+        return r ? qvpcl::ReplyString(r.get()) : "";
+    }
+    // Waits until the mirror has applied every entry of the stream.
+    bool Converged(int timeout_ms = 30000) {
+        std::string err;
+        for (int waited = 0; waited < timeout_ms; waited += 20) {
+            qvpcl::Reply info = link_.Command({"XINFO", "STREAM", "st"}, err);
+            std::string added = info ? qvpcl::ReplyField(info.get(), "entries-added") : "";
+            if (!added.empty() && Status("applied") == added && Status("lag_entries") == "0") return true;
+            usleep(20000);
+        }
+        return false;
+    }
+    // The picture a display of SCENE draws.
+    std::vector<unsigned char> Shot(const std::string &scene) {
+        std::string path = dir_ + "/" + scene + ".png";
+        EXPECT_EQ(wait_child(spawn({kBin + "/qvp_viewer", "-scene", scene, "-size", "160x120", kDir + "shot.tcl", path}), 60000),
+                  0);
+        int w = 0, h = 0;
+        std::vector<unsigned char> px;
+        std::string err;
+        EXPECT_TRUE(qvpc::ReadPng(path, w, h, px, err)) << err;
+        return px;
+    }
+    void ExpectSamePicture(const char *when) {
+        std::vector<unsigned char> a = Shot(a_), b = Shot(b_);
+        ASSERT_EQ(a.size(), b.size());
+        size_t differ = 0, first = 0;
+        for (size_t i = 0; i < a.size(); i++)
+            if (a[i] != b[i] && !differ++) first = i;
+        EXPECT_EQ(differ, 0u) << when << ": first difference at pixel " << first / 4 << " ("
+                              << read_file(dir_ + "/mirror.log").substr(0, 2000) << ")";
+    }
+
+    int port_ = 0;
+    pid_t redis_ = -1, mirror_ = -1;
+    std::string dir_, a_, b_, endpoint_;
+    qvpcl::RedisLink link_;
+};
+
+TEST_F(Cluster, TwoNodes_SamePictureThroughAKilledMirrorAndTenThousandEdits) {
+    StartMirror();
+    ASSERT_EQ(Publish("build.tcl"), 0) << read_file(dir_ + "/publisher.log");
+    ASSERT_TRUE(Converged()) << read_file(dir_ + "/mirror.log");
+    ExpectSamePicture("after the build");
+    // The image travelled by content, once.
+    std::string err;
+    qvpcl::Reply keys = link_.Command({"KEYS", "st:file:*"}, err);
+    ASSERT_TRUE(keys);
+    EXPECT_EQ(keys->elements, 1u);
+
+    // 10,000 edits at full speed; the mirror killed among them and started again.
+    pid_t editor = spawn({kBin + "/qvp_viewer", "-scene", a_, "-keep", "-size", "32x32", "-redis", endpoint_, "-stream", "st",
+                          kDir + "edits.tcl", "10000"},
+                         {}, dir_ + "/publisher.log");
+    for (int waited = 0; waited < 20000 && atoll(Status("applied").c_str()) < 2000; waited += 10) usleep(10000);
+    kill(mirror_, SIGKILL);
+    waitpid(mirror_, nullptr, 0);
+    ASSERT_EQ(wait_child(editor, 60000), 0) << read_file(dir_ + "/publisher.log");
+    auto t0 = std::chrono::steady_clock::now();
+    StartMirror();
+    ASSERT_TRUE(Converged(60000)) << read_file(dir_ + "/mirror.log");
+    double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    printf("restarted mirror replayed %s entries in %.2f s\n", Status("applied").c_str(), s);
+    ExpectSamePicture("after 10,000 edits and a killed mirror");
+    // The status command reports the lag.
+    std::string out = dir_ + "/status.txt";
+    ASSERT_EQ(wait_child(spawn({kBin + "/qvp_mirror", "-scene", b_, "-redis", endpoint_, "-stream", "st", "-status"}, {}, out),
+                         10000),
+              0);
+    EXPECT_NE(read_file(out).find("lag 0 entries, 0 ms"), std::string::npos) << read_file(out);
+}
+
+TEST_F(Cluster, RedisRestart_MirrorReconnectsAndCatchesUp) {
+    StartMirror();
+    ASSERT_EQ(Publish("build.tcl"), 0) << read_file(dir_ + "/publisher.log");
+    ASSERT_TRUE(Converged());
+    StopRedis();
+    usleep(300000);
+    StartRedis();
+    std::string edit = dir_ + "/edit.tcl";
+    FILE *f = fopen(edit.c_str(), "w");
+    fputs("canvas configure board -bg {0 0.4 0}\ncanvas add board rect 100 40 150 60 -fill white\n", f);
+    fclose(f);
+    ASSERT_EQ(wait_child(spawn({kBin + "/qvp_viewer", "-scene", a_, "-keep", "-size", "32x32", "-redis", endpoint_,
+                                "-stream", "st", edit}),
+                         60000),
+              0);
+    ASSERT_TRUE(Converged()) << read_file(dir_ + "/mirror.log");
+    ExpectSamePicture("after Redis restarted");
+    EXPECT_NE(read_file(dir_ + "/mirror.log").find("lost Redis"), std::string::npos);
+}
+
+TEST_F(Cluster, MalformedEntries_LoggedSkippedNothingLostAfter) {
+    StartMirror();
+    ASSERT_EQ(Publish("build.tcl"), 0);
+    std::string err;
+    for (auto &fields : std::vector<std::vector<std::string>>{{"v", "1", "op", "canvas create {oops"},
+                                                              {"v", "99", "op", "canvas create later"},
+                                                              {"junk", "1"},
+                                                              {"v", "1", "op", "exec rm -rf /tmp/nothing"},
+                                                              {"v", "1", "op", "canvas add board rect 1 2"},
+                                                              {"v", "1", "op", "image create x -file qvp-file:00ff.png"}}) {
+        std::vector<std::string> cmd = {"XADD", "st", "*"};
+        cmd.insert(cmd.end(), fields.begin(), fields.end());
+        ASSERT_TRUE(link_.Command(cmd, err)) << err;
+    }
+    std::string edit = dir_ + "/edit.tcl";
+    FILE *f = fopen(edit.c_str(), "w");
+    fputs("canvas configure board -bg {0.4 0 0}\n", f);
+    fclose(f);
+    ASSERT_EQ(wait_child(spawn({kBin + "/qvp_viewer", "-scene", a_, "-keep", "-size", "32x32", "-redis", endpoint_,
+                                "-stream", "st", edit}),
+                         60000),
+              0);
+    ASSERT_TRUE(Converged()) << read_file(dir_ + "/mirror.log");
+    EXPECT_EQ(Status("skipped"), "6");
+    ExpectSamePicture("after malformed entries");
+    std::string log = read_file(dir_ + "/mirror.log");
+    EXPECT_NE(log.find("is not a command"), std::string::npos) << log;
+    EXPECT_NE(log.find("record version 99"), std::string::npos) << log;
+    EXPECT_NE(log.find("no record version"), std::string::npos) << log;
+    EXPECT_NE(log.find("\"exec\" is not a canvas command"), std::string::npos) << log;
+    EXPECT_NE(log.find("is not in Redis"), std::string::npos) << log;
+}
+
+}  // namespace
