@@ -17,7 +17,7 @@ namespace {
 
 // Starts ARGS with extra environment ENV (NAME=VALUE words); stdout and
 // stderr go to LOG when given. Returns the pid, or -1.
-pid_t spawn(const std::vector<std::string> &args, const std::vector<std::string> &env = {},
+[[maybe_unused]] pid_t spawn(const std::vector<std::string> &args, const std::vector<std::string> &env = {},
             const std::string &log = "") {
     std::vector<char *> argv, envp;
     for (const std::string &a : args) argv.push_back(const_cast<char *>(a.c_str()));
@@ -41,7 +41,7 @@ pid_t spawn(const std::vector<std::string> &args, const std::vector<std::string>
     return pid;
 }
 
-std::string read_file(const std::string &path) {
+[[maybe_unused]] std::string read_file(const std::string &path) {
     FILE *f = fopen(path.c_str(), "rb");
     std::string s;
     if (!f) return s;

@@ -122,6 +122,9 @@ bool StartPublishing(const std::string &endpoint, const std::string &stream, std
         err = "the stream needs a name";
         return false;
     }
+    // Entries are Tcl lists: Tcl's objects need its subsystems, also in a
+    // process with no interpreter.
+    Tcl_FindExecutable(nullptr);
     g_pub = new Publisher();
     g_pub->stream = stream;
     if (!ParseEndpoint(endpoint, g_pub->host, g_pub->port, err) ||

@@ -104,6 +104,11 @@ foreach m {DEFAULT:channel2.left disp.a.b DEFAULT.v:1} {
 set next [canvas add main circle 1 1 1]
 check "no id used up" $next [expr {[lindex $before end] + 1}]
 canvas itemdelete main $next
+check "asked-for id" [canvas add main circle 1 1 1 -id 500] 500
+check_error "id taken" {canvas add main circle 1 1 1 -id 500} {canvas "main" has an element 500 already}
+check "ids go on past it" [canvas add main circle 1 1 1] 501
+canvas itemdelete main 500
+canvas itemdelete main 501
 
 # Colours by name and by #hex, as Tk reads them.
 set id [canvas add main rect 0 0 1 1 -fill red -outline "light blue"]

@@ -1,0 +1,147 @@
+// bench_mirror.cpp - cluster mode's figures on one machine: the time from
+// publishing an edit to the changed pixel on a display of the mirrored
+// scene (median and 99th percentile), and the edits per second a mirror
+// applies when they come at full speed. It starts its own redis-server
+// on a free loopback port and its own qvp_mirror; this process publishes
+// and is the node's display.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "cluster.h"
+#include "qvp_host.h"
+#include "qvpdisp_host.h"
+#include "redis_link.h"
+#include "spawn_util.h"
+
+namespace {
+
+double now_s() { return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count(); }
+
+int free_port() {
+    int s = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(s, (sockaddr *)&a, sizeof a);
+    socklen_t n = sizeof a;
+    getsockname(s, (sockaddr *)&a, &n);
+    close(s);
+    return ntohs(a.sin_port);
+}
+
+[[noreturn]] void die(const std::string &msg) {
+    fprintf(stderr, "bench_mirror: %s\n", msg.c_str());
+    exit(1);
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    int probes = 200, burst = 10000;
+    for (int i = 1; i + 1 < argc; i += 2) {
+        std::string a = argv[i];
+        if (a == "--probes") probes = atoi(argv[i + 1]);
+        else if (a == "--edits") burst = atoi(argv[i + 1]);
+    }
+    int port = free_port();
+    std::string endpoint = "127.0.0.1:" + std::to_string(port), dir = "/tmp/bench-mirror-" + std::to_string(getpid());
+    std::string scene = "bench-mirror-" + std::to_string(getpid());
+    mkdir(dir.c_str(), 0700);
+    pid_t redis = spawn({"/usr/bin/redis-server", "--port", std::to_string(port), "--bind", "127.0.0.1", "--dir", dir,
+                         "--save", "", "--appendonly", "no"},
+                        {}, dir + "/redis.log");
+    qvpcl::RedisLink link;
+    std::string err;
+    for (int tries = 0; tries < 200 && !link.Connect("127.0.0.1", port, 200, err); tries++) usleep(25000);
+    if (!link.Connected()) die("redis-server did not start: " + err);
+
+    char buf[512];
+    if (!QVH_OpenScene(scene.c_str(), 64u << 20, QVH_SCENE_CREATE, buf, sizeof buf)) die(buf);
+    if (!QVH_OpenDisplay("display", 64, 64, 0, buf, sizeof buf)) die(buf);
+    const char *plugin_argv[] = {QVP_PLUGIN_MODULE};
+    if (QVH_LoadPlugin(QVP_PLUGIN_MODULE, 1, plugin_argv) != 1) die("cannot load the plugin");
+    QVH_LogToStderr(0);
+    pid_t mirror = spawn({std::string(QVP_BINARY_DIR) + "/qvp_mirror", "-scene", scene, "-redis", endpoint, "-stream", "st"},
+                         {}, dir + "/mirror.log");
+    if (!qvpcl::StartPublishing(endpoint, "st", err)) die(err);
+    qvpcl::PublishWords({"canvas", "create", "probe", "-mapping", "DEFAULT:channel1", "-org", "0 1 0", "-colvec",
+                         "1 0 0", "-rowvec", "0 -1 0", "-cols", "1", "-rows", "1", "-anchor", "colstart rowstart",
+                         "-bg", "1 0 0"});
+
+    // Edit to pixel: each edit flips the overlay's colour; the display
+    // renders frames until the probe pixel shows it.
+    auto wait_pixel = [](int want_red, double deadline) {
+        unsigned char px[4];
+        while (now_s() < deadline) {
+            QVH_RunFrames(1);
+            QVH_ReadPixel(32, 32, px);
+            if ((px[0] > 128) == (want_red != 0) && (px[2] > 128) == (want_red == 0)) return true;
+        }
+        return false;
+    };
+    if (!wait_pixel(1, now_s() + 20)) die("the mirror never drew the probe canvas (see " + dir + "/mirror.log)");
+    double frame0 = now_s();
+    for (int i = 0; i < 50; i++) QVH_RunFrames(1);
+    double frame_ms = (now_s() - frame0) / 50 * 1e3;
+    std::vector<double> lat;
+    for (int k = 0; k < probes; k++) {
+        int red = k % 2;
+        double t0 = now_s();
+        qvpcl::PublishWords({"canvas", "configure", "probe", "-bg", red ? "1 0 0" : "0 0 1"});
+        if (!wait_pixel(red, t0 + 5)) die("an edit did not show within 5 s");
+        lat.push_back((now_s() - t0) * 1e3);
+    }
+    std::sort(lat.begin(), lat.end());
+
+    // Full speed: a burst of edits, and the time until the mirror has them all.
+    qvpcl::Reply info = link.Command({"XINFO", "STREAM", "st"}, err);
+    long long before = atoll(qvpcl::ReplyField(info.get(), "entries-added").c_str());
+    double t0 = now_s();
+    for (int k = 0; k < burst; k++)
+        qvpcl::PublishWords({"canvas", "configure", "probe", "-opacity", k % 2 ? "0.9" : "1"});
+    double published = now_s() - t0;
+    long long want = before + burst;
+    for (;;) {
+        qvpcl::Reply r = link.Command({"HGET", "st:mirror:" + scene, "applied"}, err);
+        if (r && atoll(qvpcl::ReplyString(r.get()).c_str()) >= want) break;
+        if (now_s() - t0 > 120) die("the mirror did not catch up in 120 s");
+        usleep(2000);
+    }
+    double applied = now_s() - t0;
+    qvpcl::Reply mem = link.Command({"MEMORY", "USAGE", "st", "SAMPLES", "0"}, err);
+    qvpcl::Reply len = link.Command({"XLEN", "st"}, err);
+    double entries = atof(qvpcl::ReplyString(len.get()).c_str());
+    double per_entry = entries > 0 ? atof(qvpcl::ReplyString(mem.get()).c_str()) / entries : 0;
+
+    printf("cluster mode on one machine (loopback Redis 7, a %.2f ms frame of a 64x64 display):\n", frame_ms);
+    printf("  edit to pixel, %d edits: median %.2f ms, 99th percentile %.2f ms, worst %.2f ms\n", probes,
+           lat[lat.size() / 2], lat[std::min(lat.size() - 1, (size_t)(lat.size() * 0.99))], lat.back());
+    printf("  %d edits at full speed: published in %.2f s (%.0f edits/s, one round trip each), all applied after %.2f s"
+           " (%.0f edits/s through the mirror)\n",
+           burst, published, burst / published, applied, burst / applied);
+    printf("  stream memory: %.0f bytes an entry (the edit's words plus Redis's own)\n", per_entry);
+
+    qvpcl::StopPublishing();
+    kill(mirror, SIGTERM);
+    waitpid(mirror, nullptr, 0);
+    kill(redis, SIGTERM);
+    waitpid(redis, nullptr, 0);
+    QVH_ShutdownPlugins();
+    QVH_CloseDisplay();
+    QVH_CloseScene();
+    QVH_RemoveScene(scene.c_str());
+    system(("rm -rf " + dir).c_str());
+    return 0;
+}
