@@ -29,17 +29,6 @@ namespace {
 
 double now_s() { return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count(); }
 
-int free_port() {
-    int s = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(s, (sockaddr *)&a, sizeof a);
-    socklen_t n = sizeof a;
-    getsockname(s, (sockaddr *)&a, &n);
-    close(s);
-    return ntohs(a.sin_port);
-}
 
 [[noreturn]] void die(const std::string &msg) {
     fprintf(stderr, "bench_mirror: %s\n", msg.c_str());

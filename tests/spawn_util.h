@@ -3,7 +3,11 @@
 #ifndef QVP_SPAWN_UTIL_H
 #define QVP_SPAWN_UTIL_H
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 #include <spawn.h>
 #include <stdio.h>
 #include <string.h>
@@ -50,6 +54,19 @@ namespace {
     while ((n = fread(buf, 1, sizeof buf, f)) > 0) s.append(buf, n);
     fclose(f);
     return s;
+}
+
+// A loopback TCP port free at the time of asking.
+[[maybe_unused]] int free_port() {
+    int s = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(s, (sockaddr *)&a, sizeof a);
+    socklen_t n = sizeof a;
+    getsockname(s, (sockaddr *)&a, &n);
+    close(s);
+    return ntohs(a.sin_port);
 }
 
 }  // namespace

@@ -25,17 +25,6 @@ namespace {
 const std::string kBin = QVP_BINARY_DIR;
 const std::string kDir = std::string(QVP_SOURCE_DIR) + "/tests/cluster/";
 
-int free_port() {
-    int s = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(s, (sockaddr *)&a, sizeof a);
-    socklen_t n = sizeof a;
-    getsockname(s, (sockaddr *)&a, &n);
-    close(s);
-    return ntohs(a.sin_port);
-}
 
 class Cluster : public ::testing::Test {
 protected:
@@ -86,10 +75,21 @@ protected:
                         {}, dir_ + "/mirror.log");
         ASSERT_GT(mirror_, 0);
     }
-    // Runs SCRIPT in a viewer on scene A that publishes its edits.
+    // Runs SCRIPT of tests/cluster in a viewer on scene A that publishes its edits.
     int Publish(const std::string &script, const std::vector<std::string> &args = {}) {
+        return PublishFile(kDir + script, args);
+    }
+    // The same for the Tcl text TCL.
+    int PublishText(const std::string &tcl) {
+        std::string path = dir_ + "/edit.tcl";
+        FILE *f = fopen(path.c_str(), "w");
+        fputs(tcl.c_str(), f);
+        fclose(f);
+        return PublishFile(path);
+    }
+    int PublishFile(const std::string &path, const std::vector<std::string> &args = {}) {
         std::vector<std::string> argv = {kBin + "/qvp_viewer", "-scene", a_, "-keep", "-size", "32x32",
-                                         "-redis",           endpoint_, "-stream", "st", kDir + script};
+                                         "-redis",           endpoint_, "-stream", "st", path};
         argv.insert(argv.end(), args.begin(), args.end());
         return wait_child(spawn(argv, {}, dir_ + "/publisher.log"), 60000);
     }
@@ -152,7 +152,7 @@ TEST_F(Cluster, TwoNodes_SamePictureThroughAKilledMirrorAndTenThousandEdits) {
     // 10,000 edits at full speed; the mirror killed among them and started again.
     pid_t editor = spawn({kBin + "/qvp_viewer", "-scene", a_, "-keep", "-size", "32x32", "-redis", endpoint_, "-stream", "st",
                           kDir + "edits.tcl", "10000"},
-                         {}, dir_ + "/publisher.log");
+                         {}, dir_ + "/publisher.log");  // in the background: the mirror is killed meanwhile
     for (int waited = 0; waited < 20000 && atoll(Status("applied").c_str()) < 2000; waited += 10) usleep(10000);
     kill(mirror_, SIGKILL);
     waitpid(mirror_, nullptr, 0);
@@ -178,14 +178,7 @@ TEST_F(Cluster, RedisRestart_MirrorReconnectsAndCatchesUp) {
     StopRedis();
     usleep(300000);
     StartRedis();
-    std::string edit = dir_ + "/edit.tcl";
-    FILE *f = fopen(edit.c_str(), "w");
-    fputs("canvas configure board -bg {0 0.4 0}\ncanvas add board rect 100 40 150 60 -fill white\n", f);
-    fclose(f);
-    ASSERT_EQ(wait_child(spawn({kBin + "/qvp_viewer", "-scene", a_, "-keep", "-size", "32x32", "-redis", endpoint_,
-                                "-stream", "st", edit}),
-                         60000),
-              0);
+    ASSERT_EQ(PublishText("canvas configure board -bg {0 0.4 0}\ncanvas add board rect 100 40 150 60 -fill white\n"), 0);
     ASSERT_TRUE(Converged()) << read_file(dir_ + "/mirror.log");
     ExpectSamePicture("after Redis restarted");
     EXPECT_NE(read_file(dir_ + "/mirror.log").find("lost Redis"), std::string::npos);
@@ -205,14 +198,7 @@ TEST_F(Cluster, MalformedEntries_LoggedSkippedNothingLostAfter) {
         cmd.insert(cmd.end(), fields.begin(), fields.end());
         ASSERT_TRUE(link_.Command(cmd, err)) << err;
     }
-    std::string edit = dir_ + "/edit.tcl";
-    FILE *f = fopen(edit.c_str(), "w");
-    fputs("canvas configure board -bg {0.4 0 0}\n", f);
-    fclose(f);
-    ASSERT_EQ(wait_child(spawn({kBin + "/qvp_viewer", "-scene", a_, "-keep", "-size", "32x32", "-redis", endpoint_,
-                                "-stream", "st", edit}),
-                         60000),
-              0);
+    ASSERT_EQ(PublishText("canvas configure board -bg {0.4 0 0}\n"), 0);
     ASSERT_TRUE(Converged()) << read_file(dir_ + "/mirror.log");
     EXPECT_EQ(Status("skipped"), "6");
     ExpectSamePicture("after malformed entries");

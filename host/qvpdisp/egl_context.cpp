@@ -37,6 +37,20 @@ bool choose_config(EGLint surface_bit, EGLConfig &cfg) {
     return eglChooseConfig(g_dpy, cfg_attr, &cfg, 1, &n) && n >= 1;
 }
 
+bool make_context(EGLConfig cfg, std::string &why);
+
+// Given the surface just made (g_surf), makes the context current on it;
+// on failure closes everything with WHY set (NO_SURFACE when it is the
+// surface that failed).
+bool finish_open(EGLConfig cfg, const std::string &no_surface, std::string &why) {
+    if (g_surf == EGL_NO_SURFACE) why = no_surface;
+    if (g_surf == EGL_NO_SURFACE || !make_context(cfg, why)) {
+        qvp_egl_close();
+        return false;
+    }
+    return true;
+}
+
 bool make_context(EGLConfig cfg, std::string &why) {
     const EGLint ctx_attr[] = {EGL_CONTEXT_OPENGL_PROFILE_MASK,
                                EGL_CONTEXT_OPENGL_COMPATIBILITY_PROFILE_BIT, EGL_NONE};
@@ -103,16 +117,7 @@ bool qvp_egl_open(int w, int h, std::string &why) {
     }
     const EGLint pb_attr[] = {EGL_WIDTH, w, EGL_HEIGHT, h, EGL_NONE};
     g_surf = eglCreatePbufferSurface(g_dpy, cfg, pb_attr);
-    if (g_surf == EGL_NO_SURFACE) {
-        why = "cannot create a " + std::to_string(w) + "x" + std::to_string(h) + " EGL pbuffer";
-        qvp_egl_close();
-        return false;
-    }
-    if (!make_context(cfg, why)) {
-        qvp_egl_close();
-        return false;
-    }
-    return true;
+    return finish_open(cfg, "cannot create a " + std::to_string(w) + "x" + std::to_string(h) + " EGL pbuffer", why);
 }
 
 bool qvp_egl_open_window(int w, int h, const char *title, std::string &why) {
@@ -170,16 +175,7 @@ bool qvp_egl_open_window(int w, int h, const char *title, std::string &why) {
     g_win_w = w;
     g_win_h = h;
     g_surf = eglCreateWindowSurface(g_dpy, cfg, (EGLNativeWindowType)g_win, nullptr);
-    if (g_surf == EGL_NO_SURFACE) {
-        why = "cannot create an EGL surface for the window";
-        qvp_egl_close();
-        return false;
-    }
-    if (!make_context(cfg, why)) {
-        qvp_egl_close();
-        return false;
-    }
-    return true;
+    return finish_open(cfg, "cannot create an EGL surface for the window", why);
 }
 
 bool qvp_egl_is_window() { return g_x != nullptr; }
