@@ -24,7 +24,7 @@
 /* Slots of each texture cache (images, video, offscreen canvases). */
 #define QVP_CACHE_SLOTS 10
 
-/* ---- plugin frame (plugin.cpp) ---- */
+/* ---- process state and services (services.cpp; set up by plugin.cpp) ---- */
 
 extern QVS_TARN *tarn;
 extern QVS_TARN_FEATURES *tarn_features;
@@ -44,11 +44,9 @@ extern GLuint canvas_fbo;
 
 void LockCanvasInfo(void);
 void UnlockCanvasInfo(void);
-int DRAWCANVAS_cmd(ClientData cd, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]);
 
-
-/* realloc for the plugin's own growing tables (plugin.cpp): the one
- * place where the plugin asks for memory. */
+/* realloc for the plugin's own growing tables: the one place where the
+ * plugin asks for memory. */
 void *PluginRealloc(void *p, size_t size);
 
 /* A texture name for the plugin's own textures (caches, glyph pages),
@@ -57,7 +55,7 @@ void *PluginRealloc(void *p, size_t size);
  * hands out names above it, which later fonts are given too. */
 GLuint NewTextureName(void);
 
-/* Checks on what shared records claim (plugin.cpp).
+/* Checks on what shared records claim.
  * SharedBlockHolds: 1 when record OWNER may read BYTES at P. A record
  * that is an arena block reads only from live arena blocks at least that
  * large, so that a payload read as another type than it was made for
@@ -73,6 +71,10 @@ int TextureSizeFits(int w, int h);
 
 /* The current display's run time; 0 without a display. */
 double DisplayRunTime(void);
+
+/* ---- plugin frame (plugin.cpp) ---- */
+
+int DRAWCANVAS_cmd(ClientData cd, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]);
 
 /* ---- frame passes (passes.cpp, mapping.cpp) ---- */
 

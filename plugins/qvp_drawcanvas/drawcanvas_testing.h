@@ -16,6 +16,7 @@ void ResetOffscreenCache(void);
 void ResetElementCaches(void);
 void ResetFontEngine(void);     /* closes every frame, forgets the bound font */
 void ResetGlyphStore(void);     /* forgets every page, face and glyph */
+void ResetServices(void);       /* texture names from 1 again, no refusals */
 
 /* PluginRealloc refuses this many calls next, as a full heap would. */
 extern int plugin_realloc_refusals;
