@@ -72,6 +72,9 @@ int TextureSizeFits(int w, int h);
 /* The current display's run time; 0 without a display. */
 double DisplayRunTime(void);
 
+/* A cache size as asked (a plugin option) held to 0..QVP_CACHE_SLOTS. */
+int CacheSlotsInUse(int asked);
+
 /* ---- plugin frame (plugin.cpp) ---- */
 
 int DRAWCANVAS_cmd(ClientData cd, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]);
@@ -166,20 +169,45 @@ extern const QVP_CANVAS *canvas_ptrs[QVP_CACHE_SLOTS];
 extern int canvas_sizes[QVP_CACHE_SLOTS][2];
 extern double canvas_times[QVP_CACHE_SLOTS];
 
-/* ---- element renderer (element.cpp) ---- */
+/* ---- element renderer (element.cpp, shapes.cpp, media.cpp, nested.cpp) ---- */
 
-/* Draws one element of PCAN inside PCAN's open canvas frame. */
+/* Draws one element of PCAN inside PCAN's open canvas frame: its
+ * effective opacity, the blend bracket, then the kind's drawing below. */
 void DrawCanvasElement(QVP_CANVAS *pcan, QVP_CANVAS_ELEMENT *pelm);
+
+/* What every kind uses: colour C times the canvas gain with OPACITY as
+ * alpha, and element point (X, Y) through the element's scale and
+ * offset as a canvas vertex. */
+void ElementColour(const QVP_CANVAS *pcan, const float *c, float opacity);
+inline void ElementVertex(const QVP_CANVAS_ELEMENT *pelm, double x, double y);  /* below, after glColRow */
+
+/* Each kind of element at the effective OPACITY (shapes.cpp: polylines,
+ * rectangles, circles, arcs, polygons; media.cpp: images and video;
+ * nested.cpp: canvas elements). */
+void DrawLine(QVP_CANVAS *pcan, QVP_CANVAS_ELEMENT *pelm, float opacity);
+void DrawRectangle(QVP_CANVAS *pcan, QVP_CANVAS_ELEMENT *pelm, float opacity);
+void DrawCircle(QVP_CANVAS *pcan, QVP_CANVAS_ELEMENT *pelm, float opacity);
+void DrawArc(QVP_CANVAS *pcan, QVP_CANVAS_ELEMENT *pelm, float opacity);
+void DrawPolygon(QVP_CANVAS *pcan, QVP_CANVAS_ELEMENT *pelm, float opacity);
+void DrawImage(QVP_CANVAS *pcan, QVP_CANVAS_ELEMENT *pelm, float opacity);
+void DrawVideo(QVP_CANVAS_ELEMENT *pelm, float opacity);
+void DrawNested(QVP_CANVAS_ELEMENT *pelm, float opacity);
+
+/* Empty the polygon vertex buffer and tessellation cache, the image and
+ * video caches, and the nested-draw budget (ResetElementCaches: all three). */
+void ResetShapeCaches(void);
+void ResetMediaCaches(void);
+void ResetNestedBudget(void);
 
 /* Loads the scene's projection (in the precision the host offers) and an
  * identity model-view, and sets the GL viewport to the current viewport's
- * rectangle when there is one. */
+ * rectangle when there is one (passes.cpp). */
 void LoadSceneProjection(void);
 
 /* Copies video element PELM's cur_frame into the first cache slot that
- * holds PELM; nothing when none does. The caller holds the canvas lock. */
+ * holds PELM; nothing when none does. The caller holds the canvas lock
+ * (media.cpp, beside the video cache it writes). */
 void LatchVideoFrame(QVP_CANVAS_ELEMENT *pelm);
-
 
 /* Picks the slot for a drawing among the first N of a texture cache: the
  * slot MATCH accepts (a hit, *HIT set), else a free one (texture name
@@ -336,5 +364,10 @@ extern PFNGLRENDERBUFFERSTORAGEPROC TARN_glRenderbufferStorageARB;
 extern PFNGLBLITFRAMEBUFFERPROC TARN_glBlitFramebufferARB;
 extern PFNGLDRAWBUFFERSARBPROC TARN_glDrawBuffersARB;
 extern PFNGLRENDERBUFFERSTORAGEMULTISAMPLEPROC TARN_glRenderbufferStorageMultisampleARB;
+
+/* Inline: every vertex of every shape comes through here. */
+inline void ElementVertex(const QVP_CANVAS_ELEMENT *pelm, double x, double y) {
+    glColRow(pelm->scale.x * x + pelm->offset.x, pelm->scale.y * y + pelm->offset.y);
+}
 
 #endif

@@ -148,7 +148,7 @@ int OffscreenSetup(const QVP_CANVAS *key, QVP_CANVAS *pcan, int *use_depth, QVP_
     int cres, rres;
     texture_size(length3f(d.col_vec), length3f(d.row_vec), d.radius, d.proj, &cres, &rres);
     double now = DisplayRunTime();
-    int n = max_canvas_objs < 0 ? 0 : max_canvas_objs > QVP_CACHE_SLOTS ? QVP_CACHE_SLOTS : max_canvas_objs;
+    int n = CacheSlotsInUse(max_canvas_objs);
     bool hit;
     int s = ChooseCacheSlot(
         n, canvas_ids, canvas_times, now, false,

@@ -262,3 +262,12 @@ void DrawView(void) {
 }
 
 void ResetPassState(void) { first_pass = 1; }
+
+void LoadSceneProjection(void) {
+    glMatrixMode(GL_PROJECTION);
+    if (double_data) glLoadMatrixd(&double_data->QVV_projection_matrix[0][0]);
+    else glLoadMatrixf(&QVV_projection_matrix[0][0]);
+    glMatrixMode(GL_MODELVIEW);
+    glLoadIdentity();
+    if (QVV_viewport) glViewport(QVV_viewport->rx, QVV_viewport->ry, QVV_viewport->rw, QVV_viewport->rh);
+}

@@ -38,8 +38,7 @@ const char *kUsage = "qvp_drawcanvas [-image_objs max_objects] [-video_objs max_
 
 // atoi's reading of a count, held to 0..10.
 int clamp_objs(const char *text) {
-    int v = atoi(text);
-    return v > 10 ? 10 : v < 0 ? 0 : v;
+    return CacheSlotsInUse(atoi(text));
 }
 
 // Reads the plugin arguments from position 1. An option with no value

@@ -86,6 +86,8 @@ int TextureSizeFits(int w, int h) {
     return w > 0 && h > 0 && (max_size <= 0 || (w <= max_size && h <= max_size));
 }
 
+int CacheSlotsInUse(int asked) { return asked < 0 ? 0 : asked > QVP_CACHE_SLOTS ? QVP_CACHE_SLOTS : asked; }
+
 double DisplayRunTime(void) { return QVV_display ? QVV_display->run_time : 0.0; }
 
 void ResetServices(void) {

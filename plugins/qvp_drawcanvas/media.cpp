@@ -1,0 +1,211 @@
+// media.cpp - images and video of the element renderer, through their
+// texture caches, and the latch that keeps each video slot's frame in
+// step with its element.
+#include <GL/glu.h>
+#include <limits.h>
+#include <stdio.h>
+#include <string.h>
+
+#include <cmath>
+
+#include "drawcanvas_testing.h"
+#include "qvp_externs.h"
+#include "qvp_globals.h"
+
+/* The image and video caches: slot I is free while its texture name is
+ * 0. Written only by the image and video branches below, and
+ * video_cur_frames also by the scene update's latch. */
+GLuint image_ids[QVP_CACHE_SLOTS];
+unsigned char *image_datas[QVP_CACHE_SLOTS];
+char image_fnames[QVP_CACHE_SLOTS][QVP_IMAGE_NAME_SLOT];
+double image_times[QVP_CACHE_SLOTS];
+
+GLuint video_ids[QVP_CACHE_SLOTS];
+QVP_CANVAS_ELEMENT *video_elements[QVP_CACHE_SLOTS];
+int video_sizes[QVP_CACHE_SLOTS][2];
+char *video_fnames[QVP_CACHE_SLOTS];
+int video_cur_frames[QVP_CACHE_SLOTS];
+unsigned char *video_datas[QVP_CACHE_SLOTS];
+double video_times[QVP_CACHE_SLOTS];
+
+namespace {
+
+void textured_quad(const QVP_CANVAS_ELEMENT *pelm, const QVP_CANVAS_COORD *c, int flip_axis) {
+    float u1 = (flip_axis & 0x2) ? 1.0f : 0.0f, u2 = 1 - u1;
+    float v1 = (flip_axis & 0x1) ? 1.0f : 0.0f, v2 = 1 - v1;
+    glBegin(GL_POLYGON);
+    glTexCoord2f(u1, v1);
+    ElementVertex(pelm, c[0].x, c[0].y);
+    glTexCoord2f(u2, v1);
+    ElementVertex(pelm, c[1].x, c[0].y);
+    glTexCoord2f(u2, v2);
+    ElementVertex(pelm, c[1].x, c[1].y);
+    glTexCoord2f(u1, v2);
+    ElementVertex(pelm, c[0].x, c[1].y);
+    glEnd();
+}
+
+void linear_clamped() {
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
+}
+
+}  // namespace
+
+void DrawImage(QVP_CANVAS *pcan, QVP_CANVAS_ELEMENT *pelm, float opacity) {
+    const QVP_CANVAS_IMAGE *im = &pelm->data.imag;
+    // No pixels, a size of 0 or less or above GL's limit, or (in the
+    // arena) fewer pixels than the size says: nothing drawn.
+    if (!im->tdata || !TextureSizeFits(im->tw, im->th)) return;
+    if (!SharedBlockHolds(pelm, im->tdata, (size_t)im->tw * (size_t)im->th * 4)) return;
+    glEnable(GL_TEXTURE_2D);
+    // Names are kept and compared over the slot's 259 characters.
+    const size_t kName = QVP_IMAGE_NAME_SLOT - 1;
+    bool hit;
+    int s = ChooseCacheSlot(
+        CacheSlotsInUse(max_image_objs), image_ids, image_times, DisplayRunTime(), false,
+        [&](int i) { return image_datas[i] == im->tdata && strncmp(image_fnames[i], im->name, kName) == 0; }, &hit);
+    if (s < 0) {
+        glDisable(GL_TEXTURE_2D);
+        return;
+    }
+    if (!hit) {
+        if (!image_ids[s]) image_ids[s] = NewTextureName();
+        size_t len = strnlen(im->name, kName);
+        memcpy(image_fnames[s], im->name, len);
+        image_fnames[s][len] = '\0';
+        image_datas[s] = im->tdata;
+        glBindTexture(GL_TEXTURE_2D, image_ids[s]);
+        glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, im->tw, im->th, 0, GL_RGBA, GL_UNSIGNED_BYTE, im->tdata);
+        linear_clamped();
+    } else {
+        glBindTexture(GL_TEXTURE_2D, image_ids[s]);
+    }
+    image_times[s] = DisplayRunTime();
+    glColor4f(pcan->rgb_gain[0], pcan->rgb_gain[1], pcan->rgb_gain[2], opacity);
+    textured_quad(pelm, im->corners, im->flip_axis);
+    glDisable(GL_TEXTURE_2D);
+}
+
+namespace {
+
+// Video names are compared and copied up to this many characters.
+const size_t kVideoName = 4095;
+
+// Uploads BGRA frame PIXELS of V into the bound texture, the whole image
+// when WHOLE, else over the texture's pixels, stepping rows of row_size
+// bytes; GL_UNPACK_ROW_LENGTH is put back as it was.
+void upload_frame(const QVP_CANVAS_VIDEO *v, const unsigned char *pixels, bool whole) {
+    GLint row_length = 0;
+    glGetIntegerv(GL_UNPACK_ROW_LENGTH, &row_length);
+    glPixelStorei(GL_UNPACK_ROW_LENGTH, v->row_size / 4);
+    if (whole) {
+        glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, v->w, v->h, 0, GL_BGRA, GL_UNSIGNED_BYTE, pixels);
+        linear_clamped();
+    } else {
+        glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, v->w, v->h, GL_BGRA, GL_UNSIGNED_BYTE, pixels);
+    }
+    glPixelStorei(GL_UNPACK_ROW_LENGTH, row_length);
+}
+
+// Frame F of V, or null when F is no index into frames.
+unsigned char *frame_at(const QVP_CANVAS_VIDEO *v, int f) { return f >= 0 && f < 6 ? v->frames[f] : nullptr; }
+
+}  // namespace
+
+void DrawVideo(QVP_CANVAS_ELEMENT *pelm, float opacity) {
+    const QVP_CANVAS_VIDEO *v = &pelm->data.video;
+    int cur = v->cur_frame;
+    if (cur == -1) return;
+    // A frame index outside frames, a missing frame or name, no size, or
+    // rows shorter than the width draw nothing.
+    if (!frame_at(v, cur) || !v->name || !TextureSizeFits(v->w, v->h) || v->row_size / 4 < v->w) return;
+    // A frame smaller than its rows say, or a name without its end, is
+    // not read.
+    if (!SharedStringFits(pelm, v->name)) return;
+    if (!SharedBlockHolds(pelm, v->frames[cur], (size_t)v->row_size * (size_t)v->h)) return;
+    glEnable(GL_TEXTURE_2D);
+    bool hit;
+    int s = ChooseCacheSlot(
+        CacheSlotsInUse(max_video_objs), video_ids, video_times, DisplayRunTime(), true,
+        [&](int i) {
+            return video_elements[i] == pelm && video_sizes[i][0] == v->w && video_sizes[i][1] == v->h &&
+                   video_fnames[i] && strncmp(video_fnames[i], v->name, kVideoName) == 0;
+        },
+        &hit);
+    if (s < 0) {
+        glDisable(GL_TEXTURE_2D);
+        return;
+    }
+    if (!hit) {
+        // The element moves to this slot: any other slot still naming it
+        // (it changed size or name, or its address was reused by a new
+        // element) lets go, so that the scene update's latch, which
+        // takes the first slot naming the element, finds this one.
+        int n = CacheSlotsInUse(max_video_objs);
+        for (int i = 0; i < n; i++)
+            if (i != s && video_elements[i] == pelm) video_elements[i] = nullptr;
+        size_t len = strnlen(v->name, kVideoName);
+        char *copy = (char *)PluginRealloc(video_fnames[s], len + 1);
+        if (!copy) {
+            video_elements[s] = nullptr;
+            glDisable(GL_TEXTURE_2D);
+            return;
+        }
+        memcpy(copy, v->name, len);
+        copy[len] = '\0';
+        video_fnames[s] = copy;
+        video_elements[s] = pelm;
+        video_sizes[s][0] = v->w;
+        video_sizes[s][1] = v->h;
+        video_cur_frames[s] = cur;
+        video_datas[s] = v->frames[cur];
+        if (!video_ids[s]) video_ids[s] = NewTextureName();
+        glBindTexture(GL_TEXTURE_2D, video_ids[s]);
+        upload_frame(v, video_datas[s], true);
+    } else {
+        int f = video_cur_frames[s];
+        unsigned char *latched = frame_at(v, f);
+        if (f != -1 && (!latched || !SharedBlockHolds(pelm, latched, (size_t)v->row_size * (size_t)v->h))) {
+            glDisable(GL_TEXTURE_2D);
+            return;
+        }
+        glBindTexture(GL_TEXTURE_2D, video_ids[s]);
+        if (f != -1 && latched != video_datas[s]) {
+            video_datas[s] = latched;
+            upload_frame(v, latched, false);
+        }
+    }
+    video_times[s] = DisplayRunTime();
+    glColor4f(1, 1, 1, opacity);
+    textured_quad(pelm, v->corners, v->flip_axis);
+    glDisable(GL_TEXTURE_2D);
+}
+
+void LatchVideoFrame(QVP_CANVAS_ELEMENT *pelm) {
+    int n = CacheSlotsInUse(max_video_objs);
+    for (int i = 0; i < n; i++)
+        if (video_elements[i] == pelm) {
+            video_cur_frames[i] = pelm->data.video.cur_frame;
+            return;
+        }
+}
+
+void ResetMediaCaches(void) {
+    for (int i = 0; i < QVP_CACHE_SLOTS; i++) {
+        image_ids[i] = 0;
+        image_datas[i] = nullptr;
+        image_fnames[i][0] = '\0';
+        image_times[i] = 0;
+        video_ids[i] = 0;
+        video_elements[i] = nullptr;
+        video_sizes[i][0] = video_sizes[i][1] = 0;
+        free(video_fnames[i]);
+        video_fnames[i] = nullptr;
+        video_cur_frames[i] = 0;
+        video_datas[i] = nullptr;
+        video_times[i] = 0;
+    }
+}
