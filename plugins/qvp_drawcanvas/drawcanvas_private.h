@@ -296,19 +296,36 @@ float FontKerning(const QVP_GLYPH *left, const QVP_GLYPH *right);
  * since, and gives it these filters. Nothing for other textures. */
 void PrepareGlyphTexture(GLuint tex, GLint min_filter, GLint mag_filter);
 
-/* ---- font engine (font.cpp) ---- */
+/* ---- the canvas frame stack (canvas_frame.cpp) ---- */
 
-extern QVP_CANVAS_FONTDEF *glFont;
+/* Open frames and fonts: the first opens the host drawing state (pushed,
+ * lighting and culling off, textures and source-alpha blending on), the
+ * last closes it. */
 extern int set_drawing_state;
+void OpenDrawingState(void);
+void CloseDrawingState(void);
+
+/* The innermost open frame's display definition (null when none) and
+ * its column and row steps. */
 extern QVP_CANVAS_DISPLAYDEF *pdispdef;
 extern double gldcol[3];
 extern double gldrow[3];
 
-void glFontBegin(QVP_CANVAS_FONTDEF *Font);
-void glFontEnd(void);
+/* Opens a canvas frame over any open one; closes the innermost; issues
+ * the vertex at column C, row R of the innermost. */
 void glFontDisplay2DBegin(double *org, double *col_vec, double *row_vec, double ncols, double nrows);
 void glFontDisplay2DEnd(void);
 void glColRow(double c, double r);
+
+/* Closes every frame and the drawing state count (a new context). */
+void ResetCanvasFrames(void);
+
+/* ---- font engine (font.cpp) ---- */
+
+extern QVP_CANVAS_FONTDEF *glFont;
+
+void glFontBegin(QVP_CANVAS_FONTDEF *Font);
+void glFontEnd(void);
 void glFontScaledTextOut2D(char *String, double col, double row, double cscale, double rscale, float *bcol);
 void glFontTextOut2D(char *String, double col, double row, float *bcol);
 void glFontTextBBox2D(char *String, double *row_size, double *col_size);

@@ -1,0 +1,113 @@
+// canvas_frame.cpp - the stack of open canvas frames: a canvas opens its
+// frame (origin, column and row steps) and every element vertex inside
+// it is placed by column and row through glColRow; nested canvases push
+// their frames over it. Opening the first frame or font also opens the
+// host drawing state every canvas draws in.
+#include <string.h>
+
+#include "drawcanvas_testing.h"
+#include "qvp_externs.h"
+
+// Open glFontBegin and glFontDisplay2DBegin calls; the first opens a host
+// drawing state and the last closes it.
+int set_drawing_state = 0;
+
+// The innermost open frame's display definition (null when none) and its
+// column and row steps.
+QVP_CANVAS_DISPLAYDEF *pdispdef = nullptr;
+double gldcol[3] = {0, 0, 0};
+double gldrow[3] = {0, 0, 0};
+
+
+namespace {
+
+struct Frame {
+    QVP_CANVAS_DISPLAYDEF disp;
+    double dcol[3], drow[3];
+};
+
+// The open frames, innermost last; pushed by glFontDisplay2DBegin. Frames
+// deeper than the stack are counted but not kept (nested canvases are
+// bounded well below this).
+const int kMaxFrames = 64;
+Frame g_frames[kMaxFrames];
+int g_frame_depth = 0;
+
+}  // namespace
+
+void OpenDrawingState(void) {
+    if (set_drawing_state == 0) {
+        QVF_PushDrawingState();
+        glDisable(GL_LIGHTING);
+        glEnable(GL_TEXTURE_2D);
+        glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+        glEnable(GL_BLEND);
+        glDisable(GL_CULL_FACE);
+    }
+    set_drawing_state++;
+}
+
+void CloseDrawingState(void) {
+    set_drawing_state--;
+    if (set_drawing_state == 0) QVF_PopDrawingState();
+}
+
+namespace {
+
+// Makes the innermost kept frame the one glColRow reads.
+void point_frame() {
+    if (g_frame_depth == 0) {
+        pdispdef = nullptr;
+        return;
+    }
+    Frame &f = g_frames[(g_frame_depth > kMaxFrames ? kMaxFrames : g_frame_depth) - 1];
+    pdispdef = &f.disp;
+    memcpy(gldcol, f.dcol, sizeof gldcol);
+    memcpy(gldrow, f.drow, sizeof gldrow);
+}
+
+}  // namespace
+
+// Opens a canvas frame: origin ORG, column step COL_VEC / NCOLS, row step
+// ROW_VEC / NROWS, nesting over any open one (frames deeper than the
+// stack are counted, not kept), and opens the drawing state.
+void glFontDisplay2DBegin(double *org, double *col_vec, double *row_vec, double ncols, double nrows) {
+    OpenDrawingState();
+    if (g_frame_depth < kMaxFrames) {
+        Frame &f = g_frames[g_frame_depth];
+        memset(&f.disp, 0, sizeof f.disp);
+        memcpy(f.disp.org, org, sizeof f.disp.org);
+        memcpy(f.disp.col_vec, col_vec, sizeof f.disp.col_vec);
+        memcpy(f.disp.row_vec, row_vec, sizeof f.disp.row_vec);
+        f.disp.ncols = (float)ncols;
+        f.disp.nrows = (float)nrows;
+        for (int i = 0; i < 3; i++) {
+            f.dcol[i] = col_vec[i] / (double)f.disp.ncols;
+            f.drow[i] = row_vec[i] / (double)f.disp.nrows;
+        }
+    }
+    g_frame_depth++;
+    point_frame();
+}
+
+// Closes the innermost canvas frame; the one around it is in force again.
+void glFontDisplay2DEnd(void) {
+    if (g_frame_depth > 0) g_frame_depth--;
+    point_frame();
+    CloseDrawingState();
+}
+
+// Issues the vertex of column C, row R of the open frame (the origin
+// alone when none is open).
+void glColRow(double c, double r) {
+    double o[3] = {0, 0, 0};
+    if (pdispdef) memcpy(o, pdispdef->org, sizeof o);
+    glVertex3d((o[0] + gldcol[0] * c) + gldrow[0] * r, (o[1] + gldcol[1] * c) + gldrow[1] * r,
+               (o[2] + gldcol[2] * c) + gldrow[2] * r);
+}
+
+void ResetCanvasFrames(void) {
+    set_drawing_state = 0;
+    pdispdef = nullptr;
+    g_frame_depth = 0;
+}
