@@ -157,15 +157,8 @@ void lock_canvas(QVP_CANVAS *pcan, double org[3], BaseFrame &base) {
         T dist = length3(torg);
         if (dist < (T)1e-10) dist = (T)1e-10;
         T view_scale = (T)vp->rnear / dist;
-        double hs = 1, vs = 1;
-        if (pcan->scale == CANVAS_SCALE_FIXED) {
-            hs = (double)vp->dw / vp->rw;
-            vs = (double)vp->dh / vp->rh;
-        } else if (pcan->scale == CANVAS_SCALE_HEIGHT) {
-            hs = ((double)vp->dw / vp->rw) * ((double)vp->rh / vp->dh);
-        } else if (pcan->scale == CANVAS_SCALE_WIDTH) {
-            vs = ((double)vp->dh / vp->rh) * ((double)vp->rw / vp->dw);
-        }
+        double hs, vs;
+        ScaleModeFactors<double>(pcan->scale, vp->dw, vp->rw, vp->dh, vp->rh, hs, vs);
         T can_height = length3(rvec), can_width = length3(cvec);
         T row[3], col[3], n[3];
         for (int i = 0; i < 3; i++) {

@@ -139,6 +139,25 @@ void LoadCanvasBaseFrame(int id);
 /* 1 when ID names a display node that is shown and of no excluded type. */
 int CanvasNodeShown(int id);
 
+/* The scale mode's factors for the x (HS) and y (VS) extent of a canvas
+ * drawn at W x H pixels whose layout was made for a reference size of
+ * DW x DH: fixed keeps the reference's proportions on both axes, height
+ * fits the height (x follows it), width fits the width; any other mode
+ * stretches (1, 1). In the precision T the caller computes in (the
+ * mapped overlays in float, the screen lock in double). */
+template <class T>
+void ScaleModeFactors(int mode, T dw, T w, T dh, T h, T &hs, T &vs) {
+    hs = vs = 1;
+    if (mode == CANVAS_SCALE_FIXED) {
+        hs = dw / w;
+        vs = dh / h;
+    } else if (mode == CANVAS_SCALE_HEIGHT) {
+        hs = (dw / w) * (h / dh);
+    } else if (mode == CANVAS_SCALE_WIDTH) {
+        vs = (dh / h) * (w / dw);
+    }
+}
+
 /* ---- offscreen canvas textures (offscreen.cpp) ---- */
 
 /* What the texture pass of one DrawCanvas call saved for its finish. */

@@ -79,15 +79,8 @@ void draw_adapted(QVP_CANVAS *pcan, int use_depth, int dw, int dh) {
     if (w == 0 || h == 0 || dw == 0 || dh == 0) return;
     QVP_CANVAS view = *pcan;
     QVP_CANVAS_DISPLAYDEF &d = view.disp;
-    float hs = 1, vs = 1;
-    if (pcan->scale == CANVAS_SCALE_FIXED) {
-        hs = (float)dw / (float)w;
-        vs = (float)dh / (float)h;
-    } else if (pcan->scale == CANVAS_SCALE_HEIGHT) {
-        hs = ((float)dw / (float)w) * ((float)h / (float)dh);
-    } else if (pcan->scale == CANVAS_SCALE_WIDTH) {
-        vs = ((float)dh / (float)h) * ((float)w / (float)dw);
-    }
+    float hs, vs;
+    ScaleModeFactors<float>(pcan->scale, (float)dw, (float)w, (float)dh, (float)h, hs, vs);
     d.col_vec[0] *= hs;
     d.row_vec[0] *= hs;
     d.col_vec[1] *= vs;
