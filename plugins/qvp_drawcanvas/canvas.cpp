@@ -271,13 +271,14 @@ void depth_mode(const QVP_CANVAS *pcan, int use_depth) {
 
 void background_and_elements(QVP_CANVAS *pcan, const double org[3], int use_depth) {
     bool no_colour = pcan->bcol[0] < 0;
-    int blended = 0;
+    // Blending is on with the source-alpha function all through the frame
+    // (the drawing state the frame opened): a translucent canvas or
+    // element needs no switch of its own.
     if (no_colour) {
         // The quad still marks depth and stencil, invisibly.
         glColor4f(1, 1, 1, 1);
         glColorMask(0, 0, 0, 0);
     } else {
-        blended = BlendBegin(pcan->opacity);
         const float *b = pcan->bcol, *g = pcan->rgb_gain;
         glColor4f(b[0] * g[0], b[1] * g[1], b[2] * g[2], pcan->opacity);
     }
@@ -295,7 +296,6 @@ void background_and_elements(QVP_CANVAS *pcan, const double org[3], int use_dept
     }
     QVP_WALK(QVP_CANVAS_ELEMENT, e, pcan->elements)
         if (!(e->attrib & ATTRIB_HIDDEN)) DrawCanvasElement(pcan, e);
-    BlendEnd(blended);
 }
 
 // 1 when the canvas has a grid to draw in: columns and rows, and, when
@@ -352,18 +352,6 @@ int drawing_depth = 0;
 
 }  // namespace
 
-int BlendBegin(float opacity) {
-    if (!((double)opacity < 0.999)) return 0;
-    GLboolean was_enabled = glIsEnabled(GL_BLEND);
-    if (!was_enabled) glEnable(GL_BLEND);
-    glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
-    return !was_enabled;
-}
-
-void BlendEnd(int switched_on) {
-    if (switched_on) glDisable(GL_BLEND);
-}
-
 int CanvasBeingDrawn(const QVP_CANVAS *pcan) {
     for (int i = 0; i < drawing_depth; i++)
         if (drawing[i] == pcan) return 1;
@@ -392,7 +380,7 @@ void DrawCanvasAs(QVP_CANVAS *pcan, const QVP_CANVAS *record, int use_depth) {
 int CanvasNodeShown(int id) {
     if (id < 0 || !QVV_display || id >= QVV_display->node_count) return 0;
     const QVS_LOCAL_NODE *n = &QVV_display->node_list[id];
-    return !(n->attrib & 0x1) && !(n->type & 0x30000000);
+    return !(n->attrib & QVP_ATTRIB_HIDDEN) && !(n->type & kNodeTypesNeverShown);
 }
 
 void LoadCanvasBaseFrame(int id) {

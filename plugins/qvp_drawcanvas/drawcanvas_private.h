@@ -21,6 +21,13 @@
 /* Texts with values are formatted into buffers of this size. */
 #define QVP_TEXT_BUF 300
 
+/* Node type bits that keep every canvas on such a node from being drawn
+ * (the host's marks of nodes that are not shown as geometry). */
+#define kNodeTypesNeverShown 0x30000000
+
+/* Frame buffers of every video element, the size of its frames[] ring. */
+#define QVP_VIDEO_FRAMES 6
+
 /* Slots of each texture cache (images, video, offscreen canvases). */
 #define QVP_CACHE_SLOTS 10
 
@@ -115,12 +122,6 @@ void DrawCanvas(QVP_CANVAS *pcan, int use_depth);
  * with some fields changed for this draw); PCAN is who is being drawn. */
 void DrawCanvasAs(QVP_CANVAS *pcan, const QVP_CANVAS *record, int use_depth);
 
-/* The blend bracket of a canvas and of an element: below an opacity of
- * 0.999, blending goes on with the source-alpha function; BlendBegin
- * returns 1 when it had to switch blending on, and BlendEnd(that) puts
- * it off again. At 0.999 and above nothing is touched. */
-int BlendBegin(float opacity);
-void BlendEnd(int switched_on);
 
 /* Canvases nest at most this deep below the one a pass draws. */
 #define QVP_MAX_NESTING 16

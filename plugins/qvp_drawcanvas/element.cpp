@@ -66,7 +66,6 @@ void DrawText(QVP_CANVAS *pcan, QVP_CANVAS_ELEMENT *pelm, float opacity) {
 void DrawCanvasElement(QVP_CANVAS *pcan, QVP_CANVAS_ELEMENT *pelm) {
     float opacity = pelm->opacity * pcan->opacity;
     if ((double)opacity <= 0.001) return;
-    int blended = BlendBegin(opacity);
     switch (pelm->type) {
     case ELEMENT_TEXT: DrawText(pcan, pelm, opacity); break;
     case ELEMENT_LINE:
@@ -88,7 +87,6 @@ void DrawCanvasElement(QVP_CANVAS *pcan, QVP_CANVAS_ELEMENT *pelm) {
     case ELEMENT_NODE:
     default: break;
     }
-    BlendEnd(blended);
 }
 
 void ResetElementCaches(void) {

@@ -111,7 +111,7 @@ void upload_frame(const QVP_CANVAS_VIDEO *v, const unsigned char *pixels, bool w
 }
 
 // Frame F of V, or null when F is no index into frames.
-unsigned char *frame_at(const QVP_CANVAS_VIDEO *v, int f) { return f >= 0 && f < 6 ? v->frames[f] : nullptr; }
+unsigned char *frame_at(const QVP_CANVAS_VIDEO *v, int f) { return f >= 0 && f < QVP_VIDEO_FRAMES ? v->frames[f] : nullptr; }
 
 }  // namespace
 
