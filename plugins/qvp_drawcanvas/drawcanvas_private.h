@@ -367,40 +367,50 @@ void ResolveGLEntryPoints(void);
 void LogGLErrors_F(int report, const char *f, int l);
 char *FCheckForCompleteness(const char *msg, int line);
 
-extern PFNGLISRENDERBUFFEREXTPROC TARN_glIsRenderbufferEXT;
-extern PFNGLBINDRENDERBUFFEREXTPROC TARN_glBindRenderbufferEXT;
-extern PFNGLDELETERENDERBUFFERSEXTPROC TARN_glDeleteRenderbuffersEXT;
-extern PFNGLGENRENDERBUFFERSEXTPROC TARN_glGenRenderbuffersEXT;
-extern PFNGLRENDERBUFFERSTORAGEEXTPROC TARN_glRenderbufferStorageEXT;
-extern PFNGLGETRENDERBUFFERPARAMETERIVEXTPROC TARN_glGetRenderbufferParameterivEXT;
-extern PFNGLISFRAMEBUFFEREXTPROC TARN_glIsFramebufferEXT;
-extern PFNGLBINDFRAMEBUFFEREXTPROC TARN_glBindFramebufferEXT;
-extern PFNGLDELETEFRAMEBUFFERSEXTPROC TARN_glDeleteFramebuffersEXT;
-extern PFNGLGENFRAMEBUFFERSEXTPROC TARN_glGenFramebuffersEXT;
-extern PFNGLCHECKFRAMEBUFFERSTATUSEXTPROC TARN_glCheckFramebufferStatusEXT;
-extern PFNGLFRAMEBUFFERTEXTURE1DEXTPROC TARN_glFramebufferTexture1DEXT;
-extern PFNGLFRAMEBUFFERTEXTURE2DEXTPROC TARN_glFramebufferTexture2DEXT;
-extern PFNGLFRAMEBUFFERTEXTURE3DEXTPROC TARN_glFramebufferTexture3DEXT;
-extern PFNGLFRAMEBUFFERRENDERBUFFEREXTPROC TARN_glFramebufferRenderbufferEXT;
-extern PFNGLGETFRAMEBUFFERATTACHMENTPARAMETERIVEXTPROC TARN_glGetFramebufferAttachmentParameterivEXT;
-extern PFNGLGENERATEMIPMAPEXTPROC TARN_glGenerateMipmapEXT;
-extern PFNGLBLITFRAMEBUFFEREXTPROC TARN_glBlitFramebufferEXT;
-extern PFNGLFRAMEBUFFERRENDERBUFFERPROC TARN_glFramebufferRenderbufferARB;
-extern PFNGLDELETERENDERBUFFERSPROC TARN_glDeleteRenderbuffersARB;
-extern PFNGLGENRENDERBUFFERSPROC TARN_glGenRenderbuffersARB;
-extern PFNGLBINDFRAMEBUFFERPROC TARN_glBindFramebufferARB;
-extern PFNGLDELETEFRAMEBUFFERSPROC TARN_glDeleteFramebuffersARB;
-extern PFNGLGENFRAMEBUFFERSPROC TARN_glGenFramebuffersARB;
-extern PFNGLCHECKFRAMEBUFFERSTATUSPROC TARN_glCheckFramebufferStatusARB;
-extern PFNGLFRAMEBUFFERTEXTURE1DPROC TARN_glFramebufferTexture1DARB;
-extern PFNGLFRAMEBUFFERTEXTURE2DPROC TARN_glFramebufferTexture2DARB;
-extern PFNGLFRAMEBUFFERTEXTURE3DPROC TARN_glFramebufferTexture3DARB;
-extern PFNGLFRAMEBUFFERTEXTURELAYERPROC TARN_glFramebufferTextureLayerARB;
-extern PFNGLBINDRENDERBUFFERPROC TARN_glBindRenderbufferARB;
-extern PFNGLRENDERBUFFERSTORAGEPROC TARN_glRenderbufferStorageARB;
-extern PFNGLBLITFRAMEBUFFERPROC TARN_glBlitFramebufferARB;
-extern PFNGLDRAWBUFFERSARBPROC TARN_glDrawBuffersARB;
-extern PFNGLRENDERBUFFERSTORAGEMULTISAMPLEPROC TARN_glRenderbufferStorageMultisampleARB;
+/* Every GL entry point the plugin resolves at start-up: its pointer type,
+ * its GL name (the variable is TARN_ and the name) and the fallback the
+ * variable holds until it is resolved or when the driver lacks it. One
+ * list: the variables, their declarations and the resolving table are
+ * all made from it. */
+#define QVP_GL_ENTRY_POINTS(X) \
+    X(PFNGLISRENDERBUFFEREXTPROC, glIsRenderbufferEXT, fallback_b_u) \
+    X(PFNGLBINDRENDERBUFFEREXTPROC, glBindRenderbufferEXT, fallback_v_eu) \
+    X(PFNGLDELETERENDERBUFFERSEXTPROC, glDeleteRenderbuffersEXT, fallback_v_scu) \
+    X(PFNGLGENRENDERBUFFERSEXTPROC, glGenRenderbuffersEXT, fallback_v_su) \
+    X(PFNGLRENDERBUFFERSTORAGEEXTPROC, glRenderbufferStorageEXT, fallback_v_eess) \
+    X(PFNGLGETRENDERBUFFERPARAMETERIVEXTPROC, glGetRenderbufferParameterivEXT, fallback_v_eeip) \
+    X(PFNGLISFRAMEBUFFEREXTPROC, glIsFramebufferEXT, fallback_b_u) \
+    X(PFNGLBINDFRAMEBUFFEREXTPROC, glBindFramebufferEXT, fallback_v_eu) \
+    X(PFNGLDELETEFRAMEBUFFERSEXTPROC, glDeleteFramebuffersEXT, fallback_v_scu) \
+    X(PFNGLGENFRAMEBUFFERSEXTPROC, glGenFramebuffersEXT, fallback_v_su) \
+    X(PFNGLCHECKFRAMEBUFFERSTATUSEXTPROC, glCheckFramebufferStatusEXT, fallback_e_e) \
+    X(PFNGLFRAMEBUFFERTEXTURE1DEXTPROC, glFramebufferTexture1DEXT, fallback_v_eeeui) \
+    X(PFNGLFRAMEBUFFERTEXTURE2DEXTPROC, glFramebufferTexture2DEXT, fallback_v_eeeui) \
+    X(PFNGLFRAMEBUFFERTEXTURE3DEXTPROC, glFramebufferTexture3DEXT, fallback_v_eeeuii) \
+    X(PFNGLFRAMEBUFFERRENDERBUFFEREXTPROC, glFramebufferRenderbufferEXT, fallback_v_eeeu) \
+    X(PFNGLGETFRAMEBUFFERATTACHMENTPARAMETERIVEXTPROC, glGetFramebufferAttachmentParameterivEXT, fallback_v_eeeip) \
+    X(PFNGLGENERATEMIPMAPEXTPROC, glGenerateMipmapEXT, fallback_v_e) \
+    X(PFNGLBLITFRAMEBUFFEREXTPROC, glBlitFramebufferEXT, fallback_v_blit) \
+    X(PFNGLFRAMEBUFFERRENDERBUFFERPROC, glFramebufferRenderbufferARB, fallback_v_eeeu) \
+    X(PFNGLDELETERENDERBUFFERSPROC, glDeleteRenderbuffersARB, fallback_v_scu) \
+    X(PFNGLGENRENDERBUFFERSPROC, glGenRenderbuffersARB, fallback_v_su) \
+    X(PFNGLBINDFRAMEBUFFERPROC, glBindFramebufferARB, fallback_v_eu) \
+    X(PFNGLDELETEFRAMEBUFFERSPROC, glDeleteFramebuffersARB, fallback_v_scu) \
+    X(PFNGLGENFRAMEBUFFERSPROC, glGenFramebuffersARB, fallback_v_su) \
+    X(PFNGLCHECKFRAMEBUFFERSTATUSPROC, glCheckFramebufferStatusARB, fallback_e_e) \
+    X(PFNGLFRAMEBUFFERTEXTURE1DPROC, glFramebufferTexture1DARB, fallback_v_eeeui) \
+    X(PFNGLFRAMEBUFFERTEXTURE2DPROC, glFramebufferTexture2DARB, fallback_v_eeeui) \
+    X(PFNGLFRAMEBUFFERTEXTURE3DPROC, glFramebufferTexture3DARB, fallback_v_eeeuii) \
+    X(PFNGLFRAMEBUFFERTEXTURELAYERPROC, glFramebufferTextureLayerARB, fallback_v_eeuii) \
+    X(PFNGLBINDRENDERBUFFERPROC, glBindRenderbufferARB, fallback_v_eu) \
+    X(PFNGLRENDERBUFFERSTORAGEPROC, glRenderbufferStorageARB, fallback_v_eess) \
+    X(PFNGLBLITFRAMEBUFFERPROC, glBlitFramebufferARB, fallback_v_blit) \
+    X(PFNGLDRAWBUFFERSARBPROC, glDrawBuffersARB, fallback_v_sce) \
+    X(PFNGLRENDERBUFFERSTORAGEMULTISAMPLEPROC, glRenderbufferStorageMultisampleARB, fallback_v_esess)
+
+#define QVP_GL_DECLARE(type, name, fallback) extern type TARN_##name;
+QVP_GL_ENTRY_POINTS(QVP_GL_DECLARE)
+#undef QVP_GL_DECLARE
 
 /* Inline: every vertex of every shape comes through here. */
 inline void ElementVertex(const QVP_CANVAS_ELEMENT *pelm, double x, double y) {

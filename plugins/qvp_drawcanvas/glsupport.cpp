@@ -70,40 +70,9 @@ void APIENTRY fallback_v_esess(GLenum, GLsizei, GLenum, GLsizei, GLsizei) {
 }  // namespace
 
 // The entry points; each holds its fallback until resolved.
-PFNGLISRENDERBUFFEREXTPROC TARN_glIsRenderbufferEXT = fallback_b_u;
-PFNGLBINDRENDERBUFFEREXTPROC TARN_glBindRenderbufferEXT = fallback_v_eu;
-PFNGLDELETERENDERBUFFERSEXTPROC TARN_glDeleteRenderbuffersEXT = fallback_v_scu;
-PFNGLGENRENDERBUFFERSEXTPROC TARN_glGenRenderbuffersEXT = fallback_v_su;
-PFNGLRENDERBUFFERSTORAGEEXTPROC TARN_glRenderbufferStorageEXT = fallback_v_eess;
-PFNGLGETRENDERBUFFERPARAMETERIVEXTPROC TARN_glGetRenderbufferParameterivEXT = fallback_v_eeip;
-PFNGLISFRAMEBUFFEREXTPROC TARN_glIsFramebufferEXT = fallback_b_u;
-PFNGLBINDFRAMEBUFFEREXTPROC TARN_glBindFramebufferEXT = fallback_v_eu;
-PFNGLDELETEFRAMEBUFFERSEXTPROC TARN_glDeleteFramebuffersEXT = fallback_v_scu;
-PFNGLGENFRAMEBUFFERSEXTPROC TARN_glGenFramebuffersEXT = fallback_v_su;
-PFNGLCHECKFRAMEBUFFERSTATUSEXTPROC TARN_glCheckFramebufferStatusEXT = fallback_e_e;
-PFNGLFRAMEBUFFERTEXTURE1DEXTPROC TARN_glFramebufferTexture1DEXT = fallback_v_eeeui;
-PFNGLFRAMEBUFFERTEXTURE2DEXTPROC TARN_glFramebufferTexture2DEXT = fallback_v_eeeui;
-PFNGLFRAMEBUFFERTEXTURE3DEXTPROC TARN_glFramebufferTexture3DEXT = fallback_v_eeeuii;
-PFNGLFRAMEBUFFERRENDERBUFFEREXTPROC TARN_glFramebufferRenderbufferEXT = fallback_v_eeeu;
-PFNGLGETFRAMEBUFFERATTACHMENTPARAMETERIVEXTPROC TARN_glGetFramebufferAttachmentParameterivEXT = fallback_v_eeeip;
-PFNGLGENERATEMIPMAPEXTPROC TARN_glGenerateMipmapEXT = fallback_v_e;
-PFNGLBLITFRAMEBUFFEREXTPROC TARN_glBlitFramebufferEXT = fallback_v_blit;
-PFNGLFRAMEBUFFERRENDERBUFFERPROC TARN_glFramebufferRenderbufferARB = fallback_v_eeeu;
-PFNGLDELETERENDERBUFFERSPROC TARN_glDeleteRenderbuffersARB = fallback_v_scu;
-PFNGLGENRENDERBUFFERSPROC TARN_glGenRenderbuffersARB = fallback_v_su;
-PFNGLBINDFRAMEBUFFERPROC TARN_glBindFramebufferARB = fallback_v_eu;
-PFNGLDELETEFRAMEBUFFERSPROC TARN_glDeleteFramebuffersARB = fallback_v_scu;
-PFNGLGENFRAMEBUFFERSPROC TARN_glGenFramebuffersARB = fallback_v_su;
-PFNGLCHECKFRAMEBUFFERSTATUSPROC TARN_glCheckFramebufferStatusARB = fallback_e_e;
-PFNGLFRAMEBUFFERTEXTURE1DPROC TARN_glFramebufferTexture1DARB = fallback_v_eeeui;
-PFNGLFRAMEBUFFERTEXTURE2DPROC TARN_glFramebufferTexture2DARB = fallback_v_eeeui;
-PFNGLFRAMEBUFFERTEXTURE3DPROC TARN_glFramebufferTexture3DARB = fallback_v_eeeuii;
-PFNGLFRAMEBUFFERTEXTURELAYERPROC TARN_glFramebufferTextureLayerARB = fallback_v_eeuii;
-PFNGLBINDRENDERBUFFERPROC TARN_glBindRenderbufferARB = fallback_v_eu;
-PFNGLRENDERBUFFERSTORAGEPROC TARN_glRenderbufferStorageARB = fallback_v_eess;
-PFNGLBLITFRAMEBUFFERPROC TARN_glBlitFramebufferARB = fallback_v_blit;
-PFNGLDRAWBUFFERSARBPROC TARN_glDrawBuffersARB = fallback_v_sce;
-PFNGLRENDERBUFFERSTORAGEMULTISAMPLEPROC TARN_glRenderbufferStorageMultisampleARB = fallback_v_esess;
+#define QVP_GL_DEFINE(type, name, fallback) type TARN_##name = fallback;
+QVP_GL_ENTRY_POINTS(QVP_GL_DEFINE)
+#undef QVP_GL_DEFINE
 
 namespace {
 
@@ -114,42 +83,9 @@ struct EntryPoint {
     void *slot;
     void (*fallback)(void);
 };
-const EntryPoint kEntryPoints[] = {
-    {"glIsRenderbufferEXT", (void *)&TARN_glIsRenderbufferEXT, (void (*)(void))fallback_b_u},
-    {"glBindRenderbufferEXT", (void *)&TARN_glBindRenderbufferEXT, (void (*)(void))fallback_v_eu},
-    {"glDeleteRenderbuffersEXT", (void *)&TARN_glDeleteRenderbuffersEXT, (void (*)(void))fallback_v_scu},
-    {"glGenRenderbuffersEXT", (void *)&TARN_glGenRenderbuffersEXT, (void (*)(void))fallback_v_su},
-    {"glRenderbufferStorageEXT", (void *)&TARN_glRenderbufferStorageEXT, (void (*)(void))fallback_v_eess},
-    {"glGetRenderbufferParameterivEXT", (void *)&TARN_glGetRenderbufferParameterivEXT, (void (*)(void))fallback_v_eeip},
-    {"glIsFramebufferEXT", (void *)&TARN_glIsFramebufferEXT, (void (*)(void))fallback_b_u},
-    {"glBindFramebufferEXT", (void *)&TARN_glBindFramebufferEXT, (void (*)(void))fallback_v_eu},
-    {"glDeleteFramebuffersEXT", (void *)&TARN_glDeleteFramebuffersEXT, (void (*)(void))fallback_v_scu},
-    {"glGenFramebuffersEXT", (void *)&TARN_glGenFramebuffersEXT, (void (*)(void))fallback_v_su},
-    {"glCheckFramebufferStatusEXT", (void *)&TARN_glCheckFramebufferStatusEXT, (void (*)(void))fallback_e_e},
-    {"glFramebufferTexture1DEXT", (void *)&TARN_glFramebufferTexture1DEXT, (void (*)(void))fallback_v_eeeui},
-    {"glFramebufferTexture2DEXT", (void *)&TARN_glFramebufferTexture2DEXT, (void (*)(void))fallback_v_eeeui},
-    {"glFramebufferTexture3DEXT", (void *)&TARN_glFramebufferTexture3DEXT, (void (*)(void))fallback_v_eeeuii},
-    {"glFramebufferRenderbufferEXT", (void *)&TARN_glFramebufferRenderbufferEXT, (void (*)(void))fallback_v_eeeu},
-    {"glGetFramebufferAttachmentParameterivEXT", (void *)&TARN_glGetFramebufferAttachmentParameterivEXT, (void (*)(void))fallback_v_eeeip},
-    {"glGenerateMipmapEXT", (void *)&TARN_glGenerateMipmapEXT, (void (*)(void))fallback_v_e},
-    {"glBlitFramebufferEXT", (void *)&TARN_glBlitFramebufferEXT, (void (*)(void))fallback_v_blit},
-    {"glFramebufferRenderbufferARB", (void *)&TARN_glFramebufferRenderbufferARB, (void (*)(void))fallback_v_eeeu},
-    {"glDeleteRenderbuffersARB", (void *)&TARN_glDeleteRenderbuffersARB, (void (*)(void))fallback_v_scu},
-    {"glGenRenderbuffersARB", (void *)&TARN_glGenRenderbuffersARB, (void (*)(void))fallback_v_su},
-    {"glBindFramebufferARB", (void *)&TARN_glBindFramebufferARB, (void (*)(void))fallback_v_eu},
-    {"glDeleteFramebuffersARB", (void *)&TARN_glDeleteFramebuffersARB, (void (*)(void))fallback_v_scu},
-    {"glGenFramebuffersARB", (void *)&TARN_glGenFramebuffersARB, (void (*)(void))fallback_v_su},
-    {"glCheckFramebufferStatusARB", (void *)&TARN_glCheckFramebufferStatusARB, (void (*)(void))fallback_e_e},
-    {"glFramebufferTexture1DARB", (void *)&TARN_glFramebufferTexture1DARB, (void (*)(void))fallback_v_eeeui},
-    {"glFramebufferTexture2DARB", (void *)&TARN_glFramebufferTexture2DARB, (void (*)(void))fallback_v_eeeui},
-    {"glFramebufferTexture3DARB", (void *)&TARN_glFramebufferTexture3DARB, (void (*)(void))fallback_v_eeeuii},
-    {"glFramebufferTextureLayerARB", (void *)&TARN_glFramebufferTextureLayerARB, (void (*)(void))fallback_v_eeuii},
-    {"glBindRenderbufferARB", (void *)&TARN_glBindRenderbufferARB, (void (*)(void))fallback_v_eu},
-    {"glRenderbufferStorageARB", (void *)&TARN_glRenderbufferStorageARB, (void (*)(void))fallback_v_eess},
-    {"glBlitFramebufferARB", (void *)&TARN_glBlitFramebufferARB, (void (*)(void))fallback_v_blit},
-    {"glDrawBuffersARB", (void *)&TARN_glDrawBuffersARB, (void (*)(void))fallback_v_sce},
-    {"glRenderbufferStorageMultisampleARB", (void *)&TARN_glRenderbufferStorageMultisampleARB, (void (*)(void))fallback_v_esess},
-};
+#define QVP_GL_ROW(type, name, fallback) {#name, (void *)&TARN_##name, (void (*)(void))fallback},
+const EntryPoint kEntryPoints[] = {QVP_GL_ENTRY_POINTS(QVP_GL_ROW)};
+#undef QVP_GL_ROW
 QVP_GLPROC platform_lookup(const char *name) { return QVP_GetGLProcAddress(name); }
 
 // The lookup in force; replaced by tests through SetGLProcLookup.
