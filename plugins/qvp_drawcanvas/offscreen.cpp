@@ -25,7 +25,13 @@ int in_texture_pass = 0;
 // 1 once an incomplete framebuffer has been reported in this process.
 int reported_incomplete = 0;
 
+// Pi and two pi cut after seven decimals, as the sphere patches have
+// always been made with: their vertices, and the pictures of domes made
+// elsewhere, depend on these values to the last bit.
 const float kTwoPi = 6.2831852f, kPi = 3.1415926f;
+
+// A patch has at least this many quads across and down, however small.
+const int kMinPatchSteps = 10;
 
 // Texture width and height for a canvas spanning CSIZE by RSIZE on a
 // sphere of RADIUS: 15 texels per degree of arc, in multiples of 256,
@@ -96,6 +102,11 @@ void sphere_patch(const QVP_CANVAS *pcan) {
     // bit wins across the columns, the start bit along the rows.
     int a = pcan->anchor;
     bool row_bit = (a & (ANCHOR_ROW_START | ANCHOR_ROW_END)) != 0, col_bit = (a & (ANCHOR_COL_START | ANCHOR_COL_END)) != 0;
+    // A corner anchor: exactly one column bit and one row bit, no other
+    // bit (an anchor with both bits of a direction, or any other bit, is
+    // not a corner and is pulled in along one axis only).
+    bool one_col_and_one_row = a == (ANCHOR_COL_START | ANCHOR_ROW_START) || a == (ANCHOR_COL_START | ANCHOR_ROW_END) ||
+                               a == (ANCHOR_COL_END | ANCHOR_ROW_START) || a == (ANCHOR_COL_END | ANCHOR_ROW_END);
     double c[3];
     for (int i = 0; i < 3; i++) {
         c[i] = d.org[i];
@@ -105,15 +116,15 @@ void sphere_patch(const QVP_CANVAS *pcan) {
         double along = (double)vvec[i] * sin(vstart) * r;
         if (a & ANCHOR_ROW_START) c[i] += along;
         else if (a & ANCHOR_ROW_END) c[i] -= along;
-        if (a == 0x9 || a == 0x11 || a == 0xA || a == 0x12) c[i] -= (double)rvec[i] * cos(hstart) * cos(vstart) * r;
+        if (one_col_and_one_row) c[i] -= (double)rvec[i] * cos(hstart) * cos(vstart) * r;
         else if (col_bit) c[i] -= (double)rvec[i] * cos(hstart) * r;
         else if (row_bit) c[i] -= (double)rvec[i] * cos(vstart) * r;
         else c[i] -= (double)rvec[i] * r;
     }
     const float kFiveDegrees = 0.08726646111111111f;
     int hsteps = (int)(hang / kFiveDegrees), vsteps = (int)(vang / kFiveDegrees);
-    if (hsteps < 10) hsteps = 10;
-    if (vsteps < 10) vsteps = 10;
+    if (hsteps < kMinPatchSteps) hsteps = kMinPatchSteps;
+    if (vsteps < kMinPatchSteps) vsteps = kMinPatchSteps;
     float hstep = hang / hsteps, vstep = vang / vsteps;
     float du = 1.0f / hsteps, dv = 1.0f / vsteps;
     // Half a step of margin, so that rounding in the angles neither adds

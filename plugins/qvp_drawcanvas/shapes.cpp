@@ -24,6 +24,10 @@ namespace {
 // circle's and arc's vertices are fixed to the last bit by it, and
 // pictures made elsewhere with these values must stay the same.
 const double kPi = 3.1415926;
+// A circle is a polygon of this many points, each 10 degrees on from the
+// last: the step is kTenDegreesTimes180 / 180 radians.
+const int kCirclePoints = 36;
+const double kTenDegreesTimes180 = 31.415926;
 
 // Spare vertices behind the current polygon's points that the combine
 // callback may still hand out: next free index and the end. Set by
@@ -89,8 +93,9 @@ void DrawRectangle(QVP_CANVAS *pcan, QVP_CANVAS_ELEMENT *pelm, float opacity) {
 void DrawCircle(QVP_CANVAS *pcan, QVP_CANVAS_ELEMENT *pelm, float opacity) {
     const QVP_CANVAS_CIRCLE *c = &pelm->data.circ;
     fill_and_outline(pcan, pelm, opacity, true, [&] {
-        for (int i = 0; i < 36; i++) {
-            double a = i * 31.415926 / 180;
+        // 36 points 10 degrees apart (pi times ten, cut short as kPi is).
+        for (int i = 0; i < kCirclePoints; i++) {
+            double a = i * kTenDegreesTimes180 / 180;
             ElementVertex(pelm, c->cen.x + c->rad * cos(a), c->cen.y + c->rad * sin(a));
         }
     });
