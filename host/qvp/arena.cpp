@@ -117,6 +117,136 @@ void init_arena(QVS_SMHANDLE *a, size_t size, const char *name) {
     __atomic_store_n(&a->magic, QVH_ARENA_MAGIC, __ATOMIC_RELEASE);
 }
 
+// Refusal of the attached segment FD when another user owns it or its
+// mode lets more users in than FLAGS allow; empty when it may be used.
+std::string owner_refusal(int fd, int flags) {
+    struct stat own;
+    mode_t allowed = (flags & QVH_SCENE_GROUP) ? 0660 : 0600;
+    if (fstat(fd, &own) != 0) return std::string("cannot inspect it: ") + strerror(errno);
+    if (own.st_uid != geteuid()) return "it belongs to another user (uid " + std::to_string(own.st_uid) + ")";
+    if (own.st_mode & 0777 & ~allowed) {
+        char m[8];
+        snprintf(m, sizeof m, "%04o", (unsigned)(own.st_mode & 0777));
+        return std::string("its mode ") + m + " lets other users in";
+    }
+    return "";
+}
+
+// Opens scene NAME's segment (SNAME): made afresh when FLAGS allow and it
+// is not there (*CREATING set), else the existing one, checked for its
+// owner and mode. Returns the descriptor, or -1 with MSG set.
+int open_segment(const char *name, const std::string &sname, int flags, bool *creating, std::string &msg) {
+    *creating = false;
+    if (flags & QVH_SCENE_CREATE) {
+        int fd = shm_open(sname.c_str(), O_RDWR | O_CREAT | O_EXCL, 0600);
+        if (fd >= 0) {
+            *creating = true;
+            return fd;
+        }
+        if (errno != EEXIST) {
+            msg = "cannot create scene \"" + std::string(name) + "\": " + strerror(errno);
+            return -1;
+        }
+    }
+    if (!(flags & QVH_SCENE_ATTACH)) {
+        msg = "scene \"" + std::string(name) + "\" already exists";
+        return -1;
+    }
+    int fd = shm_open(sname.c_str(), O_RDWR | O_NOFOLLOW, 0);
+    if (fd < 0) {
+        msg = "cannot open scene \"" + std::string(name) + "\": " + strerror(errno);
+        return -1;
+    }
+    // Another user's segment, or one open to more users than asked for,
+    // could hold anything: its pointers are not followed.
+    std::string refuse = owner_refusal(fd, flags);
+    if (!refuse.empty()) {
+        close(fd);
+        msg = "refusing to attach to scene \"" + std::string(name) + "\": " + refuse;
+        return -1;
+    }
+    return fd;
+}
+
+// Sizes the new segment FD to SIZE, maps it at ADDR and lays out a fresh
+// arena; on failure unlinks it again. Closes FD; false with MSG set.
+bool create_arena(int fd, const char *name, const std::string &sname, size_t size, uintptr_t addr, int flags,
+                  std::string &msg) {
+    // The umask applies to shm_open; set the mode we mean.
+    fchmod(fd, (flags & QVH_SCENE_GROUP) ? 0660 : 0600);
+    int rc = posix_fallocate(fd, 0, (off_t)size);
+    if (rc != 0) {
+        close(fd);
+        shm_unlink(sname.c_str());
+        msg = "cannot size scene \"" + std::string(name) + "\" to " + std::to_string(size) + " bytes: " + strerror(rc);
+        return false;
+    }
+    std::string why;
+    void *p = map_fixed(fd, size, addr, why);
+    close(fd);
+    if (!p) {
+        shm_unlink(sname.c_str());
+        msg = "cannot map scene \"" + std::string(name) + "\" at " + std::to_string(addr) + ": " + why;
+        return false;
+    }
+    init_arena((QVS_SMHANDLE *)p, size, name);
+    g_map_size = size;
+    return true;
+}
+
+// Why the mapped arena A of MSIZE bytes at ADDR cannot be used (its
+// creator never finished it, another host version, another address or
+// size); empty when it can. Waits for the creator's magic up to the
+// attach timeout, WAITED ms of which have passed.
+std::string header_fault(QVS_SMHANDLE *a, size_t msize, uintptr_t addr, int waited) {
+    while (__atomic_load_n(&a->magic, __ATOMIC_ACQUIRE) != QVH_ARENA_MAGIC && waited < kAttachTimeoutMs) {
+        sleep_ms(10);
+        waited += 10;
+    }
+    if (__atomic_load_n(&a->magic, __ATOMIC_ACQUIRE) != QVH_ARENA_MAGIC) return "its creator never finished it (no magic)";
+    if (a->version != QVH_ARENA_VERSION || a->header_size != sizeof *a) return "it was made by another host version";
+    if (a->base != (uint64_t)addr) return "it lives at another address";
+    if (a->size != msize) return "its size does not match its header";
+    return "";
+}
+
+// Maps the existing segment FD at ADDR once its creator has sized it and
+// checks its header. Closes FD; false with MSG set.
+bool attach_arena(int fd, const char *name, uintptr_t addr, std::string &msg) {
+    struct stat st;
+    int waited = 0;
+    for (;;) {
+        if (fstat(fd, &st) != 0) {
+            st.st_size = 0;
+            break;
+        }
+        if ((size_t)st.st_size >= sizeof(QVS_SMHANDLE) || waited >= kAttachTimeoutMs) break;
+        sleep_ms(10);
+        waited += 10;
+    }
+    if ((size_t)st.st_size < sizeof(QVS_SMHANDLE)) {
+        close(fd);
+        msg = "scene \"" + std::string(name) + "\" was never sized by its creator";
+        return false;
+    }
+    size_t msize = (size_t)st.st_size;
+    std::string why;
+    void *p = map_fixed(fd, msize, addr, why);
+    close(fd);
+    if (!p) {
+        msg = "cannot map scene \"" + std::string(name) + "\": " + why;
+        return false;
+    }
+    std::string bad = header_fault((QVS_SMHANDLE *)p, msize, addr, waited);
+    if (!bad.empty()) {
+        munmap(p, msize);
+        msg = "cannot attach to scene \"" + std::string(name) + "\": " + bad;
+        return false;
+    }
+    g_map_size = msize;
+    return true;
+}
+
 }  // namespace
 
 QVS_SMHANDLE *qvp_arena(void) { return g_arena; }
@@ -140,117 +270,16 @@ extern "C" QVS_SCENE *QVH_OpenScene(const char *name, size_t size, int flags,
         return nullptr;
     }
     size = round_up(size, 4096);
-    std::string sname = shm_name(name);
+    std::string sname = shm_name(name), msg;
     uintptr_t addr = arena_address();
-    std::string why;
-
-    int fd = -1;
     bool creating = false;
-    if (flags & QVH_SCENE_CREATE) {
-        fd = shm_open(sname.c_str(), O_RDWR | O_CREAT | O_EXCL, 0600);
-        if (fd >= 0) creating = true;
-        else if (errno != EEXIST) {
-            set_err(err, errlen, "cannot create scene \"" + std::string(name) + "\": " + strerror(errno));
-            return nullptr;
-        }
+    int fd = open_segment(name, sname, flags, &creating, msg);
+    bool ok = fd >= 0 && (creating ? create_arena(fd, name, sname, size, addr, flags, msg) : attach_arena(fd, name, addr, msg));
+    if (!ok) {
+        set_err(err, errlen, msg);
+        return nullptr;
     }
-    if (!creating) {
-        if (!(flags & QVH_SCENE_ATTACH)) {
-            set_err(err, errlen, "scene \"" + std::string(name) + "\" already exists");
-            return nullptr;
-        }
-        fd = shm_open(sname.c_str(), O_RDWR | O_NOFOLLOW, 0);
-        if (fd < 0) {
-            set_err(err, errlen, "cannot open scene \"" + std::string(name) + "\": " + strerror(errno));
-            return nullptr;
-        }
-        // Another user's segment, or one open to more users than asked
-        // for, could hold anything: its pointers are not followed.
-        struct stat own;
-        mode_t allowed = (flags & QVH_SCENE_GROUP) ? 0660 : 0600;
-        std::string refuse;
-        if (fstat(fd, &own) != 0) refuse = std::string("cannot inspect it: ") + strerror(errno);
-        else if (own.st_uid != geteuid())
-            refuse = "it belongs to another user (uid " + std::to_string(own.st_uid) + ")";
-        else if (own.st_mode & 0777 & ~allowed) {
-            char m[8];
-            snprintf(m, sizeof m, "%04o", (unsigned)(own.st_mode & 0777));
-            refuse = std::string("its mode ") + m + " lets other users in";
-        }
-        if (!refuse.empty()) {
-            close(fd);
-            set_err(err, errlen, "refusing to attach to scene \"" + std::string(name) + "\": " + refuse);
-            return nullptr;
-        }
-    }
-
-    if (creating) {
-        // The umask applies to shm_open; set the mode we mean.
-        fchmod(fd, (flags & QVH_SCENE_GROUP) ? 0660 : 0600);
-        int rc = posix_fallocate(fd, 0, (off_t)size);
-        if (rc != 0) {
-            close(fd);
-            shm_unlink(sname.c_str());
-            set_err(err, errlen, "cannot size scene \"" + std::string(name) + "\" to " +
-                                     std::to_string(size) + " bytes: " + strerror(rc));
-            return nullptr;
-        }
-        void *p = map_fixed(fd, size, addr, why);
-        close(fd);
-        if (!p) {
-            shm_unlink(sname.c_str());
-            set_err(err, errlen, "cannot map scene \"" + std::string(name) + "\" at " +
-                                     std::to_string(addr) + ": " + why);
-            return nullptr;
-        }
-        init_arena((QVS_SMHANDLE *)p, size, name);
-        g_map_size = size;
-        g_created_here = true;
-    } else {
-        // Wait for the creator to size the segment and write its magic.
-        struct stat st;
-        int waited = 0;
-        for (;;) {
-            if (fstat(fd, &st) != 0) { st.st_size = 0; break; }
-            if ((size_t)st.st_size >= sizeof(QVS_SMHANDLE) || waited >= kAttachTimeoutMs) break;
-            sleep_ms(10);
-            waited += 10;
-        }
-        if ((size_t)st.st_size < sizeof(QVS_SMHANDLE)) {
-            close(fd);
-            set_err(err, errlen, "scene \"" + std::string(name) + "\" was never sized by its creator");
-            return nullptr;
-        }
-        size_t msize = (size_t)st.st_size;
-        void *p = map_fixed(fd, msize, addr, why);
-        close(fd);
-        if (!p) {
-            set_err(err, errlen, "cannot map scene \"" + std::string(name) + "\": " + why);
-            return nullptr;
-        }
-        QVS_SMHANDLE *a = (QVS_SMHANDLE *)p;
-        while (__atomic_load_n(&a->magic, __ATOMIC_ACQUIRE) != QVH_ARENA_MAGIC &&
-               waited < kAttachTimeoutMs) {
-            sleep_ms(10);
-            waited += 10;
-        }
-        std::string bad;
-        if (__atomic_load_n(&a->magic, __ATOMIC_ACQUIRE) != QVH_ARENA_MAGIC)
-            bad = "its creator never finished it (no magic)";
-        else if (a->version != QVH_ARENA_VERSION || a->header_size != sizeof *a)
-            bad = "it was made by another host version";
-        else if (a->base != (uint64_t)addr)
-            bad = "it lives at another address";
-        else if (a->size != msize)
-            bad = "its size does not match its header";
-        if (!bad.empty()) {
-            munmap(p, msize);
-            set_err(err, errlen, "cannot attach to scene \"" + std::string(name) + "\": " + bad);
-            return nullptr;
-        }
-        g_map_size = msize;
-        g_created_here = false;
-    }
+    g_created_here = creating;
     g_arena = (QVS_SMHANDLE *)addr;
     QVV_scene = &g_arena->scene;
     return QVV_scene;
