@@ -233,6 +233,15 @@ TEST_F(Elements, Shapes_VertexCountsFollowTheRules) {
                       d.rec.data.arc.start_ang = a.start;
                       d.rec.data.arc.end_ang = a.end;
                   })), a.fill) << a.start << ".." << a.end;
+    // An element whose opacity times its canvas's is at most 0.001 sends
+    // nothing; just above it, everything.
+    for (float op : {0.0009f, 0.0012f}) {
+        QVP_CANVAS_ELEMENT *e = add(c, ELEMENT_RECTANGLE, kRed, nullptr, [](qvpc::ElementDesc &d) {
+            d.rec.data.rect.corners[1] = {10, 10};
+        });
+        e->opacity = op;
+        EXPECT_EQ(sent(e), op > 0.001f ? 4 : 0) << "opacity " << op;
+    }
 }
 
 // A filled polygon kept tessellated is drawn again where its canvas has
