@@ -223,14 +223,48 @@ void stencil_start(GLint ref, GLuint mask) {
     glStencilOp(GL_KEEP, GL_KEEP, GL_REPLACE);
 }
 
+// The stencil value the canvas being drawn marks its background with and
+// its elements are confined to; set by depth_mode.
+GLint element_ref = 1;
+
+// The layer passes' marking: each canvas marks its background with a
+// value of its own, 1, 2, 3 ... up to what the stencil holds (255 at
+// most), so that no earlier canvas's mark can pass for its own; the
+// stencil is cleared only when the values are used up or someone else
+// may have written it (stencil_ref 0, see ForgetStencil). The pixels are
+// those of a clear per canvas: the elements land exactly where this
+// canvas's background passed.
+void layer_stencil_start() {
+    // Another view or frame: the host has cleared the stencil since.
+    static const QVS_VIEWPORT *marked_view = nullptr;
+    static int marked_frame = -1;
+    int frame = QVV_display ? QVV_display->frame_count : 0;
+    if (QVV_viewport != marked_view || frame != marked_frame) ForgetStencil();
+    marked_view = QVV_viewport;
+    marked_frame = frame;
+    GLint most = stencil_bits >= 8 ? 255 : (1 << stencil_bits) - 1;
+    if (stencil_ref <= 0 || stencil_ref >= most) {
+        stencil_start(1, 1);
+        stencil_ref = element_ref = 1;
+        return;
+    }
+    element_ref = ++stencil_ref;
+    glEnable(GL_STENCIL_TEST);
+    glStencilFunc(GL_ALWAYS, element_ref, 0xff);
+    glStencilOp(GL_KEEP, GL_KEEP, GL_REPLACE);
+}
+
 void mark(QVP_CANVAS *pcan, const double org[3]) {
-    if (stencil_bits) stencil_start(3, 0xff);
+    if (stencil_bits) {
+        stencil_start(3, 0xff);
+        ForgetStencil();
+    }
     glDepthFunc(GL_LEQUAL);
     glEnable(GL_DEPTH_TEST);
     glDepthMask(GL_FALSE);
     glColorMask(0, 0, 0, 0);
-    if (double_data) glColor4f(pcan->rgb_gain[0], pcan->rgb_gain[1], pcan->rgb_gain[2], 1);
-    else glColor4f(1, 1, 1, 1);
+    if (double_data) SetColour(pcan->rgb_gain[0], pcan->rgb_gain[1], pcan->rgb_gain[2], 1);
+    else SetColour(1, 1, 1, 1);
     canvas_quad(org, pcan->disp);
     if (stencil_bits) {
         glStencilOp(GL_KEEP, GL_KEEP, GL_KEEP);
@@ -241,8 +275,9 @@ void mark(QVP_CANVAS *pcan, const double org[3]) {
 }
 
 void depth_mode(const QVP_CANVAS *pcan, int use_depth) {
+    element_ref = 1;
     if (use_depth == 1) {
-        if (stencil_bits) stencil_start(1, 1);
+        if (stencil_bits) layer_stencil_start();
         if (double_data) {
             if (pcan->draw_layer == LAYER_SCENE) {
                 glDepthFunc(GL_LEQUAL);
@@ -255,6 +290,7 @@ void depth_mode(const QVP_CANVAS *pcan, int use_depth) {
         }
     } else if (use_depth == 2) {
         if (stencil_bits) {
+            ForgetStencil();  // marks of 1 over the view pass's 3s
             glEnable(GL_STENCIL_TEST);
             glStencilFunc(GL_EQUAL, 1, 1);
             glStencilOp(GL_KEEP, GL_KEEP, GL_REPLACE);
@@ -276,17 +312,17 @@ void background_and_elements(QVP_CANVAS *pcan, const double org[3], int use_dept
     // element needs no switch of its own.
     if (no_colour) {
         // The quad still marks depth and stencil, invisibly.
-        glColor4f(1, 1, 1, 1);
+        SetColour(1, 1, 1, 1);
         glColorMask(0, 0, 0, 0);
     } else {
         const float *b = pcan->bcol, *g = pcan->rgb_gain;
-        glColor4f(b[0] * g[0], b[1] * g[1], b[2] * g[2], pcan->opacity);
+        SetColour(b[0] * g[0], b[1] * g[1], b[2] * g[2], pcan->opacity);
     }
     canvas_quad(org, pcan->disp);
     if (use_depth && stencil_bits) {
         // Elements land only where the background passed, untested.
         glStencilOp(GL_KEEP, GL_KEEP, GL_KEEP);
-        glStencilFunc(GL_EQUAL, 1, 0xff);
+        glStencilFunc(GL_EQUAL, element_ref, 0xff);
         glDisable(GL_DEPTH_TEST);
         glDepthMask(GL_FALSE);
     }

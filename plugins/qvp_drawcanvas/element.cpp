@@ -16,7 +16,7 @@
 // Colour C times the canvas gain, with the effective opacity as alpha.
 void ElementColour(const QVP_CANVAS *pcan, const float *c, float opacity) {
     const float *g = pcan->rgb_gain;
-    glColor4f(c[0] * g[0], c[1] * g[1], c[2] * g[2], opacity);
+    SetColour(c[0] * g[0], c[1] * g[1], c[2] * g[2], opacity);
 }
 
 namespace {

@@ -306,7 +306,7 @@ void glFontScaledTextOut2D(char *String, double col, double row, double cscale, 
             if (saved[3] >= 0.999f) glDisable(GL_BLEND);
             glDepthFunc(GL_LEQUAL);
             glBegin(GL_QUADS);
-            glColor3f(bcol[0], bcol[1], bcol[2]);
+            SetColour(bcol[0], bcol[1], bcol[2], 1);
             for (int k = 0; k < n; k++) {
                 const float *p = g_cells[k].p, *a = g_cells[k].a;
                 glVertex3f(p[0], p[1], p[2]);
@@ -317,7 +317,7 @@ void glFontScaledTextOut2D(char *String, double col, double row, double cscale, 
             glEnd();
             glEnable(GL_TEXTURE_2D);
             glEnable(GL_BLEND);
-            glColor4fv(saved);
+            SetColour(saved[0], saved[1], saved[2], saved[3]);
         }
         draw_glyph_cells(n, down, pen.extra);
         pen.extra = false;

@@ -117,7 +117,7 @@ void DrawCanvasChannel(QVP_CANVAS *pcan, int use_depth) {
 // latched into its cache slot, so that all views of this frame show the
 // same video frame.
 void UpdateScene(void) {
-    QVF_ExecuteCore();
+    ExecuteCoreForgettingStencil();
     if (!pinfo) return;
     LockCanvasInfo();
     QVP_WALK(QVP_CANVAS, c, pinfo->list)
@@ -129,7 +129,7 @@ void UpdateScene(void) {
 // Draws, over the viewport in progress, the canvases mapped to it by
 // one of its four names.
 void UpdateView(void) {
-    QVF_ExecuteCore();
+    ExecuteCoreForgettingStencil();
     if (!pinfo || !pinfo->list || !QVV_viewport) return;
     int n = ChannelNumber();
     if (!n) return;
@@ -159,7 +159,7 @@ void UpdateView(void) {
 // Draws, over the whole channel in progress, the canvases mapped to it
 // by one of its two names.
 void UpdateChannel(void) {
-    QVF_ExecuteCore();
+    ExecuteCoreForgettingStencil();
     if (!pinfo || !pinfo->list) return;
     int n = ChannelNumber();
     if (!n) return;

@@ -84,7 +84,7 @@ void DrawImage(QVP_CANVAS *pcan, QVP_CANVAS_ELEMENT *pelm, float opacity) {
         glBindTexture(GL_TEXTURE_2D, image_ids[s]);
     }
     image_times[s] = DisplayRunTime();
-    glColor4f(pcan->rgb_gain[0], pcan->rgb_gain[1], pcan->rgb_gain[2], opacity);
+    SetColour(pcan->rgb_gain[0], pcan->rgb_gain[1], pcan->rgb_gain[2], opacity);
     textured_quad(pelm, im->corners, im->flip_axis);
     glDisable(GL_TEXTURE_2D);
 }
@@ -179,7 +179,7 @@ void DrawVideo(QVP_CANVAS_ELEMENT *pelm, float opacity) {
         }
     }
     video_times[s] = DisplayRunTime();
-    glColor4f(1, 1, 1, opacity);
+    SetColour(1, 1, 1, opacity);
     textured_quad(pelm, v->corners, v->flip_axis);
     glDisable(GL_TEXTURE_2D);
 }

@@ -217,10 +217,10 @@ int OffscreenSetup(const QVP_CANVAS *key, QVP_CANVAS *pcan, int *use_depth, QVP_
     *use_depth = 0;
     glViewport(0, 0, cres, rres);
     if (pcan->bcol[0] < 0) {
-        glColor4i(0, 0, 0, 0);
+        SetColour(0, 0, 0, 0);
     } else {
         const float *b = pcan->bcol, *g = pcan->rgb_gain;
-        glColor4f(b[0] * g[0], b[1] * g[1], b[2] * g[2], 1);
+        SetColour(b[0] * g[0], b[1] * g[1], b[2] * g[2], 1);
     }
     glBegin(GL_POLYGON);
     glVertex3f(0, 0, 0);
@@ -275,7 +275,7 @@ void OffscreenFinish(QVP_CANVAS *pcan, const QVP_CANVAS_DISPLAYDEF *prev_disp, f
         glDisable(GL_DEPTH_TEST);
     }
     glEnable(GL_TEXTURE_2D);
-    glColor4f(1, 1, 1, pcan->opacity);
+    SetColour(1, 1, 1, pcan->opacity);
     glBindTexture(GL_TEXTURE_2D, os->texid);
     // Other curved projections have a texture but no surface yet.
     if (pcan->disp.proj == PROJ_SPHERE) sphere_patch(pcan);

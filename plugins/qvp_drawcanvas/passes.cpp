@@ -204,7 +204,7 @@ void node_pass(int cnt, int earth_id) {
         bool hide_earth = earth && !(earth->attrib & QVP_ATTRIB_HIDDEN);
         if (hide_earth) earth->attrib |= QVP_ATTRIB_HIDDEN;
         QVV_node_layers = nc.layers;
-        QVF_ExecuteCore();
+        ExecuteCoreForgettingStencil();
         if (hide_earth) earth->attrib &= ~QVP_ATTRIB_HIDDEN;
         QVP_WALK(QVP_CANVAS, on, pinfo->list) {
             if (on->disp.id < 0 || !list_has(mine, on->disp.id)) continue;
@@ -225,17 +225,17 @@ void node_pass(int cnt, int earth_id) {
 // their layer; scene canvases go over the host's scene.
 void DrawBackground(void) {
     layer_pass(LAYER_BACKGROUND);
-    if (draw_background) QVF_ExecuteCore();
+    if (draw_background) ExecuteCoreForgettingStencil();
 }
 
 void DrawScene(void) {
-    if (draw_scene) QVF_ExecuteCore();
+    if (draw_scene) ExecuteCoreForgettingStencil();
     layer_pass(LAYER_SCENE);
 }
 
 void DrawForeground(void) {
     layer_pass(LAYER_FOREGROUND);
-    if (draw_foreground) QVF_ExecuteCore();
+    if (draw_foreground) ExecuteCoreForgettingStencil();
 }
 
 void DrawView(void) {
@@ -244,7 +244,7 @@ void DrawView(void) {
         first_pass = 0;
     }
     if (internal_pass() || !QVV_rendered_geoms || !QVV_display) {
-        QVF_ExecuteCore();
+        ExecuteCoreForgettingStencil();
         return;
     }
     int nodes = QVV_display->node_count;
@@ -254,7 +254,7 @@ void DrawView(void) {
     bool room = grow_geoms(nodes);
     if (room && pinfo && pinfo->list && (QVV_draw_layer & LAYER_SCENE) && ChannelNumber() && QVV_node_layers)
         cnt = collect();
-    QVF_ExecuteCore();
+    ExecuteCoreForgettingStencil();
     if (room && nodes > 0) memcpy(rendered_geoms_tmp, QVV_rendered_geoms, sizeof *rendered_geoms_tmp * (size_t)nodes);
     if (cnt <= 0) return;
     node_pass(cnt, earth_id);

@@ -90,7 +90,22 @@ int CacheSlotsInUse(int asked) { return asked < 0 ? 0 : asked > QVP_CACHE_SLOTS 
 
 double DisplayRunTime(void) { return QVV_display ? QVV_display->run_time : 0.0; }
 
+// The colour SetColour sent last, and whether it is still GL's; kept by
+// SetColour, forgotten by ForgetColour.
+float tracked_colour[4] = {0, 0, 0, 0};
+int colour_known = 0;
+
+// Set by the layer passes' canvases, forgotten by ForgetStencil.
+int stencil_ref = 0;
+
+void ExecuteCoreForgettingStencil(void) {
+    QVF_ExecuteCore();
+    ForgetStencil();
+}
+
 void ResetServices(void) {
+    colour_known = 0;
+    stencil_ref = 0;
     plugin_realloc_refusals = 0;
     next_texture_name = 1;
 }
