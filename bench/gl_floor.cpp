@@ -263,6 +263,13 @@ void (*real_Vertex3f)(GLfloat, GLfloat, GLfloat);
 void (*real_Vertex3d)(GLdouble, GLdouble, GLdouble);
 void (*real_Vertex3dv)(const GLdouble *);
 void (*real_TexCoord2f)(GLfloat, GLfloat);
+void (*real_InterleavedArrays)(GLenum, GLsizei, const void *);
+void (*real_DrawArrays)(GLenum, GLint, GLsizei);
+// The client array glInterleavedArrays set last (its format, stride and
+// data), read by cap_DrawArrays.
+GLenum g_ia_format = 0;
+GLsizei g_ia_stride = 0;
+const GLfloat *g_ia_data = nullptr;
 void (*real_Color4f)(GLfloat, GLfloat, GLfloat, GLfloat);
 void (*real_Color3f)(GLfloat, GLfloat, GLfloat);
 void (*real_Color4fv)(const GLfloat *);
@@ -304,6 +311,36 @@ void APIENTRY cap_Begin(GLenum mode) {
     g_prim.clear();
     g_prim_mode = mode;
     real_Begin(mode);
+}
+void APIENTRY cap_InterleavedArrays(GLenum format, GLsizei stride, const void *data) {
+    g_stats.gl_calls++;
+    g_ia_format = format;
+    g_ia_stride = stride;
+    g_ia_data = (const GLfloat *)data;
+    real_InterleavedArrays(format, stride, data);
+}
+// A draw from the plugin's vertex array, captured as the primitive it
+// makes: the same vertices as glBegin .. glEnd would have sent.
+void APIENTRY cap_DrawArrays(GLenum mode, GLint first, GLsizei count) {
+    if (g_ia_format != GL_T2F_V3F || !g_ia_data) {
+        g_stats.gl_calls++;
+        real_DrawArrays(mode, first, count);
+        return;
+    }
+    g_stats.gl_calls++;
+    add_state();
+    glGetFloatv(GL_CURRENT_COLOR, g_colour);
+    g_prim.clear();
+    g_prim_mode = mode;
+    size_t step = g_ia_stride ? (size_t)g_ia_stride / sizeof(GLfloat) : 5;
+    for (GLsizei i = 0; i < count; i++) {
+        const GLfloat *v = g_ia_data + (size_t)(first + i) * step;
+        g_tex[0] = v[0];
+        g_tex[1] = v[1];
+        vertex(v[2], v[3], v[4]);
+    }
+    real_DrawArrays(mode, first, count);
+    close_primitive();
 }
 void APIENTRY cap_End() {
     g_stats.gl_calls++;
@@ -611,6 +648,8 @@ bool FloorCaptureBegin(std::string &err) {
         {"glVertex3d", (void *)cap_Vertex3d, (void **)&real_Vertex3d},
         {"glVertex3dv", (void *)cap_Vertex3dv, (void **)&real_Vertex3dv},
         {"glTexCoord2f", (void *)cap_TexCoord2f, (void **)&real_TexCoord2f},
+        {"glInterleavedArrays", (void *)cap_InterleavedArrays, (void **)&real_InterleavedArrays},
+        {"glDrawArrays", (void *)cap_DrawArrays, (void **)&real_DrawArrays},
         {"glColor4f", (void *)cap_Color4f, (void **)&real_Color4f},
         {"glColor3f", (void *)cap_Color3f, (void **)&real_Color3f},
         {"glColor4fv", (void *)cap_Color4fv, (void **)&real_Color4fv},

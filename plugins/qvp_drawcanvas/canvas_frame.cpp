@@ -38,7 +38,7 @@ int g_frame_depth = 0;
 void OpenDrawingState(void) {
     if (set_drawing_state == 0) {
         QVF_PushDrawingState();
-        ForgetColour();
+        ForgetTrackedState();
         glDisable(GL_LIGHTING);
         glEnable(GL_TEXTURE_2D);
         glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
@@ -52,7 +52,7 @@ void CloseDrawingState(void) {
     set_drawing_state--;
     if (set_drawing_state == 0) {
         QVF_PopDrawingState();
-        ForgetColour();
+        ForgetTrackedState();
     }
 }
 

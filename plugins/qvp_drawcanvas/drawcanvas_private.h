@@ -98,6 +98,17 @@ inline void SetColour(float r, float g, float b, float a) {
 }
 inline void ForgetColour(void) { colour_known = 0; }
 
+/* The font texture whose filters a text element set last, inside the
+ * open drawing state, and whether they were the smooth ones; a text of
+ * the same font and smoothness sets none again. Forgotten with the
+ * colour (a pop of the drawing state may bring older filters back). */
+extern GLuint filtered_tex;
+extern int filtered_smooth;
+inline void ForgetTrackedState(void) {
+    colour_known = 0;
+    filtered_tex = 0;
+}
+
 /* The last stencil value a layer-pass canvas marked with since the
  * stencil was last cleared by the plugin; 0 when the stencil may hold
  * anything (ForgetStencil: after every hand-over to the host, which may

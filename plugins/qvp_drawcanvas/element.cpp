@@ -36,13 +36,20 @@ void DrawText(QVP_CANVAS *pcan, QVP_CANVAS_ELEMENT *pelm, float opacity) {
     if (!SharedBlockHolds(pelm, t->pfont, sizeof *t->pfont) || !SharedStringFits(pelm, t->buff)) return;
     glEnable(GL_TEXTURE_2D);
     glFontBegin(t->pfont);
-    // The filters stay on the font's texture after this element.
-    if (t->smooth) {
-        glTexParameterf(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
-        glTexParameterf(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR_MIPMAP_LINEAR);
-    } else {
-        glTexParameterf(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
-        glTexParameterf(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST_MIPMAP_NEAREST);
+    // The filters stay on the font's texture after this element; set
+    // again only when they may differ (another font or smoothness, or a
+    // drawing state pushed or popped since).
+    GLuint tex = (GLuint)t->pfont->tex_obj;
+    if (!glFont || tex != filtered_tex || (t->smooth != 0) != (filtered_smooth != 0) || set_drawing_state <= 0) {
+        if (t->smooth) {
+            glTexParameterf(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+            glTexParameterf(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR_MIPMAP_LINEAR);
+        } else {
+            glTexParameterf(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
+            glTexParameterf(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST_MIPMAP_NEAREST);
+        }
+        filtered_tex = glFont ? tex : 0;
+        filtered_smooth = t->smooth != 0;
     }
     double rows = 0, cols = 0;
     glFontTextBBox2D(t->buff, &rows, &cols);

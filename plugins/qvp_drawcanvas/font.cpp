@@ -169,16 +169,35 @@ int layout_cells(Pen &pen, const TextFrame &f) {
     return n;
 }
 
-void emit_glyph(const Cell &c, const float down[3]) {
-    const float *p = c.p, *a = c.a;
-    glTexCoord2f(c.tx1, c.ty1);
-    glVertex3f(p[0], p[1], p[2]);
-    glTexCoord2f(c.tx1, c.ty2);
-    glVertex3f(p[0] + down[0], p[1] + down[1], p[2] + down[2]);
-    glTexCoord2f(c.tx2, c.ty2);
-    glVertex3f(p[0] + a[0] + down[0], p[1] + a[1] + down[1], p[2] + a[2] + down[2]);
-    glTexCoord2f(c.tx2, c.ty1);
-    glVertex3f(p[0] + a[0], p[1] + a[1], p[2] + a[2]);
+// Glyph quads go to GL as one vertex array per run of one texture:
+// texture coordinates and position of each corner (GL_T2F_V3F), four
+// corners a cell. Filled by add_glyph, drawn by flush_glyphs; the one
+// buffer serves every text of the process.
+float g_quads[kChunkCells * 4 * 5];
+int g_quad_cells = 0;
+
+void corner(float *v, float s, float t, const float *p, const float *a, const float *down, bool across, bool below) {
+    v[0] = s;
+    v[1] = t;
+    for (int i = 0; i < 3; i++) v[2 + i] = p[i] + (across ? a[i] : 0.0f) + (below ? down[i] : 0.0f);
+}
+
+void add_glyph(const Cell &c, const float down[3]) {
+    float *v = g_quads + (size_t)g_quad_cells++ * 20;
+    corner(v, c.tx1, c.ty1, c.p, c.a, down, false, false);
+    corner(v + 5, c.tx1, c.ty2, c.p, c.a, down, false, true);
+    corner(v + 10, c.tx2, c.ty2, c.p, c.a, down, true, true);
+    corner(v + 15, c.tx2, c.ty1, c.p, c.a, down, true, false);
+}
+
+// Draws the quads added since the last flush with the bound texture.
+void flush_glyphs() {
+    if (g_quad_cells == 0) return;
+    glInterleavedArrays(GL_T2F_V3F, 0, g_quads);
+    glDrawArrays(GL_QUADS, 0, g_quad_cells * 4);
+    glDisableClientState(GL_VERTEX_ARRAY);
+    glDisableClientState(GL_TEXTURE_COORD_ARRAY);
+    g_quad_cells = 0;
 }
 
 // The glyphs of the first N cells: those of the font's own texture (bound
@@ -190,12 +209,11 @@ void draw_glyph_cells(int n, const float down[3], bool rebind) {
     GLuint font_tex = (GLuint)glFont->tex_obj;
     if (rebind) glBindTexture(GL_TEXTURE_2D, font_tex);
     bool others = false;
-    glBegin(GL_QUADS);
     for (int k = 0; k < n; k++) {
-        if (g_cells[k].tex == font_tex) emit_glyph(g_cells[k], down);
+        if (g_cells[k].tex == font_tex) add_glyph(g_cells[k], down);
         else others |= g_cells[k].tex != 0;
     }
-    glEnd();
+    flush_glyphs();
     if (!others) return;
     GLint min_filter = GL_LINEAR_MIPMAP_LINEAR, mag_filter = GL_LINEAR;
     glGetTexParameteriv(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, &min_filter);
@@ -205,13 +223,12 @@ void draw_glyph_cells(int n, const float down[3], bool rebind) {
         if (t == 0 || t == font_tex) continue;
         glBindTexture(GL_TEXTURE_2D, t);
         PrepareGlyphTexture(t, min_filter, mag_filter);
-        glBegin(GL_QUADS);
         for (int k = first; k < n; k++)
             if (g_cells[k].tex == t) {
-                emit_glyph(g_cells[k], down);
+                add_glyph(g_cells[k], down);
                 g_cells[k].tex = 0;
             }
-        glEnd();
+        flush_glyphs();
     }
     glBindTexture(GL_TEXTURE_2D, font_tex);
 }
@@ -239,6 +256,7 @@ void glFontBegin(QVP_CANVAS_FONTDEF *Font) {
     for (int i = 0; i < pprocinfo->defined_fonts_cnt; i++)
         if (pprocinfo->defined_fonts[i] == glFont) loaded = true;
     if (!loaded) {
+        filtered_tex = 0;  // the upload sets the texture's filters afresh
         glBindTexture(GL_TEXTURE_2D, (GLuint)glFont->tex_obj);
         glTexParameterf(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP);
         glTexParameterf(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP);

@@ -95,6 +95,10 @@ double DisplayRunTime(void) { return QVV_display ? QVV_display->run_time : 0.0; 
 float tracked_colour[4] = {0, 0, 0, 0};
 int colour_known = 0;
 
+// Set by text elements, forgotten by ForgetTrackedState.
+GLuint filtered_tex = 0;
+int filtered_smooth = 0;
+
 // Set by the layer passes' canvases, forgotten by ForgetStencil.
 int stencil_ref = 0;
 
@@ -104,7 +108,7 @@ void ExecuteCoreForgettingStencil(void) {
 }
 
 void ResetServices(void) {
-    colour_known = 0;
+    ForgetTrackedState();
     stencil_ref = 0;
     plugin_realloc_refusals = 0;
     next_texture_name = 1;
