@@ -106,7 +106,11 @@ protected:
         for (int waited = 0; waited < timeout_ms; waited += 20) {
             qvpcl::Reply info = link_.Command({"XINFO", "STREAM", "st"}, err);
             std::string added = info ? qvpcl::ReplyField(info.get(), "entries-added") : "";
-            if (!added.empty() && Status("applied") == added && Status("lag_entries") == "0") return true;
+            // The video frames too: the mirror has shown the publisher's last clock.
+            qvpcl::Reply clock = link_.Command({"GET", "st:clock"}, err);
+            std::string t = clock ? qvpcl::ReplyString(clock.get()) : "";
+            if (!added.empty() && Status("applied") == added && Status("lag_entries") == "0" && Status("clock") == t)
+                return true;
             usleep(20000);
         }
         return false;

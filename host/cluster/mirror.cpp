@@ -240,8 +240,11 @@ private:
         Reply r = link_.Command({"GET", o_.stream + ":clock"}, err_);
         if (!r) return false;
         if (r->type == REDIS_REPLY_STRING) {
-            double t = atof(ReplyString(r.get()).c_str());
-            if (t != clock_) qvpc::TickVideo(t);
+            clock_text_ = ReplyString(r.get());
+            double t = atof(clock_text_.c_str());
+            // Every turn: an element made since the clock last moved must
+            // show the clock's frame too (a producer skips a frame it shows).
+            qvpc::TickVideo(t);
             clock_ = t;
         }
         return true;
@@ -265,7 +268,7 @@ private:
         snprintf(ms, sizeof ms, "%.0f", lag_ms);
         Reply r = link_.Command({"HSET", o_.stream + ":mirror:" + o_.scene, "applied", std::to_string(applied_), "skipped",
                                  std::to_string(skipped_), "last_id", last_id_, "lag_entries", std::to_string(lag),
-                                 "lag_ms", ms, "updated_ms", std::to_string((long long)now_ms()), "pid",
+                                 "lag_ms", ms, "clock", clock_text_, "updated_ms", std::to_string((long long)now_ms()), "pid",
                                  std::to_string(getpid())},
                                 err_);
         return r != nullptr;
@@ -273,6 +276,7 @@ private:
 
     MirrorOptions o_;
     std::string host_, err_, last_id_ = "0-0";
+    std::string clock_text_;  // the publisher's clock as last applied
     int port_ = 0;
     RedisLink link_;
     Tcl_Interp *interp_ = nullptr;
