@@ -1,0 +1,156 @@
+// bench_scaling.cpp - how frame time and memory grow: N small text
+// canvases (10 to 10,000) and one text of L characters (10 to 4,000), on
+// the headless display with the plugin linked in. Prints a table, and
+// with --tsv the lines scripts/plot_scaling draws.
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#define GL_GLEXT_PROTOTYPES 1
+#include <GL/gl.h>
+#include <GL/glext.h>
+
+#include "canvas_builder.h"
+#include "drawcanvas_testing.h"
+#include "qvp_externs.h"
+#include "qvp_globals.h"
+#include "qvp_host.h"
+#include "qvpdisp_host.h"
+
+extern "C" int QVF_InitializePluginCB(QVS_PLUGIN *plugin);
+
+namespace {
+
+double now_ms() {
+    struct timespec t;
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return t.tv_sec * 1e3 + t.tv_nsec * 1e-6;
+}
+
+// Resident memory of this process in KiB.
+long rss_kib() {
+    long pages = 0, resident = 0;
+    FILE *f = fopen("/proc/self/statm", "r");
+    if (f) {
+        if (fscanf(f, "%ld %ld", &pages, &resident) != 2) resident = 0;
+        fclose(f);
+    }
+    return resident * (sysconf(_SC_PAGESIZE) / 1024);
+}
+
+size_t arena_used() { return QVF_GetArenaSize(QVV_scene->arena) - QVH_ArenaFreeBytes(); }
+
+// Median frame time over FRAMES frames after two to settle; with
+// DISCARD the rasteriser is off, leaving what reaching GL costs.
+double frame_ms(int frames, bool discard = false) {
+    if (discard) glEnable(GL_RASTERIZER_DISCARD);
+    QVH_RunFrames(2);
+    std::vector<double> t;
+    for (int i = 0; i < frames; i++) {
+        double t0 = now_ms();
+        QVH_RunFrames(1);
+        t.push_back(now_ms() - t0);
+    }
+    if (discard) glDisable(GL_RASTERIZER_DISCARD);
+    std::sort(t.begin(), t.end());
+    return t[t.size() / 2];
+}
+
+QVP_CANVAS *text_canvas(int i, const std::string &text, double x, double y, double w) {
+    QVP_CANVAS desc;
+    qvpc::DefaultCanvas(desc);
+    snprintf(desc.name, sizeof desc.name, "s%d", i);
+    desc.draw_layer = 0x800;
+    desc.disp.org[0] = x;
+    desc.disp.org[1] = y;
+    desc.disp.col_vec[0] = w;
+    desc.disp.row_vec[1] = -w / 2;
+    desc.bcol[0] = 0.2f;
+    std::string err;
+    QVP_CANVAS *c = qvpc::CreateCanvas(desc, {}, err);
+    if (!c) {
+        fprintf(stderr, "bench_scaling: %s\n", err.c_str());
+        exit(1);
+    }
+    qvpc::ElementDesc e;
+    qvpc::DefaultElement(e, ELEMENT_TEXT);
+    e.text = text;
+    if (!qvpc::AddElement(c, e, err)) {
+        fprintf(stderr, "bench_scaling: %s\n", err.c_str());
+        exit(1);
+    }
+    return c;
+}
+
+void remove_all() {
+    std::string err;
+    for (QVP_CANVAS *c : qvpc::Canvases()) qvpc::DeleteCanvas(c, err);
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    bool tsv = argc > 1 && strcmp(argv[1], "--tsv") == 0;
+    int frames = 9;
+    std::string name = "bench-scaling-" + std::to_string(getpid());
+    char err[256];
+    QVH_LogToStderr(0);
+    if (!QVH_OpenScene(name.c_str(), (size_t)256 << 20, QVH_SCENE_CREATE, err, sizeof err) ||
+        !QVH_OpenDisplay("bench", 640, 480, 0, err, sizeof err)) {
+        fprintf(stderr, "bench_scaling: %s\n", err);
+        return 1;
+    }
+    QVS_PLUGIN p{};
+    char arg0[] = "qvp_drawcanvas.so";
+    char *pargv[] = {arg0};
+    p.argc = 1;
+    p.argv = pargv;
+    QVF_InitializePluginCB(&p);
+    std::string e;
+    qvpc::Attach(e);
+    QVH_RunFrames(1);
+    double empty = frame_ms(frames), empty_off = frame_ms(frames, true);
+    size_t arena0 = arena_used();
+    long rss0 = rss_kib();
+    if (!tsv)
+        printf("frame of the display alone: %.3f ms (rasteriser off %.3f ms); renderer %s\n\n%-14s %10s %12s %10s %12s %10s %10s\n",
+               empty, empty_off, QVH_Renderer(), "text canvases", "frame ms", "ms a canvas", "raster off", "ms a canvas",
+               "arena KiB", "RSS KiB");
+    for (int n : {10, 30, 100, 200, 400, 1000, 3000, 10000}) {
+        // A grid of canvases of one size over the view (each the same
+        // work for the rasteriser, however many), each "canvas NNNNN".
+        int side = 1;
+        while (side * side < n) side++;
+        for (int i = 0; i < n; i++)
+            text_canvas(i, "canvas " + std::to_string(i), -4 + 8.0 * (i % side) / side, 3 - 6.0 * (i / side) / side, 0.07);
+        double ms = frame_ms(frames), off = frame_ms(frames, true);
+        size_t arena = arena_used() - arena0;
+        long rss = rss_kib() - rss0;
+        if (tsv) printf("canvases\t%d\t%.4f\t%.4f\t%zu\t%ld\n", n, ms - empty, off - empty_off, arena / 1024, rss);
+        else
+            printf("%-14d %10.3f %12.5f %10.3f %12.5f %10zu %10ld\n", n, ms, (ms - empty) / n, off, (off - empty_off) / n,
+                   arena / 1024, rss);
+        remove_all();
+    }
+    if (!tsv)
+        printf("\n%-14s %10s %12s %10s %12s\n", "characters", "frame ms", "us a char", "raster off", "us a char");
+    for (int len : {10, 100, 1000, 4000}) {
+        std::string text;
+        for (int i = 0; i < len; i++) text += (i % 60 == 59) ? '\n' : (char)('a' + i % 26);
+        text_canvas(0, text, -4, 3, 8);
+        double ms = frame_ms(frames), off = frame_ms(frames, true);
+        if (tsv) printf("characters\t%d\t%.4f\t%.4f\n", len, ms - empty, off - empty_off);
+        else printf("%-14d %10.3f %12.3f %10.3f %12.3f\n", len, ms, (ms - empty) * 1e3 / len, off, (off - empty_off) * 1e3 / len);
+        remove_all();
+    }
+    QVH_CloseDisplay();
+    QVH_CloseScene();
+    QVH_RemoveScene(name.c_str());
+    return 0;
+}
