@@ -8,6 +8,7 @@
 
 #include <string>
 
+#include "bench_world.h"
 #include "canvas_builder.h"
 #include "drawcanvas_testing.h"
 #include "qvp_externs.h"
@@ -15,33 +16,18 @@
 #include "qvp_host.h"
 #include "qvpdisp_host.h"
 
-extern "C" int QVF_InitializePluginCB(QVS_PLUGIN *plugin);
 
 namespace {
 
 // One scene, display and plugin for the whole run.
 struct World {
-    std::string name = "bench-" + std::to_string(getpid());
+    std::string name;
     World() {
-        char err[256];
-        QVH_LogToStderr(0);
-        QVH_OpenScene(name.c_str(), 0, QVH_SCENE_CREATE, err, sizeof err);
-        QVH_OpenDisplay("bench", 640, 480, 0, err, sizeof err);
-        QVS_PLUGIN p{};
-        char arg0[] = "qvp_drawcanvas.so";
-        char *argv[] = {arg0};
-        p.argc = 1;
-        p.argv = argv;
-        QVF_InitializePluginCB(&p);
         std::string e;
-        qvpc::Attach(e);
+        if (!OpenBenchWorld("bench", 640, 480, 0, name, e)) fprintf(stderr, "bench_frame: %s\n", e.c_str());
         QVH_RunFrames(1);
     }
-    ~World() {
-        QVH_CloseDisplay();
-        QVH_CloseScene();
-        QVH_RemoveScene(name.c_str());
-    }
+    ~World() { CloseBenchWorld(name); }
 };
 World &world() {
     static World w;

@@ -4,12 +4,9 @@
 // applies when they come at full speed. It starts its own redis-server
 // on a free loopback port and its own qvp_mirror; this process publishes
 // and is the node's display.
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>

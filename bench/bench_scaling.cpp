@@ -16,6 +16,7 @@
 #include <GL/gl.h>
 #include <GL/glext.h>
 
+#include "bench_world.h"
 #include "canvas_builder.h"
 #include "drawcanvas_testing.h"
 #include "qvp_externs.h"
@@ -23,7 +24,6 @@
 #include "qvp_host.h"
 #include "qvpdisp_host.h"
 
-extern "C" int QVF_InitializePluginCB(QVS_PLUGIN *plugin);
 
 namespace {
 
@@ -98,22 +98,11 @@ void remove_all() {
 int main(int argc, char **argv) {
     bool tsv = argc > 1 && strcmp(argv[1], "--tsv") == 0;
     int frames = 9;
-    std::string name = "bench-scaling-" + std::to_string(getpid());
-    char err[256];
-    QVH_LogToStderr(0);
-    if (!QVH_OpenScene(name.c_str(), (size_t)256 << 20, QVH_SCENE_CREATE, err, sizeof err) ||
-        !QVH_OpenDisplay("bench", 640, 480, 0, err, sizeof err)) {
-        fprintf(stderr, "bench_scaling: %s\n", err);
+    std::string name, e;
+    if (!OpenBenchWorld("bench-scaling", 640, 480, (size_t)256 << 20, name, e)) {
+        fprintf(stderr, "bench_scaling: %s\n", e.c_str());
         return 1;
     }
-    QVS_PLUGIN p{};
-    char arg0[] = "qvp_drawcanvas.so";
-    char *pargv[] = {arg0};
-    p.argc = 1;
-    p.argv = pargv;
-    QVF_InitializePluginCB(&p);
-    std::string e;
-    qvpc::Attach(e);
     QVH_RunFrames(1);
     double empty = frame_ms(frames), empty_off = frame_ms(frames, true);
     size_t arena0 = arena_used();
@@ -149,8 +138,6 @@ int main(int argc, char **argv) {
         else printf("%-14d %10.3f %12.3f %10.3f %12.3f\n", len, ms, (ms - empty) * 1e3 / len, off, (off - empty_off) * 1e3 / len);
         remove_all();
     }
-    QVH_CloseDisplay();
-    QVH_CloseScene();
-    QVH_RemoveScene(name.c_str());
+    CloseBenchWorld(name);
     return 0;
 }

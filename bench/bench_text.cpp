@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "bench_util.h"
+#include "bench_world.h"
 #include "canvas_builder.h"
 #include "drawcanvas_testing.h"
 #include "qvp_externs.h"
@@ -34,7 +35,6 @@
 #include "qvp_host.h"
 #include "qvpdisp_host.h"
 
-extern "C" int QVF_InitializePluginCB(QVS_PLUGIN *plugin);
 
 namespace {
 
@@ -133,22 +133,11 @@ int main(int argc, char **argv) {
         fprintf(stderr, "bench_text: reps and draws want 1 or more\n");
         return 2;
     }
-    char err[256];
-    QVH_LogToStderr(0);
-    std::string scene = "bench-text-" + std::to_string(getpid());
-    if (!QVH_OpenScene(scene.c_str(), 0, QVH_SCENE_CREATE, err, sizeof err) ||
-        !QVH_OpenDisplay("bench", kW, kH, 0, err, sizeof err)) {
-        fprintf(stderr, "bench_text: %s\n", err);
+    std::string scene, e;
+    if (!OpenBenchWorld("bench-text", kW, kH, 0, scene, e)) {
+        fprintf(stderr, "bench_text: %s\n", e.c_str());
         return 1;
     }
-    QVS_PLUGIN p{};
-    char arg0[] = "qvp_drawcanvas.so";
-    char *pargv[] = {arg0};
-    p.argc = 1;
-    p.argv = pargv;
-    QVF_InitializePluginCB(&p);
-    std::string e;
-    qvpc::Attach(e);
     QVP_CANVAS_FONTDEF *font = qvpc::DefaultFont(e);
     if (!font) {
         fprintf(stderr, "bench_text: %s\n", e.c_str());
@@ -273,9 +262,7 @@ int main(int argc, char **argv) {
                 printf("%d\t%s\t%.0f\t%.0f\n", lines * kCols, m.name, BenchMedian(m.raster), BenchMedian(m.discard));
             fflush(stdout);
         }
-        QVH_CloseDisplay();
-        QVH_CloseScene();
-        QVH_RemoveScene(scene.c_str());
+        CloseBenchWorld(scene);
         return 0;
     }
     measure(methods, reps, draws);
@@ -299,8 +286,6 @@ int main(int argc, char **argv) {
         printf("CJK through a fallback / ASCII, font engine: %.2fx rasterised, %.2fx rasteriser off\n",
                BenchMedian(methods[4].raster) / BenchMedian(methods[0].raster),
                BenchMedian(methods[4].discard) / BenchMedian(methods[0].discard));
-    QVH_CloseDisplay();
-    QVH_CloseScene();
-    QVH_RemoveScene(scene.c_str());
+    CloseBenchWorld(scene);
     return 0;
 }

@@ -130,7 +130,7 @@ TEST_F(Canvas, Image_RoundTripsItsPixels) {
 
 // How write_clip makes a clip: container, frame times, display matrix
 // and the picture of frame K at pixel (x, y).
-struct ClipSpec {
+struct ClipRecipe {
     const char *format = "matroska";
     std::vector<int64_t> pts_ms;   // empty: frame k at k / fps
     double cw_degrees = 0;         // non-zero: a display matrix, av_display_rotation_set's angle
@@ -145,25 +145,25 @@ struct ClipSpec {
 // Writes N frames of W x H BGRA with FFV1 (lossless) into PATH and
 // returns them; by default frame k is a pattern of k so every frame differs.
 std::vector<std::vector<unsigned char>> write_clip(const std::string &path, int n, int w, int h, int fps,
-                                                   const ClipSpec &spec = ClipSpec()) {
+                                                   const ClipRecipe &recipe = ClipRecipe()) {
     std::vector<std::vector<unsigned char>> frames;
     AVFormatContext *oc = nullptr;
-    if (avformat_alloc_output_context2(&oc, nullptr, spec.format, path.c_str()) < 0) return frames;
+    if (avformat_alloc_output_context2(&oc, nullptr, recipe.format, path.c_str()) < 0) return frames;
     const AVCodec *codec = avcodec_find_encoder(AV_CODEC_ID_FFV1);
     AVStream *st = avformat_new_stream(oc, nullptr);
     AVCodecContext *enc = avcodec_alloc_context3(codec);
     enc->width = w;
     enc->height = h;
     enc->pix_fmt = AV_PIX_FMT_BGRA;
-    enc->time_base = spec.pts_ms.empty() ? AVRational{1, fps} : AVRational{1, 1000};
+    enc->time_base = recipe.pts_ms.empty() ? AVRational{1, fps} : AVRational{1, 1000};
     enc->framerate = AVRational{fps, 1};
     if (oc->oformat->flags & AVFMT_GLOBALHEADER) enc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     if (avcodec_open2(enc, codec, nullptr) < 0) return frames;
     avcodec_parameters_from_context(st->codecpar, enc);
     st->time_base = enc->time_base;
-    if (spec.cw_degrees != 0) {
+    if (recipe.cw_degrees != 0) {
         uint8_t *m = av_stream_new_side_data(st, AV_PKT_DATA_DISPLAYMATRIX, 9 * sizeof(int32_t));
-        if (m) av_display_rotation_set((int32_t *)m, spec.cw_degrees);
+        if (m) av_display_rotation_set((int32_t *)m, recipe.cw_degrees);
     }
     avio_open(&oc->pb, path.c_str(), AVIO_FLAG_WRITE);
     if (avformat_write_header(oc, nullptr) < 0) return frames;
@@ -186,10 +186,10 @@ std::vector<std::vector<unsigned char>> write_clip(const std::string &path, int 
         for (int y = 0; y < h; y++)
             for (int x = 0; x < w; x++) {
                 unsigned char *p = fr->data[0] + y * fr->linesize[0] + x * 4;
-                spec.paint(k, x, y, p);
+                recipe.paint(k, x, y, p);
                 memcpy(&want[((size_t)y * w + x) * 4], p, 4);
             }
-        fr->pts = spec.pts_ms.empty() ? k : spec.pts_ms[(size_t)k];
+        fr->pts = recipe.pts_ms.empty() ? k : recipe.pts_ms[(size_t)k];
         avcodec_send_frame(enc, fr);
         drain();
         frames.push_back(want);
@@ -273,10 +273,10 @@ QVP_CANVAS_ELEMENT *add_video(QVP_CANVAS *c, const std::string &path, std::strin
 // frame's sides swapped for 90 and 270.
 TEST_F(Canvas, Video_DisplayMatrixTurnsTheFrames) {
     QVP_CANVAS *c = make_canvas("v");
-    ClipSpec spec;
-    spec.format = "mov";
+    ClipRecipe recipe;
+    recipe.format = "mov";
     // Black, with a red 4x4 block in the picture's top left corner.
-    spec.paint = [](int, int x, int y, unsigned char *p) {
+    recipe.paint = [](int, int x, int y, unsigned char *p) {
         bool mark = x < 4 && y < 4;
         p[0] = p[1] = 0;
         p[2] = mark ? 255 : 0;
@@ -289,9 +289,9 @@ TEST_F(Canvas, Video_DisplayMatrixTurnsTheFrames) {
         int w, h, mark_x, mark_y;  // the turned frame and where its mark lies
     } cases[] = {{0, 24, 16, 1, 1}, {90, 16, 24, 14, 1}, {180, 24, 16, 22, 14}, {-90, 16, 24, 1, 22}};
     for (auto &k : cases) {
-        spec.cw_degrees = k.cw;
+        recipe.cw_degrees = k.cw;
         std::string path = "/tmp/" + name_ + ".mov";
-        ASSERT_EQ(write_clip(path, 2, 24, 16, 10, spec).size(), 2u);
+        ASSERT_EQ(write_clip(path, 2, 24, 16, 10, recipe).size(), 2u);
         std::string err;
         QVP_CANVAS_ELEMENT *e = add_video(c, path, err);
         unlink(path.c_str());
@@ -310,10 +310,10 @@ TEST_F(Canvas, Video_DisplayMatrixTurnsTheFrames) {
 // showed the frame the index gave, not the one whose time had come.
 TEST_F(Canvas, Video_TimestampsChooseTheFrame) {
     QVP_CANVAS *c = make_canvas("v");
-    ClipSpec spec;
-    spec.pts_ms = {0, 100, 200, 1500, 1600};
+    ClipRecipe recipe;
+    recipe.pts_ms = {0, 100, 200, 1500, 1600};
     std::string path = "/tmp/" + name_ + ".mkv";
-    auto want = write_clip(path, 5, 8, 8, 10, spec);
+    auto want = write_clip(path, 5, 8, 8, 10, recipe);
     ASSERT_EQ(want.size(), 5u);
     std::string err;
     QVP_CANVAS_ELEMENT *e = add_video(c, path, err, false);

@@ -3,11 +3,8 @@
 // a viewer publishing its edits from scene A and qvp_mirror keeping
 // scene B; a display on each must draw the same picture, through a
 // killed mirror, a restarted Redis, 10,000 edits and malformed entries.
-#include <arpa/inet.h>
 #include <hiredis/hiredis.h>
-#include <netinet/in.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 

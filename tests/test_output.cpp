@@ -274,11 +274,10 @@ TEST(Record, ClipDecodesToTheSnapshots) {
     EXPECT_EQ(v.w, 320);
     EXPECT_EQ(v.h, 240);
     int frames = 0;
-    for (int k = 0; k < n + 3; k++) {
+    for (int k = 0; k < n; k++) {
         qvpc::TickVideo(k / 10.0 + 0.001);
         int w = 0, h = 0;
         std::string path = base + "-" + std::string(4 - std::to_string(k + 1).size(), '0') + std::to_string(k + 1) + ".png";
-        if (k >= n) break;
         std::vector<unsigned char> want = png(path, w, h);
         unlink(path.c_str());
         ASSERT_EQ(w, v.w);

@@ -213,7 +213,7 @@ int main(int argc, char **argv) {
             if (!viewer_record(record, frames, fps, output, why)) die(why);
             if (!output.quiet) printf("qvp_viewer: %d frames recorded to %s\n", frames, record.c_str());
         } else if (window) {
-            status = viewer_live(g_interp, frames, fps, output);
+            status = viewer_live(frames, fps, output);
         } else {
             int n = script ? frames : (frames > 0 ? frames : 1);
             Progress progress("frame", n, output.quiet);

@@ -240,7 +240,7 @@ bool viewer_record(const std::string &path, int frames, int fps, const ViewerOut
 
 /* ---- the live window ---- */
 
-int viewer_live(Tcl_Interp *interp, int frames, int fps, const ViewerOutput &o) {
+int viewer_live(int frames, int fps, const ViewerOutput &o) {
     QVV_display->real_time = 1;
     double period = 1.0 / fps, next = now_seconds();
     int shot = 0, shown = 0;
@@ -282,6 +282,5 @@ int viewer_live(Tcl_Interp *interp, int frames, int fps, const ViewerOutput &o) 
             next = now_seconds();  // behind: start the pacing again from now
         }
     }
-    (void)interp;
     return 0;
 }

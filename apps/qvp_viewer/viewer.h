@@ -5,8 +5,6 @@
 
 #include <tcl.h>
 
-#include "qvp_structs.h"
-
 #include <string>
 #include <vector>
 
@@ -61,8 +59,8 @@ bool viewer_record(const std::string &path, int frames, int fps, const ViewerOut
 
 /* Draws frames into the window, at most FPS a second, until it is closed
  * or q or Escape is typed (FRAMES > 0: after that many frames); s writes
- * a numbered snapshot. Runs the interpreter's events between frames.
+ * a numbered snapshot. Runs the Tcl events between frames.
  * Returns the exit status. */
-int viewer_live(Tcl_Interp *interp, int frames, int fps, const ViewerOutput &o);
+int viewer_live(int frames, int fps, const ViewerOutput &o);
 
 #endif

@@ -85,6 +85,17 @@ bool attached(Tcl_Interp *interp) {
     return false;
 }
 
+// The journal of this process's edits; set by QvpCanvasSetJournal.
+QvpCanvasJournal g_journal = nullptr;
+void *g_journal_data = nullptr;
+
+// Ends a command that changed the scene: hands its words (and a new
+// element's ID, else 0) to the journal; returns TCL_OK.
+int changed(int objc, Tcl_Obj *const objv[], int id) {
+    if (g_journal) g_journal(objc, objv, id, g_journal_data);
+    return TCL_OK;
+}
+
 /* ---- font ---- */
 
 int FontCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
@@ -129,7 +140,7 @@ int FontCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
     std::string err;
     if (!CreateFont(desc, err)) return Fail(interp, "FONT", err);
     Tcl_SetObjResult(interp, objv[2]);
-    return TCL_OK;
+    return changed(objc, objv, 0);
 }
 
 /* ---- image ---- */
@@ -154,7 +165,7 @@ int ImageCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
         std::string err;
         if (!LoadImage(Tcl_GetString(objv[2]), Tcl_GetString(objv[4]), err)) return Fail(interp, "IMAGE", err);
         Tcl_SetObjResult(interp, objv[2]);
-        return TCL_OK;
+        return changed(objc, objv, 0);
     }
     if (objc != 3) return WrongArgs(interp, 2, objv, "NAME");
     const Image *im = FindImage(Tcl_GetString(objv[2]));
@@ -162,7 +173,7 @@ int ImageCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
     if (which == 1) {
         std::string err;
         if (!DeleteImage(im->name, err)) return Fail(interp, "BUSY", err);
-        return TCL_OK;
+        return changed(objc, objv, 0);
     }
     Tcl_Obj *l = Tcl_NewListObj(0, nullptr);
     Tcl_ListObjAppendElement(nullptr, l, Tcl_NewIntObj(im->w));
@@ -412,12 +423,13 @@ const ElementOption kElementOptions[] = {
 int type_bit(int type) { return type == ELEMENT_TEXT ? kTextBit : type; }
 
 // The null-terminated names of the options elements of TYPE take; made
-// on first use per type, kept for Tcl_GetIndexFromObj.
+// on first use per type (by its bit's place, 0..9), kept for
+// Tcl_GetIndexFromObj.
 const char *const *options_of(int type) {
-    static std::vector<const char *> tables[11];
+    static std::vector<const char *> tables[10];
     int slot = 0;
     for (int b = type_bit(type); b > 1; b >>= 1) slot++;
-    std::vector<const char *> &t = tables[slot % 11];
+    std::vector<const char *> &t = tables[slot];
     if (t.empty()) {
         for (const ElementOption &o : kElementOptions)
             if (o.types & type_bit(type)) t.push_back(o.name);
@@ -629,7 +641,7 @@ int CanvasCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
         if (parse_canvas(interp, desc, objc, objv, 3, set_ex, ex, nullptr) != TCL_OK) return TCL_ERROR;
         if (!CreateCanvas(desc, ex, err)) return Fail(interp, "CANVAS", err);
         Tcl_SetObjResult(interp, objv[2]);
-        return TCL_OK;
+        return changed(objc, objv, 0);
     }
     if ((which == kDelete || which == kItems) && objc != 3) return WrongArgs(interp, 2, objv, "NAME");
     if (which == kAdd && objc < 4) return WrongArgs(interp, 2, objv, "NAME TYPE COORDS... ?option value ...?");
@@ -654,11 +666,11 @@ int CanvasCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
         std::vector<QVS_VIEWPORT *> ex;
         if (parse_canvas(interp, desc, objc, objv, 3, set_ex, ex, c) != TCL_OK) return TCL_ERROR;
         if (!ConfigureCanvas(c, desc, set_ex, ex, err)) return Fail(interp, "CANVAS", err);
-        return TCL_OK;
+        return changed(objc, objv, 0);
     }
     case kDelete:
         if (!DeleteCanvas(c, err)) return Fail(interp, "BUSY", err);
-        return TCL_OK;
+        return changed(objc, objv, 0);
     case kAdd: {
         static const char *const kTypeNames[] = {"text",  "line",  "rect",   "circle", "arc", "polygon",
                                                  "image", "video", "canvas", "node",   nullptr};
@@ -693,7 +705,7 @@ int CanvasCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
         QVP_CANVAS_ELEMENT *e = AddElement(c, desc, err, want_id);
         if (!e) return Fail(interp, "ELEMENT", err);
         Tcl_SetObjResult(interp, Tcl_NewIntObj(e->id));
-        return TCL_OK;
+        return changed(objc, objv, e->id);
     }
     case kItems: {
         Tcl_Obj *l = Tcl_NewListObj(0, nullptr);
@@ -712,7 +724,7 @@ int CanvasCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
     }
     if (which == kItemdelete) {
         if (!DeleteElement(c, e, err)) return Fail(interp, "ELEMENT", err);
-        return TCL_OK;
+        return changed(objc, objv, 0);
     }
     if (objc == 4) {
         Lock lock;
@@ -726,51 +738,15 @@ int CanvasCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
     }
     if (parse_element(interp, desc, objc, objv, 4) != TCL_OK) return TCL_ERROR;
     if (!ConfigureElement(c, e, desc, err)) return Fail(interp, "ELEMENT", err);
-    return TCL_OK;
+    return changed(objc, objv, 0);
 }
-
-// The journal of this process's edits; set by QvpCanvasSetJournal.
-QvpCanvasJournal g_journal = nullptr;
-void *g_journal_data = nullptr;
-
-// True when OBJV is a command that changes the scene (not a query).
-bool changes_scene(int objc, Tcl_Obj *const objv[]) {
-    if (objc < 3) return false;
-    std::string cmd = Tcl_GetString(objv[0]), word = Tcl_GetString(objv[1]);
-    static const std::vector<const char *> kFont = {"create", "names"}, kImage = {"create", "delete", "names", "size"},
-                                           kCanvas = {"add",        "configure", "create", "delete", "itemconfigure",
-                                                      "itemdelete", "items",     "names",  "type"};
-    const std::vector<const char *> &subs = cmd == "font" ? kFont : cmd == "image" ? kImage : kCanvas;
-    // The subcommand as the command read it: a unique prefix counts.
-    std::string sub;
-    for (const char *full : subs)
-        if (!word.empty() && strncmp(full, word.c_str(), word.size()) == 0) {
-            if (word == full) { sub = full; break; }
-            sub = sub.empty() ? full : "?";
-        }
-    if (cmd == "font") return sub == "create";
-    if (cmd == "image") return sub == "create" || sub == "delete";
-    if (sub == "configure" || sub == "itemconfigure") return objc > (sub == "configure" ? 3 : 4);
-    return sub == "create" || sub == "delete" || sub == "add" || sub == "itemdelete";
-}
-
-// Runs PROC and hands a successful change to the journal.
-int journaled(Tcl_ObjCmdProc *proc, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
-    int rc = proc(nullptr, interp, objc, objv);
-    if (rc == TCL_OK && g_journal && changes_scene(objc, objv)) g_journal(objc, objv, Tcl_GetObjResult(interp), g_journal_data);
-    return rc;
-}
-
-int FontJournaled(ClientData, Tcl_Interp *i, int objc, Tcl_Obj *const objv[]) { return journaled(FontCmd, i, objc, objv); }
-int ImageJournaled(ClientData, Tcl_Interp *i, int objc, Tcl_Obj *const objv[]) { return journaled(ImageCmd, i, objc, objv); }
-int CanvasJournaled(ClientData, Tcl_Interp *i, int objc, Tcl_Obj *const objv[]) { return journaled(CanvasCmd, i, objc, objv); }
 
 }  // namespace
 
 void QvpCanvasRegisterCommands(Tcl_Interp *interp) {
-    Tcl_CreateObjCommand(interp, "font", FontJournaled, nullptr, nullptr);
-    Tcl_CreateObjCommand(interp, "image", ImageJournaled, nullptr, nullptr);
-    Tcl_CreateObjCommand(interp, "canvas", CanvasJournaled, nullptr, nullptr);
+    Tcl_CreateObjCommand(interp, "font", FontCmd, nullptr, nullptr);
+    Tcl_CreateObjCommand(interp, "image", ImageCmd, nullptr, nullptr);
+    Tcl_CreateObjCommand(interp, "canvas", CanvasCmd, nullptr, nullptr);
 }
 
 void QvpCanvasSetJournal(QvpCanvasJournal fn, void *data) {

@@ -9,10 +9,10 @@
 void QvpCanvasRegisterCommands(Tcl_Interp *interp);
 
 /* Called after every font, image and canvas command that changed the
- * scene, with its words and its result (a new element's id for
- * "canvas add"); queries are not passed on. One journal per process;
- * null removes it. Cluster mode publishes the edits through it. */
-typedef void (*QvpCanvasJournal)(int objc, Tcl_Obj *const objv[], Tcl_Obj *result, void *data);
+ * scene, with its words and, for "canvas add", the new element's id (0
+ * otherwise); queries are not passed on. One journal per process; null
+ * removes it. Cluster mode publishes the edits through it. */
+typedef void (*QvpCanvasJournal)(int objc, Tcl_Obj *const objv[], int element_id, void *data);
 void QvpCanvasSetJournal(QvpCanvasJournal fn, void *data);
 
 #endif

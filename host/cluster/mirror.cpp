@@ -245,7 +245,6 @@ private:
             // Every turn: an element made since the clock last moved must
             // show the clock's frame too (a producer skips a frame it shows).
             qvpc::TickVideo(t);
-            clock_ = t;
         }
         return true;
     }
@@ -282,7 +281,7 @@ private:
     Tcl_Interp *interp_ = nullptr;
     MirrorState *state_ = nullptr;
     long long applied_ = 0, skipped_ = 0;
-    double clock_ = -1, reported_ = 0;
+    double reported_ = 0;
     bool down_ = false;
 };
 

@@ -106,12 +106,10 @@ bool flush() {
     return true;
 }
 
-void journal(int objc, Tcl_Obj *const objv[], Tcl_Obj *result, void *) {
+void journal(int objc, Tcl_Obj *const objv[], int element_id, void *) {
     std::vector<std::string> words;
     for (int i = 0; i < objc; i++) words.push_back(Tcl_GetString(objv[i]));
-    bool add = objc > 1 && strcmp(Tcl_GetString(objv[0]), "canvas") == 0 &&
-               strncmp(Tcl_GetString(objv[1]), "add", strlen(Tcl_GetString(objv[1]))) == 0;
-    PublishWords(words, add && result ? Tcl_GetString(result) : "");
+    PublishWords(words, element_id > 0 ? std::to_string(element_id) : "");
 }
 
 }  // namespace

@@ -37,20 +37,6 @@ bool choose_config(EGLint surface_bit, EGLConfig &cfg) {
     return eglChooseConfig(g_dpy, cfg_attr, &cfg, 1, &n) && n >= 1;
 }
 
-bool make_context(EGLConfig cfg, std::string &why);
-
-// Given the surface just made (g_surf), makes the context current on it;
-// on failure closes everything with WHY set (NO_SURFACE when it is the
-// surface that failed).
-bool finish_open(EGLConfig cfg, const std::string &no_surface, std::string &why) {
-    if (g_surf == EGL_NO_SURFACE) why = no_surface;
-    if (g_surf == EGL_NO_SURFACE || !make_context(cfg, why)) {
-        qvp_egl_close();
-        return false;
-    }
-    return true;
-}
-
 bool make_context(EGLConfig cfg, std::string &why) {
     const EGLint ctx_attr[] = {EGL_CONTEXT_OPENGL_PROFILE_MASK,
                                EGL_CONTEXT_OPENGL_COMPATIBILITY_PROFILE_BIT, EGL_NONE};
@@ -61,6 +47,18 @@ bool make_context(EGLConfig cfg, std::string &why) {
     }
     if (!eglMakeCurrent(g_dpy, g_surf, g_surf, g_ctx)) {
         why = "cannot make the GL context current";
+        return false;
+    }
+    return true;
+}
+
+// Given the surface just made (g_surf), makes the context current on it;
+// on failure closes everything with WHY set (NO_SURFACE when it is the
+// surface that failed).
+bool finish_open(EGLConfig cfg, const std::string &no_surface, std::string &why) {
+    if (g_surf == EGL_NO_SURFACE) why = no_surface;
+    if (g_surf == EGL_NO_SURFACE || !make_context(cfg, why)) {
+        qvp_egl_close();
         return false;
     }
     return true;

@@ -38,9 +38,9 @@ void DrawText(QVP_CANVAS *pcan, QVP_CANVAS_ELEMENT *pelm, float opacity) {
     glFontBegin(t->pfont);
     // The filters stay on the font's texture after this element; set
     // again only when they may differ (another font or smoothness, or a
-    // drawing state pushed or popped since).
+    // drawing state pushed or popped since: glFontBegin keeps one open).
     GLuint tex = (GLuint)t->pfont->tex_obj;
-    if (!glFont || tex != filtered_tex || (t->smooth != 0) != (filtered_smooth != 0) || set_drawing_state <= 0) {
+    if (!glFont || tex != filtered_tex || (t->smooth != 0) != (filtered_smooth != 0)) {
         if (t->smooth) {
             glTexParameterf(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
             glTexParameterf(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR_MIPMAP_LINEAR);
