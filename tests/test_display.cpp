@@ -195,6 +195,70 @@ TEST_F(Display, DrawingState_NestedPushPopRestores) {
     EXPECT_TRUE(log_has("without a matching push"));
 }
 
+// The drawing state saves fewer groups than the whole attribute stack
+// (2026-12-07): every state a canvas sets must still come back.
+TEST_F(Display, DrawingState_RestoresEveryStateCanvasesSet) {
+    GLuint tex[2];
+    glGenTextures(2, tex);
+    glBindTexture(GL_TEXTURE_2D, tex[0]);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
+    glColor4f(0.25f, 0.5f, 0.75f, 1.0f);
+    QVF_PushDrawingState();
+    glColor4f(1, 0, 0, 0.5f);
+    glEnable(GL_TEXTURE_2D);
+    glEnable(GL_ALPHA_TEST);
+    glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+    glColorMask(1, 1, 1, 0);
+    glDepthFunc(GL_EQUAL);
+    glDepthMask(GL_FALSE);
+    glStencilFunc(GL_EQUAL, 7, 0x0f);
+    glStencilOp(GL_REPLACE, GL_INCR, GL_DECR);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
+    glBindTexture(GL_TEXTURE_2D, tex[1]);
+    glTexEnvf(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_REPLACE);
+    glViewport(1, 2, 3, 4);
+    glScissor(5, 6, 7, 8);
+    glLineWidth(3);
+    glMatrixMode(GL_PROJECTION);
+    QVF_PopDrawingState();
+    GLfloat c[4], width;
+    glGetFloatv(GL_CURRENT_COLOR, c);
+    EXPECT_EQ(c[0], 0.25f);
+    EXPECT_EQ(c[3], 1.0f);
+    EXPECT_FALSE(glIsEnabled(GL_TEXTURE_2D));
+    EXPECT_FALSE(glIsEnabled(GL_ALPHA_TEST));
+    GLint v[4];
+    glGetIntegerv(GL_BLEND_SRC_RGB, v);
+    EXPECT_EQ(v[0], GL_ONE);
+    GLboolean mask[4];
+    glGetBooleanv(GL_COLOR_WRITEMASK, mask);
+    EXPECT_TRUE(mask[3]);
+    glGetIntegerv(GL_DEPTH_FUNC, v);
+    EXPECT_EQ(v[0], GL_LESS);
+    glGetBooleanv(GL_DEPTH_WRITEMASK, mask);
+    EXPECT_TRUE(mask[0]);
+    glGetIntegerv(GL_STENCIL_FUNC, v);
+    EXPECT_EQ(v[0], GL_ALWAYS);
+    glGetIntegerv(GL_STENCIL_FAIL, v);
+    EXPECT_EQ(v[0], GL_KEEP);
+    glGetIntegerv(GL_TEXTURE_BINDING_2D, v);
+    EXPECT_EQ((GLuint)v[0], tex[0]);
+    glGetTexParameteriv(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, v);
+    EXPECT_EQ(v[0], GL_LINEAR);
+    glGetTexEnviv(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, v);
+    EXPECT_EQ(v[0], GL_MODULATE);
+    glGetIntegerv(GL_VIEWPORT, v);
+    EXPECT_NE(v[2], 3);
+    glGetIntegerv(GL_SCISSOR_BOX, v);
+    EXPECT_NE(v[2], 7);
+    glGetFloatv(GL_LINE_WIDTH, &width);
+    EXPECT_EQ(width, 1.0f);
+    glGetIntegerv(GL_MATRIX_MODE, v);
+    EXPECT_EQ(v[0], GL_MODELVIEW);
+    glBindTexture(GL_TEXTURE_2D, 0);
+    glDeleteTextures(2, tex);
+}
+
 TEST_F(Display, NodeMatrices_ParentsAndDoubleTwins) {
     QVH_CloseDisplay();
     open_display(64, 64, true);

@@ -63,6 +63,37 @@ TEST_F(Render, Text_AnchorsPlaceTheBox) {
     }
 }
 
+// Texts are drawn again from their kept layout (2026-12-07): an edit in
+// place, a move and a second text must not show the old layout.
+TEST_F(Render, Text_KeptLayoutFollowsEditsAndMoves) {
+    QVP_CANVAS *c = canvas("c", LAYER_FOREGROUND);
+    QVP_CANVAS_ELEMENT *e = text(c, "III", 20, 30, 60, ANCHOR_COL_START | ANCHOR_ROW_START);
+    auto frame = [] {
+        std::vector<unsigned char> px(200 * 150 * 4);
+        QVH_RunFrames(1);
+        EXPECT_TRUE(QVH_ReadFrame(px.data(), 1));
+        return px;
+    };
+    std::vector<unsigned char> laid_out = frame(), kept = frame();
+    EXPECT_TRUE(laid_out == kept) << "a kept text draws other pixels than its layout";
+    EXPECT_EQ(KeptTextCount(), 1);
+    int stems = red_run(65);
+    memcpy(e->data.text.buff, "MMM", 3);  // same address, same length
+    frame();
+    EXPECT_GT(red_run(65), stems + 20);
+    memcpy(e->data.text.buff, "III", 3);
+    EXPECT_TRUE(frame() == kept);
+    e->data.text.col = 120;
+    frame();
+    EXPECT_TRUE(at(22, 65, 0, 0, 0, 0));
+    EXPECT_EQ(red_run(65), stems);
+    // A second text of the same string at another place keeps its own.
+    text(c, "III", 20, 30, 60, ANCHOR_COL_START | ANCHOR_ROW_START);
+    frame();
+    EXPECT_EQ(red_run(65), 2 * stems);
+    EXPECT_EQ(KeptTextCount(), 3);  // both, and the one at column 20 before the move
+}
+
 TEST_F(Render, Colours_GainAndOpacityMultiply) {
     QVP_CANVAS *c = canvas("c", LAYER_FOREGROUND, 0, 0, 1);  // blue background
     QVP_CANVAS_ELEMENT *e = text(c, "MM", 20, 20, 30, ANCHOR_COL_START | ANCHOR_ROW_START, 1.0f);

@@ -57,6 +57,18 @@ using namespace qvpdisp;
 
 namespace {
 
+// The attribute groups a drawing state saves: every group a plugin that
+// draws canvases sets (enables, colour, depth, blending and colour
+// writes, stencil, textures, matrix mode, viewport, scissor, line
+// width). Lights, fog, evaluators, hints, pixel transfer, points,
+// polygon modes and stipples, accumulation, multisampling and display
+// lists are not saved: whoever changes those inside a drawing state
+// leaves them changed. Each group saved costs GL a copy at the push and
+// a restore (and the state validation that follows) at the pop.
+const GLbitfield kDrawingStateBits = GL_ENABLE_BIT | GL_CURRENT_BIT | GL_DEPTH_BUFFER_BIT | GL_COLOR_BUFFER_BIT |
+                                     GL_STENCIL_BUFFER_BIT | GL_TEXTURE_BIT | GL_TRANSFORM_BIT | GL_VIEWPORT_BIT |
+                                     GL_SCISSOR_BIT | GL_LINE_BIT;
+
 // One saved drawing state; pushed by QVF_PushDrawingState.
 struct SavedState {
     GLint matrix_mode;
@@ -217,7 +229,7 @@ extern "C" void QVF_PushDrawingState(void) {
     glGetIntegerv(GL_MAX_ATTRIB_STACK_DEPTH, &max_depth);
     glGetIntegerv(GL_ATTRIB_STACK_DEPTH, &depth);
     if (depth >= max_depth) QVF_LogWarningF("QVF_PushDrawingState: GL attribute stack full", kSrc, __LINE__);
-    glPushAttrib(GL_ALL_ATTRIB_BITS);
+    glPushAttrib(kDrawingStateBits);
     glPushClientAttrib(GL_CLIENT_ALL_ATTRIB_BITS);
     g_state_stack.push_back(s);
 }

@@ -104,9 +104,21 @@ inline void ForgetColour(void) { colour_known = 0; }
  * colour (a pop of the drawing state may bring older filters back). */
 extern GLuint filtered_tex;
 extern int filtered_smooth;
+/* The 2-D texture the plugin bound last and whether it is still bound;
+ * inside an open drawing state a bind of the bound texture is not sent
+ * again. Every bind of the plugin goes through BindTexture2D. */
+extern GLuint tracked_texture;
+extern int texture_known;
+inline void BindTexture2D(GLuint tex) {
+    if (texture_known && set_drawing_state > 0 && tracked_texture == tex) return;
+    glBindTexture(GL_TEXTURE_2D, tex);
+    tracked_texture = tex;
+    texture_known = 1;
+}
 inline void ForgetTrackedState(void) {
     colour_known = 0;
     filtered_tex = 0;
+    texture_known = 0;
 }
 
 /* The last stencil value a layer-pass canvas marked with since the
@@ -393,6 +405,63 @@ void glFontTextBBox2D(char *String, double *row_size, double *col_size);
 void glFontTextOut(char *String, double x, double y, double z);
 
 
+
+/* ---- kept texts (kept_text.cpp) ---- */
+
+/* What a text's layout depends on: the string (its address and length;
+ * its bytes are compared too), the font (record, texture, glyph table)
+ * and the text's frame (origin, column and row steps, start column and
+ * row, scales, advance factor). Zeroed before it is filled. */
+typedef struct QVP_TEXT_KEY {
+    const char *str;
+    size_t len;
+    const QVP_CANVAS_FONTDEF *font;
+    GLuint font_tex;
+    const void *char_list;
+    double frame[14];
+} QVP_TEXT_KEY;
+
+/* Cells FIRST .. FIRST + CELLS - 1 of a kept text, drawn with TEX bound. */
+typedef struct QVP_TEXT_RUN {
+    GLuint tex;
+    int first, cells;
+} QVP_TEXT_RUN;
+
+/* Floats of one kept cell: four corners of texture s, t and x, y, z
+ * (GL_T2F_V3F). */
+#define kKeptCellFloats 20
+
+/* A text kept as it was laid out: its key and a copy of its string, its
+ * quads and their runs in drawing order. Only a complete one is drawn. */
+typedef struct QVP_KEPT_TEXT {
+    QVP_TEXT_KEY key;
+    char *text;
+    size_t text_cap;
+    float *quads;
+    int cells, cell_cap;
+    QVP_TEXT_RUN *runs;
+    int nruns, run_cap;
+    unsigned long long used;
+    int complete;
+} QVP_KEPT_TEXT;
+
+/* The complete kept text of KEY whose copy still reads as KEY's string,
+ * or null. */
+const QVP_KEPT_TEXT *FindKeptText(const QVP_TEXT_KEY *key);
+
+/* A slot to record KEY's layout into, emptied, with the string copied;
+ * null when none can be had (the text is then drawn without keeping).
+ * KeptTextAdd appends a run of CELLS cells of QUADS drawn with TEX (0
+ * when it cannot: the caller then ends the record incomplete);
+ * KeptTextDone ends a record, COMPLETE or not. */
+QVP_KEPT_TEXT *RecordKeptText(const QVP_TEXT_KEY *key);
+int KeptTextAdd(QVP_KEPT_TEXT *t, GLuint tex, const float *quads, int cells);
+void KeptTextDone(QVP_KEPT_TEXT *t, int complete);
+
+/* Complete kept texts now; frees them all (a new context, page textures
+ * gone). */
+int KeptTextCount(void);
+void ResetKeptTexts(void);
 
 /* ---- GL support (glsupport.cpp) ---- */
 

@@ -111,6 +111,7 @@ struct Pen {
     QVP_GLYPH prev;       // the glyph before, for kerning
     bool has_prev;
     bool extra;           // the glyph store was asked
+    bool missed;          // a glyph that should draw could not be had
 };
 
 void pen_start(Pen &pen, const char *string, const TextFrame &f) {
@@ -120,6 +121,7 @@ void pen_start(Pen &pen, const char *string, const TextFrame &f) {
     pen.k = (float)f.row;
     pen.has_prev = false;
     pen.extra = false;
+    pen.missed = false;
 }
 
 // Lays out the next cells of PEN's string into g_cells, as many as fit;
@@ -146,7 +148,10 @@ int layout_cells(Pen &pen, const TextFrame &f) {
             continue;
         } else {
             QVP_GLYPH g;
-            if (!glyph_for(cp, &g, &pen.extra)) continue;
+            if (!glyph_for(cp, &g, &pen.extra)) {
+                pen.missed |= cp >= 0xA0 || (cp >= 32 && cp < 0x7F);
+                continue;
+            }
             if (pen.has_prev) {
                 float kern = f.s * FontKerning(&pen.prev, &g);
                 if (kern != 0.0f)
@@ -190,9 +195,18 @@ void add_glyph(const Cell &c, const float down[3]) {
     corner(v + 15, c.tx2, c.ty1, c.p, c.a, down, true, false);
 }
 
-// Draws the quads added since the last flush with the bound texture.
-void flush_glyphs() {
+// The kept text the glyph runs being drawn are recorded into, null when
+// none; set by glFontScaledTextOut2D around one text.
+QVP_KEPT_TEXT *g_recording = nullptr;
+
+// Draws the quads added since the last flush with TEX, the bound
+// texture, and adds them to the text being recorded.
+void flush_glyphs(GLuint tex) {
     if (g_quad_cells == 0) return;
+    if (g_recording && !KeptTextAdd(g_recording, tex, g_quads, g_quad_cells)) {
+        KeptTextDone(g_recording, 0);
+        g_recording = nullptr;
+    }
     glInterleavedArrays(GL_T2F_V3F, 0, g_quads);
     glDrawArrays(GL_QUADS, 0, g_quad_cells * 4);
     glDisableClientState(GL_VERTEX_ARRAY);
@@ -200,37 +214,81 @@ void flush_glyphs() {
     g_quad_cells = 0;
 }
 
+// The bound font's texture filters: those a text element gave it last
+// when known, else read back (binding the font's texture).
+void font_filters(GLint *min_filter, GLint *mag_filter) {
+    GLuint font_tex = (GLuint)glFont->tex_obj;
+    if (filtered_tex == font_tex && font_tex) {
+        *min_filter = filtered_smooth ? GL_LINEAR_MIPMAP_LINEAR : GL_NEAREST_MIPMAP_NEAREST;
+        *mag_filter = filtered_smooth ? GL_LINEAR : GL_NEAREST;
+        return;
+    }
+    BindTexture2D(font_tex);
+    glGetTexParameteriv(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, min_filter);
+    glGetTexParameteriv(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, mag_filter);
+    // Either pair a text element sets is remembered as if it had set it.
+    bool smooth = *min_filter == GL_LINEAR_MIPMAP_LINEAR && *mag_filter == GL_LINEAR;
+    bool sharp = *min_filter == GL_NEAREST_MIPMAP_NEAREST && *mag_filter == GL_NEAREST;
+    if (smooth || sharp) {
+        filtered_tex = font_tex;
+        filtered_smooth = smooth;
+    }
+}
+
 // The glyphs of the first N cells: those of the font's own texture (bound
 // by glFontBegin) in one run, then those of each glyph page in a run of
 // their own, the page given the font texture's filters; the font's
-// texture is bound again afterwards. REBIND: a page may have been bound
-// since glFontBegin.
-void draw_glyph_cells(int n, const float down[3], bool rebind) {
+// texture is bound again afterwards.
+void draw_glyph_cells(int n, const float down[3]) {
     GLuint font_tex = (GLuint)glFont->tex_obj;
-    if (rebind) glBindTexture(GL_TEXTURE_2D, font_tex);
+    BindTexture2D(font_tex);
     bool others = false;
     for (int k = 0; k < n; k++) {
         if (g_cells[k].tex == font_tex) add_glyph(g_cells[k], down);
         else others |= g_cells[k].tex != 0;
     }
-    flush_glyphs();
+    flush_glyphs(font_tex);
     if (!others) return;
     GLint min_filter = GL_LINEAR_MIPMAP_LINEAR, mag_filter = GL_LINEAR;
-    glGetTexParameteriv(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, &min_filter);
-    glGetTexParameteriv(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, &mag_filter);
+    font_filters(&min_filter, &mag_filter);
     for (int first = 0; first < n; first++) {
         GLuint t = g_cells[first].tex;
         if (t == 0 || t == font_tex) continue;
-        glBindTexture(GL_TEXTURE_2D, t);
+        BindTexture2D(t);
         PrepareGlyphTexture(t, min_filter, mag_filter);
         for (int k = first; k < n; k++)
             if (g_cells[k].tex == t) {
                 add_glyph(g_cells[k], down);
                 g_cells[k].tex = 0;
             }
-        flush_glyphs();
+        flush_glyphs(t);
     }
-    glBindTexture(GL_TEXTURE_2D, font_tex);
+    BindTexture2D(font_tex);
+}
+
+// Draws kept text T as its layout drew it: the same runs, in order, with
+// the same textures and page filters. The last run's texture stays bound
+// (the next text of the same pages then binds none); whoever needs the
+// font's texture binds it (glFontBegin does).
+void draw_kept(const QVP_KEPT_TEXT *t) {
+    GLuint font_tex = (GLuint)glFont->tex_obj;
+    GLint min_filter = GL_LINEAR_MIPMAP_LINEAR, mag_filter = GL_LINEAR;
+    bool filters_read = false;
+    for (int k = 0; k < t->nruns; k++) {
+        const QVP_TEXT_RUN &r = t->runs[k];
+        if (r.tex != font_tex && !filters_read) {
+            font_filters(&min_filter, &mag_filter);
+            filters_read = true;
+        }
+        BindTexture2D(r.tex);
+        if (r.tex != font_tex) PrepareGlyphTexture(r.tex, min_filter, mag_filter);
+        glInterleavedArrays(GL_T2F_V3F, 0, t->quads + (size_t)r.first * kKeptCellFloats);
+        glDrawArrays(GL_QUADS, 0, r.cells * 4);
+    }
+    if (t->nruns) {
+        glDisableClientState(GL_VERTEX_ARRAY);
+        glDisableClientState(GL_TEXTURE_COORD_ARRAY);
+    }
 }
 
 }  // namespace
@@ -257,7 +315,7 @@ void glFontBegin(QVP_CANVAS_FONTDEF *Font) {
         if (pprocinfo->defined_fonts[i] == glFont) loaded = true;
     if (!loaded) {
         filtered_tex = 0;  // the upload sets the texture's filters afresh
-        glBindTexture(GL_TEXTURE_2D, (GLuint)glFont->tex_obj);
+        BindTexture2D((GLuint)glFont->tex_obj);
         glTexParameterf(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP);
         glTexParameterf(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP);
         glTexParameterf(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
@@ -285,7 +343,7 @@ void glFontBegin(QVP_CANVAS_FONTDEF *Font) {
         if (pprocinfo->defined_fonts_cnt < pprocinfo->defined_fonts_size)
             pprocinfo->defined_fonts[pprocinfo->defined_fonts_cnt++] = glFont;
     }
-    glBindTexture(GL_TEXTURE_2D, (GLuint)glFont->tex_obj);
+    BindTexture2D((GLuint)glFont->tex_obj);
 }
 
 // Forgets the bound font and closes the drawing state glFontBegin opened.
@@ -307,6 +365,25 @@ void glFontScaledTextOut2D(char *String, double col, double row, double cscale, 
             f.dc[i] = (float)(pdispdef->col_vec[i] / pdispdef->ncols);
             f.dr[i] = (float)(pdispdef->row_vec[i] / pdispdef->nrows);
         }
+    }
+    // A text without boxes that was laid out before in this frame and
+    // font is drawn from what that layout made.
+    QVP_TEXT_KEY key;
+    if (!bcol) {
+        memset(&key, 0, sizeof key);
+        key.str = String;
+        key.len = strlen(String);
+        key.font = glFont;
+        key.font_tex = (GLuint)glFont->tex_obj;
+        key.char_list = glFont->char_list;
+        const double frame[14] = {f.o[0], f.o[1], f.o[2], f.dc[0], f.dc[1], f.dc[2], f.dr[0],
+                                  f.dr[1], f.dr[2], col,    row,    cscale, rscale,  f.s};
+        memcpy(key.frame, frame, sizeof frame);
+        if (const QVP_KEPT_TEXT *kept = FindKeptText(&key)) {
+            draw_kept(kept);
+            return;
+        }
+        g_recording = RecordKeptText(&key);
     }
     float down[3];
     for (int i = 0; i < 3; i++) down[i] = (float)((double)f.dr[i] * rscale);
@@ -337,10 +414,11 @@ void glFontScaledTextOut2D(char *String, double col, double row, double cscale, 
             glEnable(GL_BLEND);
             SetColour(saved[0], saved[1], saved[2], saved[3]);
         }
-        draw_glyph_cells(n, down, pen.extra);
-        pen.extra = false;
+        draw_glyph_cells(n, down);
         if (n < kChunkCells) break;
     }
+    if (g_recording) KeptTextDone(g_recording, !pen.missed);
+    g_recording = nullptr;
 }
 
 // glFontScaledTextOut2D at scale 1.
@@ -383,7 +461,7 @@ void glFontTextBBox2D(char *String, double *row_size, double *col_size) {
         if (x > max) max = x;
     }
     *col_size = max;
-    if (extra) glBindTexture(GL_TEXTURE_2D, (GLuint)glFont->tex_obj);
+    if (extra) BindTexture2D((GLuint)glFont->tex_obj);
 }
 
 // Draws STRING on one line from the point (X, Y, Z) along +x, glyphs
@@ -408,7 +486,7 @@ void glFontTextOut(char *String, double x, double y, double z) {
         if (!glyph_for(cp, &g, &extra)) continue;
         if (g.tex && (g.tex != bound || extra || !open)) {
             if (open) glEnd();
-            glBindTexture(GL_TEXTURE_2D, g.tex);
+            BindTexture2D(g.tex);
             if (g.tex != (GLuint)glFont->tex_obj) PrepareGlyphTexture(g.tex, GL_LINEAR_MIPMAP_LINEAR, GL_LINEAR);
             bound = g.tex;
             glBegin(GL_QUADS);
@@ -429,7 +507,7 @@ void glFontTextOut(char *String, double x, double y, double z) {
         x = x + g.dx;
     }
     if (open) glEnd();
-    if (bound != (GLuint)glFont->tex_obj) glBindTexture(GL_TEXTURE_2D, (GLuint)glFont->tex_obj);
+    if (bound != (GLuint)glFont->tex_obj) BindTexture2D((GLuint)glFont->tex_obj);
 }
 
 void ResetFontEngine(void) {

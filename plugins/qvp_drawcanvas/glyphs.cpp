@@ -203,7 +203,7 @@ bool add_page(FontStore *s) {
     Page &p = s->pages[s->page_n];
     memset(&p, 0, sizeof p);
     p.tex = NewTextureName();
-    glBindTexture(GL_TEXTURE_2D, p.tex);
+    BindTexture2D(p.tex);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
@@ -280,7 +280,7 @@ bool rasterise(FontStore *s, FT_UInt index, QVP_GLYPH *g) {
     GLint alignment = 4;
     glGetIntegerv(GL_UNPACK_ALIGNMENT, &alignment);
     glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
-    glBindTexture(GL_TEXTURE_2D, p->tex);
+    BindTexture2D(p->tex);
     glTexSubImage2D(GL_TEXTURE_2D, 0, cx, cy, adv, s->line_px, GL_LUMINANCE_ALPHA, GL_UNSIGNED_BYTE, g_cell);
     glPixelStorei(GL_UNPACK_ALIGNMENT, alignment);
     p->dirty = true;

@@ -77,11 +77,11 @@ void DrawImage(QVP_CANVAS *pcan, QVP_CANVAS_ELEMENT *pelm, float opacity) {
         memcpy(image_fnames[s], im->name, len);
         image_fnames[s][len] = '\0';
         image_datas[s] = im->tdata;
-        glBindTexture(GL_TEXTURE_2D, image_ids[s]);
+        BindTexture2D(image_ids[s]);
         glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, im->tw, im->th, 0, GL_RGBA, GL_UNSIGNED_BYTE, im->tdata);
         linear_clamped();
     } else {
-        glBindTexture(GL_TEXTURE_2D, image_ids[s]);
+        BindTexture2D(image_ids[s]);
     }
     image_times[s] = DisplayRunTime();
     SetColour(pcan->rgb_gain[0], pcan->rgb_gain[1], pcan->rgb_gain[2], opacity);
@@ -163,7 +163,7 @@ void DrawVideo(QVP_CANVAS_ELEMENT *pelm, float opacity) {
         video_cur_frames[s] = cur;
         video_datas[s] = v->frames[cur];
         if (!video_ids[s]) video_ids[s] = NewTextureName();
-        glBindTexture(GL_TEXTURE_2D, video_ids[s]);
+        BindTexture2D(video_ids[s]);
         upload_frame(v, video_datas[s], true);
     } else {
         int f = video_cur_frames[s];
@@ -172,7 +172,7 @@ void DrawVideo(QVP_CANVAS_ELEMENT *pelm, float opacity) {
             glDisable(GL_TEXTURE_2D);
             return;
         }
-        glBindTexture(GL_TEXTURE_2D, video_ids[s]);
+        BindTexture2D(video_ids[s]);
         if (f != -1 && latched != video_datas[s]) {
             video_datas[s] = latched;
             upload_frame(v, latched, false);

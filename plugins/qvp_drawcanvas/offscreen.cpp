@@ -180,7 +180,7 @@ int OffscreenSetup(const QVP_CANVAS *key, QVP_CANVAS *pcan, int *use_depth, QVP_
     glLoadIdentity();
     TARN_glBindFramebufferEXT(GL_FRAMEBUFFER_EXT, canvas_fbo);
     if (!hit && !canvas_ids[s]) canvas_ids[s] = NewTextureName();
-    glBindTexture(GL_TEXTURE_2D, canvas_ids[s]);
+    BindTexture2D(canvas_ids[s]);
     if (!hit) {
         if (canvas_sizes[s][0] != cres || canvas_sizes[s][1] != rres) {
             glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, cres, rres, 0, GL_BGRA, GL_UNSIGNED_BYTE, nullptr);
@@ -276,7 +276,7 @@ void OffscreenFinish(QVP_CANVAS *pcan, const QVP_CANVAS_DISPLAYDEF *prev_disp, f
     }
     glEnable(GL_TEXTURE_2D);
     SetColour(1, 1, 1, pcan->opacity);
-    glBindTexture(GL_TEXTURE_2D, os->texid);
+    BindTexture2D(os->texid);
     // Other curved projections have a texture but no surface yet.
     if (pcan->disp.proj == PROJ_SPHERE) sphere_patch(pcan);
     if (!was_enabled) glDisable(GL_BLEND);

@@ -27,6 +27,7 @@ void ResetPluginState(void) {
     canvas_fbo = 0;
     ResetFontEngine();
     ResetGlyphStore();
+    ResetKeptTexts();
     ResetPassState();
     ResetElementCaches();
     ResetOffscreenCache();
