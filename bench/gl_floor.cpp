@@ -322,7 +322,7 @@ void APIENTRY cap_InterleavedArrays(GLenum format, GLsizei stride, const void *d
 // A draw from the plugin's vertex array, captured as the primitive it
 // makes: the same vertices as glBegin .. glEnd would have sent.
 void APIENTRY cap_DrawArrays(GLenum mode, GLint first, GLsizei count) {
-    if (g_ia_format != GL_T2F_V3F || !g_ia_data) {
+    if ((g_ia_format != GL_T2F_V3F && g_ia_format != GL_V3F) || !g_ia_data) {
         g_stats.gl_calls++;
         real_DrawArrays(mode, first, count);
         return;
@@ -330,14 +330,23 @@ void APIENTRY cap_DrawArrays(GLenum mode, GLint first, GLsizei count) {
     g_stats.gl_calls++;
     add_state();
     glGetFloatv(GL_CURRENT_COLOR, g_colour);
+    bool textured = g_ia_format == GL_T2F_V3F;
+    if (!textured) {
+        GLfloat t[4];
+        glGetFloatv(GL_CURRENT_TEXTURE_COORDS, t);
+        g_tex[0] = t[0];
+        g_tex[1] = t[1];
+    }
     g_prim.clear();
     g_prim_mode = mode;
-    size_t step = g_ia_stride ? (size_t)g_ia_stride / sizeof(GLfloat) : 5;
+    size_t step = g_ia_stride ? (size_t)g_ia_stride / sizeof(GLfloat) : textured ? 5 : 3;
     for (GLsizei i = 0; i < count; i++) {
         const GLfloat *v = g_ia_data + (size_t)(first + i) * step;
-        g_tex[0] = v[0];
-        g_tex[1] = v[1];
-        vertex(v[2], v[3], v[4]);
+        if (textured) {
+            g_tex[0] = *v++;
+            g_tex[1] = *v++;
+        }
+        vertex(v[0], v[1], v[2]);
     }
     real_DrawArrays(mode, first, count);
     close_primitive();

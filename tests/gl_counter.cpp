@@ -10,12 +10,22 @@ long gl_teximage_calls = 0;
 long gl_texsubimage_calls = 0;
 long gl_begin_calls = 0;
 long gl_vertex3d_calls = 0;
+long gl_array_vertices = 0;
+long gl_array_draws = 0;
 
 void glVertex3d(GLdouble x, GLdouble y, GLdouble z) {
     using Fn = void (*)(GLdouble, GLdouble, GLdouble);
     static Fn real = (Fn)dlsym(RTLD_NEXT, "glVertex3d");
     gl_vertex3d_calls++;
     real(x, y, z);
+}
+
+void glDrawArrays(GLenum mode, GLint first, GLsizei count) {
+    using Fn = void (*)(GLenum, GLint, GLsizei);
+    static Fn real = (Fn)dlsym(RTLD_NEXT, "glDrawArrays");
+    gl_array_draws++;
+    gl_array_vertices += count;
+    real(mode, first, count);
 }
 
 void glBegin(GLenum mode) {

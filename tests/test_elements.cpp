@@ -197,16 +197,17 @@ TEST_F(Elements, Shapes_ArcSweepsAndPies) {
 // point of a polyline.
 TEST_F(Elements, Shapes_VertexCountsFollowTheRules) {
     QVP_CANVAS *c = canvas("c", LAYER_FOREGROUND);
+    auto vertices = [] { return gl_vertex3d_calls + gl_array_vertices; };
     auto sent = [&](QVP_CANVAS_ELEMENT *e) {
         e->attrib = ATTRIB_HIDDEN;
         QVH_RunFrames(1);
-        long before = gl_vertex3d_calls;
+        long before = vertices();
         QVH_RunFrames(1);
-        long base = gl_vertex3d_calls - before;
+        long base = vertices() - before;
         e->attrib = 0;
-        before = gl_vertex3d_calls;
+        before = vertices();
         QVH_RunFrames(1);
-        long n = gl_vertex3d_calls - before - base;
+        long n = vertices() - before - base;
         e->attrib = ATTRIB_HIDDEN;
         return n;
     };
@@ -810,13 +811,13 @@ TEST_F(Elements, BadSharedData_LoopedListCostsOnlyTheRealRecords) {
         d.rec.data.rect.corners[1] = {30, 30};
     });
     QVH_RunFrames(1);
-    long once = gl_begin_calls;
+    long once = gl_primitives();
     QVH_RunFrames(1);
-    once = gl_begin_calls - once;
+    once = gl_primitives() - once;
     e->pnext = e;
-    long before = gl_begin_calls;
+    long before = gl_primitives();
     QVH_RunFrames(1);
-    long looped = gl_begin_calls - before;
+    long looped = gl_primitives() - before;
     e->pnext = nullptr;
     long blocks = (long)QVF_GetArenaBlockCount();
     EXPECT_LE(looped, once + blocks) << blocks << " live blocks";
@@ -846,9 +847,9 @@ TEST_F(Elements, Nested_FanOutStopsAtTheFrameBudget) {
             add(chain[i], ELEMENT_CANVAS, kWhite, nullptr, [&](qvpc::ElementDesc &d) { d.rec.data.can = chain[i + 1]; });
     EXPECT_TRUE(log_has("nested canvases a view")) << "the builder warns";
     QVH_LogClear();
-    long before = gl_begin_calls;
+    long before = gl_primitives();
     QVH_RunFrames(1);
-    long drawn = gl_begin_calls - before;
+    long drawn = gl_primitives() - before;
     EXPECT_LE(drawn, 2 * QVP_NESTED_DRAW_BUDGET + 100) << "a canvas with no background draws at most two primitives";
     EXPECT_GT(drawn, 100) << "nested canvases within the budget are drawn";
     EXPECT_TRUE(at(20, 20, 0, 255, 0));

@@ -208,9 +208,9 @@ void canvas_quad(const double org[3], const QVP_CANVAS_DISPLAYDEF &d) {
         p[3][i] = org[i] + d.col_vec[i];
     }
     glDisable(GL_TEXTURE_2D);
-    glBegin(GL_POLYGON);
-    for (auto &v : p) glVertex3f((float)v[0], (float)v[1], (float)v[2]);
-    glEnd();
+    VertexBegin(0);
+    for (auto &v : p) VertexAt((float)v[0], (float)v[1], (float)v[2]);
+    VertexEnd(GL_POLYGON);
     glEnable(GL_TEXTURE_2D);
 }
 

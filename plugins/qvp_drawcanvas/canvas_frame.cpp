@@ -3,6 +3,7 @@
 // it is placed by column and row through glColRow; nested canvases push
 // their frames over it. Opening the first frame or font also opens the
 // host drawing state every canvas draws in.
+#include <stdlib.h>
 #include <string.h>
 
 #include "drawcanvas_testing.h"
@@ -110,8 +111,86 @@ void glColRow(double c, double r) {
                (o[2] + gldcol[2] * c) + gldrow[2] * r);
 }
 
+namespace {
+
+// The vertex array every shape, image quad and sphere patch is written
+// into: GL_T2F_V3F vertices when textured, GL_V3F otherwise. Grown by
+// room_for (never shrunk) and kept for the process; emptied by
+// VertexBegin, drawn by VertexEnd.
+float *g_verts = nullptr;
+int g_vert_cap = 0;        // vertices of the widest format it holds
+int g_vert_n = 0;
+bool g_textured = false;   // the primitive being written has coordinates
+bool g_overflow = false;   // a vertex found no room: the primitive is dropped
+float g_s = 0, g_t = 0;    // the texture coordinate of the next vertex
+
+float *room_for() {
+    if (g_vert_n >= g_vert_cap) {
+        if (g_overflow || g_vert_cap > (1 << 24)) {
+            g_overflow = true;
+            return nullptr;
+        }
+        int cap = g_vert_cap ? 2 * g_vert_cap : 1024;
+        void *grown = PluginRealloc(g_verts, sizeof(float) * 5 * (size_t)cap);
+        if (!grown) {
+            g_overflow = true;
+            return nullptr;
+        }
+        g_verts = (float *)grown;
+        g_vert_cap = cap;
+    }
+    return g_verts + (size_t)g_vert_n++ * (g_textured ? 5 : 3);
+}
+
+}  // namespace
+
+void VertexBegin(int textured) {
+    g_vert_n = 0;
+    g_textured = textured != 0;
+    g_overflow = false;
+}
+
+void VertexTexCoord(float s, float t) {
+    g_s = s;
+    g_t = t;
+}
+
+void VertexAt(float x, float y, float z) {
+    float *v = room_for();
+    if (!v) return;
+    if (g_textured) {
+        *v++ = g_s;
+        *v++ = g_t;
+    }
+    v[0] = x, v[1] = y, v[2] = z;
+}
+
+// The point is summed in double precision, as glColRow sums it, and
+// rounded to float where GL would round it.
+void VertexColRow(double c, double r) {
+    double o[3] = {0, 0, 0};
+    if (pdispdef) memcpy(o, pdispdef->org, sizeof o);
+    VertexAt((float)((o[0] + gldcol[0] * c) + gldrow[0] * r), (float)((o[1] + gldcol[1] * c) + gldrow[1] * r),
+             (float)((o[2] + gldcol[2] * c) + gldrow[2] * r));
+}
+
+void VertexEnd(GLenum mode) {
+    if (g_overflow) {
+        QVF_LogWarningF("out of memory for a shape's vertices: the shape is not drawn", QVP_SOURCE, __LINE__);
+    } else if (g_vert_n > 0) {
+        glInterleavedArrays(g_textured ? GL_T2F_V3F : GL_V3F, 0, g_verts);
+        glDrawArrays(mode, 0, g_vert_n);
+        glDisableClientState(GL_VERTEX_ARRAY);
+        if (g_textured) glDisableClientState(GL_TEXTURE_COORD_ARRAY);
+    }
+    g_vert_n = 0;
+}
+
 void ResetCanvasFrames(void) {
     set_drawing_state = 0;
     pdispdef = nullptr;
     g_frame_depth = 0;
+    free(g_verts);
+    g_verts = nullptr;
+    g_vert_cap = g_vert_n = 0;
 }

@@ -390,7 +390,21 @@ void glFontDisplay2DBegin(double *org, double *col_vec, double *row_vec, double 
 void glFontDisplay2DEnd(void);
 void glColRow(double c, double r);
 
-/* Closes every frame and the drawing state count (a new context). */
+/* Primitives from one reused vertex array, no GL call per vertex:
+ * VertexBegin starts one (TEXTURED: each vertex takes the coordinate
+ * VertexTexCoord set last), VertexAt and VertexColRow (column C, row R of
+ * the innermost frame, as glColRow would issue it) add vertices, and
+ * VertexEnd draws them with one glDrawArrays in MODE, leaving the client
+ * arrays disabled. A primitive that finds no memory is logged and not
+ * drawn. Never between glBegin and glEnd. */
+void VertexBegin(int textured);
+void VertexTexCoord(float s, float t);
+void VertexAt(float x, float y, float z);
+void VertexColRow(double c, double r);
+void VertexEnd(GLenum mode);
+
+/* Closes every frame and the drawing state count (a new context), and
+ * frees the vertex array. */
 void ResetCanvasFrames(void);
 
 /* ---- font engine (font.cpp) ---- */
@@ -524,7 +538,7 @@ QVP_GL_ENTRY_POINTS(QVP_GL_DECLARE)
 
 /* Inline: every vertex of every shape comes through here. */
 inline void ElementVertex(const QVP_CANVAS_ELEMENT *pelm, double x, double y) {
-    glColRow(pelm->scale.x * x + pelm->offset.x, pelm->scale.y * y + pelm->offset.y);
+    VertexColRow(pelm->scale.x * x + pelm->offset.x, pelm->scale.y * y + pelm->offset.y);
 }
 
 #endif

@@ -33,16 +33,16 @@ namespace {
 void textured_quad(const QVP_CANVAS_ELEMENT *pelm, const QVP_CANVAS_COORD *c, int flip_axis) {
     float u1 = (flip_axis & 0x2) ? 1.0f : 0.0f, u2 = 1 - u1;
     float v1 = (flip_axis & 0x1) ? 1.0f : 0.0f, v2 = 1 - v1;
-    glBegin(GL_POLYGON);
-    glTexCoord2f(u1, v1);
+    VertexBegin(1);
+    VertexTexCoord(u1, v1);
     ElementVertex(pelm, c[0].x, c[0].y);
-    glTexCoord2f(u2, v1);
+    VertexTexCoord(u2, v1);
     ElementVertex(pelm, c[1].x, c[0].y);
-    glTexCoord2f(u2, v2);
+    VertexTexCoord(u2, v2);
     ElementVertex(pelm, c[1].x, c[1].y);
-    glTexCoord2f(u1, v2);
+    VertexTexCoord(u1, v2);
     ElementVertex(pelm, c[0].x, c[1].y);
-    glEnd();
+    VertexEnd(GL_POLYGON);
 }
 
 void linear_clamped() {

@@ -67,7 +67,7 @@ void patch_vertex(const double c[3], double r, const float hv[3], const float vv
         float b = hv[i] * sh * cv + vv[i] * sv + rv[i] * ch * cv;
         p[i] = (float)(c[i] + r * (double)b);
     }
-    glVertex3f(p[0], p[1], p[2]);
+    VertexAt(p[0], p[1], p[2]);
 }
 
 // Draws the bound texture on the sphere patch of PCAN: the canvas's width
@@ -130,24 +130,30 @@ void sphere_patch(const QVP_CANVAS *pcan) {
     // Half a step of margin, so that rounding in the angles neither adds
     // nor drops a quad.
     float hstop = -(hstart + hstep / 2), vstop = -(vstart - vstep / 2);
+    // Each quad is two triangles split as GL splits a polygon (from its
+    // first corner); the whole patch is one draw.
+    VertexBegin(1);
     float v = 0;
     for (float av = vstart; av > vstop; av -= vstep, v += dv) {
         float u = 0;
         float cv = cosf(av), sv = sinf(av), cv2 = cosf(av - vstep), sv2 = sinf(av - vstep);
         for (float ah = hstart; ah < hstop; ah += hstep, u += du) {
             float ch = cosf(ah), sh = sinf(ah), ch2 = cosf(ah + hstep), sh2 = sinf(ah + hstep);
-            glBegin(GL_POLYGON);
-            glTexCoord2f(u, v);
+            VertexTexCoord(u, v);
             patch_vertex(c, r, hvec, vvec, rvec, sh, ch, sv, cv);
-            glTexCoord2f(u, v + dv);
+            VertexTexCoord(u, v + dv);
             patch_vertex(c, r, hvec, vvec, rvec, sh, ch, sv2, cv2);
-            glTexCoord2f(u + du, v + dv);
+            VertexTexCoord(u + du, v + dv);
             patch_vertex(c, r, hvec, vvec, rvec, sh2, ch2, sv2, cv2);
-            glTexCoord2f(u + du, v);
+            VertexTexCoord(u, v);
+            patch_vertex(c, r, hvec, vvec, rvec, sh, ch, sv, cv);
+            VertexTexCoord(u + du, v + dv);
+            patch_vertex(c, r, hvec, vvec, rvec, sh2, ch2, sv2, cv2);
+            VertexTexCoord(u + du, v);
             patch_vertex(c, r, hvec, vvec, rvec, sh2, ch2, sv, cv);
-            glEnd();
         }
     }
+    VertexEnd(GL_TRIANGLES);
 }
 
 }  // namespace
@@ -222,12 +228,12 @@ int OffscreenSetup(const QVP_CANVAS *key, QVP_CANVAS *pcan, int *use_depth, QVP_
         const float *b = pcan->bcol, *g = pcan->rgb_gain;
         SetColour(b[0] * g[0], b[1] * g[1], b[2] * g[2], 1);
     }
-    glBegin(GL_POLYGON);
-    glVertex3f(0, 0, 0);
-    glVertex3f(1, 0, 0);
-    glVertex3f(1, 1, 0);
-    glVertex3f(0, 1, 0);
-    glEnd();
+    VertexBegin(0);
+    VertexAt(0, 0, 0);
+    VertexAt(1, 0, 0);
+    VertexAt(1, 1, 0);
+    VertexAt(0, 1, 0);
+    VertexEnd(GL_POLYGON);
     // The canvas fills the unit square: row 0 at the top.
     pcan->opacity = 1;
     pcan->anchor = ANCHOR_COL_START | ANCHOR_ROW_START;

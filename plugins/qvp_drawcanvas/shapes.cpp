@@ -49,9 +49,9 @@ void DrawLine(QVP_CANVAS *pcan, QVP_CANVAS_ELEMENT *pelm, float opacity) {
     if (!points_usable(pelm, l)) return;
     glLineWidth(pelm->line_width);
     ElementColour(pcan, pelm->fcol, opacity);
-    glBegin(GL_LINE_STRIP);
+    VertexBegin(0);
     for (int i = 0; i < l->pnt_list_cnt; i++) ElementVertex(pelm, l->pnt_list[i].x, l->pnt_list[i].y);
-    glEnd();
+    VertexEnd(GL_LINE_STRIP);
 }
 
 namespace {
@@ -64,17 +64,17 @@ template <class Emit>
 void fill_and_outline(QVP_CANVAS *pcan, QVP_CANVAS_ELEMENT *pelm, float opacity, bool width_first, Emit emit) {
     if (pelm->fcol[0] >= 0) {
         ElementColour(pcan, pelm->fcol, opacity);
-        glBegin(GL_POLYGON);
+        VertexBegin(0);
         emit();
-        glEnd();
+        VertexEnd(GL_POLYGON);
     }
     if (pelm->bcol[0] >= 0) {
         if (width_first) glLineWidth(pelm->line_width);
         ElementColour(pcan, pelm->bcol, opacity);
         if (!width_first) glLineWidth(pelm->line_width);
-        glBegin(GL_LINE_LOOP);
+        VertexBegin(0);
         emit();
-        glEnd();
+        VertexEnd(GL_LINE_LOOP);
     }
 }
 
@@ -129,17 +129,17 @@ void DrawArc(QVP_CANVAS *pcan, QVP_CANVAS_ELEMENT *pelm, float opacity) {
     };
     if (pelm->fcol[0] >= 0) {
         ElementColour(pcan, pelm->fcol, opacity);
-        glBegin(GL_POLYGON);
+        VertexBegin(0);
         ElementVertex(pelm, cx, cy);
         perimeter();
-        glEnd();
+        VertexEnd(GL_POLYGON);
     }
     if (pelm->bcol[0] >= 0) {
         glLineWidth(pelm->line_width);
         ElementColour(pcan, pelm->bcol, opacity);
-        glBegin(GL_LINE_STRIP);
+        VertexBegin(0);
         perimeter();
-        glEnd();
+        VertexEnd(GL_LINE_STRIP);
     }
 }
 
@@ -343,9 +343,9 @@ void fill_polygon(QVP_CANVAS *pcan, QVP_CANVAS_ELEMENT *pelm, float opacity) {
     // The primitives GLU made, as GLU would have issued them.
     for (int k = 0; k < t->nprims; k++) {
         int end = k + 1 < t->nprims ? t->starts[k + 1] : t->nverts;
-        glBegin(t->types[k]);
-        for (int v = t->starts[k]; v < end; v++) glVertex3dv(t->verts[v]);
-        glEnd();
+        VertexBegin(0);
+        for (int v = t->starts[k]; v < end; v++) VertexAt((float)t->verts[v][0], (float)t->verts[v][1], (float)t->verts[v][2]);
+        VertexEnd(t->types[k]);
     }
 }
 
@@ -358,9 +358,9 @@ void DrawPolygon(QVP_CANVAS *pcan, QVP_CANVAS_ELEMENT *pelm, float opacity) {
     if (pelm->bcol[0] >= 0) {
         glLineWidth(pelm->line_width);
         ElementColour(pcan, pelm->bcol, opacity);
-        glBegin(GL_LINE_LOOP);
+        VertexBegin(0);
         for (int i = 0; i < p->pnt_list_cnt; i++) ElementVertex(pelm, p->pnt_list[i].x, p->pnt_list[i].y);
-        glEnd();
+        VertexEnd(GL_LINE_LOOP);
     }
 }
 
