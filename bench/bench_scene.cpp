@@ -389,8 +389,10 @@ int main(int argc, char **argv) {
            s.primitives, s.vertices, s.core_calls);
     printf("floor frame: %ld glDrawArrays, %ld state calls, %ld vertices in one VBO\n", s.floor_draws,
            s.state_changes, s.floor_vertices);
-    printf("in the plugin's frame: %ld drawing-state pushes (whole attribute stack), %ld glClear\n", s.pushes,
-           s.clears);
+    printf("floor draws split from the one before by: texturing or another enable %ld, stencil %ld, texture %ld, "
+           "triangles/lines %ld, line width %ld; %ld other steps\n",
+           s.split_enables, s.split_stencil, s.split_texture, s.split_mode, s.split_line_width, s.floor_other_ops);
+    printf("in the plugin's frame: %ld drawing-state pushes, %ld glClear\n", s.pushes, s.clears);
     printf("pixels that differ between the two frames: %ld of %d\n", differ, 640 * 480);
     printf("heap allocations per steady frame (5 frames' totals in brackets):\n%s", alloc_lines.c_str());
     printf("%d frames x %d repetitions, interleaved\n\n", o.frames, o.reps);

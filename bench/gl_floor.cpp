@@ -165,9 +165,20 @@ FloorStats g_stats;
 // The floor's vertex buffer; made by the first FloorCaptureEnd.
 GLuint g_vbo = 0;
 
-int add_state() {
+// The model-view matrix of the primitive being captured, baked into its
+// vertices by close_primitive; set by add_state for a draw.
+GLfloat g_draw_mv[16];
+
+int add_state(bool draw = false) {
     State s;
     read_state(s);
+    // A primitive's vertices are moved by the model-view matrix at
+    // capture, and it is drawn with the identity: primitives that differ
+    // only in their matrix then share a state and one draw.
+    if (draw) {
+        memcpy(g_draw_mv, s.modelview, sizeof g_draw_mv);
+        for (int i = 0; i < 16; i++) s.modelview[i] = i % 5 == 0 ? 1.0f : 0.0f;
+    }
     if (g_states.empty() || memcmp(&g_states.back(), &s, sizeof s) != 0) g_states.push_back(s);
     return (int)g_states.size() - 1;
 }
@@ -188,8 +199,15 @@ void push_op(Op op) {
     g_ops.push_back(op);
 }
 
-// The open primitive as independent triangles or lines.
+// The open primitive as independent triangles or lines, its vertices
+// moved by its model-view matrix.
 void close_primitive() {
+    for (Vertex &x : g_prim) {
+        const GLfloat *m = g_draw_mv, *p = x.pos;
+        GLfloat q[4];
+        for (int r = 0; r < 4; r++) q[r] = m[r] * p[0] + m[4 + r] * p[1] + m[8 + r] * p[2] + m[12 + r];
+        for (int r = 0; r < 3; r++) x.pos[r] = q[3] != 0 && q[3] != 1 ? q[r] / q[3] : q[r];
+    }
     const std::vector<Vertex> &v = g_prim;
     size_t n = v.size();
     Op op{};
@@ -302,7 +320,7 @@ void set_colour(GLfloat r, GLfloat g, GLfloat b, GLfloat a) {
 extern "C" {
 void APIENTRY cap_Begin(GLenum mode) {
     g_stats.gl_calls++;
-    add_state();
+    add_state(true);
     glGetFloatv(GL_CURRENT_COLOR, g_colour);
     GLfloat t[4];
     glGetFloatv(GL_CURRENT_TEXTURE_COORDS, t);
@@ -328,7 +346,7 @@ void APIENTRY cap_DrawArrays(GLenum mode, GLint first, GLsizei count) {
         return;
     }
     g_stats.gl_calls++;
-    add_state();
+    add_state(true);
     glGetFloatv(GL_CURRENT_COLOR, g_colour);
     bool textured = g_ia_format == GL_T2F_V3F;
     if (!textured) {
@@ -716,6 +734,18 @@ bool FloorCaptureEnd(std::string &err) {
     glBindBuffer(GL_ARRAY_BUFFER, 0);
     g_stats.floor_vertices = (long)g_vertices.size();
     for (const Op &op : g_ops) g_stats.floor_draws += op.kind == DRAW;
+    // What parts two draws in a row: the states that differ between them.
+    for (size_t i = 1; i < g_ops.size(); i++) {
+        const Op &a = g_ops[i - 1], &b = g_ops[i];
+        if (a.kind != DRAW || b.kind != DRAW) continue;
+        const State &x = g_states[(size_t)a.state], &y = g_states[(size_t)b.state];
+        g_stats.split_enables += x.enables != y.enables;
+        g_stats.split_stencil += memcmp(x.stencil, y.stencil, sizeof x.stencil) != 0;
+        g_stats.split_texture += x.texture != y.texture;
+        g_stats.split_mode += a.mode != b.mode;
+        g_stats.split_line_width += x.line_width != y.line_width;
+    }
+    for (const Op &op : g_ops) g_stats.floor_other_ops += op.kind != DRAW;
     g_failed.clear();
     g_counting = true;
     return true;

@@ -51,6 +51,10 @@ struct FloorStats {
     long vertices;        // as the plugin sent them
     long floor_vertices;  // as independent primitives
     long floor_draws;     // glDrawArrays calls per floor frame
+    // Draws in a row that differ in enables (mostly texturing), stencil,
+    // bound texture, primitive (triangles or lines) and line width; and
+    // the floor's other steps (clears, uploads, hand-overs, pushes).
+    long split_enables, split_stencil, split_texture, split_mode, split_line_width, floor_other_ops;
     long state_changes;   // state calls per floor frame
     long core_calls;      // hand-overs to the host
     long pushes;          // drawing-state pushes (each with its pop)
