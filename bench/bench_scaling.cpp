@@ -97,7 +97,9 @@ void remove_all() {
 
 int main(int argc, char **argv) {
     bool tsv = argc > 1 && strcmp(argv[1], "--tsv") == 0;
-    int frames = 9;
+    // --count N [FRAMES]: N canvases only, FRAMES frames of them (for perf).
+    int only = argc > 2 && strcmp(argv[1], "--count") == 0 ? atoi(argv[2]) : 0;
+    int frames = only && argc > 3 ? atoi(argv[3]) : 9;
     std::string name, e;
     if (!OpenBenchWorld("bench-scaling", 640, 480, (size_t)256 << 20, name, e)) {
         fprintf(stderr, "bench_scaling: %s\n", e.c_str());
@@ -111,7 +113,9 @@ int main(int argc, char **argv) {
         printf("frame of the display alone: %.3f ms (rasteriser off %.3f ms); renderer %s\n\n%-14s %10s %12s %10s %12s %10s %10s\n",
                empty, empty_off, QVH_Renderer(), "text canvases", "frame ms", "ms a canvas", "raster off", "ms a canvas",
                "arena KiB", "RSS KiB");
-    for (int n : {10, 30, 100, 200, 400, 1000, 3000, 10000}) {
+    std::vector<int> counts = {10, 30, 100, 200, 400, 1000, 3000, 10000};
+    if (only > 0) counts = {only};
+    for (int n : counts) {
         // A grid of canvases of one size over the view (each the same
         // work for the rasteriser, however many), each "canvas NNNNN".
         int side = 1;
@@ -126,6 +130,10 @@ int main(int argc, char **argv) {
             printf("%-14d %10.3f %12.5f %10.3f %12.5f %10zu %10ld\n", n, ms, (ms - empty) / n, off, (off - empty_off) / n,
                    arena / 1024, rss);
         remove_all();
+    }
+    if (only > 0) {
+        CloseBenchWorld(name);
+        return 0;
     }
     if (!tsv)
         printf("\n%-14s %10s %12s %10s %12s\n", "characters", "frame ms", "us a char", "raster off", "us a char");

@@ -1,6 +1,7 @@
 // test_display.cpp - libqvpdisp: real pixels on the headless display, the
 // frame loop's phase order and globals, node layers, drawing state.
 #define GL_GLEXT_PROTOTYPES 1
+#include <malloc.h>
 #include <GL/gl.h>
 
 #include <string>
@@ -257,6 +258,18 @@ TEST_F(Display, DrawingState_RestoresEveryStateCanvasesSet) {
     EXPECT_EQ(v[0], GL_MODELVIEW);
     glBindTexture(GL_TEXTURE_2D, 0);
     glDeleteTextures(2, tex);
+}
+
+// 2026-12-07: memory freed at the top of the heap went back to the
+// system, and Mesa's per-draw block was faulted in again at every draw:
+// frame time then depended on where the heap ended. A display keeps it.
+TEST_F(Display, Memory_FreedHeapTopIsKeptForReuse) {
+#ifdef __GLIBC__
+    std::vector<void *> blocks;
+    for (int i = 0; i < 64; i++) blocks.push_back(malloc(100 << 10));
+    for (auto it = blocks.rbegin(); it != blocks.rend(); ++it) free(*it);
+    EXPECT_GE(mallinfo2().keepcost, (size_t)2 << 20) << "the heap's top was trimmed";
+#endif
 }
 
 TEST_F(Display, NodeMatrices_ParentsAndDoubleTwins) {
