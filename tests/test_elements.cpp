@@ -245,6 +245,37 @@ TEST_F(Elements, Shapes_VertexCountsFollowTheRules) {
     }
 }
 
+// Cells without ink (spaces) add no glyph quad, unless the quads would
+// write depth: a clear quad still marks the depth buffer.
+TEST_F(Elements, Text_InklessCellsAddNoQuadsUnlessDepthIsWritten) {
+    double org[3] = {-1, 0.75, 0}, colv[3] = {2, 0, 0}, rowv[3] = {0, -1.5, 0};
+    char str[] = "A B  C";
+    auto quad_vertices = [&](bool depth_writes) {
+        if (depth_writes) glEnable(GL_DEPTH_TEST);
+        glDepthMask(depth_writes ? GL_TRUE : GL_FALSE);
+        long before = gl_array_vertices;
+        glFontDisplay2DBegin(org, colv, rowv, 200, 150);
+        glFontBegin(font_);
+        glFontScaledTextOut2D(str, 10, 10, 20, 20, nullptr);
+        glFontEnd();
+        glFontDisplay2DEnd();
+        glDisable(GL_DEPTH_TEST);
+        glDepthMask(GL_TRUE);
+        return gl_array_vertices - before;
+    };
+    EXPECT_EQ(quad_vertices(false), 3 * 4);
+    EXPECT_EQ(quad_vertices(false), 3 * 4) << "drawn again from the kept layout";
+    EXPECT_EQ(quad_vertices(true), 6 * 4);
+    EXPECT_EQ(quad_vertices(true), 6 * 4) << "drawn again from the kept layout";
+    // With boxes every cell still gets its box: the space's box is there.
+    QVP_CANVAS *c = canvas("c", LAYER_FOREGROUND);
+    QVP_CANVAS_ELEMENT *e = text(c, "A B", 20, 30, 40, ANCHOR_COL_START | ANCHOR_ROW_START, 1.0f);
+    e->fcol[1] = e->fcol[2] = 0;  // red glyphs on white boxes
+    QVH_RunFrames(1);
+    double space_mid = 20 + (adv('A') + adv(' ') / 2) * 40;
+    EXPECT_TRUE(at((int)space_mid, 50, 255, 255, 255, 2));
+}
+
 // A filled polygon kept tessellated is drawn again where its canvas has
 // moved to, not where it was tessellated.
 TEST_F(Elements, Shapes_KeptPolygonFollowsItsMovedCanvas) {

@@ -347,6 +347,7 @@ typedef struct QVP_GLYPH {
     float tx1, ty1, tx2, ty2;
     uint32_t index;
     const void *owner;
+    int ink;  /* some texel of its cell is not transparent */
 } QVP_GLYPH;
 
 /* The glyph of CP, a code point outside FONT's table, rasterised on
@@ -359,6 +360,11 @@ const QVP_GLYPH *FontExtraGlyph(const QVP_CANVAS_FONTDEF *font, uint32_t cp);
 /* The face's glyph index of table code CP of FONT, for kerning; 0 when
  * FONT does not kern. FontOwner: the store kerning pairs are asked of. */
 uint32_t FontTableIndex(const QVP_CANVAS_FONTDEF *font, uint32_t cp);
+
+/* 1 when some texel of the cell of table code CP of FONT (a font that
+ * passed its checks) has alpha above 0, or when that is not known;
+ * worked out once per code and process from the font's pixels. */
+int FontTableInk(const QVP_CANVAS_FONTDEF *font, uint32_t cp);
 const void *FontOwner(const QVP_CANVAS_FONTDEF *font);
 
 /* The kerning between LEFT and RIGHT in font units; 0 unless both come
@@ -425,14 +431,15 @@ void glFontTextOut(char *String, double x, double y, double z);
 /* What a text's layout depends on: the string (its address and length;
  * its bytes are compared too), the font (record, texture, glyph table)
  * and the text's frame (origin, column and row steps, start column and
- * row, scales, advance factor). Zeroed before it is filled. */
+ * row, scales, advance factor, whether cells without ink are left out).
+ * Zeroed before it is filled. */
 typedef struct QVP_TEXT_KEY {
     const char *str;
     size_t len;
     const QVP_CANVAS_FONTDEF *font;
     GLuint font_tex;
     const void *char_list;
-    double frame[14];
+    double frame[15];
 } QVP_TEXT_KEY;
 
 /* Cells FIRST .. FIRST + CELLS - 1 of a kept text, drawn with TEX bound. */

@@ -71,6 +71,7 @@ bool glyph_for(uint32_t cp, QVP_GLYPH *out, bool *extra) {
         out->ty2 = c.ty2;
         out->index = FontTableIndex(glFont, cp);
         out->owner = out->index ? FontOwner(glFont) : nullptr;
+        out->ink = 1;  // asked of FontTableInk where it matters
         return true;
     }
     *extra = true;
@@ -95,11 +96,14 @@ const int kChunkCells = 512;
 Cell g_cells[kChunkCells];
 
 // A text's frame: origin O, column and row steps DC and DR, start COL and
-// ROW, glyph scales, the font's advance factor S.
+// ROW, glyph scales, the font's advance factor S; INKLESS_OUT: a glyph
+// whose cell has no ink gets no quad (true unless the quads would write
+// depth, where even a clear one leaves its mark).
 struct TextFrame {
     float o[3], dc[3], dr[3];
     double col, row, cscale, rscale;
     float s;
+    bool inkless_out;
 };
 
 // Where the layout of one string stands between chunks.
@@ -162,6 +166,11 @@ int layout_cells(Pen &pen, const TextFrame &f) {
             float wd = f.s * g.dx;
             for (int i = 0; i < 3; i++) c.a[i] = (float)((double)(wd * f.dc[i]) * f.cscale);
             c.tex = g.tex;
+            // A space, say: its cell keeps its box but draws no quad.
+            if (f.inkless_out && c.tex) {
+                bool table = cp >= (uint32_t)glFont->first_char && cp <= (uint32_t)glFont->last_char;
+                if (!(table ? FontTableInk(glFont, cp) : g.ink)) c.tex = 0;
+            }
             c.tx1 = g.tx1;
             c.ty1 = g.ty1;
             c.tx2 = g.tx2;
@@ -358,7 +367,9 @@ void glFontEnd(void) {
 // colour goes behind each glyph cell. Nothing without a bound font.
 void glFontScaledTextOut2D(char *String, double col, double row, double cscale, double rscale, float *bcol) {
     if (!glFont || !String) return;
-    TextFrame f = {{0, 0, 0}, {1, 0, 0}, {0, -1, 0}, col, row, cscale, rscale, glFont->scale[0]};
+    GLboolean depth_writes = GL_FALSE;
+    if (glIsEnabled(GL_DEPTH_TEST)) glGetBooleanv(GL_DEPTH_WRITEMASK, &depth_writes);
+    TextFrame f = {{0, 0, 0}, {1, 0, 0}, {0, -1, 0}, col, row, cscale, rscale, glFont->scale[0], !depth_writes};
     if (pdispdef) {
         for (int i = 0; i < 3; i++) {
             f.o[i] = (float)pdispdef->org[i];
@@ -376,8 +387,8 @@ void glFontScaledTextOut2D(char *String, double col, double row, double cscale, 
         key.font = glFont;
         key.font_tex = (GLuint)glFont->tex_obj;
         key.char_list = glFont->char_list;
-        const double frame[14] = {f.o[0], f.o[1], f.o[2], f.dc[0], f.dc[1], f.dc[2], f.dr[0],
-                                  f.dr[1], f.dr[2], col,    row,    cscale, rscale,  f.s};
+        const double frame[15] = {f.o[0], f.o[1], f.o[2], f.dc[0], f.dc[1], f.dc[2], f.dr[0], f.dr[1],
+                                  f.dr[2], col,    row,    cscale, rscale,  f.s,     (double)f.inkless_out};
         memcpy(key.frame, frame, sizeof frame);
         if (const QVP_KEPT_TEXT *kept = FindKeptText(&key)) {
             draw_kept(kept);

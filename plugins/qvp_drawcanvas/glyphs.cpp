@@ -12,6 +12,9 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <algorithm>
+#include <cmath>
+
 #include "drawcanvas_testing.h"
 #include "qvp_externs.h"
 
@@ -85,6 +88,8 @@ struct FontStore {
     FontStore *fallback;
     uint32_t *table_index;  // FreeType index of each table code, lazily
     int table_n;
+    unsigned char *table_ink;  // per table code: 0 not known, 1 ink, 2 none
+    int ink_n;
     Slot *slots;         // open addressing on the code point
     int slot_cap, slot_used;
     Page *pages;
@@ -265,6 +270,9 @@ bool rasterise(FontStore *s, FT_UInt index, QVP_GLYPH *g) {
         g_cell[k + 1] = 0;
     }
     FT_Bitmap &bm = s->face->glyph->bitmap;
+    // A face glyph that is not grey coverage is drawn as its empty cell,
+    // which still counts as ink (it is not worth the risk of a bad guess).
+    g->ink = bm.pixel_mode != FT_PIXEL_MODE_GRAY;
     if (bm.pixel_mode == FT_PIXEL_MODE_GRAY) {
         int ox = s->face->glyph->bitmap_left, oy = s->ascent_px - s->face->glyph->bitmap_top;
         for (int y = 0; y < (int)bm.rows; y++) {
@@ -272,7 +280,11 @@ bool rasterise(FontStore *s, FT_UInt index, QVP_GLYPH *g) {
             if (ty < 0 || ty >= s->line_px) continue;
             for (int x = 0; x < (int)bm.width; x++) {
                 int tx = ox + x;
-                if (tx >= 0 && tx < adv) g_cell[((size_t)ty * adv + tx) * 2 + 1] = bm.buffer[y * bm.pitch + x];
+                if (tx >= 0 && tx < adv) {
+                    unsigned char a = bm.buffer[y * bm.pitch + x];
+                    g_cell[((size_t)ty * adv + tx) * 2 + 1] = a;
+                    g->ink |= a != 0;
+                }
             }
         }
     }
@@ -357,6 +369,43 @@ uint32_t FontTableIndex(const QVP_CANVAS_FONTDEF *font, uint32_t cp) {
     return ix;
 }
 
+int FontTableInk(const QVP_CANVAS_FONTDEF *font, uint32_t cp) {
+    FontStore *s = store_of(font);
+    int n = font->last_char - font->first_char + 1;
+    if (!s || cp < (uint32_t)font->first_char || cp > (uint32_t)font->last_char) return 1;
+    if (!s->table_ink || s->ink_n != n) {
+        unsigned char *t = (unsigned char *)PluginRealloc(s->table_ink, (size_t)n);
+        if (!t) return 1;
+        memset(t, 0, (size_t)n);
+        s->table_ink = t;
+        s->ink_n = n;
+    }
+    unsigned char &known = s->table_ink[cp - (uint32_t)font->first_char];
+    if (!known) {
+        // The texels the cell's corners reach, rounded outwards (and one
+        // more on each side, which filtering may read), held to the texture.
+        const QVP_CANVAS_CHARDEF &c = font->char_list[cp - (uint32_t)font->first_char];
+        auto lo = [](float t, int size) {
+            double v = floor((double)t * size) - 1;
+            return v < 0 ? 0 : v > size ? size : (int)v;
+        };
+        auto hi = [](float t, int size) {
+            double v = ceil((double)t * size) + 1;
+            return v < 0 ? 0 : v > size ? size : (int)v;
+        };
+        float s1 = std::min(c.tx1, c.tx2), s2 = std::max(c.tx1, c.tx2);
+        float t1 = std::min(c.ty1, c.ty2), t2 = std::max(c.ty1, c.ty2);
+        int x1 = lo(s1, font->w), x2 = hi(s2, font->w), y1 = lo(t1, font->h), y2 = hi(t2, font->h);
+        // A cell of no texels, or one not finite, is left to draw.
+        bool ink = !(x1 < x2 && y1 < y2) || !(s1 == s1 && s2 == s2 && t1 == t1 && t2 == t2);
+        const unsigned char *px = (const unsigned char *)font->texdata;
+        for (int y = y1; y < y2 && !ink; y++)
+            for (int x = x1; x < x2 && !ink; x++) ink = px[((size_t)y * font->w + x) * 2 + 1] != 0;
+        known = ink ? 1 : 2;
+    }
+    return known == 1;
+}
+
 const void *FontOwner(const QVP_CANVAS_FONTDEF *font) { return store_of(font); }
 
 float FontKerning(const QVP_GLYPH *left, const QVP_GLYPH *right) {
@@ -396,6 +445,7 @@ void ResetGlyphStore(void) {
         FontStore *s = g_stores[i];
         if (s->face) FT_Done_Face(s->face);
         free(s->table_index);
+        free(s->table_ink);
         free(s->slots);
         free(s->pages);
         free(s);
