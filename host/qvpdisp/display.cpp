@@ -262,12 +262,20 @@ extern "C" void QVF_PopDrawingState(void) {
     g_state_stack.pop_back();
     glPopClientAttrib();
     glPopAttrib();
-    glMatrixMode(GL_TEXTURE);
-    glLoadMatrixd(s.tx);
-    glMatrixMode(GL_PROJECTION);
-    glLoadMatrixd(s.pr);
-    glMatrixMode(GL_MODELVIEW);
-    glLoadMatrixd(s.mv);
+    // Only the matrices that changed are loaded again: each load makes GL
+    // validate its transform state anew at the next draw.
+    struct {
+        GLenum mode, get;
+        const double *saved;
+    } m[3] = {{GL_TEXTURE, GL_TEXTURE_MATRIX, s.tx}, {GL_PROJECTION, GL_PROJECTION_MATRIX, s.pr},
+              {GL_MODELVIEW, GL_MODELVIEW_MATRIX, s.mv}};
+    for (auto &k : m) {
+        double now[16];
+        glGetDoublev(k.get, now);
+        if (memcmp(now, k.saved, sizeof now) == 0) continue;
+        glMatrixMode(k.mode);
+        glLoadMatrixd(k.saved);
+    }
     glMatrixMode((GLenum)s.matrix_mode);
 }
 
