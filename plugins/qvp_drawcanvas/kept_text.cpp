@@ -32,16 +32,21 @@ int g_kept_cap = 0;
 int g_kept_used = 0;
 unsigned long long g_kept_clock = 0;
 
+// Mixes 64-bit words: the key's addresses and the bits of its frame.
 uint64_t key_hash(const QVP_TEXT_KEY *k) {
     uint64_t h = 1469598103934665603ULL;
-    auto mix = [&h](const void *p, size_t n) {
-        const unsigned char *b = (const unsigned char *)p;
-        for (size_t i = 0; i < n; i++) h = (h ^ b[i]) * 1099511628211ULL;
+    auto mix = [&h](uint64_t w) {
+        h = (h ^ w) * 0x9E3779B97F4A7C15ULL;
+        h ^= h >> 32;
     };
-    mix(&k->str, sizeof k->str);
-    mix(&k->font, sizeof k->font);
-    mix(k->frame, sizeof k->frame);
-    return h ^ (h >> 29);
+    mix((uint64_t)(uintptr_t)k->str);
+    mix((uint64_t)(uintptr_t)k->font);
+    for (double d : k->frame) {
+        uint64_t w;
+        memcpy(&w, &d, sizeof w);
+        mix(w);
+    }
+    return h;
 }
 
 bool same_key(const QVP_TEXT_KEY *a, const QVP_TEXT_KEY *b) {
