@@ -11,7 +11,8 @@
 // lock is put against its frame time.
 //
 //   bench_scene [--reps N] [--frames K] [--lock-seconds S] [--rate R] [--pictures DIR]
-//   bench_scene --profile plugin|floor K     (K frames of one, nothing else: for perf)
+//   bench_scene --profile plugin|floor[-off] K   (K frames of one, nothing else, -off with the
+//                                             rasteriser off: for perf)
 //   bench_scene --editor SCENE RATE SECONDS    (the editor; started by the benchmark)
 #define GL_GLEXT_PROTOTYPES 1
 #include <GL/gl.h>
@@ -304,7 +305,7 @@ int main(int argc, char **argv) {
         }
         else {
             fprintf(stderr, "usage: bench_scene [--reps N] [--frames K] [--lock-seconds S] [--rate R] [--pictures DIR]\n"
-                            "       bench_scene --profile plugin|floor K\n");
+                            "       bench_scene --profile plugin|floor|plugin-off|floor-off K\n");
             return 2;
         }
     }
@@ -363,9 +364,12 @@ int main(int argc, char **argv) {
         alloc_lines += line;
     }
     if (!o.profile.empty()) {
-        install(o.profile == "floor" ? FLOOR : PLUGIN);
+        install(o.profile.rfind("floor", 0) == 0 ? FLOOR : PLUGIN);
+        bool off = o.profile.size() > 4 && o.profile.compare(o.profile.size() - 4, 4, "-off") == 0;
+        if (off) glEnable(GL_RASTERIZER_DISCARD);
         double t0 = BenchNow();
         QVH_RunFrames(o.frames);
+        if (off) glDisable(GL_RASTERIZER_DISCARD);
         printf("%s: %.3f ms a frame\n", o.profile.c_str(), (BenchNow() - t0) / o.frames * 1e3);
         ReferenceSceneClose();
         return 0;
