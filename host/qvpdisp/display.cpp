@@ -221,6 +221,7 @@ extern "C" void QVH_CloseDisplay(void) {
         QVH_SetLocalSceneData("QVS_DOUBLE_DATA", nullptr);
         free(g->dd);
     }
+    QVH_FreeNodeLayers(g->layers);
     qvp_egl_close();
     delete g;
     g = nullptr;

@@ -227,6 +227,13 @@ extern "C" QVS_NODE_LAYERS *QVF_AllocateNodeLayers(void) {
     return (QVS_NODE_LAYERS *)calloc(1, sizeof(QVS_NODE_LAYERS));
 }
 
+extern "C" void QVH_FreeNodeLayers(QVS_NODE_LAYERS *layers) {
+    if (!layers) return;
+    for (QVS_NODE_LAYER *l : {&layers->background, &layers->scene, &layers->foreground})
+        for (QVS_NODE_LIST *n : {&l->low_priority, &l->zero_priority, &l->high_priority}) free(n->node_list);
+    free(layers);
+}
+
 extern "C" void QVF_ClearNodeLayers(QVS_NODE_LAYERS *layers) {
     if (!layers) return;
     for (QVS_NODE_LAYER *l : {&layers->background, &layers->scene, &layers->foreground}) {

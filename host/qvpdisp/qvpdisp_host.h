@@ -102,6 +102,10 @@ QVS_DOUBLE_DATA *QVH_DoubleData(void);
 /* The global matrix of NODE as last computed (identity when invalid). */
 void QVH_NodeGlobalMatd(int node, double m[4][4]);
 
+/* Frees node layers made by QVF_AllocateNodeLayers, their lists with
+ * them; nothing for null. */
+void QVH_FreeNodeLayers(QVS_NODE_LAYERS *layers);
+
 /* Depth of QVF_PushDrawingState nesting. */
 int QVH_DrawingStateDepth(void);
 

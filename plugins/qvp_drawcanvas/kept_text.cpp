@@ -18,8 +18,9 @@ namespace {
 // At most this many texts are kept; past it, the least recently drawn
 // of a few neighbours in the table makes room.
 const int kKeptTextsMost = 16384;
-// A text of more cells than this is laid out every time.
+// A text of more cells or bytes than these is laid out every time.
 const int kKeptCellsMost = 65536;
+const size_t kKeptBytesMost = 1 << 20;
 // Slots looked at for the one to reuse once the table is full.
 const int kReuseWindow = 8;
 
@@ -93,12 +94,13 @@ bool make_room() {
 // Grows *P to hold N items of SIZE bytes (doubling); false when it cannot.
 bool fit(void **p, int *cap, int n, size_t size) {
     if (n <= *cap) return true;
-    int want = *cap ? *cap : 16;
+    long long want = *cap ? *cap : 16;
     while (want < n) want *= 2;
+    if (want > INT32_MAX) want = n;
     void *grown = PluginRealloc(*p, size * (size_t)want);
     if (!grown) return false;
     *p = grown;
-    *cap = want;
+    *cap = (int)want;
     return true;
 }
 
@@ -113,7 +115,7 @@ const QVP_KEPT_TEXT *FindKeptText(const QVP_TEXT_KEY *key) {
 }
 
 QVP_KEPT_TEXT *RecordKeptText(const QVP_TEXT_KEY *key) {
-    if (!key->str) return nullptr;
+    if (!key->str || key->len > kKeptBytesMost) return nullptr;
     QVP_KEPT_TEXT *t = nullptr;
     if (g_kept_cap) {
         t = probe(key);
@@ -140,7 +142,7 @@ QVP_KEPT_TEXT *RecordKeptText(const QVP_TEXT_KEY *key) {
     // A slot taken over keeps its buffers; its key stands in until the
     // new text is complete, so a failed record leaves nothing half made.
     int text_cap = (int)t->text_cap;
-    if (key->len + 1 > (size_t)INT32_MAX || !fit((void **)&t->text, &text_cap, (int)(key->len + 1), 1)) {
+    if (!fit((void **)&t->text, &text_cap, (int)(key->len + 1), 1)) {
         t->complete = 0;
         return nullptr;
     }
