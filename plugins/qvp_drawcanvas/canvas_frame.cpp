@@ -1,8 +1,10 @@
 // canvas_frame.cpp - the stack of open canvas frames: a canvas opens its
 // frame (origin, column and row steps) and every element vertex inside
-// it is placed by column and row through glColRow; nested canvases push
-// their frames over it. Opening the first frame or font also opens the
-// host drawing state every canvas draws in.
+// it is placed by column and row (VertexColRow, or glColRow for callers
+// of the GL-style interface); nested canvases push their frames over it.
+// Opening the first frame or font also opens the host drawing state every
+// canvas draws in. Here too is the one vertex array that shapes, media
+// quads and sphere patches are drawn from.
 #include <stdlib.h>
 #include <string.h>
 
