@@ -246,8 +246,8 @@ TEST_F(Elements, Shapes_VertexCountsFollowTheRules) {
 }
 
 // Cells without ink (spaces) add no glyph quad, unless the quads would
-// write depth: a clear quad still marks the depth buffer.
-TEST_F(Elements, Text_InklessCellsAddNoQuadsUnlessDepthIsWritten) {
+// write depth or stencil: a clear quad still marks those.
+TEST_F(Elements, Text_InklessCellsAddNoQuadsUnlessTheyLeaveMarks) {
     double org[3] = {-1, 0.75, 0}, colv[3] = {2, 0, 0}, rowv[3] = {0, -1.5, 0};
     char str[] = "A B  C";
     auto quad_vertices = [&](bool depth_writes) {
@@ -267,6 +267,12 @@ TEST_F(Elements, Text_InklessCellsAddNoQuadsUnlessDepthIsWritten) {
     EXPECT_EQ(quad_vertices(false), 3 * 4) << "drawn again from the kept layout";
     EXPECT_EQ(quad_vertices(true), 6 * 4);
     EXPECT_EQ(quad_vertices(true), 6 * 4) << "drawn again from the kept layout";
+    glEnable(GL_STENCIL_TEST);
+    glStencilOp(GL_KEEP, GL_KEEP, GL_REPLACE);
+    EXPECT_EQ(quad_vertices(false), 6 * 4) << "the quads write the stencil";
+    glStencilOp(GL_KEEP, GL_KEEP, GL_KEEP);
+    EXPECT_EQ(quad_vertices(false), 3 * 4);
+    glDisable(GL_STENCIL_TEST);
     // With boxes every cell still gets its box: the space's box is there.
     QVP_CANVAS *c = canvas("c", LAYER_FOREGROUND);
     QVP_CANVAS_ELEMENT *e = text(c, "A B", 20, 30, 40, ANCHOR_COL_START | ANCHOR_ROW_START, 1.0f);

@@ -98,7 +98,7 @@ Cell g_cells[kChunkCells];
 // A text's frame: origin O, column and row steps DC and DR, start COL and
 // ROW, glyph scales, the font's advance factor S; INKLESS_OUT: a glyph
 // whose cell has no ink gets no quad (true unless the quads would write
-// depth, where even a clear one leaves its mark).
+// depth or stencil, where even a clear one leaves its mark).
 struct TextFrame {
     float o[3], dc[3], dr[3];
     double col, row, cscale, rscale;
@@ -275,6 +275,21 @@ void draw_glyph_cells(int n, const float down[3]) {
     BindTexture2D(font_tex);
 }
 
+// Whether a quad, even a clear one, would change the depth or stencil
+// buffer as it is drawn now.
+bool quads_leave_marks() {
+    GLboolean depth_writes = GL_FALSE;
+    if (glIsEnabled(GL_DEPTH_TEST)) glGetBooleanv(GL_DEPTH_WRITEMASK, &depth_writes);
+    if (depth_writes) return true;
+    if (!glIsEnabled(GL_STENCIL_TEST)) return false;
+    GLint mask = 0, fail = GL_KEEP, zfail = GL_KEEP, pass = GL_KEEP;
+    glGetIntegerv(GL_STENCIL_WRITEMASK, &mask);
+    glGetIntegerv(GL_STENCIL_FAIL, &fail);
+    glGetIntegerv(GL_STENCIL_PASS_DEPTH_FAIL, &zfail);
+    glGetIntegerv(GL_STENCIL_PASS_DEPTH_PASS, &pass);
+    return mask != 0 && (fail != GL_KEEP || zfail != GL_KEEP || pass != GL_KEEP);
+}
+
 // Draws kept text T as its layout drew it: the same runs, in order, with
 // the same textures and page filters. The last run's texture stays bound
 // (the next text of the same pages then binds none); whoever needs the
@@ -367,9 +382,7 @@ void glFontEnd(void) {
 // colour goes behind each glyph cell. Nothing without a bound font.
 void glFontScaledTextOut2D(char *String, double col, double row, double cscale, double rscale, float *bcol) {
     if (!glFont || !String) return;
-    GLboolean depth_writes = GL_FALSE;
-    if (glIsEnabled(GL_DEPTH_TEST)) glGetBooleanv(GL_DEPTH_WRITEMASK, &depth_writes);
-    TextFrame f = {{0, 0, 0}, {1, 0, 0}, {0, -1, 0}, col, row, cscale, rscale, glFont->scale[0], !depth_writes};
+    TextFrame f = {{0, 0, 0}, {1, 0, 0}, {0, -1, 0}, col, row, cscale, rscale, glFont->scale[0], !quads_leave_marks()};
     if (pdispdef) {
         for (int i = 0; i < 3; i++) {
             f.o[i] = (float)pdispdef->org[i];
