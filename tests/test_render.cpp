@@ -94,6 +94,55 @@ TEST_F(Render, Text_KeptLayoutFollowsEditsAndMoves) {
     EXPECT_EQ(KeptTextCount(), 3);  // both, and the one at column 20 before the move
 }
 
+// Text at a 3-D point in font units: its cells hang down from the point
+// along +x, ink inside them and none outside.
+TEST_F(Render, Text_AtAPointInFontUnits) {
+    QVH_RunFrames(1);
+    glClearColor(0, 0, 0, 0);
+    glClear(GL_COLOR_BUFFER_BIT);
+    glViewport(0, 0, 200, 150);
+    glMatrixMode(GL_PROJECTION);
+    glPushMatrix();
+    glLoadIdentity();
+    glOrtho(0, 200, 0, 150, -1, 1);
+    glMatrixMode(GL_MODELVIEW);
+    glPushMatrix();
+    glLoadIdentity();
+    glScalef(40, 40, 1);  // a font unit is 40 pixels
+    glFontBegin(font_);
+    glColor4f(1, 0, 0, 1);
+    char s[] = "MM";
+    glFontTextOut(s, 1, 3, 0);
+    glFontEnd();
+    glMatrixMode(GL_MODELVIEW);
+    glPopMatrix();
+    glMatrixMode(GL_PROJECTION);
+    glPopMatrix();
+    glMatrixMode(GL_MODELVIEW);
+    // Ink per pixel column of the window, in window rows 80 (y 2) to 120 (y 3).
+    auto ink = [](int x0, int x1) {
+        int n = 0;
+        for (int x = x0; x < x1; x++)
+            for (int y = 80; y < 120; y++) {
+                unsigned char px[4];
+                QVH_ReadPixel(x, y, px);
+                n += px[0] > 128;
+            }
+        return n;
+    };
+    int right = 40 + (int)(2 * adv('M') * 40);
+    EXPECT_GT(ink(42, right - 2), 200) << "the two glyphs";
+    EXPECT_LT(ink(42, right - 2), (right - 44) * 40 * 8 / 10) << "glyphs, not filled cells";
+    EXPECT_EQ(ink(0, 38) + ink(right + 2, 200), 0) << "nothing beside them";
+    int above = 0;
+    for (int x = 0; x < 200; x++) {
+        unsigned char px[4];
+        QVH_ReadPixel(x, 123, px);
+        above += px[0] > 128;
+    }
+    EXPECT_EQ(above, 0) << "nothing above the point";
+}
+
 TEST_F(Render, Colours_GainAndOpacityMultiply) {
     QVP_CANVAS *c = canvas("c", LAYER_FOREGROUND, 0, 0, 1);  // blue background
     QVP_CANVAS_ELEMENT *e = text(c, "MM", 20, 20, 30, ANCHOR_COL_START | ANCHOR_ROW_START, 1.0f);

@@ -424,16 +424,16 @@ void glFontScaledTextOut2D(char *String, double col, double row, double cscale, 
             glDisable(GL_TEXTURE_2D);
             if (saved[3] >= 0.999f) glDisable(GL_BLEND);
             glDepthFunc(GL_LEQUAL);
-            glBegin(GL_QUADS);
             SetColour(bcol[0], bcol[1], bcol[2], 1);
+            VertexBegin(0);
             for (int k = 0; k < n; k++) {
                 const float *p = g_cells[k].p, *a = g_cells[k].a;
-                glVertex3f(p[0], p[1], p[2]);
-                glVertex3f(p[0] + down[0], p[1] + down[1], p[2] + down[2]);
-                glVertex3f(p[0] + a[0] + down[0], p[1] + a[1] + down[1], p[2] + a[2] + down[2]);
-                glVertex3f(p[0] + a[0], p[1] + a[1], p[2] + a[2]);
+                VertexAt(p[0], p[1], p[2]);
+                VertexAt(p[0] + down[0], p[1] + down[1], p[2] + down[2]);
+                VertexAt(p[0] + a[0] + down[0], p[1] + a[1] + down[1], p[2] + a[2] + down[2]);
+                VertexAt(p[0] + a[0], p[1] + a[1], p[2] + a[2]);
             }
-            glEnd();
+            VertexEnd(GL_QUADS);
             glEnable(GL_TEXTURE_2D);
             glEnable(GL_BLEND);
             SetColour(saved[0], saved[1], saved[2], saved[3]);
@@ -500,37 +500,37 @@ void glFontTextOut(char *String, double x, double y, double z) {
         uint32_t cp = NextCodePoint(str, &i);
         if (cp == 0) continue;
         bool outside = cp < (uint32_t)glFont->first_char || cp > (uint32_t)glFont->last_char;
-        // The glyph store may upload: never between glBegin and glEnd.
+        // The glyph store may bind and upload: the quads so far go first.
         if (outside && open) {
-            glEnd();
+            VertexEnd(GL_QUADS);
             open = false;
         }
         QVP_GLYPH g;
         bool extra = false;
         if (!glyph_for(cp, &g, &extra)) continue;
         if (g.tex && (g.tex != bound || extra || !open)) {
-            if (open) glEnd();
+            if (open) VertexEnd(GL_QUADS);
             BindTexture2D(g.tex);
             if (g.tex != (GLuint)glFont->tex_obj) PrepareGlyphTexture(g.tex, GL_LINEAR_MIPMAP_LINEAR, GL_LINEAR);
             bound = g.tex;
-            glBegin(GL_QUADS);
+            VertexBegin(1);
             open = true;
         }
         if (g.tex) {
             float dy = 1.0f;
             if (!outside) dy = glFont->char_list[cp - (uint32_t)glFont->first_char].dy;
-            glTexCoord2f(g.tx1, g.ty1);
-            glVertex3d(x, y, z);
-            glTexCoord2f(g.tx1, g.ty2);
-            glVertex3d(x, y - dy, z);
-            glTexCoord2f(g.tx2, g.ty2);
-            glVertex3d(x + g.dx, y - dy, z);
-            glTexCoord2f(g.tx2, g.ty1);
-            glVertex3d(x + g.dx, y, z);
+            VertexTexCoord(g.tx1, g.ty1);
+            VertexAt((float)x, (float)y, (float)z);
+            VertexTexCoord(g.tx1, g.ty2);
+            VertexAt((float)x, (float)(y - dy), (float)z);
+            VertexTexCoord(g.tx2, g.ty2);
+            VertexAt((float)(x + g.dx), (float)(y - dy), (float)z);
+            VertexTexCoord(g.tx2, g.ty1);
+            VertexAt((float)(x + g.dx), (float)y, (float)z);
         }
         x = x + g.dx;
     }
-    if (open) glEnd();
+    if (open) VertexEnd(GL_QUADS);
     if (bound != (GLuint)glFont->tex_obj) BindTexture2D((GLuint)glFont->tex_obj);
 }
 
