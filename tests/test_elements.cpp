@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <array>
+#include <string>
 #include <vector>
 
 #include "alloc_watch.h"
@@ -280,6 +281,30 @@ TEST_F(Elements, Text_InklessCellsAddNoQuadsUnlessTheyLeaveMarks) {
     QVH_RunFrames(1);
     double space_mid = 20 + (adv('A') + adv(' ') / 2) * 40;
     EXPECT_TRUE(at((int)space_mid, 50, 255, 255, 255, 2));
+}
+
+// More texts than are kept: the table stays bounded, the texts it had
+// to let go are laid out again, and each draws its own glyphs.
+TEST_F(Elements, Text_MoreTextsThanAreKept) {
+    double org[3] = {-1, 0.75, 0}, colv[3] = {2, 0, 0}, rowv[3] = {0, -1.5, 0};
+    std::vector<std::string> texts;
+    for (int i = 0; i < 20000; i++) texts.push_back(std::string(1 + i % 3, 'A' + i % 26));
+    auto draw = [&](int first, int n) {
+        long before = gl_array_vertices;
+        glFontDisplay2DBegin(org, colv, rowv, 200, 150);
+        glFontBegin(font_);
+        for (int i = first; i < first + n; i++) glFontScaledTextOut2D(&texts[(size_t)i][0], 10, 10, 20, 20, nullptr);
+        glFontEnd();
+        glFontDisplay2DEnd();
+        return gl_array_vertices - before;
+    };
+    long cells = 0;
+    for (int i = 0; i < 20000; i++) cells += 1 + i % 3;
+    EXPECT_EQ(draw(0, 20000), 4 * cells);
+    EXPECT_LE(KeptTextCount(), 16384);
+    EXPECT_GT(KeptTextCount(), 8192);
+    EXPECT_EQ(draw(0, 20000), 4 * cells) << "drawn again, kept or not";
+    EXPECT_EQ(draw(19000, 3), 4 * (2 + 3 + 1));
 }
 
 // A filled polygon kept tessellated is drawn again where its canvas has
