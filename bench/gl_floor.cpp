@@ -317,9 +317,9 @@ void set_colour(GLfloat r, GLfloat g, GLfloat b, GLfloat a) {
     g_colour[3] = a;
 }
 
-extern "C" {
-void APIENTRY cap_Begin(GLenum mode) {
-    g_stats.gl_calls++;
+// Starts capturing a primitive of MODE: its state, and the current
+// colour and texture coordinate its vertices start from.
+void open_primitive(GLenum mode) {
     add_state(true);
     glGetFloatv(GL_CURRENT_COLOR, g_colour);
     GLfloat t[4];
@@ -328,6 +328,12 @@ void APIENTRY cap_Begin(GLenum mode) {
     g_tex[1] = t[1];
     g_prim.clear();
     g_prim_mode = mode;
+}
+
+extern "C" {
+void APIENTRY cap_Begin(GLenum mode) {
+    g_stats.gl_calls++;
+    open_primitive(mode);
     real_Begin(mode);
 }
 void APIENTRY cap_InterleavedArrays(GLenum format, GLsizei stride, const void *data) {
@@ -346,17 +352,8 @@ void APIENTRY cap_DrawArrays(GLenum mode, GLint first, GLsizei count) {
         return;
     }
     g_stats.gl_calls++;
-    add_state(true);
-    glGetFloatv(GL_CURRENT_COLOR, g_colour);
+    open_primitive(mode);
     bool textured = g_ia_format == GL_T2F_V3F;
-    if (!textured) {
-        GLfloat t[4];
-        glGetFloatv(GL_CURRENT_TEXTURE_COORDS, t);
-        g_tex[0] = t[0];
-        g_tex[1] = t[1];
-    }
-    g_prim.clear();
-    g_prim_mode = mode;
     size_t step = g_ia_stride ? (size_t)g_ia_stride / sizeof(GLfloat) : textured ? 5 : 3;
     for (GLsizei i = 0; i < count; i++) {
         const GLfloat *v = g_ia_data + (size_t)(first + i) * step;

@@ -97,9 +97,7 @@ namespace {
 // ms a frame, 400 took 5). 64 MiB kept is little for a display process.
 void keep_freed_memory() {
 #ifdef __GLIBC__
-    static bool done = false;
-    if (!done) mallopt(M_TRIM_THRESHOLD, 64 << 20);
-    done = true;
+    mallopt(M_TRIM_THRESHOLD, 64 << 20);
 #endif
 }
 

@@ -457,7 +457,7 @@ typedef struct QVP_TEXT_RUN {
 typedef struct QVP_KEPT_TEXT {
     QVP_TEXT_KEY key;
     char *text;
-    size_t text_cap;
+    int text_cap;
     float *quads;
     int cells, cell_cap;
     QVP_TEXT_RUN *runs;

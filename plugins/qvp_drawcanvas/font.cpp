@@ -114,7 +114,6 @@ struct Pen {
     float k;              // the line counter, starting at the text's row
     QVP_GLYPH prev;       // the glyph before, for kerning
     bool has_prev;
-    bool extra;           // the glyph store was asked
     bool missed;          // a glyph that should draw could not be had
 };
 
@@ -124,7 +123,6 @@ void pen_start(Pen &pen, const char *string, const TextFrame &f) {
     for (int i = 0; i < 3; i++) pen.p[i] = (float)((double)f.o[i] + (double)f.dc[i] * f.col + (double)f.dr[i] * f.row);
     pen.k = (float)f.row;
     pen.has_prev = false;
-    pen.extra = false;
     pen.missed = false;
 }
 
@@ -152,7 +150,8 @@ int layout_cells(Pen &pen, const TextFrame &f) {
             continue;
         } else {
             QVP_GLYPH g;
-            if (!glyph_for(cp, &g, &pen.extra)) {
+            bool extra = false;  // not needed: draw_glyph_cells binds what it draws with
+            if (!glyph_for(cp, &g, &extra)) {
                 pen.missed |= cp >= 0xA0 || (cp >= 32 && cp < 0x7F);
                 continue;
             }

@@ -139,14 +139,12 @@ QVP_KEPT_TEXT *RecordKeptText(const QVP_TEXT_KEY *key) {
             return nullptr;
         }
     }
-    // A slot taken over keeps its buffers; its key stands in until the
-    // new text is complete, so a failed record leaves nothing half made.
-    int text_cap = (int)t->text_cap;
-    if (!fit((void **)&t->text, &text_cap, (int)(key->len + 1), 1)) {
+    // A slot taken over keeps its buffers; until its new record is
+    // complete it serves no look-up, so a failed record draws nothing old.
+    if (!fit((void **)&t->text, &t->text_cap, (int)(key->len + 1), 1)) {
         t->complete = 0;
         return nullptr;
     }
-    t->text_cap = (size_t)text_cap;
     memcpy(t->text, key->str, key->len + 1);
     if (!t->key.str) g_kept_used++;
     t->key = *key;

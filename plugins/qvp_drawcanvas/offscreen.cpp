@@ -59,15 +59,14 @@ void texture_size(float csize, float rsize, double radius, int proj, int *cres, 
 
 float length3f(const double v[3]) { return (float)sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]); }
 
-// Point (H, V) of the sphere of radius R about C with axes HV, VV, RV.
-void patch_vertex(const double c[3], double r, const float hv[3], const float vv[3], const float rv[3], float sh,
-                  float ch, float sv, float cv) {
-    float p[3];
+// Point (H, V) of the sphere of radius R about C with axes HV, VV, RV,
+// into P.
+void patch_point(float p[3], const double c[3], double r, const float hv[3], const float vv[3], const float rv[3],
+                 float sh, float ch, float sv, float cv) {
     for (int i = 0; i < 3; i++) {
         float b = hv[i] * sh * cv + vv[i] * sv + rv[i] * ch * cv;
         p[i] = (float)(c[i] + r * (double)b);
     }
-    VertexAt(p[0], p[1], p[2]);
 }
 
 // Draws the bound texture on the sphere patch of PCAN: the canvas's width
@@ -139,18 +138,18 @@ void sphere_patch(const QVP_CANVAS *pcan) {
         float cv = cosf(av), sv = sinf(av), cv2 = cosf(av - vstep), sv2 = sinf(av - vstep);
         for (float ah = hstart; ah < hstop; ah += hstep, u += du) {
             float ch = cosf(ah), sh = sinf(ah), ch2 = cosf(ah + hstep), sh2 = sinf(ah + hstep);
-            VertexTexCoord(u, v);
-            patch_vertex(c, r, hvec, vvec, rvec, sh, ch, sv, cv);
-            VertexTexCoord(u, v + dv);
-            patch_vertex(c, r, hvec, vvec, rvec, sh, ch, sv2, cv2);
-            VertexTexCoord(u + du, v + dv);
-            patch_vertex(c, r, hvec, vvec, rvec, sh2, ch2, sv2, cv2);
-            VertexTexCoord(u, v);
-            patch_vertex(c, r, hvec, vvec, rvec, sh, ch, sv, cv);
-            VertexTexCoord(u + du, v + dv);
-            patch_vertex(c, r, hvec, vvec, rvec, sh2, ch2, sv2, cv2);
-            VertexTexCoord(u + du, v);
-            patch_vertex(c, r, hvec, vvec, rvec, sh2, ch2, sv, cv);
+            // Corners 0 to 3 as a polygon would list them, and their
+            // texture coordinates.
+            float p[4][3], st[4][2] = {{u, v}, {u, v + dv}, {u + du, v + dv}, {u + du, v}};
+            patch_point(p[0], c, r, hvec, vvec, rvec, sh, ch, sv, cv);
+            patch_point(p[1], c, r, hvec, vvec, rvec, sh, ch, sv2, cv2);
+            patch_point(p[2], c, r, hvec, vvec, rvec, sh2, ch2, sv2, cv2);
+            patch_point(p[3], c, r, hvec, vvec, rvec, sh2, ch2, sv, cv);
+            static const int kSplit[6] = {0, 1, 2, 0, 2, 3};
+            for (int k : kSplit) {
+                VertexTexCoord(st[k][0], st[k][1]);
+                VertexAt(p[k][0], p[k][1], p[k][2]);
+            }
         }
     }
     VertexEnd(GL_TRIANGLES);
