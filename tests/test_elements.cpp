@@ -264,10 +264,9 @@ TEST_F(Elements, Text_InklessCellsAddNoQuadsUnlessTheyLeaveMarks) {
         glDepthMask(GL_TRUE);
         return gl_array_vertices - before;
     };
-    EXPECT_EQ(quad_vertices(false), 3 * 4);
-    EXPECT_EQ(quad_vertices(false), 3 * 4) << "drawn again from the kept layout";
-    EXPECT_EQ(quad_vertices(true), 6 * 4);
-    EXPECT_EQ(quad_vertices(true), 6 * 4) << "drawn again from the kept layout";
+    // Seen, recorded, then drawn from the kept layout.
+    for (int k = 0; k < 3; k++) EXPECT_EQ(quad_vertices(false), 3 * 4) << "drawing " << k;
+    for (int k = 0; k < 3; k++) EXPECT_EQ(quad_vertices(true), 6 * 4) << "drawing " << k;
     glEnable(GL_STENCIL_TEST);
     glStencilOp(GL_KEEP, GL_KEEP, GL_REPLACE);
     EXPECT_EQ(quad_vertices(false), 6 * 4) << "the quads write the stencil";
@@ -283,28 +282,106 @@ TEST_F(Elements, Text_InklessCellsAddNoQuadsUnlessTheyLeaveMarks) {
     EXPECT_TRUE(at((int)space_mid, 50, 255, 255, 255, 2));
 }
 
-// More texts than are kept: the table stays bounded, the texts it had
-// to let go are laid out again, and each draws its own glyphs.
-TEST_F(Elements, Text_MoreTextsThanAreKept) {
-    double org[3] = {-1, 0.75, 0}, colv[3] = {2, 0, 0}, rowv[3] = {0, -1.5, 0};
-    std::vector<std::string> texts;
-    for (int i = 0; i < 20000; i++) texts.push_back(std::string(1 + i % 3, 'A' + i % 26));
-    auto draw = [&](int first, int n) {
+// The kept-text table under load. DRAW lays texts out in one canvas
+// frame and returns the vertices they sent.
+class KeptTexts : public Elements {
+protected:
+    long draw(std::vector<std::string> &texts, int first, int n, double col = 10) {
+        double org[3] = {-1, 0.75, 0}, colv[3] = {2, 0, 0}, rowv[3] = {0, -1.5, 0};
         long before = gl_array_vertices;
         glFontDisplay2DBegin(org, colv, rowv, 200, 150);
         glFontBegin(font_);
-        for (int i = first; i < first + n; i++) glFontScaledTextOut2D(&texts[(size_t)i][0], 10, 10, 20, 20, nullptr);
+        for (int i = first; i < first + n; i++) glFontScaledTextOut2D(&texts[(size_t)i][0], col, 10, 20, 20, nullptr);
         glFontEnd();
         glFontDisplay2DEnd();
         return gl_array_vertices - before;
-    };
-    long cells = 0;
-    for (int i = 0; i < 20000; i++) cells += 1 + i % 3;
-    EXPECT_EQ(draw(0, 20000), 4 * cells);
-    EXPECT_LE(KeptTextCount(), 16384);
-    EXPECT_GT(KeptTextCount(), 8192);
-    EXPECT_EQ(draw(0, 20000), 4 * cells) << "drawn again, kept or not";
-    EXPECT_EQ(draw(19000, 3), 4 * (2 + 3 + 1));
+    }
+    static long cells(const std::vector<std::string> &texts, int first, int n) {
+        long c = 0;
+        for (int i = first; i < first + n; i++) c += (long)texts[(size_t)i].size();
+        return c;
+    }
+    static std::vector<std::string> words(int n) {
+        std::vector<std::string> t;
+        for (int i = 0; i < n; i++) t.push_back(std::string(1 + i % 3, (char)('A' + i % 26)));
+        return t;
+    }
+};
+
+// Regression (2026-12-07): once every slot was taken, a look-up of a text
+// the table did not hold probed for ever, inside the layer pass with the
+// canvas lock held: every process of the scene hung. Keys that change
+// every round (a label that moves) at the real bound and past it: every
+// round returns, each text draws its own glyphs, the table holds no more
+// than its bound and no probe grows with it.
+TEST_F(KeptTexts, Bound_HoldsWhenEveryKeyChangesEveryRound) {
+    std::vector<std::string> texts = words(3000);
+    int most = GetKeptTextStats().most;
+    ASSERT_GT(most, 0);
+    for (int round = 0; round < 3 * most / 3000 + 2; round++)
+        ASSERT_EQ(draw(texts, 0, 3000, 10 + round), 4 * cells(texts, 0, 3000)) << "round " << round;
+    KeptTextStats s = GetKeptTextStats();
+    EXPECT_EQ(s.entries, most) << "every entry in use, none more";
+    EXPECT_LE(s.bytes, s.bytes_most);
+    EXPECT_LT(s.longest_probe, 64) << "an index at most half full keeps probes short";
+    // Texts that stay put are kept again from their second drawing.
+    draw(texts, 0, 100);
+    draw(texts, 0, 100);
+    EXPECT_EQ(GetKeptTextStats().complete, 100);
+    EXPECT_EQ(draw(texts, 0, 100), 4 * cells(texts, 0, 100)) << "drawn from the kept layouts";
+}
+
+// A text changed every time it is drawn is only fingerprinted: nothing
+// is recorded and no bytes are held for it.
+TEST_F(KeptTexts, Churn_TextsChangedEveryDrawingKeepNothing) {
+    std::vector<std::string> texts = words(200);
+    for (int round = 0; round < 5; round++) {
+        for (auto &t : texts) t[0] = (char)('a' + round);
+        EXPECT_EQ(draw(texts, 0, 200), 4 * cells(texts, 0, 200));
+    }
+    KeptTextStats s = GetKeptTextStats();
+    EXPECT_EQ(s.complete, 0);
+    EXPECT_EQ(s.bytes, 0u);
+    EXPECT_EQ(s.entries, 200) << "one entry per text, edited in place";
+}
+
+// At the bound the least recently drawn text goes first, whether the
+// bound is on texts or on bytes.
+TEST_F(KeptTexts, Eviction_LeastRecentlyDrawnGoesFirst) {
+    SetKeptTextBounds(4, 0);
+    std::vector<std::string> t = {"AA", "BB", "CC", "DD", "EE"};
+    for (int k = 0; k < 2; k++) draw(t, 0, 4);
+    draw(t, 0, 1);  // A drawn again: B is now the least recent
+    for (int k = 0; k < 2; k++) draw(t, 4, 1);
+    EXPECT_TRUE(KeptTextHolds(&t[0][0], 1));
+    EXPECT_FALSE(KeptTextHolds(&t[1][0], 0)) << "B was the least recently drawn";
+    EXPECT_TRUE(KeptTextHolds(&t[2][0], 1));
+    EXPECT_TRUE(KeptTextHolds(&t[4][0], 1));
+    // Bytes: room for about two texts of 100 cells; the third pushes out
+    // the least recent, and every text still draws whole.
+    SetKeptTextBounds(0, 20000);
+    std::vector<std::string> longs = {std::string(100, 'M'), std::string(100, 'N'), std::string(100, 'O')};
+    for (int i = 0; i < 3; i++)
+        for (int k = 0; k < 2; k++) EXPECT_EQ(draw(longs, i, 1), 400);
+    KeptTextStats s = GetKeptTextStats();
+    EXPECT_LE(s.bytes, 20000u);
+    EXPECT_FALSE(KeptTextHolds(&longs[0][0], 1));
+    EXPECT_TRUE(KeptTextHolds(&longs[2][0], 1));
+}
+
+// A text drawn for a while and then no more is let go after the idle
+// frames, with what it held; one still drawn stays.
+TEST_F(KeptTexts, Idle_TextNoLongerDrawnIsLetGo) {
+    QVP_CANVAS *c = canvas("c", LAYER_FOREGROUND);
+    QVP_CANVAS_ELEMENT *gone = text(c, "GONE", 20, 30, 30, ANCHOR_COL_START | ANCHOR_ROW_START);
+    QVP_CANVAS_ELEMENT *stays = text(c, "STAYS", 20, 90, 30, ANCHOR_COL_START | ANCHOR_ROW_START);
+    QVH_RunFrames(2);
+    ASSERT_TRUE(KeptTextHolds(gone->data.text.buff, 1));
+    gone->attrib |= ATTRIB_HIDDEN;
+    QVH_RunFrames(700);
+    EXPECT_FALSE(KeptTextHolds(gone->data.text.buff, 0));
+    EXPECT_TRUE(KeptTextHolds(stays->data.text.buff, 1));
+    EXPECT_EQ(GetKeptTextStats().entries, 1);
 }
 
 // A filled polygon kept tessellated is drawn again where its canvas has

@@ -8,7 +8,10 @@
 #include <thread>
 #include <vector>
 
+#include <algorithm>
+
 #include "drawcanvas_testing.h"
+#include "lru_index.h"
 #include "gl_probe.h"
 #include "qvp_externs.h"
 #include "qvp_globals.h"
@@ -346,3 +349,47 @@ TEST_F(Plugin, GLErrors_ReportedOrDrained) {
 }
 
 }  // namespace
+
+// The bounded index under random finds, inserts and removals, at its
+// bound, against a model (a recency list): the same entries found, the
+// least recent evicted, the order kept. Hashes collide on purpose (a
+// few bits only) so that clusters form and removals shift them.
+TEST(LruIndexTable, Model_SameAnswersAtTheBound) {
+    for (int most : {1, 7, 64}) {
+        LruIndex ix;
+        ASSERT_TRUE(ix.Init(most, realloc));
+        std::vector<uint64_t> key(most);         // per entry
+        std::vector<int> order;                  // most recent first
+        uint32_t seed = 12345;
+        auto rnd = [&seed] { return seed = seed * 1664525u + 1013904223u; };
+        for (int step = 0; step < 20000; step++) {
+            uint64_t k = rnd() % (uint32_t)(3 * most) + 1;
+            uint64_t h = k & 7;  // many keys per hash
+            int want = -1;
+            for (int e : order)
+                if (key[e] == k) want = e;
+            int got = ix.Find(h, [&](int e) { return key[e] == k; });
+            ASSERT_EQ(got, want) << "most " << most << " step " << step;
+            int op = (int)(rnd() % 4);
+            if (got >= 0 && op == 0) {
+                ix.Remove(got);
+                order.erase(std::find(order.begin(), order.end(), got));
+            } else if (got >= 0) {
+                ix.Touch(got);
+                order.erase(std::find(order.begin(), order.end(), got));
+                order.insert(order.begin(), got);
+            } else {
+                int evicted, oldest = order.size() == (size_t)most ? order.back() : -1;
+                int e = ix.Insert(h, &evicted);
+                ASSERT_EQ(evicted, oldest) << "the least recent goes";
+                if (evicted >= 0) order.pop_back();
+                key[e] = k;
+                order.insert(order.begin(), e);
+            }
+            ASSERT_EQ(ix.Count(), (int)order.size());
+            ASSERT_EQ(ix.Oldest(), order.empty() ? -1 : order.back());
+        }
+        EXPECT_LE(ix.Stats().longest, most) << "a probe never walks more than the entries";
+        ix.Free();
+    }
+}

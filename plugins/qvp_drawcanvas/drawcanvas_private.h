@@ -453,31 +453,38 @@ typedef struct QVP_TEXT_RUN {
 #define kKeptCellFloats 20
 
 /* A text kept as it was laid out: its key and a copy of its string, its
- * quads and their runs in drawing order. Only a complete one is drawn. */
+ * quads and their runs in drawing order; FP fingerprints the key and the
+ * string it was last seen with. Only a complete one is drawn. */
 typedef struct QVP_KEPT_TEXT {
     QVP_TEXT_KEY key;
+    uint64_t fp;
     char *text;
     int text_cap;
     float *quads;
     int cells, cell_cap;
     QVP_TEXT_RUN *runs;
     int nruns, run_cap;
-    unsigned long long used;
+    int frame;
     int complete;
 } QVP_KEPT_TEXT;
 
 /* The complete kept text of KEY whose copy still reads as KEY's string,
- * or null. */
-const QVP_KEPT_TEXT *FindKeptText(const QVP_TEXT_KEY *key);
+ * or null. Then *RECORD is a slot to record KEY's layout into (emptied,
+ * with the string copied) when KEY was seen with this string the last
+ * time it was drawn, and null when it was not or no room can be made: a
+ * text is kept from its second unchanged drawing, so texts that change
+ * every frame cost a fingerprint, not a copy. */
+const QVP_KEPT_TEXT *FindKeptText(const QVP_TEXT_KEY *key, QVP_KEPT_TEXT **record);
 
-/* A slot to record KEY's layout into, emptied, with the string copied;
- * null when none can be had (the text is then drawn without keeping).
- * KeptTextAdd appends a run of CELLS cells of QUADS drawn with TEX (0
- * when it cannot: the caller then ends the record incomplete);
+/* KeptTextAdd appends a run of CELLS cells of QUADS drawn with TEX to a
+ * record (0 when it cannot: the caller then ends the record incomplete);
  * KeptTextDone ends a record, COMPLETE or not. */
-QVP_KEPT_TEXT *RecordKeptText(const QVP_TEXT_KEY *key);
 int KeptTextAdd(QVP_KEPT_TEXT *t, GLuint tex, const float *quads, int cells);
 void KeptTextDone(QVP_KEPT_TEXT *t, int complete);
+
+/* Lets go of the texts not drawn in the last kKeptFramesIdle frames up
+ * to FRAME; the scene update calls it once a frame. */
+void AgeKeptTexts(int frame);
 
 /* Complete kept texts now; frees them all (a new context, page textures
  * gone). */

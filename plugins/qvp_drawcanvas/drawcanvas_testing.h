@@ -18,6 +18,26 @@ void ResetFontEngine(void);     /* closes every frame, forgets the bound font */
 void ResetGlyphStore(void);     /* forgets every page, face and glyph */
 void ResetServices(void);       /* texture names from 1 again, no refusals */
 
+/* Kept texts: bounds of TEXTS texts and BYTES bytes (0: the usual
+ * ones), emptying the table; SetKeptTextsOff(1) keeps nothing, so that
+ * every text is laid out (what benchmarks compare against). */
+void SetKeptTextBounds(int texts, size_t bytes);
+void SetKeptTextsOff(int off);
+
+/* What the kept-text table holds: texts seen or kept, those complete,
+ * the bound on texts, bytes held and their bound, and the longest probe
+ * since it was made. */
+typedef struct KeptTextStats {
+    int entries, complete, most;
+    size_t bytes, bytes_most;
+    int longest_probe;
+} KeptTextStats;
+KeptTextStats GetKeptTextStats(void);
+
+/* 1 when a text of string address STR is in the table (complete, when
+ * COMPLETE_ONLY). */
+int KeptTextHolds(const char *str, int complete_only);
+
 /* PluginRealloc refuses this many calls next, as a full heap would. */
 extern int plugin_realloc_refusals;
 

@@ -402,11 +402,10 @@ void glFontScaledTextOut2D(char *String, double col, double row, double cscale, 
         const double frame[15] = {f.o[0], f.o[1], f.o[2], f.dc[0], f.dc[1], f.dc[2], f.dr[0], f.dr[1],
                                   f.dr[2], col,    row,    cscale, rscale,  f.s,     (double)f.inkless_out};
         memcpy(key.frame, frame, sizeof frame);
-        if (const QVP_KEPT_TEXT *kept = FindKeptText(&key)) {
+        if (const QVP_KEPT_TEXT *kept = FindKeptText(&key, &g_recording)) {
             draw_kept(kept);
             return;
         }
-        g_recording = RecordKeptText(&key);
     }
     float down[3];
     for (int i = 0; i < 3; i++) down[i] = (float)((double)f.dr[i] * rscale);

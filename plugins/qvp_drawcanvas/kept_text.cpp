@@ -5,48 +5,79 @@
 //
 // A kept text holds a copy of the string it was laid out from and is
 // used only while the string still reads the same, so an edit in place
-// (same address, other bytes) is laid out anew. Tables and buffers grow
-// only when a text is kept for the first time or grows: a steady frame
-// allocates nothing.
+// (same address, other bytes) is laid out anew. A text is first only
+// seen (its key and a fingerprint of its string); it is recorded the
+// next time it is drawn unchanged. Labels that move or change every
+// frame therefore never pay for a copy of their quads.
+//
+// Bounds: at most kKeptTextsMost texts (the index is never more than
+// half full, so every look-up ends), at most kKeptBytesMost bytes of
+// strings, quads and runs together, the least recently drawn text going
+// first when either is reached; a text not drawn for kKeptFramesIdle
+// frames is let go. A steady frame allocates nothing.
 #include <stdlib.h>
 #include <string.h>
 
 #include "drawcanvas_testing.h"
+#include "lru_index.h"
+#include "qvp_globals.h"
 
 namespace {
 
-// At most this many texts are kept; past it, the least recently drawn
-// of a few neighbours in the table makes room.
-const int kKeptTextsMost = 16384;
-// A text of more cells or bytes than these is laid out every time.
-const int kKeptCellsMost = 65536;
-const size_t kKeptBytesMost = 1 << 20;
-// Slots looked at for the one to reuse once the table is full.
-const int kReuseWindow = 8;
+// The bounds, as the table starts with; tests set smaller ones through
+// SetKeptTextBounds.
+const int kKeptTextsMost = 8192;
+const size_t kKeptBytesMost = 8u << 20;
+// A text of more cells than this is laid out every time (640 KiB of
+// quads), and so is one longer than kKeptTextBytesMost.
+const int kKeptCellsMost = 8192;
+const size_t kKeptTextBytesMost = 64u << 10;
+// Frames a kept text may go undrawn before it is let go.
+const int kKeptFramesIdle = 600;
 
-// The table (open addressing on the key's address, font and frame,
-// never more than half full) and its counts; grown by make_room,
-// emptied by ResetKeptTexts. g_kept_clock counts finds and records, so
-// that a slot's `used` says how recently it was drawn.
+// The index and its records (entry i of g_index is g_kept[i]), the bytes
+// the records' buffers hold and the bounds in force. Made at the first
+// look-up, emptied by ResetKeptTexts; the bounds change only through
+// SetKeptTextBounds.
+LruIndex g_index;
 QVP_KEPT_TEXT *g_kept = nullptr;
-int g_kept_cap = 0;
-int g_kept_used = 0;
-unsigned long long g_kept_clock = 0;
+size_t g_kept_bytes = 0;
+int g_texts_most = kKeptTextsMost;
+size_t g_bytes_most = kKeptBytesMost;
+// Set by SetKeptTextsOff: every text laid out, nothing kept (benchmarks
+// compare against it).
+bool g_off = false;
+
+void mix(uint64_t &h, uint64_t w) {
+    h = (h ^ w) * 0x9E3779B97F4A7C15ULL;
+    h ^= h >> 32;
+}
 
 // Mixes 64-bit words: the key's addresses and the bits of its frame.
 uint64_t key_hash(const QVP_TEXT_KEY *k) {
     uint64_t h = 1469598103934665603ULL;
-    auto mix = [&h](uint64_t w) {
-        h = (h ^ w) * 0x9E3779B97F4A7C15ULL;
-        h ^= h >> 32;
-    };
-    mix((uint64_t)(uintptr_t)k->str);
-    mix((uint64_t)(uintptr_t)k->font);
+    mix(h, (uint64_t)(uintptr_t)k->str);
+    mix(h, (uint64_t)(uintptr_t)k->font);
     for (double d : k->frame) {
         uint64_t w;
         memcpy(&w, &d, sizeof w);
-        mix(w);
+        mix(h, w);
     }
+    return h;
+}
+
+// The key's hash mixed with the string's bytes, 8 at a time.
+uint64_t fingerprint(uint64_t key_h, const char *s, size_t len) {
+    uint64_t h = key_h ^ len;
+    size_t i = 0;
+    for (; i + 8 <= len; i += 8) {
+        uint64_t w;
+        memcpy(&w, s + i, 8);
+        mix(h, w);
+    }
+    uint64_t w = 0;
+    memcpy(&w, s + i, len - i);
+    mix(h, w);
     return h;
 }
 
@@ -55,110 +86,113 @@ bool same_key(const QVP_TEXT_KEY *a, const QVP_TEXT_KEY *b) {
            a->char_list == b->char_list && memcmp(a->frame, b->frame, sizeof a->frame) == 0;
 }
 
-// The slot of K, or the first free slot of its probe sequence.
-QVP_KEPT_TEXT *probe(const QVP_TEXT_KEY *k) {
-    uint32_t mask = (uint32_t)g_kept_cap - 1;
-    for (uint32_t i = (uint32_t)key_hash(k) & mask;; i = (i + 1) & mask) {
-        QVP_KEPT_TEXT *t = &g_kept[i];
-        if (!t->key.str || same_key(&t->key, k)) return t;
-    }
+size_t held_bytes(const QVP_KEPT_TEXT *t) {
+    return (size_t)t->text_cap + (size_t)t->cell_cap * kKeptCellFloats * sizeof(float) +
+           (size_t)t->run_cap * sizeof(QVP_TEXT_RUN);
 }
 
-void free_slot(QVP_KEPT_TEXT *t) {
+// Frees what record T holds and empties it.
+void release(QVP_KEPT_TEXT *t) {
+    g_kept_bytes -= held_bytes(t);
     free(t->text);
     free(t->quads);
     free(t->runs);
     memset(t, 0, sizeof *t);
 }
 
-// Doubles the table (64 slots at first) so that one more text fits with
-// the table at most half full; false at its bound or out of memory (the
-// table is then as it was).
-bool make_room() {
-    if ((g_kept_used + 1) * 2 <= g_kept_cap) return true;
-    if (g_kept_cap >= kKeptTextsMost) return false;
-    int cap = g_kept_cap ? 2 * g_kept_cap : 64;
-    QVP_KEPT_TEXT *fresh = (QVP_KEPT_TEXT *)PluginRealloc(nullptr, sizeof *fresh * (size_t)cap);
-    if (!fresh) return false;
-    memset(fresh, 0, sizeof *fresh * (size_t)cap);
-    QVP_KEPT_TEXT *old = g_kept;
-    int old_cap = g_kept_cap;
-    g_kept = fresh;
-    g_kept_cap = cap;
-    for (int i = 0; i < old_cap; i++)
-        if (old[i].key.str) *probe(&old[i].key) = old[i];
-    free(old);
+void evict(int e) {
+    g_index.Remove(e);
+    release(&g_kept[e]);
+}
+
+// Makes the index and its records; false when memory is short (nothing
+// is kept then).
+bool ready() {
+    if (g_index.Ready()) return true;
+    if (!g_index.Init(g_texts_most, PluginRealloc)) return false;
+    g_kept = (QVP_KEPT_TEXT *)PluginRealloc(nullptr, sizeof *g_kept * (size_t)g_texts_most);
+    if (!g_kept) {
+        g_index.Free();
+        return false;
+    }
+    memset(g_kept, 0, sizeof *g_kept * (size_t)g_texts_most);
     return true;
 }
 
-// Grows *P to hold N items of SIZE bytes (doubling); false when it cannot.
-bool fit(void **p, int *cap, int n, size_t size) {
+// Lets the least recently drawn texts other than KEEP go until MORE
+// bytes fit under the bound; false when they cannot.
+bool room_for(size_t more, const QVP_KEPT_TEXT *keep) {
+    while (g_kept_bytes + more > g_bytes_most) {
+        int e = g_index.Oldest();
+        while (e >= 0 && &g_kept[e] == keep) e = g_index.Newer(e);
+        if (e < 0) return false;
+        evict(e);
+    }
+    return true;
+}
+
+// Grows buffer *P of T to hold N items of SIZE bytes (doubling, within
+// the byte bound); false when it cannot.
+bool fit(QVP_KEPT_TEXT *t, void **p, int *cap, int n, size_t size) {
     if (n <= *cap) return true;
     long long want = *cap ? *cap : 16;
     while (want < n) want *= 2;
-    if (want > INT32_MAX) want = n;
+    size_t more = size * (size_t)(want - *cap);
+    if (!room_for(more, t)) return false;
     void *grown = PluginRealloc(*p, size * (size_t)want);
     if (!grown) return false;
     *p = grown;
     *cap = (int)want;
+    g_kept_bytes += more;
     return true;
 }
 
 }  // namespace
 
-const QVP_KEPT_TEXT *FindKeptText(const QVP_TEXT_KEY *key) {
-    if (!g_kept_cap || !key->str) return nullptr;
-    QVP_KEPT_TEXT *t = probe(key);
-    if (!t->key.str || !t->complete || memcmp(t->text, key->str, key->len) != 0) return nullptr;
-    t->used = ++g_kept_clock;
-    return t;
-}
-
-QVP_KEPT_TEXT *RecordKeptText(const QVP_TEXT_KEY *key) {
-    if (!key->str || key->len > kKeptBytesMost) return nullptr;
-    QVP_KEPT_TEXT *t = nullptr;
-    if (g_kept_cap) {
-        t = probe(key);
-        if (!t->key.str) t = nullptr;  // taken below, once there is room
-    }
-    if (!t) {
-        if (make_room()) {
-            t = probe(key);
-        } else if (g_kept_cap) {
-            // Full: the least recently drawn near the key's home slot.
-            uint32_t mask = (uint32_t)g_kept_cap - 1, home = (uint32_t)key_hash(key) & mask;
-            t = &g_kept[home];
-            // Only slots before the first free one: the key's look-ups
-            // stop there.
-            for (int k = 1; k < kReuseWindow; k++) {
-                QVP_KEPT_TEXT *c = &g_kept[(home + (uint32_t)k) & mask];
-                if (!c->key.str) break;
-                if (c->used < t->used) t = c;
-            }
-        } else {
+const QVP_KEPT_TEXT *FindKeptText(const QVP_TEXT_KEY *key, QVP_KEPT_TEXT **record) {
+    *record = nullptr;
+    if (g_off || !key->str || key->len > kKeptTextBytesMost || !ready()) return nullptr;
+    int frame = QVV_display ? QVV_display->frame_count : 0;
+    uint64_t h = key_hash(key);
+    int e = g_index.Find(h, [key](int i) { return same_key(&g_kept[i].key, key); });
+    if (e >= 0) {
+        QVP_KEPT_TEXT *t = &g_kept[e];
+        g_index.Touch(e);
+        t->frame = frame;
+        if (t->complete && memcmp(t->text, key->str, key->len) == 0) return t;
+        uint64_t fp = fingerprint(h, key->str, key->len);
+        if (fp != t->fp) {
+            // Changed since it was last drawn: seen again, not recorded.
+            t->fp = fp;
+            t->complete = 0;
             return nullptr;
         }
-    }
-    // A slot taken over keeps its buffers; until its new record is
-    // complete it serves no look-up, so a failed record draws nothing old.
-    if (!fit((void **)&t->text, &t->text_cap, (int)(key->len + 1), 1)) {
+        // Drawn unchanged twice: recorded, into the buffers it has.
+        if (!fit(t, (void **)&t->text, &t->text_cap, (int)(key->len + 1), 1)) {
+            t->complete = 0;
+            return nullptr;
+        }
+        memcpy(t->text, key->str, key->len + 1);
+        t->cells = t->nruns = 0;
         t->complete = 0;
+        *record = t;
         return nullptr;
     }
-    memcpy(t->text, key->str, key->len + 1);
-    if (!t->key.str) g_kept_used++;
+    int evicted;
+    e = g_index.Insert(h, &evicted);
+    if (evicted >= 0) release(&g_kept[evicted]);
+    QVP_KEPT_TEXT *t = &g_kept[e];
     t->key = *key;
-    t->cells = 0;
-    t->nruns = 0;
-    t->complete = 0;
-    t->used = ++g_kept_clock;
-    return t;
+    t->fp = fingerprint(h, key->str, key->len);
+    t->frame = frame;
+    return nullptr;
 }
 
 int KeptTextAdd(QVP_KEPT_TEXT *t, GLuint tex, const float *quads, int cells) {
     if (cells <= 0) return 1;
-    if (t->cells + cells > kKeptCellsMost || !fit((void **)&t->quads, &t->cell_cap, t->cells + cells, kKeptCellFloats * sizeof(float)) ||
-        !fit((void **)&t->runs, &t->run_cap, t->nruns + 1, sizeof *t->runs))
+    if (t->cells + cells > kKeptCellsMost ||
+        !fit(t, (void **)&t->quads, &t->cell_cap, t->cells + cells, kKeptCellFloats * sizeof(float)) ||
+        !fit(t, (void **)&t->runs, &t->run_cap, t->nruns + 1, sizeof *t->runs))
         return 0;
     memcpy(t->quads + (size_t)t->cells * kKeptCellFloats, quads, sizeof(float) * kKeptCellFloats * (size_t)cells);
     QVP_TEXT_RUN &r = t->runs[t->nruns++];
@@ -171,16 +205,44 @@ int KeptTextAdd(QVP_KEPT_TEXT *t, GLuint tex, const float *quads, int cells) {
 
 void KeptTextDone(QVP_KEPT_TEXT *t, int complete) { t->complete = complete != 0; }
 
+void AgeKeptTexts(int frame) {
+    if (!g_index.Ready()) return;
+    for (int e = g_index.Oldest(); e >= 0 && frame - g_kept[e].frame > kKeptFramesIdle; e = g_index.Oldest()) evict(e);
+}
+
 int KeptTextCount(void) {
     int n = 0;
-    for (int i = 0; i < g_kept_cap; i++) n += g_kept[i].key.str && g_kept[i].complete;
+    for (int i = 0; g_kept && i < g_index.Most(); i++) n += g_kept[i].key.str && g_kept[i].complete;
     return n;
 }
 
 void ResetKeptTexts(void) {
-    for (int i = 0; i < g_kept_cap; i++) free_slot(&g_kept[i]);
+    for (int i = 0; g_kept && i < g_index.Most(); i++)
+        if (g_kept[i].key.str) release(&g_kept[i]);
     free(g_kept);
     g_kept = nullptr;
-    g_kept_cap = g_kept_used = 0;
-    g_kept_clock = 0;
+    g_index.Free();
+    g_kept_bytes = 0;
+}
+
+void SetKeptTextBounds(int texts, size_t bytes) {
+    ResetKeptTexts();
+    g_texts_most = texts > 0 ? texts : kKeptTextsMost;
+    g_bytes_most = bytes > 0 ? bytes : kKeptBytesMost;
+}
+
+void SetKeptTextsOff(int off) {
+    ResetKeptTexts();
+    g_off = off != 0;
+}
+
+KeptTextStats GetKeptTextStats(void) {
+    LruIndexStats s = g_index.Stats();
+    return KeptTextStats{s.entries, KeptTextCount(), g_texts_most, g_kept_bytes, g_bytes_most, s.longest};
+}
+
+int KeptTextHolds(const char *str, int complete_only) {
+    for (int i = 0; g_kept && i < g_index.Most(); i++)
+        if (g_kept[i].key.str == str && (!complete_only || g_kept[i].complete)) return 1;
+    return 0;
 }

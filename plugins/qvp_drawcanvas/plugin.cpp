@@ -27,7 +27,8 @@ void ResetPluginState(void) {
     canvas_fbo = 0;
     ResetFontEngine();
     ResetGlyphStore();
-    ResetKeptTexts();
+    SetKeptTextsOff(0);
+    SetKeptTextBounds(0, 0);
     ResetPassState();
     ResetElementCaches();
     ResetOffscreenCache();
