@@ -15,6 +15,10 @@
 //                prints "released" with the count it saw throughout
 //   deletecanvas SCENE NAME
 //                deletes canvas NAME and prints "deleted"
+//   addtext SCENE NAME
+//                adds a text element to canvas NAME and prints its id
+//   droplast SCENE NAME
+//                deletes the last element of canvas NAME, prints "dropped"
 //   canvaslock SCENE
 //                prints "ready", takes the canvas lock once and prints
 //                the milliseconds it waited for it
@@ -52,6 +56,24 @@ int main(int argc, char **argv) {
         QVP_CANVAS_PROC_INFO *proc = (QVP_CANVAS_PROC_INFO *)QVF_GetDataFromProcess("QVP_CANVAS_PROC_INFO");
         if (!info || !proc) return 8;
         printf("%d %d %p %d\n", r, info->tex_obj, (void *)info->access_lock, proc->is_locked);
+        return 0;
+    }
+    if ((strcmp(argv[1], "addtext") == 0 || strcmp(argv[1], "droplast") == 0) && argc == 4) {
+        std::string e;
+        if (!qvpc::Attach(e)) return 9;
+        QVP_CANVAS *c = qvpc::FindCanvas(argv[3]);
+        if (!c) return 10;
+        if (argv[1][0] == 'd') {
+            if (!c->last_element || !qvpc::DeleteElement(c, c->last_element, e)) return 11;
+            printf("dropped\n");
+            return 0;
+        }
+        qvpc::ElementDesc d;
+        qvpc::DefaultElement(d, ELEMENT_TEXT);
+        d.text = "from the helper";
+        QVP_CANVAS_ELEMENT *el = qvpc::AddElement(c, d, e);
+        if (!el) return 11;
+        printf("%d\n", el->id);
         return 0;
     }
     if (strcmp(argv[1], "deletecanvas") == 0 && argc == 4) {

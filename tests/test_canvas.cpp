@@ -15,6 +15,7 @@ extern "C" {
 #include <chrono>
 #include <fstream>
 #include <functional>
+#include <set>
 
 #include "canvas_builder.h"
 #include "qvp_externs.h"
@@ -677,6 +678,98 @@ TEST_F(Canvas, SecondProcess_SeesTheCanvases) {
     close(fd);
     EXPECT_EQ(wait_child(pid, 10000), 0);
     EXPECT_EQ(line, "first:1:shared text second:0:");
+}
+
+// An add links the element after the list's end as this process knew it
+// (no walk); another process adding or deleting at the end in between
+// must still get unique ids and the true order.
+TEST_F(Canvas, Elements_AddsFollowOtherProcessesEdits) {
+    QVP_CANVAS *c = make_canvas("c");
+    ASSERT_NE(c, nullptr);
+    std::string err;
+    auto add = [&] {
+        qvpc::ElementDesc s;
+        qvpc::DefaultElement(s, ELEMENT_TEXT);
+        s.text = "here";
+        QVP_CANVAS_ELEMENT *e = qvpc::AddElement(c, s, err);
+        EXPECT_NE(e, nullptr) << err;
+        return e ? e->id : -1;
+    };
+    auto helper = [&](const char *what) {
+        int fd;
+        pid_t pid = spawn_helper({what, name_, "c"}, &fd);
+        std::string line = read_line(fd, 10000);
+        close(fd);
+        EXPECT_EQ(wait_child(pid, 10000), 0);
+        return line;
+    };
+    std::vector<int> want;
+    want.push_back(add());
+    want.push_back(add());
+    want.push_back(atoi(helper("addtext").c_str()));
+    want.push_back(add());
+    EXPECT_EQ(helper("droplast"), "dropped");
+    want.pop_back();
+    want.push_back(add());
+    want.push_back(atoi(helper("addtext").c_str()));
+    EXPECT_EQ(helper("droplast"), "dropped");
+    want.pop_back();
+    EXPECT_EQ(helper("droplast"), "dropped");
+    want.pop_back();
+    want.push_back(add());
+    std::vector<int> order;
+    for (QVP_CANVAS_ELEMENT *e = c->elements; e; e = e->pnext) order.push_back(e->id);
+    EXPECT_EQ(order, want);
+    std::set<int> unique(order.begin(), order.end());
+    EXPECT_EQ(unique.size(), order.size()) << "ids unique";
+    EXPECT_EQ(c->last_element->id, want.back());
+}
+
+// Regression (2026-12-07): "-id 2147483647" made the next id overflow.
+// Ids run from 1 to 2147483646; past the last one an add is refused.
+TEST_F(Canvas, Elements_IdsStayWithinTheirRange) {
+    QVP_CANVAS *c = make_canvas("c");
+    std::string err;
+    qvpc::ElementDesc s;
+    qvpc::DefaultElement(s, ELEMENT_TEXT);
+    s.text = "x";
+    EXPECT_EQ(qvpc::AddElement(c, s, err, INT_MAX), nullptr);
+    EXPECT_NE(err.find("out of range (1 to 2147483646)"), std::string::npos) << err;
+    QVP_CANVAS_ELEMENT *top = qvpc::AddElement(c, s, err, INT_MAX - 1);
+    ASSERT_NE(top, nullptr) << err;
+    EXPECT_EQ(qvpc::AddElement(c, s, err), nullptr);
+    EXPECT_NE(err.find("used up its element ids"), std::string::npos) << err;
+    EXPECT_NE(qvpc::AddElement(c, s, err, 7), nullptr) << "an id below is still free: " << err;
+    EXPECT_EQ(qvpc::AddElement(c, s, err, 7), nullptr);
+    EXPECT_NE(err.find("has an element 7 already"), std::string::npos) << err;
+}
+
+// What the builder knows of list ends is bounded (4,096 canvases): past
+// it, adds to canvases it forgot walk their lists once and stay right.
+TEST_F(Canvas, Elements_ListEndsPastTheirBound) {
+    std::string err;
+    char buf[256];
+    QVH_CloseScene();
+    QVH_RemoveScene(name_.c_str());
+    ASSERT_NE(QVH_OpenScene(name_.c_str(), 32u << 20, QVH_SCENE_CREATE, buf, sizeof buf), nullptr) << buf;
+    ASSERT_TRUE(qvpc::Attach(err)) << err;
+    qvpc::ElementDesc s;
+    qvpc::DefaultElement(s, ELEMENT_TEXT);
+    s.text = "x";
+    std::vector<QVP_CANVAS *> cs;
+    for (int i = 0; i < 5000; i++) {
+        cs.push_back(make_canvas(("k" + std::to_string(i)).c_str()));
+        ASSERT_NE(cs.back(), nullptr);
+    }
+    for (int round = 0; round < 2; round++)
+        for (QVP_CANVAS *c : cs) ASSERT_NE(qvpc::AddElement(c, s, err), nullptr) << err;
+    for (QVP_CANVAS *c : {cs[0], cs[4999]}) {
+        int n = 0;
+        for (QVP_CANVAS_ELEMENT *e = c->elements; e; e = e->pnext) n++;
+        EXPECT_EQ(n, 2);
+        EXPECT_EQ(c->last_element, c->elements->pnext);
+        EXPECT_NE(c->elements->id, c->last_element->id);
+    }
 }
 
 TEST_F(Canvas, Delete_WaitsForAReaderHoldingTheLock) {

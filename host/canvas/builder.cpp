@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "builder_internal.h"
 #include "qvp_canvas_roots.h"
@@ -23,6 +24,29 @@ namespace {
 QVP_CANVAS_INFO *g_info = nullptr;
 QVP_CANVAS_PROC_INFO *g_proc = nullptr;
 QVS_SCENE *g_info_scene = nullptr;
+
+// What this process knows of a canvas's element list, so that an add
+// neither walks the list to its end nor looks through it for ids: the
+// tail it last saw (and the tail's id) and every id before and at it.
+// Trusted only while the canvas's last element is still that tail, with
+// that id and nothing after it: elements are only ever appended, so any
+// other process's add, and a delete of the tail, show there. Kept by
+// AddElement, ConfigureElement, DeleteElement and DeleteCanvas; at most
+// kTailsMost canvases (past it, forgotten all at once and rebuilt by
+// walking on the next add).
+struct ListTail {
+    const QVP_CANVAS_ELEMENT *tail = nullptr;
+    int tail_id = 0;
+    int max_id = 0;
+    std::unordered_set<int> ids;
+};
+const size_t kTailsMost = 4096;
+// The highest element id: one below INT_MAX, so that id + 1 never overflows.
+const long long kElementIdMost = INT_MAX - 1;
+std::unordered_map<const QVP_CANVAS *, ListTail> &tails() {
+    static std::unordered_map<const QVP_CANVAS *, ListTail> m;
+    return m;
+}
 
 void free_payload(QVP_CANVAS_ELEMENT *e) {
     switch (e->type) {
@@ -292,18 +316,53 @@ long nested_draws(const QVP_CANVAS *c, std::unordered_map<const QVP_CANVAS *, lo
     return n;
 }
 
-// Logs a warning when C, just given a canvas element, makes the canvases
-// that the passes draw (those without a parent) show more nested
-// canvases in one view than a display draws in a frame. The caller holds
-// the lock.
-void warn_nested_budget(const QVP_CANVAS *c) {
+// The nested draws of the parentless canvases as this process last
+// counted them, raised since by an upper bound of what each canvas
+// element it added can add (-1: unknown, count again), and whether it
+// warned that they are past the budget. Kept by note_canvas_element;
+// forget_nested_count after a change that can lower the count.
+long g_nested_total = -1;
+bool g_nested_warned = false;
+
+void forget_nested_count() {
+    g_nested_total = -1;
+    g_nested_warned = false;
+}
+
+// Counts the nested draws of the canvases the passes draw (those without
+// a parent), up to just past the budget. The caller holds the lock.
+long count_nested_draws() {
     std::unordered_map<const QVP_CANVAS *, long> memo;
     long total = 0;
     QVP_WALK(const QVP_CANVAS, o, g_info->list) {
         if (!o->parent) total += nested_draws(o, memo, 0);
         if (total > QVP_NESTED_DRAW_BUDGET) break;
     }
-    if (total <= QVP_NESTED_DRAW_BUDGET) return;
+    return std::min<long>(total, QVP_NESTED_DRAW_BUDGET + 1);
+}
+
+// After C was given a canvas element showing SHOWN: logs one warning when
+// the parentless canvases now show more nested canvases in one view than
+// a display draws in a frame. C is drawn at most total + 1 times, so the
+// element adds at most (1 + what SHOWN shows) x (total + 1) draws; only
+// when that bound could pass the budget are they counted again, so adds
+// cost nothing in the size of the scene until the budget is near. Once
+// past it, adding more says nothing more. The caller holds the lock.
+void note_canvas_element(const QVP_CANVAS *c, const QVP_CANVAS *shown) {
+    if (g_nested_warned) return;
+    const long most = QVP_NESTED_DRAW_BUDGET;
+    if (g_nested_total >= 0 && shown) {
+        std::unordered_map<const QVP_CANVAS *, long> memo;
+        long sub = nested_draws(shown, memo, 1);
+        long bound = g_nested_total + (1 + sub) * (g_nested_total + 1);
+        if (bound <= most) {
+            g_nested_total = bound;
+            return;
+        }
+    }
+    g_nested_total = count_nested_draws();
+    if (g_nested_total <= most) return;
+    g_nested_warned = true;
     char msg[300];
     snprintf(msg, sizeof msg,
              "canvas \"%.100s\": its canvas elements make more than %d nested canvases a view, the most a display "
@@ -326,6 +385,40 @@ T **list_end(T **head) {
     for (long left = QVP_WalkLimit(); *pp && left > 0; left--) pp = &(*pp)->pnext;
     return *pp ? nullptr : pp;
 }
+
+namespace {
+
+// C's list as this process knows it, walked afresh when another process
+// changed its end since; null when the list loops back on itself. The
+// caller holds the lock.
+ListTail *list_tail(QVP_CANVAS *c) {
+    auto &m = tails();
+    auto it = m.find(c);
+    const QVP_CANVAS_ELEMENT *last = c->last_element;
+    if (it != m.end()) {
+        ListTail &t = it->second;
+        bool empty = !c->elements && !t.tail;
+        if (empty || (t.tail && last == t.tail && QVF_GetArenaBlockSize(last) >= sizeof *last && !last->pnext &&
+                      last->id == t.tail_id))
+            return &t;
+    }
+    if (m.size() >= kTailsMost) m.clear();
+    ListTail fresh;
+    long left = QVP_WalkLimit();
+    const QVP_CANVAS_ELEMENT *e = c->elements;
+    for (; e && left > 0; left--, e = e->pnext) {
+        fresh.ids.insert(e->id);
+        fresh.max_id = std::max(fresh.max_id, e->id);
+        fresh.tail = e;
+    }
+    if (e) return nullptr;
+    fresh.tail_id = fresh.tail ? fresh.tail->id : 0;
+    // The record's own tail pointer is put right when it was wrong.
+    c->last_element = (QVP_CANVAS_ELEMENT *)fresh.tail;
+    return &(m[c] = std::move(fresh));
+}
+
+}  // namespace
 
 bool regular_file(const std::string &path, std::string &why) {
     struct stat st;
@@ -504,7 +597,12 @@ bool ConfigureCanvas(QVP_CANVAS *c, const QVP_CANVAS &desc, bool set_exclude,
             free_views(views);
             return false;
         }
+        bool reparented = c->parent != desc.parent;
         copy_settable(c, desc);
+        if (reparented) {
+            forget_nested_count();
+            note_canvas_element(c, nullptr);
+        }
         if (set_exclude) {
             old = c->no_views;
             c->no_views = views;
@@ -534,6 +632,8 @@ bool DeleteCanvas(QVP_CANVAS *c, std::string &err) {
         return false;
     }
     __atomic_store_n(pp, c->pnext, __ATOMIC_RELEASE);
+    tails().erase(c);
+    forget_nested_count();
     // A list looped back on itself is freed up to its first repeat: the
     // walk bound stops it, and a freed block is no live block to free again.
     QVP_CANVAS_ELEMENT *e = c->elements;
@@ -609,32 +709,38 @@ QVP_CANVAS_ELEMENT *AddElement(QVP_CANVAS *c, const ElementDesc &desc, std::stri
         QVH_Free(e);
         return nullptr;
     }
-    QVP_CANVAS_ELEMENT **pp = list_end(&c->elements);
-    if (!pp) {
-        err = "the element list loops back on itself";
+    ListTail *t = list_tail(c);
+    auto refuse = [&](const std::string &why) -> QVP_CANVAS_ELEMENT * {
+        err = why;
         free_payload(e);
         QVH_Free(e);
         return nullptr;
-    }
-    int id = std::max(1, g_proc->element_id);
-    bool taken = false;
-    QVP_WALK(QVP_CANVAS_ELEMENT, k, c->elements) {
-        id = std::max(id, k->id + 1);
-        taken = taken || k->id == want_id;
-    }
-    if (taken) {
-        err = "canvas \"" + std::string(c->name) + "\" has an element " + std::to_string(want_id) + " already";
-        free_payload(e);
-        QVH_Free(e);
-        return nullptr;
-    }
+    };
+    if (!t) return refuse("the element list loops back on itself");
+    // Ids run from 1 to kElementIdMost, so that the next one is always
+    // an int.
+    long long id = std::max<long long>({1, g_proc->element_id, (long long)t->max_id + 1});
+    if (want_id > kElementIdMost) return refuse("element id " + std::to_string(want_id) + " is out of range (1 to " +
+                                                std::to_string(kElementIdMost) + ")");
+    if (want_id > 0 && t->ids.count(want_id))
+        return refuse("canvas \"" + std::string(c->name) + "\" has an element " + std::to_string(want_id) + " already");
     if (want_id > 0) id = want_id;
-    e->id = id;
-    g_proc->element_id = std::max(g_proc->element_id, id + 1);
+    if (id > kElementIdMost)
+        return refuse("canvas \"" + std::string(c->name) + "\" has used up its element ids (the highest is " +
+                      std::to_string(kElementIdMost) + "); give new elements -id N below it");
+    e->id = (int)id;
+    // Only ids this process chose move its counter: an id asked for (a
+    // mirror's) near the top must not use up every canvas's ids.
+    if (want_id <= 0) g_proc->element_id = (int)std::min<long long>(id + 1, kElementIdMost);
+    QVP_CANVAS_ELEMENT **pp = t->tail ? &((QVP_CANVAS_ELEMENT *)t->tail)->pnext : &c->elements;
     __atomic_store_n(pp, e, __ATOMIC_RELEASE);
     c->last_element = e;
+    t->tail = e;
+    t->tail_id = e->id;
+    t->max_id = std::max(t->max_id, e->id);
+    t->ids.insert(e->id);
     if (e->type == ELEMENT_NODE) c->node_cnt++;
-    if (e->type == ELEMENT_CANVAS) warn_nested_budget(c);
+    if (e->type == ELEMENT_CANVAS) note_canvas_element(c, shown_by(e));
     return e;
 }
 
@@ -722,8 +828,15 @@ QVP_CANVAS_ELEMENT *ConfigureElement(QVP_CANVAS *c, QVP_CANVAS_ELEMENT *e, const
         QVP_CANVAS_ELEMENT **pp = &c->elements;
         for (long left = QVP_WalkLimit(); *pp != e && left > 0; left--) pp = &(*pp)->pnext;
         __atomic_store_n(pp, fresh, __ATOMIC_RELEASE);
-        if (c->last_element == e) c->last_element = fresh;
-        if (fresh->type == ELEMENT_CANVAS) warn_nested_budget(c);
+        if (c->last_element == e) {
+            c->last_element = fresh;
+            auto it = tails().find(c);
+            if (it != tails().end() && it->second.tail == e) it->second.tail = fresh;
+        }
+        if (e->type == ELEMENT_CANVAS) {
+            forget_nested_count();
+            note_canvas_element(c, nullptr);
+        }
     }
     // The old record is unreachable now.
     if (same_source) {
@@ -754,7 +867,16 @@ bool DeleteElement(QVP_CANVAS *c, QVP_CANVAS_ELEMENT *e, std::string &err) {
         }
         __atomic_store_n(pp, e->pnext, __ATOMIC_RELEASE);
         if (c->last_element == e) c->last_element = prev;
+        auto it = tails().find(c);
+        if (it != tails().end()) {
+            it->second.ids.erase(e->id);
+            if (it->second.tail == e) {
+                it->second.tail = prev;
+                it->second.tail_id = prev ? prev->id : 0;
+            }
+        }
         if (e->type == ELEMENT_NODE && c->node_cnt > 0) c->node_cnt--;
+        if (e->type == ELEMENT_CANVAS) forget_nested_count();
         free_payload(e);
         QVH_Free(e);
     }
