@@ -300,6 +300,13 @@ int PluginCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
     return TCL_OK;
 }
 
+}  // namespace
+
+volatile sig_atomic_t viewer_stop_signal = 0;
+bool viewer_stop_requested() { return viewer_stop_signal != 0; }
+
+namespace {
+
 int FrameCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
     if (objc > 2) {
         Tcl_WrongNumArgs(interp, 1, objv, "?COUNT?");
@@ -308,7 +315,9 @@ int FrameCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
     int n = 1;
     if (objc == 2 && !Int(interp, objv[1], n, "frame")) return TCL_ERROR;
     if (n < 0) return Fail(interp, "VALUE", "frame count must not be negative");
-    QVH_RunFrames(n);
+    // A stop asked for by a signal ends the run after the frame in
+    // progress; the interpreter then runs the viewer's stop.
+    for (int k = 0; k < n && !viewer_stop_requested(); k++) QVH_RunFrames(1);
     Tcl_SetObjResult(interp, Tcl_NewIntObj(QVV_display->frame_count));
     return TCL_OK;
 }

@@ -2,7 +2,9 @@
 // window), embeds a Tcl interpreter with the host's commands, then runs a
 // script or builds the built-in demo, and writes its snapshot, records
 // its frames or shows them live.
+#include <errno.h>
 #include <limits.h>
+#include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -50,6 +52,44 @@ void shutdown_all() {
     QVH_CloseDisplay();
     QVH_CloseScene();
     if (!g_remove_at_exit.empty()) QVH_RemoveScene(g_remove_at_exit.c_str());
+}
+
+// The signal (TERM, INT or HUP) that asked the viewer to stop, 0 while
+// none has; set by on_signal, read between frames and by stop_async.
+#define g_stop_signal viewer_stop_signal
+// Runs stop_async at the interpreter's next safe point; made in main.
+Tcl_AsyncHandler g_stop_async = nullptr;
+
+// Ends the viewer as a normal exit would (the scene it made removed),
+// with the shell's status for death by the signal.
+[[noreturn]] void stop_on_signal() {
+    int sig = g_stop_signal;
+    fprintf(stderr, "qvp_viewer: stopped by %s\n", strsignal(sig));
+    shutdown_all();
+    fflush(stdout);
+    _exit(128 + sig);
+}
+
+// Only notes the signal: the frame in progress is finished first. A
+// second one ends the process at once.
+void on_signal(int sig) {
+    g_stop_signal = sig;
+    signal(sig, SIG_DFL);
+    if (g_stop_async) Tcl_AsyncMark(g_stop_async);
+}
+
+int stop_async(ClientData, Tcl_Interp *, int code) {
+    if (g_stop_signal) stop_on_signal();
+    return code;
+}
+
+// The X server went away under the window: Xlib ends the process after
+// this, so only the scene this viewer made is removed (nothing may talk
+// to the display any more).
+void display_lost(const char *why) {
+    fprintf(stderr, "qvp_viewer: %s\n", why);
+    if (!g_remove_at_exit.empty()) QVH_RemoveScene(g_remove_at_exit.c_str());
+    _exit(1);
 }
 
 // Tcl's exit: shut the host down cleanly, then leave with the status.
@@ -117,8 +157,11 @@ int main(int argc, char **argv) {
         else if (a == "-o" && has_val) out = argv[++i];
         else if (a == "-frames" && has_val) {
             char *end;
-            frames = (int)strtol(argv[++i], &end, 10);
-            if (*end || frames < 0) die(std::string("bad -frames \"") + argv[i] + "\"");
+            errno = 0;
+            long long v = strtoll(argv[++i], &end, 10);
+            if (*end || !*argv[i] || errno || v < 0 || v > INT_MAX)
+                die(std::string("bad -frames \"") + argv[i] + "\": want 0 to " + std::to_string(INT_MAX));
+            frames = (int)v;
         } else if (a == "-arena" && has_val) {
             char *end;
             long mib = strtol(argv[++i], &end, 10);
@@ -150,6 +193,14 @@ int main(int argc, char **argv) {
     // Without an X server a window cannot open: say so before any scene is made.
     if (window && (!getenv("DISPLAY") || !*getenv("DISPLAY")))
         die("-window needs an X display: DISPLAY is not set (run under an X session or xvfb-run)");
+    for (int sig : {SIGTERM, SIGINT, SIGHUP}) {
+        struct sigaction sa;
+        memset(&sa, 0, sizeof sa);
+        sa.sa_handler = on_signal;
+        sigemptyset(&sa.sa_mask);
+        sigaction(sig, &sa, nullptr);
+    }
+    QVH_SetDisplayLostHook(display_lost);
     if (remove_first) QVH_RemoveScene(scene.c_str());
     char err[512];
     int open_flags = private_scene ? QVH_SCENE_CREATE : QVH_SCENE_CREATE | QVH_SCENE_ATTACH;
@@ -166,6 +217,7 @@ int main(int argc, char **argv) {
 
     Tcl_FindExecutable(argv[0]);
     g_interp = Tcl_CreateInterp();
+    g_stop_async = Tcl_AsyncCreate(stop_async, nullptr);
     if (Tcl_Init(g_interp) != TCL_OK) {
         // Without init.tcl the interpreter still runs plain scripts.
         fprintf(stderr, "qvp_viewer: warning: %s\n", Tcl_GetStringResult(g_interp));
@@ -206,22 +258,25 @@ int main(int argc, char **argv) {
     Tcl_SetVar2Ex(g_interp, "argv0", nullptr, Tcl_NewStringObj(script ? script : argv[0], -1), TCL_GLOBAL_ONLY);
 
     int rc = script ? Tcl_EvalFile(g_interp, script) : viewer_build_demo(g_interp, viewer_plugin_path());
+    if (viewer_stop_requested()) stop_on_signal();
     int status = 0;
     if (rc == TCL_OK) {
         std::string why;
         if (!record.empty()) {
             if (!viewer_record(record, frames, fps, output, why)) die(why);
+            if (viewer_stop_requested()) stop_on_signal();
             if (!output.quiet) printf("qvp_viewer: %d frames recorded to %s\n", frames, record.c_str());
         } else if (window) {
             status = viewer_live(frames, fps, output);
         } else {
             int n = script ? frames : (frames > 0 ? frames : 1);
             Progress progress("frame", n, output.quiet);
-            for (int k = 1; k <= n; k++) {
+            for (int k = 1; k <= n && !viewer_stop_requested(); k++) {
                 QVH_RunFrames(1);
                 progress.Step(k);
             }
         }
+        if (viewer_stop_requested()) stop_on_signal();
         if (!script && out.empty() && !window) out = "demo.png";
         if (!out.empty() && !window && !QVH_SnapshotAlpha(out.c_str(), output.keep_alpha, err, sizeof err)) die(err);
         if (!script && !window && record.empty() && !output.quiet) printf("qvp_viewer: demo written to %s\n", out.c_str());

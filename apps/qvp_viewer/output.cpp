@@ -139,10 +139,21 @@ public:
     bool Close() {
         bool ok = true;
         if (header_) {
-            ok = Send(nullptr) && av_write_trailer(oc_) == 0;
+            ok = Send(nullptr) && (error_ = av_write_trailer(oc_)) == 0;
             header_ = false;
         }
-        if (oc_ && oc_->pb && !(oc_->oformat->flags & AVFMT_NOFILE)) avio_closep(&oc_->pb);
+        if (oc_ && oc_->pb && !(oc_->oformat->flags & AVFMT_NOFILE)) {
+            avio_flush(oc_->pb);
+            if (oc_->pb->error < 0 && ok) {
+                error_ = oc_->pb->error;
+                ok = false;
+            }
+            int r = avio_closep(&oc_->pb);
+            if (r < 0 && ok) {
+                error_ = r;
+                ok = false;
+            }
+        }
         sws_freeContext(sws_);
         sws_ = nullptr;
         av_frame_free(&frame_);
@@ -154,20 +165,32 @@ public:
     }
 
     const std::string &codec() const { return codec_name_; }
+    // Why the last write failed, in the system's words ("No space left
+    // on device").
+    std::string error() const {
+        char buf[AV_ERROR_MAX_STRING_SIZE] = "";
+        av_strerror(error_, buf, sizeof buf);
+        return buf;
+    }
 
 private:
     bool Send(AVFrame *f) {
-        if (avcodec_send_frame(enc_, f) < 0) return false;
+        if ((error_ = avcodec_send_frame(enc_, f)) < 0) return false;
         for (;;) {
             int r = avcodec_receive_packet(enc_, pkt_);
             if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) return true;
-            if (r < 0) return false;
+            if ((error_ = r) < 0) return false;
             // Every frame lasts one frame: without it MP4's edit list
             // ends at the last frame's start and players drop that frame.
             pkt_->duration = 1;
             av_packet_rescale_ts(pkt_, enc_->time_base, st_->time_base);
             pkt_->stream_index = st_->index;
-            if (av_interleaved_write_frame(oc_, pkt_) < 0) return false;
+            if ((error_ = av_interleaved_write_frame(oc_, pkt_)) < 0) return false;
+            // avio buffers its writes: a full disk shows in its error.
+            if (oc_->pb && oc_->pb->error < 0) {
+                error_ = oc_->pb->error;
+                return false;
+            }
         }
     }
 
@@ -179,6 +202,7 @@ private:
     SwsContext *sws_ = nullptr;
     int w_ = 0, h_ = 0, src_w_ = 0;
     int64_t next_pts_ = 0;
+    int error_ = 0;
     bool header_ = false;
     std::string codec_name_;
 };
@@ -209,7 +233,7 @@ bool viewer_record(const std::string &path, int frames, int fps, const ViewerOut
     int W = QVV_display->width, H = QVV_display->height;
     if (ends_with(path, ".png")) {
         char buf[512];
-        for (int k = 1; k <= frames; k++) {
+        for (int k = 1; k <= frames && !viewer_stop_requested(); k++) {
             QVH_RunFrames(1);
             if (!QVH_SnapshotAlpha(viewer_numbered_png(path, k).c_str(), o.keep_alpha, buf, sizeof buf)) {
                 err = buf;
@@ -222,17 +246,22 @@ bool viewer_record(const std::string &path, int frames, int fps, const ViewerOut
     ClipWriter clip;
     if (!clip.Open(path, W, H, fps, err)) return false;
     std::vector<unsigned char> rgba((size_t)W * H * 4);
-    for (int k = 1; k <= frames; k++) {
+    // A stop asked for by a signal ends the clip early, finished.
+    for (int k = 1; k <= frames && !viewer_stop_requested(); k++) {
         QVH_RunFrames(1);
         QVH_ReadFrame(rgba.data(), 0);
         if (!clip.Add(rgba.data())) {
-            err = "the " + clip.codec() + " encoder failed at frame " + std::to_string(k);
+            err = "cannot write frame " + std::to_string(k) + " of \"" + path + "\": " + clip.error();
+            clip.Close();
+            unlink(path.c_str());
+            err += " (the partial clip was removed)";
             return false;
         }
         progress.Step(k);
     }
     if (!clip.Close()) {
-        err = "cannot finish \"" + path + "\"";
+        err = "cannot finish \"" + path + "\": " + clip.error() + " (the partial clip was removed)";
+        unlink(path.c_str());
         return false;
     }
     return true;
@@ -254,7 +283,7 @@ int viewer_live(int frames, int fps, const ViewerOutput &o) {
             if (*k == 'q' || *k == '\033') quit = true;
             if (*k == 's') snap = true;
         }
-        if (quit) break;
+        if (quit || viewer_stop_requested()) break;
         if (ev.w > 0 && ev.h > 0) {
             QVH_ResizeDisplay(ev.w, ev.h);
             viewer_apply_fractions();

@@ -3,6 +3,7 @@
 #ifndef QVP_VIEWER_H
 #define QVP_VIEWER_H
 
+#include <signal.h>
 #include <tcl.h>
 
 #include <string>
@@ -17,6 +18,14 @@ void viewer_register_commands(Tcl_Interp *interp);
  * there leaves the demo at its nodes. Returns TCL_OK or TCL_ERROR with
  * the interpreter's result set. */
 int viewer_build_demo(Tcl_Interp *interp, const std::string &plugin_path);
+
+/* True once TERM, INT or HUP asked the viewer to stop: loops of frames
+ * end after the frame in progress, and the viewer then exits as it
+ * would normally, removing the scene it made. */
+bool viewer_stop_requested();
+/* The signal that asked for the stop, 0 for none; set by the viewer's
+ * signal handler. */
+extern volatile sig_atomic_t viewer_stop_signal;
 
 /* Path of the plugin module beside the viewer's executable. */
 std::string viewer_plugin_path();

@@ -177,6 +177,8 @@ extern "C" int QVH_PresentFrame(void) {
     return 1;
 }
 
+extern "C" void QVH_SetDisplayLostHook(void (*hook)(const char *why)) { qvp_egl_set_lost_hook(hook); }
+
 extern "C" int QVH_PollWindow(QVH_WINDOW_EVENTS *ev) {
     memset(ev, 0, sizeof *ev);
     QvpWindowEvents e;

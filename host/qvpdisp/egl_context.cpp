@@ -5,14 +5,17 @@
 // standard EGL is used, so a GPU driver works as well as llvmpipe.
 #include <EGL/egl.h>
 #include <EGL/eglext.h>
+#include <GL/gl.h>
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/keysym.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
 #include "egl_context.h"
+#include "qvp_externs.h"
 
 namespace {
 // The open EGL objects; set by qvp_egl_open, cleared by qvp_egl_close.
@@ -24,6 +27,42 @@ Display *g_x = nullptr;
 Window g_win = 0;
 Atom g_wm_delete = 0, g_frame_atom = 0;
 int g_win_w = 0, g_win_h = 0;
+// Set by on_x_error when the server refused a request (the window was
+// destroyed under us, say): the next poll reports the window closed.
+bool g_x_failed = false;
+// Called when the connection to the X server is lost; set by
+// qvp_egl_set_lost_hook.
+void (*g_lost_hook)(const char *why) = nullptr;
+
+// Xlib's default handlers print raw protocol errors and exit on the
+// spot, leaving the scene behind. Ours log the error once and end the
+// window through the normal close.
+int on_x_error(Display *d, XErrorEvent *e) {
+    if (!g_x_failed) {
+        char text[120] = "";
+        XGetErrorText(d, e->error_code, text, sizeof text);
+        char msg[300];
+        snprintf(msg, sizeof msg, "X error \"%s\" (request %d): closing the window", text, (int)e->request_code);
+        QVF_LogWarningF(msg, "qvpdisp", __LINE__);
+    }
+    g_x_failed = true;
+    return 0;
+}
+
+// The server went away: Xlib exits after this returns, so the hook
+// (the viewer's clean-up) runs now.
+int on_x_io_error(Display *) {
+    if (g_lost_hook) g_lost_hook("the connection to the X server was lost");
+    return 0;
+}
+
+// The largest surface EGL and GL allow; 0 when unknown.
+void max_surface(EGLConfig cfg, EGLint *mw, EGLint *mh, EGLint *mpixels) {
+    *mw = *mh = *mpixels = 0;
+    eglGetConfigAttrib(g_dpy, cfg, EGL_MAX_PBUFFER_WIDTH, mw);
+    eglGetConfigAttrib(g_dpy, cfg, EGL_MAX_PBUFFER_HEIGHT, mh);
+    eglGetConfigAttrib(g_dpy, cfg, EGL_MAX_PBUFFER_PIXELS, mpixels);
+}
 
 // The config and context both kinds of surface use: desktop OpenGL,
 // compatibility profile, RGBA8, 24 depth and 8 stencil bits.
@@ -55,9 +94,19 @@ bool make_context(EGLConfig cfg, std::string &why) {
 // Given the surface just made (g_surf), makes the context current on it;
 // on failure closes everything with WHY set (NO_SURFACE when it is the
 // surface that failed).
-bool finish_open(EGLConfig cfg, const std::string &no_surface, std::string &why) {
+// A W x H surface past GL's largest viewport is refused too: nothing
+// could draw all of it.
+bool finish_open(EGLConfig cfg, int w, int h, const std::string &no_surface, std::string &why) {
     if (g_surf == EGL_NO_SURFACE) why = no_surface;
     if (g_surf == EGL_NO_SURFACE || !make_context(cfg, why)) {
+        qvp_egl_close();
+        return false;
+    }
+    GLint dims[2] = {0, 0};
+    glGetIntegerv(GL_MAX_VIEWPORT_DIMS, dims);
+    if (dims[0] > 0 && (w > dims[0] || h > dims[1])) {
+        why = std::to_string(w) + "x" + std::to_string(h) + " is beyond the largest viewport GL draws (" +
+              std::to_string(dims[0]) + "x" + std::to_string(dims[1]) + ")";
         qvp_egl_close();
         return false;
     }
@@ -113,9 +162,17 @@ bool qvp_egl_open(int w, int h, std::string &why) {
         qvp_egl_close();
         return false;
     }
+    EGLint mw, mh, mp;
+    max_surface(cfg, &mw, &mh, &mp);
+    if ((mw > 0 && w > mw) || (mh > 0 && h > mh) || (mp > 0 && (long long)w * h > mp)) {
+        why = std::to_string(w) + "x" + std::to_string(h) + " is beyond the largest pbuffer EGL gives (" +
+              std::to_string(mw) + "x" + std::to_string(mh) + ", " + std::to_string(mp) + " pixels)";
+        qvp_egl_close();
+        return false;
+    }
     const EGLint pb_attr[] = {EGL_WIDTH, w, EGL_HEIGHT, h, EGL_NONE};
     g_surf = eglCreatePbufferSurface(g_dpy, cfg, pb_attr);
-    return finish_open(cfg, "cannot create a " + std::to_string(w) + "x" + std::to_string(h) + " EGL pbuffer", why);
+    return finish_open(cfg, w, h, "cannot create a " + std::to_string(w) + "x" + std::to_string(h) + " EGL pbuffer", why);
 }
 
 bool qvp_egl_open_window(int w, int h, const char *title, std::string &why) {
@@ -129,6 +186,10 @@ bool qvp_egl_open_window(int w, int h, const char *title, std::string &why) {
         why = std::string("cannot open X display \"") + name + "\" named by DISPLAY";
         return false;
     }
+    g_x_failed = false;
+    XSetErrorHandler(on_x_error);
+    XSetIOErrorHandler(on_x_io_error);
+
     const char *client = eglQueryString(EGL_NO_DISPLAY, EGL_EXTENSIONS);
     auto getPlatformDisplay = (PFNEGLGETPLATFORMDISPLAYEXTPROC)eglGetProcAddress("eglGetPlatformDisplayEXT");
     if (getPlatformDisplay && has_ext(client, "EGL_EXT_platform_x11"))
@@ -173,7 +234,7 @@ bool qvp_egl_open_window(int w, int h, const char *title, std::string &why) {
     g_win_w = w;
     g_win_h = h;
     g_surf = eglCreateWindowSurface(g_dpy, cfg, (EGLNativeWindowType)g_win, nullptr);
-    return finish_open(cfg, "cannot create an EGL surface for the window", why);
+    return finish_open(cfg, w, h, "cannot create an EGL surface for the window", why);
 }
 
 bool qvp_egl_is_window() { return g_x != nullptr; }
@@ -185,6 +246,7 @@ bool qvp_egl_swap() {
 
 bool qvp_egl_poll(QvpWindowEvents &ev) {
     if (!g_x) return false;
+    if (g_x_failed) ev.close = true;
     while (XPending(g_x)) {
         XEvent e;
         XNextEvent(g_x, &e);
@@ -206,8 +268,10 @@ bool qvp_egl_poll(QvpWindowEvents &ev) {
     return true;
 }
 
+void qvp_egl_set_lost_hook(void (*hook)(const char *why)) { g_lost_hook = hook; }
+
 void qvp_egl_mark_frame(int frame) {
-    if (!g_x) return;
+    if (!g_x || g_x_failed) return;
     long v = frame;
     XChangeProperty(g_x, g_win, g_frame_atom, XA_CARDINAL, 32, PropModeReplace, (unsigned char *)&v, 1);
     XFlush(g_x);

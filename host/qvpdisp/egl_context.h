@@ -27,6 +27,10 @@ bool qvp_egl_poll(QvpWindowEvents &ev);
 /* Sets the window's _QVP_FRAME property to FRAME (for tools that watch it). */
 void qvp_egl_mark_frame(int frame);
 
+/* HOOK runs when the connection to the X server is lost, just before
+ * Xlib ends the process; null for none. */
+void qvp_egl_set_lost_hook(void (*hook)(const char *why));
+
 /* True when the display draws into a window. */
 bool qvp_egl_is_window();
 

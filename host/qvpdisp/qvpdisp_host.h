@@ -44,8 +44,15 @@ typedef struct QVH_WINDOW_EVENTS {
     int w, h;           /* new size, 0 when unchanged */
 } QVH_WINDOW_EVENTS;
 
-/* Fills EV; returns 0 without a window. */
+/* Fills EV; returns 0 without a window. An X error (the window was
+ * destroyed under the display, say) is logged once and reported as a
+ * close. */
 int QVH_PollWindow(QVH_WINDOW_EVENTS *ev);
+
+/* HOOK runs when the window's X server goes away, just before Xlib ends
+ * the process (it cannot draw on): the place to remove what the process
+ * made. Null for none. */
+void QVH_SetDisplayLostHook(void (*hook)(const char *why));
 
 /* Makes the display W x H (after its window was resized): viewports
  * without a rectangle of their own, and nominal sizes that were the
