@@ -54,16 +54,13 @@ void shutdown_all() {
     if (!g_remove_at_exit.empty()) QVH_RemoveScene(g_remove_at_exit.c_str());
 }
 
-// The signal (TERM, INT or HUP) that asked the viewer to stop, 0 while
-// none has; set by on_signal, read between frames and by stop_async.
-#define g_stop_signal viewer_stop_signal
 // Runs stop_async at the interpreter's next safe point; made in main.
 Tcl_AsyncHandler g_stop_async = nullptr;
 
 // Ends the viewer as a normal exit would (the scene it made removed),
 // with the shell's status for death by the signal.
 [[noreturn]] void stop_on_signal() {
-    int sig = g_stop_signal;
+    int sig = viewer_stop_signal;
     fprintf(stderr, "qvp_viewer: stopped by %s\n", strsignal(sig));
     shutdown_all();
     fflush(stdout);
@@ -73,13 +70,13 @@ Tcl_AsyncHandler g_stop_async = nullptr;
 // Only notes the signal: the frame in progress is finished first. A
 // second one ends the process at once.
 void on_signal(int sig) {
-    g_stop_signal = sig;
+    viewer_stop_signal = sig;
     signal(sig, SIG_DFL);
     if (g_stop_async) Tcl_AsyncMark(g_stop_async);
 }
 
 int stop_async(ClientData, Tcl_Interp *, int code) {
-    if (g_stop_signal) stop_on_signal();
+    if (viewer_stop_signal) stop_on_signal();
     return code;
 }
 
