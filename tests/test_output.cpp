@@ -229,18 +229,131 @@ TEST_F(LiveWindow, Resize_FractionsFollowPixelsStay) {
     viewers_.clear();
 }
 
+// 2026-12-07: a window destroyed by another client printed Xlib's raw
+// "BadWindow" report and exited on the spot, leaving the scene behind.
+TEST_F(LiveWindow, XError_WindowDestroyedClosesAndRemovesTheScene) {
+    std::string log = "/tmp/" + scene_ + "-x.log";
+    pid_t p = spawn({kViewer, "-window", "-size", "320x240", "-scene", scene_, "-quiet", kScene},
+                    {"DISPLAY=" + display_}, log);
+    viewers_.push_back(p);
+    ::Window win = find_window();
+    ASSERT_NE(win, 0u) << read_file(log);
+    XDestroyWindow(x_, win);
+    XSync(x_, False);
+    EXPECT_EQ(wait_child(p, 20000), 0) << read_file(log);
+    viewers_.clear();
+    std::string out = read_file(log);
+    EXPECT_NE(out.find("X error"), std::string::npos) << out;
+    EXPECT_EQ(out.find("X Error of failed request"), std::string::npos) << out;
+    struct stat st;
+    EXPECT_NE(stat(("/dev/shm/qvp_" + scene_).c_str(), &st), 0) << "segment left behind";
+    unlink(log.c_str());
+}
+
+// 2026-12-07: a viewer whose X server died left its segment.
+TEST_F(LiveWindow, ServerLost_RemovesTheScene) {
+    std::string log = "/tmp/" + scene_ + "-lost.log";
+    pid_t p = spawn({kViewer, "-window", "-size", "320x240", "-scene", scene_, "-quiet", kScene},
+                    {"DISPLAY=" + display_}, log);
+    viewers_.push_back(p);
+    ASSERT_NE(find_window(), 0u) << read_file(log);
+    XCloseDisplay(x_);
+    x_ = nullptr;
+    kill(xvfb_, SIGKILL);
+    waitpid(xvfb_, nullptr, 0);
+    xvfb_ = -1;
+    EXPECT_EQ(wait_child(p, 20000), 1) << read_file(log);
+    viewers_.clear();
+    EXPECT_NE(read_file(log).find("connection to the X server was lost"), std::string::npos) << read_file(log);
+    struct stat st;
+    EXPECT_NE(stat(("/dev/shm/qvp_" + scene_).c_str(), &st), 0) << "segment left behind";
+    unlink(log.c_str());
+}
+
+// 2026-12-07: TERM, INT and HUP (timeout's, a terminal's, a closed
+// session's) killed the viewer with its scene still in /dev/shm, so the
+// next run on that scene failed. The three are sent to a viewer in each
+// kind of loop: the built-in run, a script's frame loop, a Tcl busy loop.
+TEST(ViewerSignals, TermIntHup_EndAfterTheFrameAndRemoveTheScene) {
+    std::string loop = "/tmp/" + unique_scene("loop") + ".tcl";
+    FILE *f = fopen(loop.c_str(), "w");
+    ASSERT_NE(f, nullptr);
+    fputs("if {[lindex $argv 0] eq \"frames\"} { while 1 { frame } } else { while 1 { incr i } }\n", f);
+    fclose(f);
+    struct Case {
+        int sig;
+        std::vector<std::string> tail;
+    } cases[] = {{SIGTERM, {"-frames", "1000000", "-o", "/dev/null"}}, {SIGINT, {loop, "frames"}}, {SIGHUP, {loop, "busy"}}};
+    for (const Case &c : cases) {
+        std::string scene = unique_scene("sig"), log = "/tmp/" + scene + ".log";
+        std::vector<std::string> args = {kViewer, "-size", "64x48", "-scene", scene, "-quiet"};
+        args.insert(args.end(), c.tail.begin(), c.tail.end());
+        pid_t p = spawn(args, {}, log);
+        ASSERT_GT(p, 0);
+        struct stat st;
+        for (int tries = 0; tries < 500 && stat(("/dev/shm/qvp_" + scene).c_str(), &st) != 0; tries++) usleep(10000);
+        usleep(300000);
+        kill(p, c.sig);
+        EXPECT_EQ(wait_child(p, 10000), 128 + c.sig) << strsignal(c.sig) << ": " << read_file(log);
+        EXPECT_NE(stat(("/dev/shm/qvp_" + scene).c_str(), &st), 0) << strsignal(c.sig) << ": segment left behind";
+        EXPECT_NE(read_file(log).find(std::string("stopped by ") + strsignal(c.sig)), std::string::npos)
+            << read_file(log);
+        QVH_RemoveScene(scene.c_str());
+        unlink(log.c_str());
+    }
+    unlink(loop.c_str());
+}
+
+// 2026-12-07: -size 16384x16384 ran on silently for minutes, and
+// -frames 4294967306 wrapped to 10. Both are refused at once now.
+TEST(ViewerArguments, SizesAndCountsBeyondTheirRangeAreRefused) {
+    std::string scene = unique_scene("arg"), log = "/tmp/" + scene + ".log";
+    struct Case {
+        std::vector<std::string> args;
+        const char *says;
+    } cases[] = {{{"-size", "16384x16384", "-frames", "1", "-o", "/dev/null"}, "largest pbuffer"},
+                 {{"-size", "64x48", "-frames", "4294967306", "-o", "/dev/null"}, "bad -frames \"4294967306\""},
+                 {{"-size", "64x48", "-frames", "-1", "-o", "/dev/null"}, "bad -frames"}};
+    for (const Case &c : cases) {
+        std::vector<std::string> args = {kViewer, "-scene", scene};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        pid_t p = spawn(args, {}, log);
+        EXPECT_EQ(wait_child(p, 10000), 1) << c.says << ": " << read_file(log);
+        EXPECT_NE(read_file(log).find(c.says), std::string::npos) << read_file(log);
+        struct stat st;
+        EXPECT_NE(stat(("/dev/shm/qvp_" + scene).c_str(), &st), 0) << c.says << ": segment left behind";
+    }
+    unlink(log.c_str());
+}
+
+// 2026-12-07: a recording into a full file system said only "cannot
+// finish FILE" and left a truncated clip.
+TEST(Record, FullDiskNamesTheReasonAndRemovesTheClip) {
+    std::string clip = "/tmp/" + unique_scene("full") + ".mp4", log = clip + ".log";
+    ASSERT_EQ(symlink("/dev/full", clip.c_str()), 0);
+    pid_t p = spawn({kViewer, "-size", "160x120", "-record", clip, "-frames", "30", "-quiet", kClip}, {}, log);
+    EXPECT_EQ(wait_child(p, 60000), 1) << read_file(log);
+    std::string out = read_file(log);
+    EXPECT_NE(out.find("No space left on device"), std::string::npos) << out;
+    EXPECT_NE(out.find("the partial clip was removed"), std::string::npos) << out;
+    struct stat st;
+    EXPECT_NE(lstat(clip.c_str(), &st), 0) << "the clip is still there";
+    unlink(clip.c_str());
+    unlink(log.c_str());
+}
+
 TEST(WindowAlone, NoDisplay_FailsAtOnceAndLeavesNoSegment) {
     std::string scene = unique_scene("nd"), log = "/tmp/" + scene + ".log";
     pid_t p = spawn({kViewer, "-window", "-scene", scene, kScene}, {"DISPLAY="}, log);
     EXPECT_EQ(wait_child(p, 10000), 1);
     EXPECT_NE(read_file(log).find("DISPLAY"), std::string::npos) << read_file(log);
     struct stat st;
-    EXPECT_NE(stat(("/dev/shm/" + scene).c_str(), &st), 0) << "segment left behind";
+    EXPECT_NE(stat(("/dev/shm/qvp_" + scene).c_str(), &st), 0) << "segment left behind";
     // A DISPLAY that names no server: the same, after the attempt.
     p = spawn({kViewer, "-window", "-scene", scene, kScene}, {"DISPLAY=:987"}, log);
     EXPECT_EQ(wait_child(p, 10000), 1);
     EXPECT_NE(read_file(log).find("DISPLAY"), std::string::npos) << read_file(log);
-    EXPECT_NE(stat(("/dev/shm/" + scene).c_str(), &st), 0) << "segment left behind";
+    EXPECT_NE(stat(("/dev/shm/qvp_" + scene).c_str(), &st), 0) << "segment left behind";
     unlink(log.c_str());
 }
 

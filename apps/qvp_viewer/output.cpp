@@ -105,8 +105,10 @@ public:
             err = "cannot write \"" + path + "\": " + strerror(errno);
             return false;
         }
-        if (avformat_write_header(oc_, nullptr) < 0) {
-            err = "cannot write the header of \"" + path + "\"";
+        if ((error_ = avformat_write_header(oc_, nullptr)) < 0 || (error_ = oc_->pb ? oc_->pb->error : 0) < 0) {
+            err = "cannot write the header of \"" + path + "\": " + error() + " (the partial clip was removed)";
+            avio_closep(&oc_->pb);
+            unlink(path.c_str());
             return false;
         }
         header_ = true;
