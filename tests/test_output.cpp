@@ -304,6 +304,29 @@ TEST(ViewerSignals, TermIntHup_EndAfterTheFrameAndRemoveTheScene) {
     unlink(loop.c_str());
 }
 
+// 2026-12-07: after a viewer was killed, the next run on its scene
+// failed with "node "floor" already exists" and no word of -remove.
+TEST(ViewerSignals, Killed_NextRunNamesRemove) {
+    std::string scene = unique_scene("stale"), log = "/tmp/" + scene + ".log";
+    pid_t p = spawn({kViewer, "-size", "64x48", "-scene", scene, "-quiet", "-frames", "1000000", "-o", "/dev/null"});
+    struct stat st;
+    for (int tries = 0; tries < 500 && stat(("/dev/shm/qvp_" + scene).c_str(), &st) != 0; tries++) usleep(10000);
+    usleep(200000);
+    kill(p, SIGKILL);
+    waitpid(p, nullptr, 0);
+    pid_t killed = p;
+    p = spawn({kViewer, "-size", "64x48", "-scene", scene, "-o", "/dev/null"}, {}, log);
+    EXPECT_EQ(wait_child(p, 10000), 1);
+    std::string out = read_file(log);
+    EXPECT_NE(out.find("was made by process " + std::to_string(killed) + ","), std::string::npos) << out;
+    EXPECT_NE(out.find("died without closing it"), std::string::npos) << out;
+    EXPECT_NE(out.find("-remove"), std::string::npos) << out;
+    p = spawn({kViewer, "-size", "64x48", "-scene", scene, "-remove", "-quiet", "-o", "/dev/null"}, {}, log);
+    EXPECT_EQ(wait_child(p, 10000), 0) << read_file(log);
+    EXPECT_NE(stat(("/dev/shm/qvp_" + scene).c_str(), &st), 0) << "segment left behind";
+    unlink(log.c_str());
+}
+
 // 2026-12-07: -size 16384x16384 ran on silently for minutes, and
 // -frames 4294967306 wrapped to 10. Both are refused at once now.
 TEST(ViewerArguments, SizesAndCountsBeyondTheirRangeAreRefused) {

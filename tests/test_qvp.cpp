@@ -148,6 +148,60 @@ TEST(SceneOpen, OtherVersionOrSize_AttachRefused) {
     QVH_RemoveScene(name.c_str());
 }
 
+// 2026-12-07: a segment whose creator was killed looked like any other,
+// so the next run failed on its leftovers with no word of what was wrong.
+// A creator that was killed is found gone; one that closed the scene
+// normally (a kept scene) or still runs is not.
+TEST(SceneOpen, Creator_KilledIsFoundGoneClosedOrRunningIsNot) {
+    QVH_LogToStderr(0);
+    char err[256];
+    auto made_by_child = [&](const std::string &name, bool close_it, bool stay) {
+        int ready[2];
+        EXPECT_EQ(pipe(ready), 0);
+        pid_t pid = fork();
+        if (pid == 0) {
+            char e[256];
+            if (!QVH_OpenScene(name.c_str(), 2u << 20, QVH_SCENE_CREATE, e, sizeof e)) _exit(2);
+            if (close_it) QVH_CloseScene();
+            (void)!write(ready[1], "x", 1);
+            if (stay) pause();
+            _exit(0);
+        }
+        char c;
+        EXPECT_EQ(read(ready[0], &c, 1), 1);
+        close(ready[0]);
+        close(ready[1]);
+        return pid;
+    };
+    std::string killed = unique_scene("gone"), closed = unique_scene("closed"), live = unique_scene("live");
+    pid_t k = made_by_child(killed, false, true);
+    kill(k, SIGKILL);
+    waitpid(k, nullptr, 0);
+    ASSERT_NE(QVH_OpenScene(killed.c_str(), 0, QVH_SCENE_ATTACH, err, sizeof err), nullptr) << err;
+    EXPECT_EQ(QVH_SceneCreatorGone(), (int)k);
+    QVH_CloseScene();
+    pid_t c = made_by_child(closed, true, false);
+    waitpid(c, nullptr, 0);
+    ASSERT_NE(QVH_OpenScene(closed.c_str(), 0, QVH_SCENE_ATTACH, err, sizeof err), nullptr) << err;
+    EXPECT_EQ(QVH_SceneCreatorGone(), 0) << "a scene kept on purpose is not stale";
+    QVH_CloseScene();
+    pid_t l = made_by_child(live, false, true);
+    ASSERT_NE(QVH_OpenScene(live.c_str(), 0, QVH_SCENE_ATTACH, err, sizeof err), nullptr) << err;
+    EXPECT_EQ(QVH_SceneCreatorGone(), 0) << "its creator still runs";
+    QVH_CloseScene();
+    kill(l, SIGKILL);
+    waitpid(l, nullptr, 0);
+    // Our own scene is never stale to us.
+    std::string own = unique_scene("own");
+    ASSERT_NE(QVH_OpenScene(own.c_str(), 2u << 20, QVH_SCENE_CREATE, err, sizeof err), nullptr) << err;
+    EXPECT_EQ(QVH_SceneCreatorGone(), 0);
+    QVH_CloseScene();
+    EXPECT_EQ(qvp_process_start(999999999), 0u);
+    EXPECT_TRUE(qvp_process_alive(getpid(), qvp_process_start(getpid())));
+    EXPECT_FALSE(qvp_process_alive(getpid(), qvp_process_start(getpid()) + 1)) << "a reused pid is another process";
+    for (const std::string &n : {killed, closed, live, own}) QVH_RemoveScene(n.c_str());
+}
+
 TEST_F(Scene, Allocator_FullArenaFailsAndFreeingRestoresEverything) {
     size_t free0 = QVH_ArenaFreeBytes();
     std::vector<void *> blocks;

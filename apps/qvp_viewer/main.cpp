@@ -205,6 +205,11 @@ int main(int argc, char **argv) {
     // A scene this viewer made goes with it unless -keep asks otherwise;
     // attached viewers never remove it.
     if (QVH_SceneCreatedHere() && !keep) g_remove_at_exit = scene;
+    if (int gone = QVH_SceneCreatorGone())
+        fprintf(stderr,
+                "qvp_viewer: warning: scene \"%s\" was made by process %d, which died without closing it; "
+                "if nothing else uses it, run with -remove to start it afresh\n",
+                scene.c_str(), gone);
     std::string title = "qvp_viewer: " + scene;
     if (window ? !QVH_OpenDisplayWindow(display.c_str(), w, h, dbl, title.c_str(), err, sizeof err)
                : !QVH_OpenDisplay(display.c_str(), w, h, dbl, err, sizeof err))
@@ -281,6 +286,11 @@ int main(int argc, char **argv) {
     if (rc != TCL_OK) {
         const char *info = Tcl_GetVar(g_interp, "errorInfo", TCL_GLOBAL_ONLY);
         fprintf(stderr, "qvp_viewer: %s\n%s\n", Tcl_GetStringResult(g_interp), info ? info : "");
+        // The demo's records are already there when its scene outlived
+        // an earlier run.
+        if (!script && !QVH_SceneCreatedHere())
+            fprintf(stderr, "qvp_viewer: scene \"%s\" was there before this run; -remove starts it afresh\n",
+                    scene.c_str());
         shutdown_all();
         return 1;
     }

@@ -112,6 +112,8 @@ void init_arena(QVS_SMHANDLE *a, size_t size, const char *name) {
     b->next = nullptr;
     a->free_list = b;
     a->free_bytes = b->size;
+    a->creator_pid = (int32_t)getpid();
+    a->creator_start = qvp_process_start(getpid());
     a->scene.arena = a;
     snprintf(a->scene.name, sizeof a->scene.name, "%s", name);
     __atomic_store_n(&a->magic, QVH_ARENA_MAGIC, __ATOMIC_RELEASE);
@@ -287,6 +289,7 @@ extern "C" QVS_SCENE *QVH_OpenScene(const char *name, size_t size, int flags,
 
 extern "C" void QVH_CloseScene(void) {
     if (!g_arena) return;
+    if (g_created_here) __atomic_store_n(&g_arena->creator_closed, 1u, __ATOMIC_RELEASE);
     munmap((void *)g_arena, g_map_size);
     g_arena = nullptr;
     g_map_size = 0;
@@ -300,6 +303,12 @@ extern "C" int QVH_RemoveScene(const char *name) {
 }
 
 extern "C" int QVH_SceneCreatedHere(void) { return g_arena && g_created_here; }
+
+extern "C" int QVH_SceneCreatorGone(void) {
+    if (!g_arena || g_created_here || __atomic_load_n(&g_arena->creator_closed, __ATOMIC_ACQUIRE)) return 0;
+    int pid = g_arena->creator_pid;
+    return qvp_process_alive(pid, g_arena->creator_start) ? 0 : pid;
+}
 
 extern "C" int QVH_InArena(const void *p) {
     if (!g_arena) return 0;

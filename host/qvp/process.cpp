@@ -3,6 +3,7 @@
 #include <ctype.h>
 #include <dlfcn.h>
 #include <math.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -25,6 +26,34 @@ std::map<std::string, void *> &process_data() {
 }
 
 }  // namespace
+
+/* ---- process identity ---- */
+
+uint64_t qvp_process_start(int pid) {
+    if (pid <= 0) return 0;
+    char path[64], buf[1024];
+    snprintf(path, sizeof path, "/proc/%d/stat", pid);
+    FILE *f = fopen(path, "r");
+    if (!f) return 0;
+    size_t n = fread(buf, 1, sizeof buf - 1, f);
+    fclose(f);
+    buf[n] = 0;
+    // The command name may hold spaces and parentheses: fields count
+    // from the last ')'. Start time is field 22; field 3 follows the ')'.
+    const char *p = strrchr(buf, ')');
+    if (!p) return 0;
+    p++;
+    for (int field = 3; field < 22 && *p; field++) {
+        while (*p == ' ') p++;
+        while (*p && *p != ' ') p++;
+    }
+    return strtoull(p, nullptr, 10);
+}
+
+int qvp_process_alive(int pid, uint64_t start) {
+    uint64_t now = qvp_process_start(pid);
+    return now != 0 && now == start;
+}
 
 /* ---- process data ---- */
 

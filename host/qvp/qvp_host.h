@@ -39,6 +39,11 @@ int QVH_RemoveScene(const char *name);
 /* 1 when the open scene was created by this process. */
 int QVH_SceneCreatedHere(void);
 
+/* The pid of the process that made the open scene when that process died
+ * without closing it (killed, say): the segment may be stale. 0 when it
+ * still runs, closed the scene normally, or is this process. */
+int QVH_SceneCreatorGone(void);
+
 /* Allocates SIZE zero-filled bytes in the open scene's arena, 16-byte
  * aligned. Returns null (with a log line) when no scene is open or the
  * arena is full. */

@@ -7,7 +7,7 @@
 #include "qvp_structs.h"
 
 #define QVH_ARENA_MAGIC   0x51565041524e4131ull   /* "QVPARNA1" */
-#define QVH_ARENA_VERSION 4u
+#define QVH_ARENA_VERSION 5u
 
 /* A named block of scene data; entries are prepended with one pointer
  * store, so a reader never meets a half-linked entry. */
@@ -41,6 +41,9 @@ struct QVS_SMHANDLE {
     QVH_BLOCK *free_list;
     uint64_t free_bytes;
     uint64_t used_blocks;       /* live blocks: no list of records is longer */
+    int32_t creator_pid;        /* the process that made the segment */
+    uint32_t creator_closed;    /* 1 once it closed the scene normally */
+    uint64_t creator_start;     /* its start time: pids are reused */
     QVS_SCENE scene;
 };
 
@@ -54,6 +57,14 @@ int qvp_lock_robust(pthread_mutex_t *m, const char *what);
  * from an owner that died holding it. */
 int qvp_lock_robust_ex(pthread_mutex_t *m, const char *what, int *recovered);
 void qvp_unlock_robust(pthread_mutex_t *m);
+
+/* Process PID's start time in clock ticks since boot (from /proc), or 0
+ * when no such process runs. A pid with its start time names one process
+ * for good: pids are reused, start times with them are not. */
+uint64_t qvp_process_start(int pid);
+
+/* 1 when process PID, started at START, is still running. */
+int qvp_process_alive(int pid, uint64_t start);
 
 /* The arena of the open scene, or null. */
 struct QVS_SMHANDLE *qvp_arena(void);
