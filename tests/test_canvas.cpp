@@ -772,6 +772,93 @@ TEST_F(Canvas, Elements_ListEndsPastTheirBound) {
     }
 }
 
+// Runs BODY in a child process on this scene and waits for it, or leaves
+// it paused (still alive) when KEEP_ALIVE; returns the child's pid.
+pid_t in_child(const std::function<void()> &body, bool keep_alive) {
+    int ready[2];
+    if (pipe(ready) != 0) return -1;
+    pid_t pid = fork();
+    if (pid == 0) {
+        body();
+        (void)!write(ready[1], "x", 1);
+        if (keep_alive) pause();
+        _exit(0);
+    }
+    char c;
+    EXPECT_EQ(read(ready[0], &c, 1), 1);
+    close(ready[0]);
+    close(ready[1]);
+    if (!keep_alive) waitpid(pid, nullptr, 0);
+    return pid;
+}
+
+// 2026-12-07: image pixels outlived the process that loaded them, and no
+// one could free them: eight runs of a script loading one large PNG
+// filled a scene. Now pixels go once their loader has ended and nothing
+// shows them; a loader that still runs keeps its images.
+TEST_F(Canvas, Image_EndedLoadersPixelsFreedOnceUnshown) {
+    const std::string tiles = std::string(QVP_SOURCE_DIR) + "/examples/media/tiles.png";
+    std::string err;
+    // The scene's records of canvases and loaders exist before counting.
+    ASSERT_NE(qvpc::LoadImage("warm", tiles, err), nullptr) << err;
+    ASSERT_TRUE(qvpc::DeleteImage("warm", err)) << err;
+    const size_t before = QVH_ArenaFreeBytes();
+    // Many short-lived loaders, each far from the arena's end alone but
+    // past it together (8 MiB, 64 KiB each).
+    for (int run = 0; run < 160; run++) {
+        in_child([&] {
+            std::string e;
+            if (!qvpc::LoadImage("img", tiles, e)) _exit(3);
+        }, false);
+        ASSERT_GE(QVH_ArenaFreeBytes() + (64u << 10) * 2, before) << "run " << run;
+        qvpc::CollectImages(true);
+    }
+    EXPECT_EQ(QVH_ArenaFreeBytes(), before);
+    // A loader killed while its image is shown: the pixels stay until the
+    // canvas showing them goes.
+    pid_t shown = in_child([&] {
+        std::string e;
+        const qvpc::Image *im = qvpc::LoadImage("img", tiles, e);
+        QVP_CANVAS desc;
+        qvpc::DefaultCanvas(desc);
+        snprintf(desc.name, sizeof desc.name, "holder");
+        QVP_CANVAS *c = qvpc::CreateCanvas(desc, {}, e);
+        qvpc::ElementDesc el;
+        qvpc::DefaultElement(el, ELEMENT_IMAGE);
+        el.rec.data.imag.data = el.rec.data.imag.tdata = im ? im->rgba : nullptr;
+        el.rec.data.imag.tw = el.rec.data.imag.w = 128;
+        el.rec.data.imag.th = el.rec.data.imag.h = 128;
+        if (!c || !im || !qvpc::AddElement(c, el, e)) _exit(3);
+    }, true);
+    kill(shown, SIGKILL);
+    waitpid(shown, nullptr, 0);
+    EXPECT_EQ(qvpc::CollectImages(true), 0u) << "pixels still shown were freed";
+    QVP_CANVAS *holder = qvpc::FindCanvas("holder");
+    ASSERT_NE(holder, nullptr);
+    ASSERT_NE(holder->elements, nullptr);
+    const unsigned char *px = (const unsigned char *)holder->elements->data.imag.tdata;
+    EXPECT_EQ(px[0], px[0]) << "readable";
+    ASSERT_TRUE(qvpc::DeleteCanvas(holder, err)) << err;
+    EXPECT_EQ(qvpc::CollectImages(true), 128u * 128u * 4u) << "the unshown pixels of a dead loader";
+    EXPECT_EQ(QVH_ArenaFreeBytes(), before);
+    // A loader that still runs keeps its image, shown or not.
+    pid_t live = in_child([&] {
+        std::string e;
+        if (!qvpc::LoadImage("img", tiles, e)) _exit(3);
+    }, true);
+    EXPECT_EQ(qvpc::CollectImages(true), 0u);
+    EXPECT_LT(QVH_ArenaFreeBytes(), before);
+    kill(live, SIGKILL);
+    waitpid(live, nullptr, 0);
+    EXPECT_EQ(qvpc::CollectImages(true), 128u * 128u * 4u);
+    // Our own images are never collected.
+    ASSERT_NE(qvpc::LoadImage("mine", tiles, err), nullptr) << err;
+    EXPECT_EQ(qvpc::CollectImages(true), 0u);
+    EXPECT_NE(qvpc::FindImage("mine"), nullptr);
+    ASSERT_TRUE(qvpc::DeleteImage("mine", err)) << err;
+    EXPECT_EQ(QVH_ArenaFreeBytes(), before);
+}
+
 TEST_F(Canvas, Delete_WaitsForAReaderHoldingTheLock) {
     QVP_CANVAS *c = make_canvas("c");
     qvpc::ElementDesc s;

@@ -196,9 +196,9 @@ TEST(SceneOpen, Creator_KilledIsFoundGoneClosedOrRunningIsNot) {
     ASSERT_NE(QVH_OpenScene(own.c_str(), 2u << 20, QVH_SCENE_CREATE, err, sizeof err), nullptr) << err;
     EXPECT_EQ(QVH_SceneCreatorGone(), 0);
     QVH_CloseScene();
-    EXPECT_EQ(qvp_process_start(999999999), 0u);
-    EXPECT_TRUE(qvp_process_alive(getpid(), qvp_process_start(getpid())));
-    EXPECT_FALSE(qvp_process_alive(getpid(), qvp_process_start(getpid()) + 1)) << "a reused pid is another process";
+    EXPECT_EQ(QVH_ProcessStart(999999999), 0u);
+    EXPECT_TRUE(QVH_ProcessAlive(getpid(), QVH_ProcessStart(getpid())));
+    EXPECT_FALSE(QVH_ProcessAlive(getpid(), QVH_ProcessStart(getpid()) + 1)) << "a reused pid is another process";
     for (const std::string &n : {killed, closed, live, own}) QVH_RemoveScene(n.c_str());
 }
 

@@ -237,11 +237,17 @@ int main(int argc, char **argv) {
         QVH_SetFrameHook(
             [](double t, void *) {
                 qvpc::TickVideo(t);
+                qvpc::CollectImages(false);
                 qvpcl::PublishClock(t);
             },
             nullptr);
     } else {
-        QVH_SetFrameHook([](double t, void *) { qvpc::TickVideo(t); }, nullptr);
+        QVH_SetFrameHook(
+            [](double t, void *) {
+                qvpc::TickVideo(t);
+                qvpc::CollectImages(false);
+            },
+            nullptr);
     }
 
     QVS_TARN *tarn = (QVS_TARN *)QVF_AddDataToProcess("QVS_TARN", sizeof(QVS_TARN));

@@ -474,6 +474,7 @@ bool Attach(std::string &err) {
     g_info = info;
     g_proc = proc;
     g_info_scene = QVV_scene;
+    CollectImages(true);
     return true;
 }
 
@@ -645,6 +646,7 @@ bool DeleteCanvas(QVP_CANVAS *c, std::string &err) {
     }
     free_views(c->no_views);
     QVH_Free(c);
+    CollectImages(false);
     return true;
 }
 
@@ -846,6 +848,7 @@ QVP_CANVAS_ELEMENT *ConfigureElement(QVP_CANVAS *c, QVP_CANVAS_ELEMENT *e, const
         free_payload(e);
     }
     QVH_Free(e);
+    if (fresh->type == ELEMENT_IMAGE) CollectImages(false);
     return fresh;
 }
 
@@ -880,6 +883,7 @@ bool DeleteElement(QVP_CANVAS *c, QVP_CANVAS_ELEMENT *e, std::string &err) {
         free_payload(e);
         QVH_Free(e);
     }
+    CollectImages(false);
     return true;
 }
 

@@ -85,6 +85,12 @@ const Image *FindImageByPixels(const void *rgba);
  * canvas shows it (ERR names the canvas and element). */
 bool DeleteImage(const std::string &name, std::string &err);
 
+/* Frees the pixels of images whose loading process has ended (killed or
+ * not) once no element of any canvas shows them, and returns the bytes
+ * freed. Loads and attaches sweep at once (NOW); deletes, edits and the
+ * viewer's frames sweep at most every half second. */
+size_t CollectImages(bool now);
+
 /* ---- canvases ---- */
 
 /* The defaults of a new canvas: scene layer, world placement, centred on

@@ -4,8 +4,12 @@
 #include <setjmp.h>
 #include <stdio.h>
 #include <string.h>
+#include <time.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <map>
+#include <vector>
 
 #include "builder_internal.h"
 #include "qvp_globals.h"
@@ -14,6 +18,102 @@
 namespace qvpc {
 
 namespace {
+
+// Who loaded each image's pixels, kept in the scene so that any process
+// can free the pixels of a loader that has ended: scene data
+// "QVPC_IMAGE_OWNERS" heads a list of arena records, one per loaded
+// image. A record is published by one store of the head, and unlinked by
+// one store before its pixels are freed, so that a process dying midway
+// leaves at worst one image's pixels unfreed, never a record of freed
+// pixels. The list is as long as the images loaded and not yet freed:
+// no longer than the arena's live blocks.
+struct ImageOwner {
+    ImageOwner *pnext;
+    unsigned char *rgba;
+    uint64_t bytes;
+    int32_t pid;
+    uint32_t pad;
+    uint64_t start;  // the loader's start time: pids are reused
+};
+struct ImageOwners {
+    ImageOwner *list;
+    uint64_t freed;  // images freed for loaders that had ended
+};
+
+// Seconds between the sweeps that deletes and frames ask for; loads and
+// attaches sweep at once.
+const double kCollectEvery = 0.5;
+
+ImageOwners *owners() {
+    const char *name = "QVPC_IMAGE_OWNERS";
+    ImageOwners *o = (ImageOwners *)QVH_FindSceneData(name);
+    if (!o && QVV_scene) {
+        QVF_LockScene(QVV_scene);
+        o = (ImageOwners *)QVH_FindSceneData(name);
+        if (!o) o = (ImageOwners *)QVF_AddDataToScene(QVV_scene, name, sizeof(ImageOwners));
+        QVF_UnlockScene(QVV_scene);
+    }
+    return o;
+}
+
+// Records this process as the loader of RGBA (BYTES long); false when
+// the arena has no room for the record. The caller holds the lock.
+bool add_owner(unsigned char *rgba, size_t bytes) {
+    ImageOwners *o = owners();
+    ImageOwner *r = o ? (ImageOwner *)QVH_Alloc(sizeof(ImageOwner)) : nullptr;
+    if (!r) return false;
+    // Set here, again in a forked child: this process's start time.
+    static pid_t self = 0;
+    static uint64_t self_start = 0;
+    if (self != getpid()) {
+        self = getpid();
+        self_start = QVH_ProcessStart(self);
+    }
+    r->rgba = rgba;
+    r->bytes = bytes;
+    r->pid = (int32_t)self;
+    r->pad = 0;
+    r->start = self_start;
+    r->pnext = o->list;
+    __atomic_store_n(&o->list, r, __ATOMIC_RELEASE);
+    return true;
+}
+
+// Unlinks and frees the record of RGBA, if there is one. The caller holds
+// the lock.
+void drop_owner(const unsigned char *rgba) {
+    ImageOwners *o = owners();
+    if (!o) return;
+    ImageOwner **pp = &o->list;
+    for (long left = QVP_WalkLimit(); *pp && left > 0; left--) {
+        if ((*pp)->rgba == rgba) {
+            ImageOwner *r = *pp;
+            __atomic_store_n(pp, r->pnext, __ATOMIC_RELEASE);
+            QVH_Free(r);
+            return;
+        }
+        pp = &(*pp)->pnext;
+    }
+}
+
+// True when an element of any canvas shows pixels PX. The caller holds
+// the lock.
+bool pixels_shown(const unsigned char *px, std::string *by) {
+    QVP_WALK(QVP_CANVAS, c, Info()->list)
+        QVP_WALK(QVP_CANVAS_ELEMENT, e, c->elements)
+            if (e->type == ELEMENT_IMAGE && (e->data.imag.data == px || e->data.imag.tdata == px)) {
+                if (by) *by = "element " + std::to_string(e->id) + " of canvas \"" + c->name + "\"";
+                return true;
+            }
+    return false;
+}
+
+double monotonic_s() {
+    struct timespec t;
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return (double)t.tv_sec + t.tv_nsec * 1e-9;
+}
+
 // Images of this process by name; filled by LoadImage. The pixels live
 // in the arena of the scene they were loaded into.
 std::map<std::string, Image> &images() {
@@ -137,12 +237,21 @@ const Image *LoadImage(const std::string &name, const std::string &path, std::st
     int w, h;
     std::vector<unsigned char> px;
     if (!ReadPng(path, w, h, px, err)) return nullptr;
+    CollectImages(true);
     unsigned char *buf = (unsigned char *)QVH_Alloc(px.size());
     if (!buf) {
         err = ArenaFull("image \"" + name + "\" (" + std::to_string(w) + "x" + std::to_string(h) + ")", px.size());
         return nullptr;
     }
     memcpy(buf, px.data(), px.size());
+    {
+        Lock lock;
+        if (!add_owner(buf, px.size())) {
+            QVH_Free(buf);
+            err = ArenaFull("image \"" + name + "\"'s owner record", sizeof(ImageOwner));
+            return nullptr;
+        }
+    }
     Image im;
     im.name = name;
     im.file = path;
@@ -179,17 +288,65 @@ bool DeleteImage(const std::string &name, std::string &err) {
     unsigned char *px = it->second.rgba;
     {
         Lock lock;
-        QVP_WALK(QVP_CANVAS, c, Info()->list)
-            QVP_WALK(QVP_CANVAS_ELEMENT, e, c->elements)
-                if (e->type == ELEMENT_IMAGE && (e->data.imag.data == px || e->data.imag.tdata == px)) {
-                    err = "image \"" + name + "\" is shown by element " + std::to_string(e->id) + " of canvas \"" +
-                          c->name + "\": delete or change that first";
-                    return false;
-                }
+        std::string by;
+        if (pixels_shown(px, &by)) {
+            err = "image \"" + name + "\" is shown by " + by + ": delete or change that first";
+            return false;
+        }
+        drop_owner(px);
         QVH_Free(px);
     }
     images().erase(it);
     return true;
+}
+
+size_t CollectImages(bool now) {
+    // Set here: when the last sweep ran, in this process.
+    static double last = -1e9;
+    double t = monotonic_s();
+    if (!now && t - last < kCollectEvery) return 0;
+    last = t;
+    std::string err;
+    if (!Attach(err)) return 0;
+    size_t freed = 0;
+    Lock lock;
+    ImageOwners *o = owners();
+    if (!o) return 0;
+    // Loaders are looked up once per sweep: (pid, start, alive).
+    struct Seen {
+        int32_t pid;
+        uint64_t start;
+        bool alive;
+    };
+    std::vector<Seen> seen;
+    const int32_t self = (int32_t)getpid();
+    ImageOwner **pp = &o->list;
+    for (long left = QVP_WalkLimit(); *pp && left > 0; left--) {
+        ImageOwner *r = *pp;
+        bool alive = r->pid == self;
+        if (!alive) {
+            auto s = std::find_if(seen.begin(), seen.end(), [&](const Seen &x) { return x.pid == r->pid && x.start == r->start; });
+            if (s == seen.end()) {
+                seen.push_back({r->pid, r->start, QVH_ProcessAlive(r->pid, r->start) != 0});
+                s = seen.end() - 1;
+            }
+            alive = s->alive;
+        }
+        if (alive || pixels_shown(r->rgba, nullptr)) {
+            pp = &r->pnext;
+            continue;
+        }
+        __atomic_store_n(pp, r->pnext, __ATOMIC_RELEASE);
+        // Pixels that are no arena block (a record written over) are not
+        // freed: freeing them could break the allocator.
+        if (QVF_GetArenaBlockSize(r->rgba) >= r->bytes) {
+            QVH_Free(r->rgba);
+            freed += r->bytes;
+        }
+        QVH_Free(r);
+        o->freed++;
+    }
+    return freed;
 }
 
 }  // namespace qvpc

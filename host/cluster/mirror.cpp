@@ -29,16 +29,6 @@ namespace {
 volatile sig_atomic_t g_stop = 0;
 void on_signal(int) { g_stop = 1; }
 
-// What a mirror keeps in its scene, so that the next mirror of the same
-// scene can take back what this one made: the pixels of the images it
-// loaded (image names are per process).
-const char *const kStateName = "QVP_MIRROR_STATE";
-const int kMaxImages = 4096;
-struct MirrorState {
-    int images;
-    void *pixels[kMaxImages];
-};
-
 void warn(const std::string &msg) { QVF_LogWarningF(("mirror: " + msg).c_str(), __FILE__, __LINE__); }
 void status(const std::string &msg) { QVF_LogStatusF(("mirror: " + msg).c_str(), __FILE__, __LINE__); }
 
@@ -100,12 +90,10 @@ public:
     }
 
 private:
-    // Deletes the canvases and frees the images an earlier mirror made
-    // here, so that the replay from the stream's start builds them anew.
+    // Deletes the canvases an earlier mirror made here, so that the
+    // replay from the stream's start builds them anew; the images it
+    // loaded are freed with them, their loader having ended.
     void Clear() {
-        MirrorState *st = (MirrorState *)QVF_GetDataFromScene(QVV_scene, kStateName);
-        if (!st) st = (MirrorState *)QVF_AddDataToScene(QVV_scene, kStateName, sizeof(MirrorState));
-        state_ = st;
         for (bool progress = true; progress;) {
             progress = false;
             for (QVP_CANVAS *c : qvpc::Canvases()) {
@@ -113,10 +101,7 @@ private:
                 progress = qvpc::DeleteCanvas(c, e) || progress;
             }
         }
-        if (!st) return;
-        int n = std::min(std::max(st->images, 0), kMaxImages);
-        for (int i = 0; i < n; i++) QVH_Free(st->pixels[i]);
-        st->images = 0;
+        qvpc::CollectImages(true);
     }
 
     // Reads and applies what is new, ticks the video clock and reports;
@@ -195,27 +180,11 @@ private:
         }
         if (!want_id.empty() && result != want_id)
             warn("entry " + id + ": element id " + result + " here, " + want_id + " at the publisher");
-        if (cmd == "image") Track(sub, name);
     }
 
     void Skip(const std::string &id, const std::string &why) {
         skipped_++;
         warn("skipped entry " + id + ": " + why);
-    }
-
-    // Keeps the scene's record of the images this mirror holds.
-    void Track(const std::string &sub, const std::string &name) {
-        if (!state_) return;
-        if (sub == "create") {
-            const qvpc::Image *im = qvpc::FindImage(name);
-            if (im && state_->images < kMaxImages) state_->pixels[state_->images++] = im->rgba;
-        } else {
-            // Deleted: the pixels are gone; drop what no image holds.
-            int k = 0;
-            for (int i = 0; i < state_->images; i++)
-                if (qvpc::FindImageByPixels(state_->pixels[i])) state_->pixels[k++] = state_->pixels[i];
-            state_->images = k;
-        }
     }
 
     // The local copy of the file with content HASH.EXT, fetched once.
@@ -279,7 +248,6 @@ private:
     int port_ = 0;
     RedisLink link_;
     Tcl_Interp *interp_ = nullptr;
-    MirrorState *state_ = nullptr;
     long long applied_ = 0, skipped_ = 0;
     double reported_ = 0;
     bool down_ = false;

@@ -113,7 +113,7 @@ void init_arena(QVS_SMHANDLE *a, size_t size, const char *name) {
     a->free_list = b;
     a->free_bytes = b->size;
     a->creator_pid = (int32_t)getpid();
-    a->creator_start = qvp_process_start(getpid());
+    a->creator_start = QVH_ProcessStart(getpid());
     a->scene.arena = a;
     snprintf(a->scene.name, sizeof a->scene.name, "%s", name);
     __atomic_store_n(&a->magic, QVH_ARENA_MAGIC, __ATOMIC_RELEASE);
@@ -307,7 +307,7 @@ extern "C" int QVH_SceneCreatedHere(void) { return g_arena && g_created_here; }
 extern "C" int QVH_SceneCreatorGone(void) {
     if (!g_arena || g_created_here || __atomic_load_n(&g_arena->creator_closed, __ATOMIC_ACQUIRE)) return 0;
     int pid = g_arena->creator_pid;
-    return qvp_process_alive(pid, g_arena->creator_start) ? 0 : pid;
+    return QVH_ProcessAlive(pid, g_arena->creator_start) ? 0 : pid;
 }
 
 extern "C" int QVH_InArena(const void *p) {

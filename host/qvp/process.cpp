@@ -29,7 +29,7 @@ std::map<std::string, void *> &process_data() {
 
 /* ---- process identity ---- */
 
-uint64_t qvp_process_start(int pid) {
+extern "C" uint64_t QVH_ProcessStart(int pid) {
     if (pid <= 0) return 0;
     char path[64], buf[1024];
     snprintf(path, sizeof path, "/proc/%d/stat", pid);
@@ -50,8 +50,8 @@ uint64_t qvp_process_start(int pid) {
     return strtoull(p, nullptr, 10);
 }
 
-int qvp_process_alive(int pid, uint64_t start) {
-    uint64_t now = qvp_process_start(pid);
+extern "C" int QVH_ProcessAlive(int pid, uint64_t start) {
+    uint64_t now = QVH_ProcessStart(pid);
     return now != 0 && now == start;
 }
 

@@ -4,6 +4,7 @@
 #define QVP_HOST_H
 
 #include <stddef.h>
+#include <stdint.h>
 #include "qvp_structs.h"
 
 #ifdef __cplusplus
@@ -43,6 +44,15 @@ int QVH_SceneCreatedHere(void);
  * without closing it (killed, say): the segment may be stale. 0 when it
  * still runs, closed the scene normally, or is this process. */
 int QVH_SceneCreatorGone(void);
+
+/* Process PID's start time in clock ticks since boot (from /proc), or 0
+ * when no such process runs. A pid with its start time names one process
+ * for good: pids are reused, start times with them are not. */
+uint64_t QVH_ProcessStart(int pid);
+
+/* 1 when process PID, started at START, is still running. */
+int QVH_ProcessAlive(int pid, uint64_t start);
+
 
 /* Allocates SIZE zero-filled bytes in the open scene's arena, 16-byte
  * aligned. Returns null (with a log line) when no scene is open or the

@@ -58,14 +58,6 @@ int qvp_lock_robust(pthread_mutex_t *m, const char *what);
 int qvp_lock_robust_ex(pthread_mutex_t *m, const char *what, int *recovered);
 void qvp_unlock_robust(pthread_mutex_t *m);
 
-/* Process PID's start time in clock ticks since boot (from /proc), or 0
- * when no such process runs. A pid with its start time names one process
- * for good: pids are reused, start times with them are not. */
-uint64_t qvp_process_start(int pid);
-
-/* 1 when process PID, started at START, is still running. */
-int qvp_process_alive(int pid, uint64_t start);
-
 /* The arena of the open scene, or null. */
 struct QVS_SMHANDLE *qvp_arena(void);
 

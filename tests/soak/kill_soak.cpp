@@ -2,7 +2,7 @@
 // random moments, even while they hold the canvas lock, and checks that
 // nobody freezes and no list tears.
 //
-//   kill_soak VIEWER PLUGIN SCRIPTS_DIR [--kills N] [--seed S]
+//   kill_soak VIEWER PLUGIN SCRIPTS_DIR [--kills N] [--seed S] [--editor-only]
 //
 // Two displays render in a loop and one editor changes canvases and
 // elements of every kind in a loop; each prints a count after every
@@ -11,7 +11,11 @@
 // canvas and element and render a frame within 5 s, and the fixed
 // canvases (curved, nested, mapped: drawn through a local copy of their
 // records) must read exactly as the editor made them. Prints the kills,
-// hangs, crashes, failed checks and the longest recovery.
+// hangs, crashes, failed checks and the longest recovery. The arena's
+// free bytes are sampled after each editor restart: killed editors leave
+// images and canvases behind, which the next ones must take back, so the
+// last quarter of the samples may lie at most 512 KiB below the first.
+// --editor-only kills the editor alone.
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -22,6 +26,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -160,7 +165,7 @@ bool check_attach(std::string *why) {
 
 int main(int argc, char **argv) {
     if (argc < 4) {
-        fprintf(stderr, "usage: kill_soak VIEWER PLUGIN SCRIPTS_DIR [--kills N] [--seed S]\n");
+        fprintf(stderr, "usage: kill_soak VIEWER PLUGIN SCRIPTS_DIR [--kills N] [--seed S] [--editor-only]\n");
         return 2;
     }
     g_viewer = argv[1];
@@ -168,9 +173,11 @@ int main(int argc, char **argv) {
     g_dir = argv[3];
     int kills = 20;
     unsigned seed = (unsigned)time(nullptr);
-    for (int i = 4; i + 1 < argc; i += 2) {
-        if (strcmp(argv[i], "--kills") == 0) kills = atoi(argv[i + 1]);
-        else if (strcmp(argv[i], "--seed") == 0) seed = (unsigned)strtoul(argv[i + 1], nullptr, 10);
+    bool editor_only = false;
+    for (int i = 4; i < argc; i++) {
+        if (strcmp(argv[i], "--editor-only") == 0) editor_only = true;
+        else if (i + 1 < argc && strcmp(argv[i], "--kills") == 0) kills = atoi(argv[++i]);
+        else if (i + 1 < argc && strcmp(argv[i], "--seed") == 0) seed = (unsigned)strtoul(argv[++i], nullptr, 10);
     }
     srand(seed);
     signal(SIGPIPE, SIG_IGN);
@@ -192,10 +199,11 @@ int main(int argc, char **argv) {
     double t;
     int dead = 0, hangs = 0, failed_checks = 0;
     double longest = 0;
+    std::vector<size_t> free_after;
     if (!all_advance(cs, 20, &t, &dead)) fprintf(stderr, "kill_soak: the processes never started\n");
     for (int k = 0; k < kills; k++) {
         usleep((useconds_t)(10000 + rand() % 200000));
-        size_t victim = rand() % 10 < 6 ? 0 : 1 + (size_t)(rand() % 2);
+        size_t victim = editor_only || rand() % 10 < 6 ? 0 : 1 + (size_t)(rand() % 2);
         stop(cs[victim]);
         start(cs[victim]);
         if (!all_advance(cs, 5, &t, &dead)) {
@@ -207,6 +215,7 @@ int main(int argc, char **argv) {
             }
         }
         if (t > longest) longest = t;
+        if (victim == 0) free_after.push_back(QVH_ArenaFreeBytes());
         std::string why;
         if (!check_attach(&why)) {
             failed_checks++;
@@ -215,10 +224,23 @@ int main(int argc, char **argv) {
         fflush(stdout);
     }
     for (Child &c : cs) stop(c);
+    // Medians of the first and last quarters of the samples.
+    bool leaks = false;
+    size_t q = free_after.size() / 4;
+    if (q >= 2) {
+        std::vector<size_t> first(free_after.begin(), free_after.begin() + (long)q),
+            last(free_after.end() - (long)q, free_after.end());
+        std::sort(first.begin(), first.end());
+        std::sort(last.begin(), last.end());
+        size_t a = first[q / 2], b = last[q / 2];
+        leaks = b + (512u << 10) < a;
+        printf("kill_soak: free bytes after %zu editor restarts: first quarter %zu, last quarter %zu (%+lld)%s\n",
+               free_after.size(), a, b, (long long)b - (long long)a, leaks ? ": LEAK" : "");
+    }
     unlink(fixed.c_str());
     QVH_CloseScene();
     QVH_RemoveScene(g_scene.c_str());
     printf("kill_soak: %d kills (seed %u): %d hangs, %d crashed survivors, %d failed checks, longest recovery %.2f s\n",
            kills, seed, hangs, dead, failed_checks, longest);
-    return hangs || dead || failed_checks ? 1 : 0;
+    return hangs || dead || failed_checks || leaks ? 1 : 0;
 }
