@@ -197,6 +197,10 @@ int main(int argc, char **argv) {
         sigemptyset(&sa.sa_mask);
         sigaction(sig, &sa, nullptr);
     }
+    // A write to a dead X server or Redis gets EPIPE and takes the normal
+    // error path (the lost-display hook) rather than ending the process
+    // with the scene left behind.
+    signal(SIGPIPE, SIG_IGN);
     QVH_SetDisplayLostHook(display_lost);
     if (remove_first) QVH_RemoveScene(scene.c_str());
     char err[512];

@@ -10,6 +10,7 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/keysym.h>
+#include <poll.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -239,14 +240,32 @@ bool qvp_egl_open_window(int w, int h, const char *title, std::string &why) {
 
 bool qvp_egl_is_window() { return g_x != nullptr; }
 
+// True when the X connection's socket is hung up: the server has gone.
+static bool server_gone() {
+    struct pollfd pf = {ConnectionNumber(g_x), POLLIN, 0};
+    return poll(&pf, 1, 0) > 0 && (pf.revents & (POLLHUP | POLLERR));
+}
+
 bool qvp_egl_swap() {
     if (!g_x || g_surf == EGL_NO_SURFACE) return false;
+    // Mesa's image writes to a server that has gone can block for good.
+    if (server_gone()) {
+        if (g_lost_hook) g_lost_hook("the connection to the X server was lost");
+        return false;
+    }
     return eglSwapBuffers(g_dpy, g_surf) == EGL_TRUE;
 }
 
 bool qvp_egl_poll(QvpWindowEvents &ev) {
     if (!g_x) return false;
     if (g_x_failed) ev.close = true;
+    // A server that died may leave Xlib with nothing to read and Mesa's
+    // image writes failing quietly: the hung-up socket says it is gone.
+    if (server_gone()) {
+        if (g_lost_hook) g_lost_hook("the connection to the X server was lost");
+        ev.close = true;
+        return true;
+    }
     while (XPending(g_x)) {
         XEvent e;
         XNextEvent(g_x, &e);

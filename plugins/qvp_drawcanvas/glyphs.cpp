@@ -90,7 +90,10 @@ struct FontStore {
     int table_n;
     unsigned char *table_ink;  // per table code: 0 not known, 1 ink, 2 none
     int ink_n;
-    Slot *slots;         // open addressing on the code point
+    Slot *slots;         // open addressing on the code point; only codes
+                         // the face maps, so at most its glyphs
+    QVP_GLYPH missing;   // the face's missing-glyph box, made once
+    bool has_missing;
     int slot_cap, slot_used;
     Page *pages;
     int page_n;
@@ -317,7 +320,13 @@ const QVP_GLYPH *face_glyph(FontStore *s, uint32_t cp, bool want_missing, bool *
     }
     FT_UInt index = FT_Get_Char_Index(s->face, cp);
     *found = index != 0;
-    if (!index && !want_missing) return nullptr;
+    if (!index) {
+        // Unmapped codes share one box and take no slot: texts of ever
+        // new unmapped codes grow neither the table nor the pages.
+        if (!want_missing) return nullptr;
+        if (!s->has_missing && rasterise(s, 0, &s->missing)) s->has_missing = true;
+        return s->has_missing ? &s->missing : nullptr;
+    }
     if (!grow_slots(s)) return nullptr;
     QVP_GLYPH g;
     if (!rasterise(s, index, &g)) return nullptr;
