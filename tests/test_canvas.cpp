@@ -772,26 +772,6 @@ TEST_F(Canvas, Elements_ListEndsPastTheirBound) {
     }
 }
 
-// Runs BODY in a child process on this scene and waits for it, or leaves
-// it paused (still alive) when KEEP_ALIVE; returns the child's pid.
-pid_t in_child(const std::function<void()> &body, bool keep_alive) {
-    int ready[2];
-    if (pipe(ready) != 0) return -1;
-    pid_t pid = fork();
-    if (pid == 0) {
-        body();
-        (void)!write(ready[1], "x", 1);
-        if (keep_alive) pause();
-        _exit(0);
-    }
-    char c;
-    EXPECT_EQ(read(ready[0], &c, 1), 1);
-    close(ready[0]);
-    close(ready[1]);
-    if (!keep_alive) waitpid(pid, nullptr, 0);
-    return pid;
-}
-
 // 2026-12-07: image pixels outlived the process that loaded them, and no
 // one could free them: eight runs of a script loading one large PNG
 // filled a scene. Now pixels go once their loader has ended and nothing
@@ -806,7 +786,7 @@ TEST_F(Canvas, Image_EndedLoadersPixelsFreedOnceUnshown) {
     // Many short-lived loaders, each far from the arena's end alone but
     // past it together (8 MiB, 64 KiB each).
     for (int run = 0; run < 160; run++) {
-        in_child([&] {
+        run_in_child([&] {
             std::string e;
             if (!qvpc::LoadImage("img", tiles, e)) _exit(3);
         }, false);
@@ -816,7 +796,7 @@ TEST_F(Canvas, Image_EndedLoadersPixelsFreedOnceUnshown) {
     EXPECT_EQ(QVH_ArenaFreeBytes(), before);
     // A loader killed while its image is shown: the pixels stay until the
     // canvas showing them goes.
-    pid_t shown = in_child([&] {
+    pid_t shown = run_in_child([&] {
         std::string e;
         const qvpc::Image *im = qvpc::LoadImage("img", tiles, e);
         QVP_CANVAS desc;
@@ -842,7 +822,7 @@ TEST_F(Canvas, Image_EndedLoadersPixelsFreedOnceUnshown) {
     EXPECT_EQ(qvpc::CollectImages(true), 128u * 128u * 4u) << "the unshown pixels of a dead loader";
     EXPECT_EQ(QVH_ArenaFreeBytes(), before);
     // A loader that still runs keeps its image, shown or not.
-    pid_t live = in_child([&] {
+    pid_t live = run_in_child([&] {
         std::string e;
         if (!qvpc::LoadImage("img", tiles, e)) _exit(3);
     }, true);

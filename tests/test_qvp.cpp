@@ -156,22 +156,13 @@ TEST(SceneOpen, Creator_KilledIsFoundGoneClosedOrRunningIsNot) {
     QVH_LogToStderr(0);
     char err[256];
     auto made_by_child = [&](const std::string &name, bool close_it, bool stay) {
-        int ready[2];
-        EXPECT_EQ(pipe(ready), 0);
-        pid_t pid = fork();
-        if (pid == 0) {
-            char e[256];
-            if (!QVH_OpenScene(name.c_str(), 2u << 20, QVH_SCENE_CREATE, e, sizeof e)) _exit(2);
-            if (close_it) QVH_CloseScene();
-            (void)!write(ready[1], "x", 1);
-            if (stay) pause();
-            _exit(0);
-        }
-        char c;
-        EXPECT_EQ(read(ready[0], &c, 1), 1);
-        close(ready[0]);
-        close(ready[1]);
-        return pid;
+        return run_in_child(
+            [&] {
+                char e[256];
+                if (!QVH_OpenScene(name.c_str(), 2u << 20, QVH_SCENE_CREATE, e, sizeof e)) _exit(2);
+                if (close_it) QVH_CloseScene();
+            },
+            stay);
     };
     std::string killed = unique_scene("gone"), closed = unique_scene("closed"), live = unique_scene("live");
     pid_t k = made_by_child(killed, false, true);
@@ -180,8 +171,7 @@ TEST(SceneOpen, Creator_KilledIsFoundGoneClosedOrRunningIsNot) {
     ASSERT_NE(QVH_OpenScene(killed.c_str(), 0, QVH_SCENE_ATTACH, err, sizeof err), nullptr) << err;
     EXPECT_EQ(QVH_SceneCreatorGone(), (int)k);
     QVH_CloseScene();
-    pid_t c = made_by_child(closed, true, false);
-    waitpid(c, nullptr, 0);
+    made_by_child(closed, true, false);
     ASSERT_NE(QVH_OpenScene(closed.c_str(), 0, QVH_SCENE_ATTACH, err, sizeof err), nullptr) << err;
     EXPECT_EQ(QVH_SceneCreatorGone(), 0) << "a scene kept on purpose is not stale";
     QVH_CloseScene();

@@ -6,9 +6,11 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -36,6 +38,33 @@ protected:
     }
     std::string name_;
 };
+
+// True when scene NAME's shared-memory segment exists.
+inline bool segment_exists(const std::string &name) {
+    struct stat st;
+    return stat(("/dev/shm/qvp_" + name).c_str(), &st) == 0;
+}
+
+// Runs BODY in a forked child and returns its pid once BODY is done; the
+// child then exits, or stays paused (alive) when KEEP_ALIVE. A child
+// that exits is waited for here.
+inline pid_t run_in_child(const std::function<void()> &body, bool keep_alive) {
+    int ready[2];
+    if (pipe(ready) != 0) return -1;
+    pid_t pid = fork();
+    if (pid == 0) {
+        body();
+        (void)!write(ready[1], "x", 1);
+        if (keep_alive) pause();
+        _exit(0);
+    }
+    char c;
+    EXPECT_EQ(read(ready[0], &c, 1), 1);
+    close(ready[0]);
+    close(ready[1]);
+    if (!keep_alive) waitpid(pid, nullptr, 0);
+    return pid;
+}
 
 // Waits up to TIMEOUT_MS for child PID; kills it on timeout. Returns its
 // exit status, or -1 when it had to be killed or did not exit normally.
