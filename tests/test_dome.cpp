@@ -4,6 +4,7 @@
 // behind, and what falls back to flat or to nothing.
 #include <math.h>
 
+#include <set>
 #include <vector>
 
 #include "alloc_watch.h"
@@ -218,3 +219,41 @@ TEST_F(Dome, Frame_FlatAfterCurvedSteadyAndFallbacks) {
 }
 
 }  // namespace
+
+// The offscreen cache at its bound, with what is shown changing every
+// frame: canvases made and deleted every frame, and more canvases than
+// slots shown one after another, never take more than the ten slots or
+// make a texture name beyond the first ten.
+TEST_F(Dome, Cache_CanvasesChangingEveryFrameStayInTheSlots) {
+    std::vector<QVP_CANVAS *> cs;
+    for (int i = 0; i < 14; i++) {
+        char name[8];
+        snprintf(name, sizeof name, "c%d", i);
+        cs.push_back(curved(name, 20, 20, 1, 1, 1));
+        cs.back()->draw_layer = 0;
+    }
+    std::set<GLuint> names;
+    auto note_names = [&] {
+        for (int i = 0; i < QVP_CACHE_SLOTS; i++)
+            if (canvas_ids[i]) names.insert(canvas_ids[i]);
+    };
+    for (int f = 0; f < 42; f++) {
+        for (int i = 0; i < 14; i++) cs[(size_t)i]->draw_layer = i == f % 14 ? LAYER_SCENE : 0;
+        QVH_RunFrames(1);
+        note_names();
+        bool cached = false;
+        for (int i = 0; i < QVP_CACHE_SLOTS; i++) cached |= canvas_ptrs[i] == cs[(size_t)(f % 14)];
+        EXPECT_TRUE(cached) << "frame " << f;
+    }
+    for (QVP_CANVAS *c : cs) c->draw_layer = 0;
+    std::string err;
+    for (int f = 0; f < 30; f++) {
+        char name[16];
+        snprintf(name, sizeof name, "new%d", f);
+        QVP_CANVAS *c = curved(name, 20, 20, 1, 1, 1);
+        QVH_RunFrames(1);
+        note_names();
+        ASSERT_TRUE(qvpc::DeleteCanvas(c, err)) << err;
+    }
+    EXPECT_LE(names.size(), (size_t)max_canvas_objs) << "texture names are reused, never made anew";
+}

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <array>
 #include <string>
+#include <set>
 #include <vector>
 
 #include "alloc_watch.h"
@@ -283,12 +284,13 @@ TEST_F(Elements, Text_InklessCellsAddNoQuadsUnlessTheyLeaveMarks) {
 }
 
 // The kept-text table under load. DRAW lays texts out in one canvas
-// frame and returns the vertices they sent.
+// frame, as one display frame, and returns the vertices they sent.
 class KeptTexts : public Elements {
 protected:
     long draw(std::vector<std::string> &texts, int first, int n, double col = 10) {
         double org[3] = {-1, 0.75, 0}, colv[3] = {2, 0, 0}, rowv[3] = {0, -1.5, 0};
         long before = gl_array_vertices;
+        QVV_display->frame_count++;
         glFontDisplay2DBegin(org, colv, rowv, 200, 150);
         glFontBegin(font_);
         for (int i = first; i < first + n; i++) glFontScaledTextOut2D(&texts[(size_t)i][0], col, 10, 20, 20, nullptr);
@@ -311,38 +313,67 @@ protected:
 // Regression (2026-12-07): once every slot was taken, a look-up of a text
 // the table did not hold probed for ever, inside the layer pass with the
 // canvas lock held: every process of the scene hung. Keys that change
-// every round (a label that moves) at the real bound and past it: every
-// round returns, each text draws its own glyphs, the table holds no more
-// than its bound and no probe grows with it.
+// every round (a label that moves, drawn twice in each place, so that
+// each place is kept) at the real bound and past it: every round
+// returns, each text draws its own glyphs, the table holds no more than
+// its bound and no probe grows with it.
 TEST_F(KeptTexts, Bound_HoldsWhenEveryKeyChangesEveryRound) {
     std::vector<std::string> texts = words(3000);
     int most = GetKeptTextStats().most;
     ASSERT_GT(most, 0);
     for (int round = 0; round < 3 * most / 3000 + 2; round++)
-        ASSERT_EQ(draw(texts, 0, 3000, 10 + round), 4 * cells(texts, 0, 3000)) << "round " << round;
+        for (int twice = 0; twice < 2; twice++)
+            ASSERT_EQ(draw(texts, 0, 3000, 10 + round), 4 * cells(texts, 0, 3000)) << "round " << round;
     KeptTextStats s = GetKeptTextStats();
-    EXPECT_EQ(s.entries, most) << "every entry in use, none more";
+    EXPECT_LE(s.entries, most);
     EXPECT_LE(s.bytes, s.bytes_most);
+    EXPECT_TRUE(s.entries == most || s.bytes + 4096 > s.bytes_most) << "at one of its bounds: " << s.entries << " texts, "
+                                                                     << s.bytes << " bytes";
     EXPECT_LT(s.longest_probe, 64) << "an index at most half full keeps probes short";
-    // Texts that stay put are kept again from their second drawing.
-    draw(texts, 0, 100);
-    draw(texts, 0, 100);
-    EXPECT_EQ(GetKeptTextStats().complete, 100);
-    EXPECT_EQ(draw(texts, 0, 100), 4 * cells(texts, 0, 100)) << "drawn from the kept layouts";
+    // New texts that stay put are kept from their second drawing.
+    std::vector<std::string> still = words(100);
+    draw(still, 0, 100);
+    draw(still, 0, 100);
+    for (auto &t : still) EXPECT_TRUE(KeptTextHolds(&t[0], 1)) << t;
+    EXPECT_EQ(draw(still, 0, 100), 4 * cells(still, 0, 100)) << "drawn from the kept layouts";
 }
 
-// A text changed every time it is drawn is only fingerprinted: nothing
-// is recorded and no bytes are held for it.
+// A text changed every time it is drawn, in place or moved, is only
+// fingerprinted: it never enters the table, and no bytes are held for it.
 TEST_F(KeptTexts, Churn_TextsChangedEveryDrawingKeepNothing) {
     std::vector<std::string> texts = words(200);
     for (int round = 0; round < 5; round++) {
         for (auto &t : texts) t[0] = (char)('a' + round);
         EXPECT_EQ(draw(texts, 0, 200), 4 * cells(texts, 0, 200));
+        EXPECT_EQ(draw(texts, 0, 200, 20 + round), 4 * cells(texts, 0, 200)) << "moved";
     }
     KeptTextStats s = GetKeptTextStats();
     EXPECT_EQ(s.complete, 0);
     EXPECT_EQ(s.bytes, 0u);
-    EXPECT_EQ(s.entries, 200) << "one entry per text, edited in place";
+    EXPECT_LE(s.entries, 10) << "only a text whose notes were both taken in its frame is seen in the table";
+    // Drawn twice unchanged, each is kept and drawn from the table next.
+    draw(texts, 0, 200);
+    draw(texts, 0, 200);
+    EXPECT_EQ(GetKeptTextStats().complete, 200);
+    // An edit in place is laid out anew, and kept again once unchanged.
+    texts[7][0] = 'z';
+    EXPECT_EQ(draw(texts, 0, 200), 4 * cells(texts, 0, 200));
+    EXPECT_FALSE(KeptTextHolds(&texts[7][0], 1));
+    draw(texts, 0, 200);
+    EXPECT_TRUE(KeptTextHolds(&texts[7][0], 1));
+}
+
+// Many texts share the notes a text seen once leaves (3,000 texts on
+// 8,192 pairs of notes: some pairs get three). Every text that stays put
+// is kept from its second drawing all the same.
+// 2026-12-08: three texts drawn every frame on one pair of notes pushed
+// each other out for ever and were never kept.
+TEST_F(KeptTexts, Notes_TextsSharingNotesAreKeptAllTheSame) {
+    std::vector<std::string> texts = words(3000);
+    for (int k = 0; k < 2; k++) draw(texts, 0, 3000);
+    KeptTextStats s = GetKeptTextStats();
+    EXPECT_EQ(s.complete, 3000);
+    EXPECT_EQ(draw(texts, 0, 3000), 4 * cells(texts, 0, 3000));
 }
 
 // At the bound the least recently drawn text goes first, whether the
@@ -502,6 +533,47 @@ TEST_F(Elements, Shapes_ManyUnchangedPolygonsAreNotTessellatedAgain) {
     EXPECT_TRUE(at(12, 12, 255, 0, 0));
 }
 
+// Kept tessellations at their bound, with polygons that change every
+// frame. A polygon whose points change takes back its own slot, so the
+// table holds a slot per polygon, not per shape it ever had; a deleted
+// polygon's slot lets go of its buffers within the idle frames; and past
+// the bound every polygon is still filled.
+// 2026-12-08: a changed or deleted polygon left its old slot behind, so
+// a show whose polygons changed filled all 4,096 slots and their buffers
+// (about 2 KiB a frame of one changing polygon, for 4,096 frames).
+TEST_F(Elements, Bounds_TessellationsOfPolygonsChangingEveryFrame) {
+    QVP_CANVAS *c = canvas("c", LAYER_FOREGROUND);
+    std::vector<QVP_CANVAS_ELEMENT *> ps;
+    for (int i = 0; i < 30; i++) {
+        float x = 5 + (float)(i % 10) * 19, y = 5 + (float)(i / 10) * 40;
+        ps.push_back(polygon(c, {{x, y}, {x + 14, y}, {x + 14, y + 30}, {x, y + 30}}, kRed));
+    }
+    for (int f = 0; f < 40; f++) {
+        for (QVP_CANVAS_ELEMENT *p : ps) p->data.poly.pnt_list[2].y -= 0.25f;
+        QVH_RunFrames(1);
+    }
+    TessStats s = GetTessStats();
+    EXPECT_EQ(s.used, 30);
+    EXPECT_LE(s.slots, 64) << "one slot per polygon";
+    EXPECT_TRUE(at(12, 12, 255, 0, 0)) << "filled as it is now";
+    std::string err;
+    for (QVP_CANVAS_ELEMENT *p : ps) ASSERT_TRUE(qvpc::DeleteElement(c, p, err)) << err;
+    QVH_RunFrames(600 + 256 + 2);
+    s = GetTessStats();
+    EXPECT_EQ(s.used, 0) << "deleted polygons let go";
+    EXPECT_EQ(s.bytes, 0u);
+    // The bound: 4,100 polygons a frame (4,099 small ones under a big one).
+    for (int i = 0; i < s.most + 3; i++) polygon(c, {{10, 10}, {13, 10}, {13, 13}, {10, 13}}, kGreen);
+    polygon(c, {{100, 60}, {160, 60}, {160, 120}, {100, 120}}, kRed);
+    for (int f = 0; f < 2; f++) {
+        QVH_RunFrames(1);
+        s = GetTessStats();
+        EXPECT_EQ(s.slots, s.most);
+        EXPECT_TRUE(at(130, 90, 255, 0, 0)) << "frame " << f;
+        EXPECT_TRUE(at(11, 11, 0, 255, 0)) << "frame " << f;
+    }
+}
+
 TEST_F(Elements, Shapes_PolygonBufferGrowth) {
     QVP_CANVAS *c = canvas("c", LAYER_FOREGROUND);
     std::vector<QVP_CANVAS_COORD> pts(1010);
@@ -655,6 +727,40 @@ TEST_F(Elements, Video_OneUploadPerFrameAcrossTwoViews) {
     int slots = 0;
     for (int i = 0; i < QVP_CACHE_SLOTS; i++) slots += video_elements[i] == e || video_elements[i] == twin;
     EXPECT_EQ(slots, 2);
+}
+
+// The video cache at its bound, with the clip shown changing every
+// frame: twelve clips shown in turn and a clip made and deleted every
+// frame stay in the ten slots, reuse their texture names, and each
+// frame shows the clip's own frame.
+TEST_F(Elements, Bounds_VideoSlotsWhenTheClipShownChangesEveryFrame) {
+    QVP_CANVAS *c = canvas("c", LAYER_FOREGROUND);
+    std::vector<QVP_CANVAS_ELEMENT *> vs;
+    for (int i = 0; i < 12; i++) vs.push_back(pattern_video(c, 32, 24));
+    play_videos();
+    std::set<GLuint> names;
+    auto note_names = [&] {
+        for (int i = 0; i < QVP_CACHE_SLOTS; i++)
+            if (video_ids[i]) names.insert(video_ids[i]);
+    };
+    for (int f = 0; f < 36; f++) {
+        for (int i = 0; i < 12; i++) vs[(size_t)i]->attrib = i == f % 12 ? 0 : ATTRIB_HIDDEN;
+        QVH_RunFrames(1);
+        note_names();
+        int n = (int)floor(QVV_display->run_time * 60 + 1e-9);
+        EXPECT_TRUE(pattern_bg(n)) << "frame " << f;
+    }
+    for (QVP_CANVAS_ELEMENT *v : vs) v->attrib = ATTRIB_HIDDEN;
+    std::string err;
+    for (int f = 0; f < 20; f++) {
+        QVP_CANVAS_ELEMENT *v = pattern_video(c, 32 + f, 24);
+        QVH_RunFrames(1);
+        note_names();
+        int n = (int)floor(QVV_display->run_time * 60 + 1e-9);
+        EXPECT_TRUE(pattern_bg(n)) << "made at frame " << f;
+        ASSERT_TRUE(qvpc::DeleteElement(c, v, err)) << err;
+    }
+    EXPECT_LE(names.size(), (size_t)max_video_objs) << "texture names are reused, never made anew";
 }
 
 TEST_F(Elements, Video_NoFrameTakesNoSlot) {

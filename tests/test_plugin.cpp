@@ -6,6 +6,7 @@
 
 #include <string>
 #include <thread>
+#include <map>
 #include <vector>
 
 #include <algorithm>
@@ -353,13 +354,15 @@ TEST_F(Plugin, GLErrors_ReportedOrDrained) {
 // The bounded index under random finds, inserts and removals, at its
 // bound, against a model (a recency list): the same entries found, the
 // least recent evicted, the order kept. Hashes collide on purpose (a
-// few bits only) so that clusters form and removals shift them.
+// few bits only) so that clusters form and removals shift them. Notes
+// written beside the slots stay as written while entries move under them.
 TEST(LruIndexTable, Model_SameAnswersAtTheBound) {
     for (int most : {1, 7, 64}) {
         LruIndex ix;
         ASSERT_TRUE(ix.Init(most, realloc));
         std::vector<uint64_t> key(most);         // per entry
         std::vector<int> order;                  // most recent first
+        std::map<uint32_t *, uint32_t> notes;    // as written
         uint32_t seed = 12345;
         auto rnd = [&seed] { return seed = seed * 1664525u + 1013904223u; };
         for (int step = 0; step < 20000; step++) {
@@ -371,6 +374,10 @@ TEST(LruIndexTable, Model_SameAnswersAtTheBound) {
             int got = ix.Find(h, [&](int e) { return key[e] == k; });
             ASSERT_EQ(got, want) << "most " << most << " step " << step;
             int op = (int)(rnd() % 4);
+            if (op == 3) {
+                uint32_t *n = ix.Note(h, step & 1);
+                *n = notes[n] = (uint32_t)step;
+            }
             if (got >= 0 && op == 0) {
                 ix.Remove(got);
                 order.erase(std::find(order.begin(), order.end(), got));
@@ -390,6 +397,7 @@ TEST(LruIndexTable, Model_SameAnswersAtTheBound) {
             ASSERT_EQ(ix.Oldest(), order.empty() ? -1 : order.back());
         }
         EXPECT_LE(ix.Stats().longest, most) << "a probe never walks more than the entries";
+        for (auto &n : notes) EXPECT_EQ(*n.first, n.second) << "most " << most;
         ix.Free();
     }
 }

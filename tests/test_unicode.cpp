@@ -237,3 +237,68 @@ TEST_F(Unicode, TextureNames_PluginTexturesNeverTakeAFontsName) {
 }
 
 }  // namespace
+
+namespace {
+
+std::string utf8(uint32_t cp) {
+    std::string s;
+    if (cp < 0x80) s += (char)cp;
+    else if (cp < 0x800) s += {(char)(0xC0 | cp >> 6), (char)(0x80 | (cp & 0x3F))};
+    else if (cp < 0x10000)
+        s += {(char)(0xE0 | cp >> 12), (char)(0x80 | (cp >> 6 & 0x3F)), (char)(0x80 | (cp & 0x3F))};
+    else
+        s += {(char)(0xF0 | cp >> 18), (char)(0x80 | (cp >> 12 & 0x3F)), (char)(0x80 | (cp >> 6 & 0x3F)),
+              (char)(0x80 | (cp & 0x3F))};
+    return s;
+}
+
+}  // namespace
+
+// A glyph store at its bound, with a text that changes every frame: each
+// code the face maps takes one slot and one atlas cell the first time it
+// is drawn and nothing after, and the index stays at most half full.
+// Regression (2026-12-07): every code the face did not map took a slot
+// and an atlas cell of its own, so a text of ever new unmapped codes grew
+// the store without end; they now share one missing box.
+TEST_F(Unicode, Bounds_GlyphStoreHoldsEachCodeOnceWhateverTheText) {
+    if (!have_cjk()) GTEST_SKIP() << kCjkFile << " is missing (scripts/setup installs fonts-wqy-microhei)";
+    QVP_CANVAS_FONTDEF *cjk = font("cjk", kCjkFile);
+    ASSERT_NE(cjk, nullptr);
+    QVP_CANVAS *c = canvas("c", LAYER_FOREGROUND);
+    QVP_CANVAS_ELEMENT *e = text(c, "x", 0, 0, 8, ANCHOR_COL_START | ANCHOR_ROW_START);
+    e->data.text.pfont = cjk;
+    // Shows N codes from FIRST for one frame, the element edited as an
+    // editor would.
+    auto show = [&](uint32_t first, int n) {
+        qvpc::ElementDesc d = qvpc::DescOf(e);
+        d.text.clear();
+        for (int i = 0; i < n; i++) d.text += utf8(first + (uint32_t)i);
+        std::string err;
+        e = qvpc::ConfigureElement(c, e, d, err);
+        ASSERT_NE(e, nullptr) << err;
+        QVH_RunFrames(1);
+    };
+    const int frames = 50, per = 40;
+    for (int f = 0; f < frames; f++) show(0x4E00 + (uint32_t)(per * f), per);
+    GlyphStoreStats full = GetGlyphStoreStats(cjk);
+    EXPECT_EQ(full.slots_used, frames * per) << "one slot per code drawn";
+    EXPECT_LE(2 * full.slots_used, full.slot_cap) << "at most half full";
+    EXPECT_GE(full.pages, 1);
+    for (int f = frames - 1; f >= 0; f--) show(0x4E00 + (uint32_t)(per * f), per);
+    GlyphStoreStats again = GetGlyphStoreStats(cjk);
+    EXPECT_EQ(again.slots_used, full.slots_used) << "codes drawn before add nothing";
+    EXPECT_EQ(again.pages, full.pages);
+    // 2,000 codes of a private-use plane the face does not map, new every
+    // frame: one missing box, no slot, no page, and the log says so for
+    // the first codes only.
+    QVH_LogClear();
+    for (int f = 0; f < frames; f++) show(0xF0000 + (uint32_t)(per * f), per);
+    GlyphStoreStats unmapped = GetGlyphStoreStats(cjk);
+    EXPECT_EQ(unmapped.slots_used, full.slots_used);
+    EXPECT_EQ(unmapped.slot_cap, full.slot_cap);
+    EXPECT_EQ(unmapped.pages, full.pages);
+    EXPECT_EQ(unmapped.has_missing, 1);
+    int lines = 0;
+    for (int i = 0; i < QVH_LogCount(); i++) lines += strstr(QVH_LogGet(i)->text, "no glyph for") != nullptr;
+    EXPECT_LE(lines, 32);
+}

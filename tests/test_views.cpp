@@ -280,3 +280,26 @@ TEST_F(Views, Lists_LoopedBackOnThemselvesEnd) {
 }
 
 }  // namespace
+
+// The node pass's table of canvases at its bound, with the canvases that
+// show nodes changing every frame: a canvas made and one deleted every
+// frame, three at a time, takes the first 100 entries again and again.
+TEST_F(Views, Bounds_NodeCanvasesMadeAndDeletedEveryFrame) {
+    int box = node("box", 0, 0, -2, 4, 1, 0, 0);
+    std::vector<QVP_CANVAS *> live;
+    std::string err;
+    for (int f = 0; f < 150; f++) {
+        char name[16];
+        snprintf(name, sizeof name, "w%d", f);
+        QVP_CANVAS *w = patch(name, LAYER_SCENE, -0.5, 0.4, 1, 0.8);
+        add_node_element(w, box);
+        live.push_back(w);
+        if (live.size() > 3) {
+            ASSERT_TRUE(qvpc::DeleteCanvas(live.front(), err)) << err;
+            live.erase(live.begin());
+        }
+        QVH_RunFrames(1);
+        ASSERT_TRUE(at(100, 75, 255, 0, 0)) << "frame " << f;
+    }
+    EXPECT_EQ(NodeCanvasSlots(), 100);
+}

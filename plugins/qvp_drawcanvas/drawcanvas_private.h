@@ -486,6 +486,11 @@ void KeptTextDone(QVP_KEPT_TEXT *t, int complete);
  * to FRAME; the scene update calls it once a frame. */
 void AgeKeptTexts(int frame);
 
+/* Lets go of the buffers of kept tessellations not drawn in the last
+ * kTessFramesIdle frames up to FRAME, looking at a few slots each call;
+ * the scene update calls it once a frame. */
+void AgeTessellations(int frame);
+
 /* Complete kept texts now; frees them all (a new context, page textures
  * gone). */
 int KeptTextCount(void);

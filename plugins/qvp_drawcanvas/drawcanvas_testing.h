@@ -24,6 +24,11 @@ void ResetServices(void);       /* texture names from 1 again, no refusals */
 void SetKeptTextBounds(int texts, size_t bytes);
 void SetKeptTextsOff(int off);
 
+/* SetKeptTextsGrow(1) takes the table's bounds away: it doubles when
+ * full and keeps texts however long they go undrawn. Only for showing
+ * that the long-show soak fails without the bounds. */
+void SetKeptTextsGrow(int grow);
+
 /* What the kept-text table holds: texts seen or kept, those complete,
  * the bound on texts, bytes held and their bound, and the longest probe
  * since it was made. */
@@ -37,6 +42,25 @@ KeptTextStats GetKeptTextStats(void);
 /* 1 when a text of string address STR is in the table (complete, when
  * COMPLETE_ONLY). */
 int KeptTextHolds(const char *str, int complete_only);
+
+/* Kept tessellations: slots holding one, slots made, their bound, and
+ * the bytes of the slots' buffers. */
+typedef struct TessStats {
+    int used, slots, most;
+    size_t bytes;
+} TessStats;
+TessStats GetTessStats(void);
+
+/* The glyph store of FONT in this process: slots holding a glyph, slots
+ * made, atlas pages, and whether its missing box was made; zeros before
+ * the font is first drawn. */
+typedef struct GlyphStoreStats {
+    int slots_used, slot_cap, pages, has_missing;
+} GlyphStoreStats;
+GlyphStoreStats GetGlyphStoreStats(const QVP_CANVAS_FONTDEF *font);
+
+/* Entries of the table of canvases the node pass collects. */
+int NodeCanvasSlots(void);
 
 /* PluginRealloc refuses this many calls next, as a full heap would. */
 extern int plugin_realloc_refusals;

@@ -79,7 +79,13 @@ struct Slot {
     QVP_GLYPH glyph;
 };
 
-// One font's glyphs in this process.
+// One font's glyphs in this process. Bounds: one slot and one atlas
+// cell per code point the face (or, kept under this font's code too, its
+// fallback) maps, made the first time it is drawn and kept while the
+// font lives; codes neither maps share one missing box and take neither.
+// So however a show's texts change, a store never grows past its face's
+// character map (pages of kPageSize squared texels, as many as its cells
+// fill), and a text of codes already drawn adds nothing.
 struct FontStore {
     const QVP_CANVAS_FONTDEF *font;
     FT_Face face;        // null when the font has no face to draw from
@@ -447,6 +453,13 @@ void PrepareGlyphTexture(GLuint tex, GLint min_filter, GLint mag_filter) {
             return;
         }
     }
+}
+
+GlyphStoreStats GetGlyphStoreStats(const QVP_CANVAS_FONTDEF *font) {
+    GlyphStoreStats st = {0, 0, 0, 0};
+    const FontStore *s = find_store(font);
+    if (s) st = GlyphStoreStats{s->slot_used, s->slot_cap, s->page_n, s->has_missing};
+    return st;
 }
 
 void ResetGlyphStore(void) {

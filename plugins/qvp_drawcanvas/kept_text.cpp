@@ -6,9 +6,13 @@
 // A kept text holds a copy of the string it was laid out from and is
 // used only while the string still reads the same, so an edit in place
 // (same address, other bytes) is laid out anew. A text is first only
-// seen (its key and a fingerprint of its string); it is recorded the
-// next time it is drawn unchanged. Labels that move or change every
-// frame therefore never pay for a copy of their quads.
+// seen: 24 bits of a fingerprint of its key and string go into one of
+// two notes beside the index slot where its look-up begins (the same
+// cache line), and it enters the table and is recorded the next time it
+// is drawn unchanged. Labels that move or change every frame therefore
+// take no entry: they cost a hash, one probe and one store. (When both
+// notes were written in this frame, the text is seen in the table
+// instead, so texts that share notes are kept all the same.)
 //
 // Bounds: at most kKeptTextsMost texts (the index is never more than
 // half full, so every look-up ends), at most kKeptBytesMost bytes of
@@ -47,6 +51,9 @@ size_t g_bytes_most = kKeptBytesMost;
 // Set by SetKeptTextsOff: every text laid out, nothing kept (benchmarks
 // compare against it).
 bool g_off = false;
+// Set by SetKeptTextsGrow: no bound and no idle age, the table doubling
+// when full (the fault the long-show soak must catch).
+bool g_grow = false;
 
 void mix(uint64_t &h, uint64_t w) {
     h = (h ^ w) * 0x9E3779B97F4A7C15ULL;
@@ -105,6 +112,34 @@ void evict(int e) {
     release(&g_kept[e]);
 }
 
+// Frees the records (not what they hold).
+void free_records() {
+    free(g_kept);
+    g_kept = nullptr;
+}
+
+// What seen_before found.
+enum Seen { kSeenBefore, kNoted, kCrowded };
+
+// Whether fingerprint FP of a text of key hash H was noted as seen once
+// since it was last taken into the table (the note is then cleared).
+// Else it is noted (24 bits of FP and the frame) in a free note of its
+// two, or over the one written longer ago; kCrowded when both were
+// written in this frame (three texts that share the notes, drawn every
+// frame, would else push each other out for ever).
+Seen seen_before(uint64_t h, uint64_t fp, int frame) {
+    uint32_t mark = (uint32_t)(fp >> 40) | 1, *a = g_index.Note(h, 0), *b = g_index.Note(h, 1);
+    if (*a >> 8 == mark || *b >> 8 == mark) {
+        *(*a >> 8 == mark ? a : b) = 0;
+        return kSeenBefore;
+    }
+    uint32_t now = (uint32_t)frame & 0xFF, age_a = (now - *a) & 0xFF, age_b = (now - *b) & 0xFF;
+    uint32_t *p = *a == 0 ? a : *b == 0 ? b : age_a >= age_b ? a : b;
+    if (*p != 0 && (p == a ? age_a : age_b) == 0) return kCrowded;
+    *p = mark << 8 | now;
+    return kNoted;
+}
+
 // Makes the index and its records; false when memory is short (nothing
 // is kept then).
 bool ready() {
@@ -112,6 +147,7 @@ bool ready() {
     if (!g_index.Init(g_texts_most, PluginRealloc)) return false;
     g_kept = (QVP_KEPT_TEXT *)PluginRealloc(nullptr, sizeof *g_kept * (size_t)g_texts_most);
     if (!g_kept) {
+        free_records();
         g_index.Free();
         return false;
     }
@@ -122,7 +158,7 @@ bool ready() {
 // Lets the least recently drawn texts other than KEEP go until MORE
 // bytes fit under the bound; false when they cannot.
 bool room_for(size_t more, const QVP_KEPT_TEXT *keep) {
-    while (g_kept_bytes + more > g_bytes_most) {
+    while (!g_grow && g_kept_bytes + more > g_bytes_most) {
         int e = g_index.Oldest();
         while (e >= 0 && &g_kept[e] == keep) e = g_index.Newer(e);
         if (e < 0) return false;
@@ -144,6 +180,29 @@ bool fit(QVP_KEPT_TEXT *t, void **p, int *cap, int n, size_t size) {
     *p = grown;
     *cap = (int)want;
     g_kept_bytes += more;
+    return true;
+}
+
+// Doubles the index and its records, keeping every text and their order
+// (SetKeptTextsGrow only); false, with the table as it was, when memory
+// is short.
+bool grow_table() {
+    int most = g_index.Most() * 2;
+    LruIndex bigger;
+    QVP_KEPT_TEXT *records = (QVP_KEPT_TEXT *)PluginRealloc(nullptr, sizeof *records * (size_t)most);
+    if (!records || !bigger.Init(most, PluginRealloc)) {
+        free(records);
+        return false;
+    }
+    memset(records, 0, sizeof *records * (size_t)most);
+    int evicted;
+    for (int e = g_index.Oldest(); e >= 0; e = g_index.Newer(e))
+        records[bigger.Insert(key_hash(&g_kept[e].key), &evicted)] = g_kept[e];
+    free(g_kept);
+    g_index.Free();
+    g_index = bigger;  // the index owns raw buffers and has no destructor
+    g_kept = records;
+    g_texts_most = most;
     return true;
 }
 
@@ -178,13 +237,23 @@ const QVP_KEPT_TEXT *FindKeptText(const QVP_TEXT_KEY *key, QVP_KEPT_TEXT **recor
         *record = t;
         return nullptr;
     }
+    uint64_t fp = fingerprint(h, key->str, key->len);
+    Seen seen = seen_before(h, fp, frame);
+    if (seen == kNoted) return nullptr;
+    if (g_grow && g_index.Count() == g_index.Most()) grow_table();
     int evicted;
     e = g_index.Insert(h, &evicted);
     if (evicted >= 0) release(&g_kept[evicted]);
     QVP_KEPT_TEXT *t = &g_kept[e];
     t->key = *key;
-    t->fp = fingerprint(h, key->str, key->len);
+    t->fp = fp;
     t->frame = frame;
+    // Its notes crowded: seen in the table, recorded the next time.
+    if (seen == kCrowded) return nullptr;
+    // Seen unchanged before: recorded now.
+    if (!fit(t, (void **)&t->text, &t->text_cap, (int)(key->len + 1), 1)) return nullptr;
+    memcpy(t->text, key->str, key->len + 1);
+    *record = t;
     return nullptr;
 }
 
@@ -206,7 +275,7 @@ int KeptTextAdd(QVP_KEPT_TEXT *t, GLuint tex, const float *quads, int cells) {
 void KeptTextDone(QVP_KEPT_TEXT *t, int complete) { t->complete = complete != 0; }
 
 void AgeKeptTexts(int frame) {
-    if (!g_index.Ready()) return;
+    if (!g_index.Ready() || g_grow) return;
     for (int e = g_index.Oldest(); e >= 0 && frame - g_kept[e].frame > kKeptFramesIdle; e = g_index.Oldest()) evict(e);
 }
 
@@ -219,8 +288,7 @@ int KeptTextCount(void) {
 void ResetKeptTexts(void) {
     for (int i = 0; g_kept && i < g_index.Most(); i++)
         if (g_kept[i].key.str) release(&g_kept[i]);
-    free(g_kept);
-    g_kept = nullptr;
+    free_records();
     g_index.Free();
     g_kept_bytes = 0;
 }
@@ -234,6 +302,12 @@ void SetKeptTextBounds(int texts, size_t bytes) {
 void SetKeptTextsOff(int off) {
     ResetKeptTexts();
     g_off = off != 0;
+}
+
+void SetKeptTextsGrow(int grow) {
+    ResetKeptTexts();
+    g_texts_most = kKeptTextsMost;
+    g_grow = grow != 0;
 }
 
 KeptTextStats GetKeptTextStats(void) {

@@ -35,7 +35,7 @@ public:
         if (most < 1 || most > (1 << 28)) return false;
         int slots = 2;
         while (slots < 2 * most) slots *= 2;
-        slot_ = (int32_t *)alloc(nullptr, sizeof(int32_t) * (size_t)slots);
+        slot_ = (Slot *)alloc(nullptr, sizeof(Slot) * (size_t)slots);
         hash_ = (uint64_t *)alloc(nullptr, sizeof(uint64_t) * (size_t)most);
         prev_ = (int32_t *)alloc(nullptr, sizeof(int32_t) * (size_t)most);
         next_ = (int32_t *)alloc(nullptr, sizeof(int32_t) * (size_t)most);
@@ -43,7 +43,7 @@ public:
             Free();
             return false;
         }
-        memset(slot_, 0, sizeof(int32_t) * (size_t)slots);
+        memset(slot_, 0, sizeof(Slot) * (size_t)slots);
         mask_ = (uint32_t)slots - 1;
         most_ = most;
         // Unused entries are chained through next_ from free_.
@@ -71,6 +71,14 @@ public:
 
     bool Ready() const { return slot_ != nullptr; }
 
+    /* One of the two notes (WHICH 0 or 1) kept beside the slot where a
+     * look-up of HASH begins, in the same cache line: 32 bits the caller
+     * may mark there (0 is none), which entries coming and going leave
+     * alone. Null before Init. */
+    uint32_t *Note(uint64_t hash, int which) {
+        return slot_ ? &slot_[home(hash) ^ (uint32_t)(which & 1)].note : nullptr;
+    }
+
     /* The entry of HASH for which SAME(entry) holds, or -1. Changes no
      * order: Touch makes an entry the most recent. */
     template <class Same>
@@ -78,7 +86,7 @@ public:
         if (!slot_) return -1;
         int steps = 0;
         for (uint32_t i = home(hash);; i = (i + 1) & mask_, steps++) {
-            int32_t s = slot_[i];
+            int32_t s = slot_[i].entry;
             if (s == 0) break;
             if (hash_[s - 1] == hash && same(s - 1)) {
                 note(steps);
@@ -104,12 +112,12 @@ public:
         hash_[e] = hash;
         int steps = 0;
         uint32_t i = home(hash);
-        while (slot_[i] != 0) {
+        while (slot_[i].entry != 0) {
             i = (i + 1) & mask_;
             steps++;
         }
         note(steps);
-        slot_[i] = e + 1;
+        slot_[i].entry = e + 1;
         link_front(e);
         count_++;
         return e;
@@ -120,22 +128,22 @@ public:
     void Remove(int e) {
         if (e < 0 || e >= most_) return;
         uint32_t i = home(hash_[e]);
-        while (slot_[i] != e + 1) {
-            if (slot_[i] == 0) return;  // not in the index
+        while (slot_[i].entry != e + 1) {
+            if (slot_[i].entry == 0) return;  // not in the index
             i = (i + 1) & mask_;
         }
         // Backward shift: pull later members of the cluster into the
         // hole unless their home lies after it.
         for (uint32_t j = i;;) {
             j = (j + 1) & mask_;
-            if (slot_[j] == 0) break;
-            uint32_t k = home(hash_[slot_[j] - 1]);
+            if (slot_[j].entry == 0) break;
+            uint32_t k = home(hash_[slot_[j].entry - 1]);
             bool stays = i <= j ? (i < k && k <= j) : (i < k || k <= j);
             if (stays) continue;
-            slot_[i] = slot_[j];
+            slot_[i].entry = slot_[j].entry;
             i = j;
         }
-        slot_[i] = 0;
+        slot_[i].entry = 0;
         unlink(e);
         next_[e] = free_;
         free_ = e;
@@ -178,7 +186,12 @@ private:
         if (tail_ < 0) tail_ = e;
     }
 
-    int32_t *slot_ = nullptr;    // entry + 1, 0 for a free slot
+    // Per slot: entry + 1 (0 for a free slot) and the caller's note.
+    struct Slot {
+        int32_t entry;
+        uint32_t note;
+    };
+    Slot *slot_ = nullptr;
     uint64_t *hash_ = nullptr;   // per entry
     int32_t *prev_ = nullptr;    // per entry: towards the most recent
     int32_t *next_ = nullptr;    // per entry: towards the least recent; the free chain

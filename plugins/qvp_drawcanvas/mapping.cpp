@@ -115,10 +115,14 @@ void DrawCanvasChannel(QVP_CANVAS *pcan, int use_depth) {
 
 // After the host's step, every shown video element's cur_frame is
 // latched into its cache slot, so that all views of this frame show the
-// same video frame. Texts kept but not drawn for a while are let go.
+// same video frame. Texts and tessellations kept but not drawn for a
+// while are let go.
 void UpdateScene(void) {
     ExecuteCoreForgettingStencil();
-    if (QVV_display) AgeKeptTexts(QVV_display->frame_count);
+    if (QVV_display) {
+        AgeKeptTexts(QVV_display->frame_count);
+        AgeTessellations(QVV_display->frame_count);
+    }
     if (!pinfo) return;
     LockCanvasInfo();
     QVP_WALK(QVP_CANVAS, c, pinfo->list)

@@ -67,7 +67,10 @@ struct NodeCanvas {
 };
 
 // The collected canvases; grown by collect() in steps of 100, each entry
-// with its layers, and kept for the process.
+// with its layers, and kept for the process. Bound: the most canvases
+// with node elements one frame has had (rounded up to 100; the builder
+// makes at most 4,096 canvases), the entries taken again from the first
+// every frame, and each entry's lists at most the display's nodes.
 NodeCanvas *node_canvas_list = nullptr;
 int node_canvas_size = 0;
 
@@ -271,3 +274,5 @@ void LoadSceneProjection(void) {
     glLoadIdentity();
     if (QVV_viewport) glViewport(QVV_viewport->rx, QVV_viewport->ry, QVV_viewport->rw, QVV_viewport->rh);
 }
+
+int NodeCanvasSlots(void) { return node_canvas_size; }

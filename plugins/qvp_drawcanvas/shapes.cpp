@@ -178,9 +178,13 @@ int grow_points(int n) {
 // list and their values, its scale and offset, the canvas frame), so that
 // a polygon that did not change is drawn again without tessellating.
 // The table grows on a miss, by doubling, up to kTessSlotsMost slots;
-// beyond that slots are reused least recently drawn first. Slot buffers
-// grow on a miss only, so a steady frame allocates nothing as long as
-// its filled polygons fit the table.
+// beyond that slots are reused least recently drawn first. A polygon
+// that changed or moved takes back its own slot when that slot was not
+// drawn in this frame (another view may still draw the old one), and a
+// slot not drawn for kTessFramesIdle frames lets go of its buffers, so
+// polygons that come and go hold nothing once gone. Slot buffers grow on
+// a miss only, so a steady frame allocates nothing as long as its filled
+// polygons fit the table.
 struct TessSlot {
     const QVP_CANVAS_ELEMENT *elm;
     const QVP_CANVAS_COORD *list;
@@ -189,6 +193,7 @@ struct TessSlot {
     double frame[9];
     unsigned long long sum;
     double used;
+    int drawn;           // frame count when last drawn
     GLdouble (*verts)[3];
     int nverts, vcap;
     GLenum *types;
@@ -196,11 +201,27 @@ struct TessSlot {
     int nprims, pcap;
 };
 const int kTessSlotsMost = 4096;
+const int kTessFramesIdle = 600;
+// Slots AgeTessellations looks at a frame, so that a whole table is
+// looked over every 256 frames.
+const int kTessAgedPerFrame = kTessSlotsMost / 256;
 // The table and its size; grown by tess_slot, emptied by ResetElementCaches.
 TessSlot *tess_slots = nullptr;
 int tess_slot_count = 0;
 // Where tess_slot starts its search: behind the slot it returned last.
 int tess_next = 0;
+// The next slot AgeTessellations looks at.
+int tess_aged = 0;
+
+int frame_now() { return QVV_display ? QVV_display->frame_count : 0; }
+
+// Frees what slot T's buffers hold and empties it.
+void release_slot(TessSlot &t) {
+    free(t.verts);
+    free(t.types);
+    free(t.starts);
+    t = TessSlot();
+}
 
 // Doubles the table (16 slots at first), new slots empty; false when it
 // is at its bound or memory ran out (the table is then as it was).
@@ -265,7 +286,8 @@ TessSlot *tess_slot(const QVP_CANVAS_ELEMENT *pelm, const double frame[9], bool 
     const QVP_CANVAS_POLYGON *p = &pelm->data.poly;
     unsigned long long sum = points_sum(p->pnt_list, p->pnt_list_cnt);
     *hit = false;
-    TessSlot *oldest = &tess_spare, *empty = nullptr;
+    TessSlot *oldest = &tess_spare, *empty = nullptr, *own = nullptr;
+    int now = frame_now();
     if (tess_slot_count || grow_tess_slots()) oldest = &tess_slots[0];
     else empty = &tess_spare;
     // Polygons come in the same order every frame, so the search starts
@@ -284,8 +306,10 @@ TessSlot *tess_slot(const QVP_CANVAS_ELEMENT *pelm, const double frame[9], bool 
             tess_next = i + 1;
             return &t;
         }
+        if (t.elm == pelm && t.drawn != now) own = &t;
         if (t.used < oldest->used) oldest = &t;
     }
+    if (own) empty = own;
     if (!empty) {
         int first_new = tess_slot_count;
         empty = grow_tess_slots() ? &tess_slots[first_new] : oldest;
@@ -317,6 +341,7 @@ void fill_polygon(QVP_CANVAS *pcan, QVP_CANVAS_ELEMENT *pelm, float opacity) {
     bool hit;
     TessSlot *t = tess_slot(pelm, frame, &hit);
     t->used = DisplayRunTime();
+    t->drawn = frame_now();
     if (!hit) {
         GLUtesselator *tess = gluNewTess();
         if (!tess) {
@@ -364,20 +389,31 @@ void DrawPolygon(QVP_CANVAS *pcan, QVP_CANVAS_ELEMENT *pelm, float opacity) {
     }
 }
 
-void ResetShapeCaches(void) {
-    for (int i = 0; i < tess_slot_count; i++) {
-        free(tess_slots[i].verts);
-        free(tess_slots[i].types);
-        free(tess_slots[i].starts);
+void AgeTessellations(int frame) {
+    for (int k = 0; k < kTessAgedPerFrame && tess_slot_count; k++) {
+        TessSlot &t = tess_slots[tess_aged++ % tess_slot_count];
+        if (t.elm && frame - t.drawn > kTessFramesIdle) release_slot(t);
     }
+    tess_aged %= tess_slot_count ? tess_slot_count : 1;
+}
+
+TessStats GetTessStats(void) {
+    TessStats s = {0, tess_slot_count, kTessSlotsMost, 0};
+    for (int i = 0; i < tess_slot_count; i++) {
+        const TessSlot &t = tess_slots[i];
+        s.used += t.elm != nullptr;
+        s.bytes += sizeof *t.verts * (size_t)t.vcap + (sizeof *t.types + sizeof *t.starts) * (size_t)t.pcap;
+    }
+    return s;
+}
+
+void ResetShapeCaches(void) {
+    for (int i = 0; i < tess_slot_count; i++) release_slot(tess_slots[i]);
     free(tess_slots);
     tess_slots = nullptr;
     tess_slot_count = 0;
-    tess_next = 0;
-    free(tess_spare.verts);
-    free(tess_spare.types);
-    free(tess_spare.starts);
-    tess_spare = TessSlot();
+    tess_next = tess_aged = 0;
+    release_slot(tess_spare);
     free(points);
     points = nullptr;
     points_size = 0;
