@@ -13,7 +13,8 @@
 // memory grew by more than --rss-mib, or when the arena lost more than
 // --arena-kib. A watchdog thread ends the run (exit 3, with the main
 // thread's stack) when no frame finishes for --hang seconds, so a hung
-// display fails the run instead of stalling it.
+// display fails the run instead of stalling it; --stall-at N makes one
+// (a child process takes the canvas lock before frame N and keeps it).
 //
 // --ratio instead draws the same show in blocks with kept texts on and
 // off by turns, checks the two draw the same picture, and prints the
@@ -59,6 +60,7 @@ struct Options {
     bool kept_off = false;
     bool kept_grow = false;
     bool ratio = false;
+    long stall_at = -1;
 };
 
 // Frames finished and when the last one finished; written by the main
@@ -66,6 +68,12 @@ struct Options {
 std::atomic<long> g_done{0};
 std::atomic<double> g_done_at{0};
 pthread_t g_main;
+// What the main thread does: 0 the show's edits, 1 the frame; set by
+// one_frame.
+std::atomic<int> g_drawing{0};
+// The child that holds the canvas lock for --stall-at; killed by the
+// watchdog.
+std::atomic<pid_t> g_staller{0};
 
 long rss_kib() {
     long pages = 0, resident = 0;
@@ -92,9 +100,13 @@ void watchdog(double hang_s) {
         sleep(1);
         double idle = BenchNow() - g_done_at.load();
         if (idle < hang_s) continue;
-        fprintf(stderr, "bench_soak: hang: no frame finished for %.0f s (after frame %ld)\n", idle, g_done.load());
+        fprintf(stderr, "bench_soak: hang: no frame finished for %.0f s (after frame %ld, in its %s)\n", idle,
+                g_done.load(), g_drawing.load() ? "drawing" : "edits");
+        // The stack comes only where the main thread takes signals (the
+        // canvas lock blocks them while it is awaited or held).
         pthread_kill(g_main, SIGUSR1);
-        sleep(5);  // the handler may never run (the signal blocked)
+        sleep(2);
+        if (g_staller.load() > 0) kill(g_staller.load(), SIGKILL);
         _exit(3);
     }
 }
@@ -252,6 +264,25 @@ struct Show {
 
 void tick(double t, void *) { qvpc::TickVideo(t); }
 
+// A child process that takes the canvas lock and keeps it, as an editor
+// stopped in a debugger would: the next frame waits for ever, and the
+// watchdog must end the run.
+void stall() {
+    int ready[2];
+    if (pipe(ready) != 0) fail("pipe");
+    pid_t pid = fork();
+    if (pid == 0) {
+        qvpc::Lock hold;
+        if (write(ready[1], "x", 1) != 1) _exit(1);
+        for (;;) pause();
+    }
+    char c;
+    if (pid < 0 || read(ready[0], &c, 1) != 1) fail("no child to hold the lock");
+    g_staller.store(pid);
+    printf("frame %ld: process %d holds the canvas lock\n", g_done.load(), (int)pid);
+    fflush(stdout);
+}
+
 struct Sample {
     long frame;
     double median_ms;
@@ -268,9 +299,13 @@ void print_sample(const Sample &s) {
 }
 
 // One frame: the show's edits (an editor's work, not timed), then the
-// frame; the frame's time in ms.
-double one_frame(Show &show, long f) {
+// frame (with STALL_FIRST, after a child took the canvas lock); the
+// frame's time in ms.
+double one_frame(Show &show, long f, bool stall_first = false) {
+    g_drawing.store(0);
     show.step(f);
+    if (stall_first) stall();
+    g_drawing.store(1);
     double t0 = BenchNow();
     QVH_RunFrames(1);
     double ms = (BenchNow() - t0) * 1e3;
@@ -336,6 +371,7 @@ bool parse(int argc, char **argv, Options &o) {
         else if (a == "--kept-off") o.kept_off = true;
         else if (a == "--kept-unbounded") o.kept_grow = true;
         else if (a == "--ratio") o.ratio = true;
+        else if (a == "--stall-at" && has) o.stall_at = atol(argv[++i]);
         else return false;
     }
     return o.frames >= 100 && o.report >= 10 && o.hang_s > 0;
@@ -348,7 +384,7 @@ int main(int argc, char **argv) {
     if (!parse(argc, argv, o)) {
         fprintf(stderr,
                 "usage: bench_soak ?--frames N? ?--report N? ?--hang S? ?--check? ?--slower X? ?--rss-mib M?\n"
-                "                  ?--arena-kib K? ?--kept-off? ?--kept-unbounded? ?--ratio?\n");
+                "                  ?--arena-kib K? ?--kept-off? ?--kept-unbounded? ?--ratio? ?--stall-at N?\n");
         return 2;
     }
     g_main = pthread_self();
@@ -380,7 +416,7 @@ int main(int argc, char **argv) {
     std::vector<double> times;
     std::vector<Sample> samples;
     for (long f = 0; f < o.frames; f++) {
-        times.push_back(one_frame(show, f));
+        times.push_back(one_frame(show, f, f == o.stall_at));
         long done = f + 1;
         bool first_window = done == warm + window, last = done == o.frames;
         if (done % o.report == 0 || first_window || last) {
