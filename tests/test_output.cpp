@@ -459,3 +459,62 @@ TEST(Record, SnapshotsAreOpaqueUnlessAlphaIsAsked) {
 }
 
 }  // namespace
+
+// A picture of a script that can show nothing says why, and the fix,
+// with the status of a valid script (0); a script that shows something
+// writes its picture silently. One that rendered no frame gets one.
+TEST(BlankPicture, EachCauseIsNamed) {
+    const std::string view = "viewport create view [channel create main] -eye {0 1.5 10} -look {0 0 0} -clear {0.1 0.1 0.14}\n",
+                      floor = "node create floor -shape quad -size {12 12 0} -rot {0 -90 0} -pos {0 -2 0} -color {0 1 0}\n",
+                      plugin = "plugin load $qvp_plugin\n";
+    struct Case {
+        const char *name;
+        std::string script;
+        const char *says;  // null: no warning at all
+    } cases[] = {
+        {"no plugin", view + "frame\n", "the script loaded no plugin: no canvas is drawn; see examples/common.tcl"},
+        {"no viewport", plugin + "channel create main\nframe\n",
+         "the script made no viewport: nothing is drawn; see examples/common.tcl"},
+        {"no frame", plugin + view + floor, "the script rendered no frame: one is rendered first"},
+        {"whole", plugin + view + floor + "frame\n", nullptr},
+    };
+    std::string base = "/tmp/" + unique_scene("blank");
+    for (const Case &c : cases) {
+        std::string script = base + ".tcl", shot = base + ".png", log = base + ".log";
+        FILE *f = fopen(script.c_str(), "w");
+        ASSERT_NE(f, nullptr);
+        fputs(c.script.c_str(), f);
+        fclose(f);
+        pid_t p = spawn({kViewer, "-size", "64x48", "-o", shot, script}, {}, log);
+        std::string out;
+        EXPECT_EQ(wait_child(p, 20000), 0) << c.name << ": " << read_file(log);
+        out = read_file(log);
+        if (c.says) {
+            EXPECT_NE(out.find(std::string("snapshot: ") + c.says), std::string::npos) << c.name << ": " << out;
+        } else {
+            EXPECT_EQ(out.find("WARNING"), std::string::npos) << c.name << ": " << out;
+        }
+        if (std::string(c.name) == "no frame" || std::string(c.name) == "whole") {
+            int w = 0, h = 0;
+            std::vector<unsigned char> px = png(shot, w, h);
+            ASSERT_EQ(px.size(), (size_t)64 * 48 * 4);
+            const unsigned char *bottom = &px[((size_t)46 * 64 + 32) * 4];  // the floor, near the bottom
+            EXPECT_GT(bottom[1], 100) << c.name << ": the floor is in the picture";
+        }
+        unlink(script.c_str());
+        unlink(shot.c_str());
+        unlink(log.c_str());
+    }
+    // A recording says it too.
+    std::string script = base + ".tcl", clip = base + "-clip.png", log = base + ".log";
+    FILE *f = fopen(script.c_str(), "w");
+    ASSERT_NE(f, nullptr);
+    fputs((plugin + "channel create main\n").c_str(), f);
+    fclose(f);
+    pid_t p = spawn({kViewer, "-size", "64x48", "-frames", "1", "-quiet", "-record", clip, script}, {}, log);
+    EXPECT_EQ(wait_child(p, 20000), 0) << read_file(log);
+    EXPECT_NE(read_file(log).find("recording: the script made no viewport"), std::string::npos) << read_file(log);
+    unlink(script.c_str());
+    unlink((base + "-clip-0001.png").c_str());
+    unlink(log.c_str());
+}

@@ -275,6 +275,7 @@ int main(int argc, char **argv) {
     if (rc == TCL_OK) {
         std::string why;
         if (!record.empty()) {
+            if (script) viewer_warn_blank("recording", false);
             if (!viewer_record(record, frames, fps, output, why)) die(why);
             if (viewer_stop_requested()) stop_on_signal();
             if (!output.quiet) printf("qvp_viewer: %d frames recorded to %s\n", frames, record.c_str());
@@ -290,6 +291,7 @@ int main(int argc, char **argv) {
         }
         if (viewer_stop_requested()) stop_on_signal();
         if (!script && out.empty() && !window) out = "demo.png";
+        if (!out.empty() && !window && script) viewer_warn_blank("snapshot", true);
         if (!out.empty() && !window && !QVH_SnapshotAlpha(out.c_str(), output.keep_alpha, err, sizeof err)) die(err);
         if (!script && !window && record.empty() && !output.quiet) printf("qvp_viewer: demo written to %s\n", out.c_str());
     }

@@ -18,7 +18,9 @@ extern "C" {
 #include <vector>
 
 #include "canvas_builder.h"
+#include "qvp_externs.h"
 #include "qvp_globals.h"
+#include "qvp_host.h"
 #include "qvpdisp_host.h"
 #include "viewer.h"
 
@@ -220,6 +222,28 @@ std::string viewer_numbered_png(const std::string &path, int index) {
     char num[16];
     snprintf(num, sizeof num, "-%04d", index);
     return path.substr(0, path.size() - 4) + num + path.substr(path.size() - 4);
+}
+
+int viewer_warn_blank(const char *what, bool render_if_none) {
+    char msg[256];
+    int n = 0;
+    auto warn = [&](const char *why) {
+        snprintf(msg, sizeof msg, "%s: %s", what, why);
+        QVF_LogWarningF(msg, "qvp_viewer", __LINE__);
+        n++;
+    };
+    if (render_if_none && QVV_display && QVV_display->frame_count == 0) {
+        warn("the script rendered no frame: one is rendered first (call frame to render your own)");
+        QVH_RunFrames(1);
+    }
+    if (!QVH_Plugins()) warn("the script loaded no plugin: no canvas is drawn; see examples/common.tcl");
+    bool shown = false;
+    for (QVS_CHANNEL *ch = QVV_display ? QVV_display->channel_list : nullptr; ch && !shown; ch = ch->pnext)
+        for (QVS_VIEWPORT *vp = ch->view_list; vp && !shown; vp = vp->pnext) shown = !(vp->attrib & QVP_ATTRIB_HIDDEN);
+    // With no channel at all the next frame lays out the default one.
+    if (!shown && QVV_display && (QVV_display->channel_list || QVV_display->frame_count > 0))
+        warn("the script made no viewport: nothing is drawn; see examples/common.tcl");
+    return n;
 }
 
 bool viewer_record(const std::string &path, int frames, int fps, const ViewerOutput &o, std::string &err) {

@@ -58,6 +58,14 @@ void viewer_apply_fractions();
 /* Whether snapshot keeps the framebuffer's alpha (-alpha); set by main. */
 extern bool viewer_keep_alpha;
 
+/* Before a picture of what a script made (WHAT: "snapshot", "recording"):
+ * warns, in the host log (and so on stderr), of each reason it would
+ * show nothing: no plugin loaded, no channel with a viewport shown, and,
+ * with RENDER_IF_NONE, no frame rendered yet (one is rendered then, as a
+ * picture of the script's scene is what is asked for). Returns the
+ * number of warnings. */
+int viewer_warn_blank(const char *what, bool render_if_none);
+
 /* PATH ("shot.png") numbered: "shot-0007.png". */
 std::string viewer_numbered_png(const std::string &path, int index);
 
