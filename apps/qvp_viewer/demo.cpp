@@ -11,6 +11,18 @@
 #include "viewer.h"
 
 namespace {
+
+// The pictures the demo shows: the source tree's when it is there, else
+// where the install put them, from the viewer's own folder.
+std::string media_dir() {
+    if (access(QVP_MEDIA_DIR, F_OK) == 0) return QVP_MEDIA_DIR;
+    char buf[4096];
+    ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
+    if (n <= 0) return QVP_MEDIA_DIR;
+    buf[n] = '\0';
+    std::string dir(buf);
+    return dir.substr(0, dir.rfind('/')) + "/" QVP_MEDIA_FROM_BIN;
+}
 const char *kNodes = R"TCL(
 channel create main
 viewport create left main -rect {0 0 320 480} -clear {0.08 0.09 0.12} \
@@ -153,6 +165,6 @@ int viewer_build_demo(Tcl_Interp *interp, const std::string &plugin_path) {
     if (rc == TCL_OK) rc = Tcl_Eval(interp, kCurved);
     if (rc == TCL_OK) rc = Tcl_Eval(interp, kOverlays);
     if (rc != TCL_OK) return rc;
-    Tcl_SetVar2Ex(interp, "qvp_media", nullptr, Tcl_NewStringObj(QVP_MEDIA_DIR, -1), TCL_GLOBAL_ONLY);
+    Tcl_SetVar2Ex(interp, "qvp_media", nullptr, Tcl_NewStringObj(media_dir().c_str(), -1), TCL_GLOBAL_ONLY);
     return Tcl_Eval(interp, kMedia);
 }

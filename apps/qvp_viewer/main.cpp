@@ -124,7 +124,9 @@ std::string viewer_plugin_path() {
     buf[n] = '\0';
     std::string dir(buf);
     dir = dir.substr(0, dir.rfind('/'));
-    return dir + "/qvp_drawcanvas.so";
+    // Beside the viewer in a build folder; where the install put it else.
+    std::string beside = dir + "/qvp_drawcanvas.so", installed = dir + "/" QVP_PLUGIN_FROM_BIN "/qvp_drawcanvas.so";
+    return access(beside.c_str(), F_OK) == 0 || access(installed.c_str(), F_OK) != 0 ? beside : installed;
 }
 
 int main(int argc, char **argv) {

@@ -6,7 +6,7 @@
 // A kept text holds a copy of the string it was laid out from and is
 // used only while the string still reads the same, so an edit in place
 // (same address, other bytes) is laid out anew. A text is first only
-// seen: 24 bits of a fingerprint of its key and string go into one of
+// seen: 16 bits of a fingerprint of its key and string go into one of
 // two notes beside the index slot where its look-up begins (the same
 // cache line), and it enters the table and is recorded the next time it
 // is drawn unchanged. Labels that move or change every frame therefore
@@ -123,20 +123,20 @@ enum Seen { kSeenBefore, kNoted, kCrowded };
 
 // Whether fingerprint FP of a text of key hash H was noted as seen once
 // since it was last taken into the table (the note is then cleared).
-// Else it is noted (24 bits of FP and the frame) in a free note of its
+// Else it is noted (16 bits of FP and 16 of the frame) in a free note of its
 // two, or over the one written longer ago; kCrowded when both were
 // written in this frame (three texts that share the notes, drawn every
 // frame, would else push each other out for ever).
 Seen seen_before(uint64_t h, uint64_t fp, int frame) {
-    uint32_t mark = (uint32_t)(fp >> 40) | 1, *a = g_index.Note(h, 0), *b = g_index.Note(h, 1);
-    if (*a >> 8 == mark || *b >> 8 == mark) {
-        *(*a >> 8 == mark ? a : b) = 0;
+    uint32_t mark = (uint32_t)(fp >> 48) | 1, *a = g_index.Note(h, 0), *b = g_index.Note(h, 1);
+    if (*a >> 16 == mark || *b >> 16 == mark) {
+        *(*a >> 16 == mark ? a : b) = 0;
         return kSeenBefore;
     }
-    uint32_t now = (uint32_t)frame & 0xFF, age_a = (now - *a) & 0xFF, age_b = (now - *b) & 0xFF;
+    uint32_t now = (uint32_t)frame & 0xFFFF, age_a = (now - *a) & 0xFFFF, age_b = (now - *b) & 0xFFFF;
     uint32_t *p = *a == 0 ? a : *b == 0 ? b : age_a >= age_b ? a : b;
     if (*p != 0 && (p == a ? age_a : age_b) == 0) return kCrowded;
-    *p = mark << 8 | now;
+    *p = mark << 16 | now;
     return kNoted;
 }
 
