@@ -11,6 +11,8 @@ install(TARGETS qvp qvpdisp qvpcanvas qvphost qvpdisphost EXPORT qvpcanvasTarget
 # The plugin module sits in a folder of its own, the libraries one up.
 set_target_properties(qvp_drawcanvas PROPERTIES INSTALL_RPATH "$ORIGIN/..")
 install(TARGETS qvp_drawcanvas LIBRARY DESTINATION ${QVP_PLUGIN_INSTALL_DIR})
+install(TARGETS qvpcanvastcl LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}/tcltk/qvpcanvas)
+install(FILES ${CMAKE_BINARY_DIR}/tcltk/qvpcanvas/pkgIndex.tcl DESTINATION ${CMAKE_INSTALL_LIBDIR}/tcltk/qvpcanvas)
 
 # The public headers, flat in include/qvp: the host framework interface,
 # the canvas records and the host-side APIs a producer calls.

@@ -518,3 +518,61 @@ TEST(BlankPicture, EachCauseIsNamed) {
     unlink((base + "-clip-0001.png").c_str());
     unlink(log.c_str());
 }
+
+// The Tcl package from a plain tclsh: it attaches to a viewer's scene,
+// its canvas command makes a canvas, and the viewer's next frame shows
+// it; attaching twice, or to no scene, is a Tcl error that says what to
+// do, with an error code.
+TEST(TclPackage, TclshEditsAViewersScene) {
+    std::string scene = unique_scene("tclpkg"), base = "/tmp/" + scene;
+    std::string viewer_script = base + "-viewer.tcl", ready = base + ".ready", shot = base + ".png",
+                tcl_script = base + "-tclsh.tcl", log = base + ".log", tcl_log = base + "-tclsh.log";
+    auto write = [](const std::string &path, const std::string &text) {
+        FILE *f = fopen(path.c_str(), "w");
+        ASSERT_NE(f, nullptr);
+        fputs(text.c_str(), f);
+        fclose(f);
+    };
+    write(viewer_script,
+          "plugin load $qvp_plugin\n"
+          "viewport create view [channel create main] -eye {0 0 10} -look {0 0 0}\n"
+          "frame\n"
+          "close [open [lindex $argv 0] w]\n"
+          "set t0 [clock milliseconds]\n"
+          "while {\"board\" ni [canvas names] && [clock milliseconds] - $t0 < 20000} { after 20; frame }\n"
+          "frame\n"
+          "snapshot [lindex $argv 1]\n");
+    write(tcl_script,
+          "package require qvpcanvas\n"
+          "qvp attach " + scene + "\n"
+          "if {![catch {qvp attach " + scene + "} m]} { error \"attached twice\" }\n"
+          "puts \"twice: $m ($::errorCode)\"\n"
+          "canvas create board -bg {1 0 0}\n"
+          "puts \"names: [qvp::canvas names]\"\n");
+    pid_t v = spawn({kViewer, "-scene", scene, "-size", "160x120", viewer_script, ready, shot}, {}, log);
+    for (int i = 0; i < 200 && access(ready.c_str(), F_OK) != 0; i++) usleep(50000);
+    ASSERT_EQ(access(ready.c_str(), F_OK), 0) << read_file(log);
+    pid_t t = spawn({"/usr/bin/tclsh8.6", tcl_script}, {"TCLLIBPATH=" + std::string(QVP_BINARY_DIR) + "/tcltk"}, tcl_log);
+    EXPECT_EQ(wait_child(t, 20000), 0) << read_file(tcl_log);
+    EXPECT_NE(read_file(tcl_log).find("twice: already attached to scene \"" + scene + "\": qvp detach first (QVP ATTACHED)"),
+              std::string::npos)
+        << read_file(tcl_log);
+    EXPECT_NE(read_file(tcl_log).find("names: board"), std::string::npos) << read_file(tcl_log);
+    EXPECT_EQ(wait_child(v, 30000), 0) << read_file(log);
+    int w = 0, h = 0;
+    std::vector<unsigned char> px = png(shot, w, h);
+    ASSERT_EQ(px.size(), (size_t)160 * 120 * 4);
+    const unsigned char *centre = &px[((size_t)60 * 160 + 80) * 4];
+    EXPECT_EQ(centre[0], 255) << "the canvas tclsh made, in the viewer's frame";
+    EXPECT_EQ(centre[1], 0);
+    // No scene: the error names it and how to make it.
+    write(tcl_script, "package require qvpcanvas\ncatch {qvp attach " + scene + "-none} m\nputs \"$m ($::errorCode)\"\n");
+    t = spawn({"/usr/bin/tclsh8.6", tcl_script}, {"TCLLIBPATH=" + std::string(QVP_BINARY_DIR) + "/tcltk"}, tcl_log);
+    EXPECT_EQ(wait_child(t, 20000), 0) << read_file(tcl_log);
+    EXPECT_NE(read_file(tcl_log).find("no scene \"" + scene + "-none\" to attach: start a viewer with -scene " + scene +
+                                      "-none first"),
+              std::string::npos)
+        << read_file(tcl_log);
+    EXPECT_NE(read_file(tcl_log).find("(QVP NOSCENE)"), std::string::npos);
+    for (const std::string &f : {viewer_script, ready, shot, tcl_script, log, tcl_log}) unlink(f.c_str());
+}

@@ -743,10 +743,13 @@ int CanvasCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
 
 }  // namespace
 
-void QvpCanvasRegisterCommands(Tcl_Interp *interp) {
-    Tcl_CreateObjCommand(interp, "font", FontCmd, nullptr, nullptr);
-    Tcl_CreateObjCommand(interp, "image", ImageCmd, nullptr, nullptr);
-    Tcl_CreateObjCommand(interp, "canvas", CanvasCmd, nullptr, nullptr);
+void QvpCanvasRegisterCommands(Tcl_Interp *interp) { QvpCanvasRegisterCommandsAs(interp, ""); }
+
+void QvpCanvasRegisterCommandsAs(Tcl_Interp *interp, const char *prefix) {
+    std::string p = prefix ? prefix : "";
+    Tcl_CreateObjCommand(interp, (p + "font").c_str(), FontCmd, nullptr, nullptr);
+    Tcl_CreateObjCommand(interp, (p + "image").c_str(), ImageCmd, nullptr, nullptr);
+    Tcl_CreateObjCommand(interp, (p + "canvas").c_str(), CanvasCmd, nullptr, nullptr);
 }
 
 void QvpCanvasSetJournal(QvpCanvasJournal fn, void *data) {

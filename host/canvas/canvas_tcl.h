@@ -8,6 +8,10 @@
 /* Registers "font", "image" and "canvas" in INTERP. */
 void QvpCanvasRegisterCommands(Tcl_Interp *interp);
 
+/* The same commands named PREFIX + "font" and so on ("qvp::" puts them
+ * in a namespace, which must exist). */
+void QvpCanvasRegisterCommandsAs(Tcl_Interp *interp, const char *prefix);
+
 /* Called after every font, image and canvas command that changed the
  * scene, with its words and, for "canvas add", the new element's id (0
  * otherwise); queries are not passed on. One journal per process; null

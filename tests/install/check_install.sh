@@ -2,7 +2,8 @@
 # check_install.sh BUILD SOURCE - installs BUILD into a fresh prefix and
 # uses it as a user would: a producer built with pkg-config and one with
 # find_package, the installed viewer (finding the installed plugin by
-# itself) rendering an example from another folder; then the .deb that
+# itself) rendering an example from another folder, the Tcl package from
+# tclsh; then the .deb that
 # cpack makes, by its file list and its dependencies.
 set -euo pipefail
 build=$(readlink -f "$1") src=$(readlink -f "$2")
@@ -35,13 +36,16 @@ plugin=$("$t/prefix/bin/qvp_viewer" -size 32x32 where.tcl)
 "$t/prefix/bin/qvp_viewer" -size 160x120 "$t/prefix/share/qvp/examples/shapes.tcl" "$t/elsewhere/shapes.png" > /dev/null
 [ -s "$t/elsewhere/shapes.png" ]
 
+step "the Tcl package, from tclsh"
+echo 'puts [package require qvpcanvas]' | TCLLIBPATH="$libdir/tcltk" tclsh8.6 | grep -qx "1.0"
+
 step "cpack -G DEB"
 (cd "$build" && cpack -G DEB -B "$t/deb" > "$t/cpack.log") || { cat "$t/cpack.log"; exit 1; }
 deb=$(ls "$t"/deb/*.deb)
 dpkg-deb -c "$deb" > "$t/files"
 for f in ./usr/bin/qvp_viewer ./usr/bin/qvp_mirror ./usr/lib/qvp/qvp_drawcanvas.so ./usr/lib/libqvpcanvas.so.1 \
          ./usr/lib/pkgconfig/qvpcanvas.pc ./usr/lib/cmake/qvpcanvas/qvpcanvasConfig.cmake ./usr/include/qvp/canvas_builder.h \
-         ./usr/share/qvp/examples/common.tcl; do
+         ./usr/share/qvp/examples/common.tcl ./usr/lib/tcltk/qvpcanvas/pkgIndex.tcl ./usr/lib/tcltk/qvpcanvas/libqvpcanvastcl.so; do
     grep -q " $f\$\| $f -> " "$t/files" || { echo "install: $f is not in the .deb"; exit 1; }
 done
 depends=$(dpkg-deb -f "$deb" Depends)
