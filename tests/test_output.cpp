@@ -576,3 +576,38 @@ TEST(TclPackage, TclshEditsAViewersScene) {
     EXPECT_NE(read_file(tcl_log).find("(QVP NOSCENE)"), std::string::npos);
     for (const std::string &f : {viewer_script, ready, shot, tcl_script, log, tcl_log}) unlink(f.c_str());
 }
+
+// The prompt, driven through a pty as a user at a terminal would: one
+// command a frame while frames draw, a command over several lines run
+// once complete, an error printed and the prompt going on, the effect of
+// a command in the next snapshot, and exit with its status. Without a
+// terminal, -i is refused.
+TEST(Prompt, CommandsTypedAtATerminalRunBetweenFrames) {
+    std::string base = "/tmp/" + unique_scene("prompt"), script = base + ".tcl", shot = base + ".png",
+                typed = base + ".typed", log = base + ".log";
+    auto write = [](const std::string &path, const std::string &text) {
+        FILE *f = fopen(path.c_str(), "w");
+        ASSERT_NE(f, nullptr);
+        fputs(text.c_str(), f);
+        fclose(f);
+    };
+    write(script, "plugin load $qvp_plugin\nviewport create view [channel create main] -eye {0 0 10} -look {0 0 0}\n");
+    write(typed, "canvas create c -bg {1 0 0}\nproc p {} {\n  return [expr {6 + 1}]\n}\np\nnosuch\nputs "
+                 "interactive=$tcl_interactive\nsnapshot " + shot + "\nexit 3\n");
+    std::string cmd = "script -qec '" + kViewer + " -i -size 64x48 " + script + "' /dev/null < " + typed;
+    pid_t p = spawn({"/bin/sh", "-c", cmd}, {}, log);
+    EXPECT_EQ(wait_child(p, 30000), 3) << read_file(log);
+    std::string out = read_file(log);
+    EXPECT_NE(out.find("% 7"), std::string::npos) << out;
+    EXPECT_NE(out.find("error: invalid command name \"nosuch\""), std::string::npos) << out;
+    EXPECT_NE(out.find("interactive=1"), std::string::npos) << out;
+    int w = 0, h = 0;
+    std::vector<unsigned char> px = png(shot, w, h);
+    ASSERT_EQ(px.size(), (size_t)64 * 48 * 4);
+    EXPECT_EQ(px[((size_t)24 * 64 + 32) * 4], 255) << "the canvas typed is in the snapshot";
+    // No terminal: refused, with what to do instead.
+    p = spawn({"/bin/sh", "-c", kViewer + " -i -size 64x48 " + script + " < /dev/null"}, {}, log);
+    EXPECT_EQ(wait_child(p, 10000), 1);
+    EXPECT_NE(read_file(log).find("-i wants a terminal on stdin"), std::string::npos) << read_file(log);
+    for (const std::string &f : {script, shot, typed, log}) unlink(f.c_str());
+}

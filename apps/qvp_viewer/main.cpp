@@ -34,7 +34,7 @@ std::string g_remove_at_exit;
 
 const char *kUsage =
     "usage: qvp_viewer ?-scene NAME? ?-display NAME? ?-size WxH? ?-double? ?-o FILE.png? ?-alpha?\n"
-    "                  ?-frames N? ?-window? ?-fps N? ?-record FILE.mp4|FILE.png? ?-quiet?\n"
+    "                  ?-frames N? ?-window? ?-i? ?-fps N? ?-record FILE.mp4|FILE.png? ?-quiet?\n"
     "                  ?-redis HOST:PORT -stream NAME?\n"
     "                  ?-arena MiB? ?-keep? ?-remove? ?-novisual? ?script.tcl ?arg ...??\n";
 
@@ -135,7 +135,7 @@ int main(int argc, char **argv) {
     std::string scene = private_scene_name();
     bool private_scene = true;
     std::string display = "display";
-    bool keep = false, remove_first = false, dbl = false, novisual = false, window = false;
+    bool keep = false, remove_first = false, dbl = false, novisual = false, window = false, interactive = false;
     int w = 640, h = 480, frames = -1, fps = 60;
     size_t arena = 0;
     std::string out, record, redis, stream;
@@ -177,6 +177,7 @@ int main(int argc, char **argv) {
         } else if (a == "-redis" && has_val) redis = argv[++i];
         else if (a == "-stream" && has_val) stream = argv[++i];
         else if (a == "-window") window = true;
+        else if (a == "-i") interactive = true;
         else if (a == "-alpha") output.keep_alpha = true;
         else if (a == "-quiet") output.quiet = true;
         else if (a == "-keep") keep = true;
@@ -189,6 +190,11 @@ int main(int argc, char **argv) {
 
     if (!record.empty() && frames < 1) die("-record wants -frames N (N at least 1)");
     if (!record.empty() && window) die("-record and -window do not go together: record headless");
+    if (!record.empty() && interactive) die("-record and -i do not go together");
+    // A window on a terminal takes commands as tclsh does; -i asks for
+    // that without a window.
+    bool prompt = isatty(0) && (window || interactive);
+    if (interactive && !isatty(0)) die("-i wants a terminal on stdin (pipe a script to the viewer instead: qvp_viewer /dev/stdin)");
     // Without an X server a window cannot open: say so before any scene is made.
     if (window && (!getenv("DISPLAY") || !*getenv("DISPLAY")))
         die("-window needs an X display: DISPLAY is not set (run under an X session or xvfb-run)");
@@ -282,7 +288,11 @@ int main(int argc, char **argv) {
             if (viewer_stop_requested()) stop_on_signal();
             if (!output.quiet) printf("qvp_viewer: %d frames recorded to %s\n", frames, record.c_str());
         } else if (window) {
+            if (prompt) viewer_prompt_start(g_interp);
             status = viewer_live(frames, fps, output);
+        } else if (prompt) {
+            viewer_prompt_start(g_interp);
+            viewer_prompt_loop(fps);
         } else {
             int n = script ? frames : (frames > 0 ? frames : 1);
             Progress progress("frame", n, output.quiet);

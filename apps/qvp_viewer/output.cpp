@@ -295,6 +295,25 @@ bool viewer_record(const std::string &path, int frames, int fps, const ViewerOut
 
 /* ---- the live window ---- */
 
+void viewer_prompt_loop(int fps) {
+    QVV_display->real_time = 1;
+    double period = 1.0 / fps, next = now_seconds();
+    while (!viewer_prompt_ended() && !viewer_stop_requested()) {
+        while (Tcl_DoOneEvent(TCL_DONT_WAIT | TCL_ALL_EVENTS)) {
+        }
+        viewer_prompt_step();
+        QVH_RunFrames(1);
+        next += period;
+        double wait = next - now_seconds();
+        if (wait > 0) {
+            struct timespec ts = {(time_t)wait, (long)((wait - (time_t)wait) * 1e9)};
+            nanosleep(&ts, nullptr);
+        } else {
+            next = now_seconds();
+        }
+    }
+}
+
 int viewer_live(int frames, int fps, const ViewerOutput &o) {
     QVV_display->real_time = 1;
     double period = 1.0 / fps, next = now_seconds();
@@ -316,6 +335,7 @@ int viewer_live(int frames, int fps, const ViewerOutput &o) {
         }
         while (Tcl_DoOneEvent(TCL_DONT_WAIT | TCL_ALL_EVENTS)) {
         }
+        viewer_prompt_step();
         QVH_RunFrames(1);
         if (snap) {
             std::string path = o.out.empty() ? "snapshot.png" : o.out;

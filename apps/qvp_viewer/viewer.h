@@ -66,6 +66,20 @@ extern bool viewer_keep_alpha;
  * number of warnings. */
 int viewer_warn_blank(const char *what, bool render_if_none);
 
+/* The interactive prompt (stdin a terminal): viewer_prompt_start sets
+ * tcl_interactive, prints the prompt and reads stdin through the Tcl
+ * event loop; viewer_prompt_step runs the next complete command typed, if
+ * any, printing its result or "error: MESSAGE" and the next prompt (the
+ * frame loops call it once a frame); viewer_prompt_ended says stdin has
+ * ended and every command typed has run. */
+void viewer_prompt_start(Tcl_Interp *interp);
+void viewer_prompt_step();
+bool viewer_prompt_ended();
+
+/* Frames at FPS a second with the prompt, headless, until stdin ends or
+ * a stop is asked for. */
+void viewer_prompt_loop(int fps);
+
 /* PATH ("shot.png") numbered: "shot-0007.png". */
 std::string viewer_numbered_png(const std::string &path, int index);
 
