@@ -293,8 +293,9 @@ struct Sample {
 };
 
 void print_sample(const Sample &s) {
-    printf("%9ld %10.3f %10ld %10zu %12zu %8d %8d %10zu %8d\n", s.frame, s.median_ms, s.rss, s.heap / 1024, s.arena_free, s.kept.entries,
-           s.kept.complete, s.kept.bytes, s.kept.longest_probe);
+    printf("%9ld %10.3f %10ld %10zu %12zu %8d %8d %8d %10zu %8d %8d\n", s.frame, s.median_ms, s.rss, s.heap / 1024,
+           s.arena_free, s.kept.entries, s.kept.complete, s.kept.seen_only, s.kept.bytes, s.kept.oldest_age,
+           s.kept.longest_probe);
     fflush(stdout);
 }
 
@@ -411,8 +412,8 @@ int main(int argc, char **argv) {
     // The first window starts after the kept texts' idle age has passed
     // once, so that the table has reached what it holds in a steady show.
     const long warm = std::min(1000L, o.frames / 4), window = std::max(50L, std::min(1000L, o.frames / 10));
-    printf("%9s %10s %10s %10s %12s %8s %8s %10s %8s\n", "frame", "median ms", "RSS KiB", "heap KiB", "arena free", "texts", "kept",
-           "kept bytes", "probe");
+    printf("%9s %10s %10s %10s %12s %8s %8s %8s %10s %8s %8s\n", "frame", "median ms", "RSS KiB", "heap KiB", "arena free",
+           "texts", "kept", "seen", "kept bytes", "oldest", "probe");
     std::vector<double> times;
     std::vector<Sample> samples;
     for (long f = 0; f < o.frames; f++) {

@@ -30,12 +30,14 @@ void SetKeptTextsOff(int off);
 void SetKeptTextsGrow(int grow);
 
 /* What the kept-text table holds: texts seen or kept, those complete,
- * the bound on texts, bytes held and their bound, and the longest probe
- * since it was made. */
+ * the bound on texts, bytes held and their bound, the longest probe
+ * since it was made, the texts only seen (no copy of their string), and
+ * the frames since the least recently drawn was drawn. */
 typedef struct KeptTextStats {
     int entries, complete, most;
     size_t bytes, bytes_most;
     int longest_probe;
+    int seen_only, oldest_age;
 } KeptTextStats;
 KeptTextStats GetKeptTextStats(void);
 

@@ -6,7 +6,7 @@
 // A kept text holds a copy of the string it was laid out from and is
 // used only while the string still reads the same, so an edit in place
 // (same address, other bytes) is laid out anew. A text is first only
-// seen: 16 bits of a fingerprint of its key and string go into one of
+// seen: 40 bits of a fingerprint of its key and string go into one of
 // two notes beside the index slot where its look-up begins (the same
 // cache line), and it enters the table and is recorded the next time it
 // is drawn unchanged. Labels that move or change every frame therefore
@@ -123,20 +123,21 @@ enum Seen { kSeenBefore, kNoted, kCrowded };
 
 // Whether fingerprint FP of a text of key hash H was noted as seen once
 // since it was last taken into the table (the note is then cleared).
-// Else it is noted (16 bits of FP and 16 of the frame) in a free note of its
-// two, or over the one written longer ago; kCrowded when both were
+// Else it is noted (40 bits of FP and 24 of the frame) in a free note of
+// its two, or over the one written longer ago; kCrowded when both were
 // written in this frame (three texts that share the notes, drawn every
 // frame, would else push each other out for ever).
 Seen seen_before(uint64_t h, uint64_t fp, int frame) {
-    uint32_t mark = (uint32_t)(fp >> 48) | 1, *a = g_index.Note(h, 0), *b = g_index.Note(h, 1);
-    if (*a >> 16 == mark || *b >> 16 == mark) {
-        *(*a >> 16 == mark ? a : b) = 0;
+    const uint64_t kStamp = (1u << 24) - 1;
+    uint64_t mark = (fp >> 24) | 1, *a = g_index.Note(h, 0), *b = g_index.Note(h, 1);
+    if (*a >> 24 == mark || *b >> 24 == mark) {
+        *(*a >> 24 == mark ? a : b) = 0;
         return kSeenBefore;
     }
-    uint32_t now = (uint32_t)frame & 0xFFFF, age_a = (now - *a) & 0xFFFF, age_b = (now - *b) & 0xFFFF;
-    uint32_t *p = *a == 0 ? a : *b == 0 ? b : age_a >= age_b ? a : b;
+    uint64_t now = (uint64_t)frame & kStamp, age_a = (now - *a) & kStamp, age_b = (now - *b) & kStamp;
+    uint64_t *p = *a == 0 ? a : *b == 0 ? b : age_a >= age_b ? a : b;
     if (*p != 0 && (p == a ? age_a : age_b) == 0) return kCrowded;
-    *p = mark << 16 | now;
+    *p = mark << 24 | now;
     return kNoted;
 }
 
@@ -221,9 +222,12 @@ const QVP_KEPT_TEXT *FindKeptText(const QVP_TEXT_KEY *key, QVP_KEPT_TEXT **recor
         if (t->complete && memcmp(t->text, key->str, key->len) == 0) return t;
         uint64_t fp = fingerprint(h, key->str, key->len);
         if (fp != t->fp) {
-            // Changed since it was last drawn: seen again, not recorded.
-            t->fp = fp;
-            t->complete = 0;
+            // Changed since it was last drawn: it leaves the table and is
+            // only noted, as a text seen once. (Kept as an entry, a text
+            // edited at an address the arena hands out again and again
+            // would hold its entry for ever.)
+            evict(e);
+            seen_before(h, fp, frame);
             return nullptr;
         }
         // Drawn unchanged twice: recorded, into the buffers it has.
@@ -312,7 +316,15 @@ void SetKeptTextsGrow(int grow) {
 
 KeptTextStats GetKeptTextStats(void) {
     LruIndexStats s = g_index.Stats();
-    return KeptTextStats{s.entries, KeptTextCount(), g_texts_most, g_kept_bytes, g_bytes_most, s.longest};
+    KeptTextStats st = {s.entries, KeptTextCount(), g_texts_most, g_kept_bytes, g_bytes_most, s.longest, 0, 0};
+    int frame = QVV_display ? QVV_display->frame_count : 0;
+    for (int i = 0; g_kept && i < g_index.Most(); i++) {
+        const QVP_KEPT_TEXT *t = &g_kept[i];
+        if (!t->key.str) continue;
+        st.seen_only += !t->text;
+        if (frame - t->frame > st.oldest_age) st.oldest_age = frame - t->frame;
+    }
+    return st;
 }
 
 int KeptTextHolds(const char *str, int complete_only) {
