@@ -577,6 +577,19 @@ TEST(TclPackage, TclshEditsAViewersScene) {
               std::string::npos)
         << read_file(tcl_log);
     EXPECT_NE(read_file(tcl_log).find("(QVP NOSCENE)"), std::string::npos);
+    // Another user's scene: refused as the viewer refuses it.
+    if (geteuid() == 0) {
+        std::string other = scene + "-other", segment = "/dev/shm/qvp_" + other;
+        int fd = open(segment.c_str(), O_CREAT | O_RDWR, 0600);
+        ASSERT_GE(fd, 0);
+        EXPECT_EQ(fchown(fd, 65534, 65534), 0);
+        close(fd);
+        write(tcl_script, "package require qvpcanvas\ncatch {qvp attach " + other + "} m\nputs \"$m ($::errorCode)\"\n");
+        t = spawn({"/usr/bin/tclsh8.6", tcl_script}, {"TCLLIBPATH=" + std::string(QVP_BINARY_DIR) + "/tcltk"}, tcl_log);
+        EXPECT_EQ(wait_child(t, 20000), 0) << read_file(tcl_log);
+        EXPECT_NE(read_file(tcl_log).find("belongs to another user"), std::string::npos) << read_file(tcl_log);
+        unlink(segment.c_str());
+    }
     for (const std::string &f : {viewer_script, ready, shot, tcl_script, log, tcl_log}) unlink(f.c_str());
 }
 
