@@ -362,7 +362,7 @@ TEST(LruIndexTable, Model_SameAnswersAtTheBound) {
         ASSERT_TRUE(ix.Init(most, realloc));
         std::vector<uint64_t> key(most);         // per entry
         std::vector<int> order;                  // most recent first
-        std::map<uint64_t *, uint64_t> notes;    // as written
+        std::map<uint32_t *, uint32_t> notes;    // as written
         uint32_t seed = 12345;
         auto rnd = [&seed] { return seed = seed * 1664525u + 1013904223u; };
         for (int step = 0; step < 20000; step++) {
@@ -375,8 +375,8 @@ TEST(LruIndexTable, Model_SameAnswersAtTheBound) {
             ASSERT_EQ(got, want) << "most " << most << " step " << step;
             int op = (int)(rnd() % 4);
             if (op == 3) {
-                uint64_t *n = ix.Note(h, step & 1);
-                *n = notes[n] = (uint64_t)step << 32 | 1;
+                uint32_t *n = ix.Note(h, step & 1);
+                *n = notes[n] = (uint32_t)step | 1;
             }
             if (got >= 0 && op == 0) {
                 ix.Remove(got);

@@ -6,7 +6,7 @@
 // A kept text holds a copy of the string it was laid out from and is
 // used only while the string still reads the same, so an edit in place
 // (same address, other bytes) is laid out anew. A text is first only
-// seen: 40 bits of a fingerprint of its key and string go into one of
+// seen: 26 bits of a fingerprint of its key and string go into one of
 // two notes beside the index slot where its look-up begins (the same
 // cache line), and it enters the table and is recorded the next time it
 // is drawn unchanged. Labels that move or change every frame therefore
@@ -123,21 +123,23 @@ enum Seen { kSeenBefore, kNoted, kCrowded };
 
 // Whether fingerprint FP of a text of key hash H was noted as seen once
 // since it was last taken into the table (the note is then cleared).
-// Else it is noted (40 bits of FP and 24 of the frame) in a free note of
+// Else it is noted (26 bits of FP and 6 of the frame) in a free note of
 // its two, or over the one written longer ago; kCrowded when both were
 // written in this frame (three texts that share the notes, drawn every
-// frame, would else push each other out for ever).
+// frame, would else push each other out for ever). The frame's 6 bits
+// repeat every 64 frames: an old note then looks new, which only makes a
+// text wait a frame or be seen in the table.
 Seen seen_before(uint64_t h, uint64_t fp, int frame) {
-    const uint64_t kStamp = (1u << 24) - 1;
-    uint64_t mark = (fp >> 24) | 1, *a = g_index.Note(h, 0), *b = g_index.Note(h, 1);
-    if (*a >> 24 == mark || *b >> 24 == mark) {
-        *(*a >> 24 == mark ? a : b) = 0;
+    const uint32_t kStamp = 63;
+    uint32_t mark = (uint32_t)(fp >> 38) | 1, *a = g_index.Note(h, 0), *b = g_index.Note(h, 1);
+    if (*a >> 6 == mark || *b >> 6 == mark) {
+        *(*a >> 6 == mark ? a : b) = 0;
         return kSeenBefore;
     }
-    uint64_t now = (uint64_t)frame & kStamp, age_a = (now - *a) & kStamp, age_b = (now - *b) & kStamp;
-    uint64_t *p = *a == 0 ? a : *b == 0 ? b : age_a >= age_b ? a : b;
+    uint32_t now = (uint32_t)frame & kStamp, age_a = (now - *a) & kStamp, age_b = (now - *b) & kStamp;
+    uint32_t *p = *a == 0 ? a : *b == 0 ? b : age_a >= age_b ? a : b;
     if (*p != 0 && (p == a ? age_a : age_b) == 0) return kCrowded;
-    *p = mark << 24 | now;
+    *p = mark << 6 | now;
     return kNoted;
 }
 

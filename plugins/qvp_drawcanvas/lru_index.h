@@ -72,10 +72,10 @@ public:
     bool Ready() const { return slot_ != nullptr; }
 
     /* One of the two notes (WHICH 0 or 1) kept beside the slot where a
-     * look-up of HASH begins, in the same cache line: 64 bits the caller
+     * look-up of HASH begins, in the same cache line: 32 bits the caller
      * may mark there (0 is none), which entries coming and going leave
      * alone. Null before Init. */
-    uint64_t *Note(uint64_t hash, int which) {
+    uint32_t *Note(uint64_t hash, int which) {
         return slot_ ? &slot_[home(hash) ^ (uint32_t)(which & 1)].note : nullptr;
     }
 
@@ -186,12 +186,11 @@ private:
         if (tail_ < 0) tail_ = e;
     }
 
-    // Per slot: entry + 1 (0 for a free slot) and the caller's note; 16
+    // Per slot: entry + 1 (0 for a free slot) and the caller's note; 8
     // bytes, so that the two notes of a look-up share a cache line.
     struct Slot {
         int32_t entry;
-        uint32_t unused;
-        uint64_t note;
+        uint32_t note;
     };
     Slot *slot_ = nullptr;
     uint64_t *hash_ = nullptr;   // per entry
