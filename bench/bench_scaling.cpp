@@ -16,6 +16,7 @@
 #include <GL/gl.h>
 #include <GL/glext.h>
 
+#include "bench_util.h"
 #include "bench_world.h"
 #include "canvas_builder.h"
 #include "drawcanvas_testing.h"
@@ -31,17 +32,6 @@ double now_ms() {
     struct timespec t;
     clock_gettime(CLOCK_MONOTONIC, &t);
     return t.tv_sec * 1e3 + t.tv_nsec * 1e-6;
-}
-
-// Resident memory of this process in KiB.
-long rss_kib() {
-    long pages = 0, resident = 0;
-    FILE *f = fopen("/proc/self/statm", "r");
-    if (f) {
-        if (fscanf(f, "%ld %ld", &pages, &resident) != 2) resident = 0;
-        fclose(f);
-    }
-    return resident * (sysconf(_SC_PAGESIZE) / 1024);
 }
 
 size_t arena_used() { return QVF_GetArenaSize(QVV_scene->arena) - QVH_ArenaFreeBytes(); }
@@ -108,7 +98,7 @@ int main(int argc, char **argv) {
     QVH_RunFrames(1);
     double empty = frame_ms(frames), empty_off = frame_ms(frames, true);
     size_t arena0 = arena_used();
-    long rss0 = rss_kib();
+    long rss0 = BenchRssKib();
     if (!tsv)
         printf("frame of the display alone: %.3f ms (rasteriser off %.3f ms); renderer %s\n\n%-14s %10s %12s %10s %12s %10s %10s\n",
                empty, empty_off, QVH_Renderer(), "text canvases", "frame ms", "ms a canvas", "raster off", "ms a canvas",
@@ -124,7 +114,7 @@ int main(int argc, char **argv) {
             text_canvas(i, "canvas " + std::to_string(i), -4 + 8.0 * (i % side) / side, 3 - 6.0 * (i / side) / side, 0.07);
         double ms = frame_ms(frames), off = frame_ms(frames, true);
         size_t arena = arena_used() - arena0;
-        long rss = rss_kib() - rss0;
+        long rss = BenchRssKib() - rss0;
         if (tsv) printf("canvases\t%d\t%.4f\t%.4f\t%zu\t%ld\n", n, ms - empty, off - empty_off, arena / 1024, rss);
         else
             printf("%-14d %10.3f %12.5f %10.3f %12.5f %10zu %10ld\n", n, ms, (ms - empty) / n, off, (off - empty_off) / n,

@@ -75,16 +75,6 @@ std::atomic<int> g_drawing{0};
 // watchdog.
 std::atomic<pid_t> g_staller{0};
 
-long rss_kib() {
-    long pages = 0, resident = 0;
-    FILE *f = fopen("/proc/self/statm", "r");
-    if (f) {
-        if (fscanf(f, "%ld %ld", &pages, &resident) != 2) resident = 0;
-        fclose(f);
-    }
-    return resident * (sysconf(_SC_PAGESIZE) / 1024);
-}
-
 // SIGUSR1 from the watchdog: the main thread's stack, then the end.
 void dump_stack(int) {
     void *frames[64];
@@ -423,7 +413,7 @@ int main(int argc, char **argv) {
         if (done % o.report == 0 || first_window || last) {
             size_t n = std::min<size_t>(times.size(), (size_t)window);
             std::vector<double> recent(times.end() - n, times.end());
-            Sample s{done, BenchMedian(recent), rss_kib(), mallinfo2().uordblks, QVH_ArenaFreeBytes(), GetKeptTextStats()};
+            Sample s{done, BenchMedian(recent), BenchRssKib(), mallinfo2().uordblks, QVH_ArenaFreeBytes(), GetKeptTextStats()};
             samples.push_back(s);
             print_sample(s);
         }

@@ -3,7 +3,9 @@
 #ifndef QVP_BENCH_UTIL_H
 #define QVP_BENCH_UTIL_H
 
+#include <stdio.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <vector>
@@ -13,6 +15,17 @@ inline double BenchNow() {
     struct timespec t;
     clock_gettime(CLOCK_MONOTONIC, &t);
     return (double)t.tv_sec + t.tv_nsec * 1e-9;
+}
+
+/* Resident memory of this process in KiB (0 when /proc cannot say). */
+inline long BenchRssKib() {
+    long pages = 0, resident = 0;
+    FILE *f = fopen("/proc/self/statm", "r");
+    if (f) {
+        if (fscanf(f, "%ld %ld", &pages, &resident) != 2) resident = 0;
+        fclose(f);
+    }
+    return resident * (sysconf(_SC_PAGESIZE) / 1024);
 }
 
 /* The median of V (the mean of the middle two for an even count); 0 for

@@ -295,6 +295,23 @@ bool viewer_record(const std::string &path, int frames, int fps, const ViewerOut
 
 /* ---- the live window ---- */
 
+namespace {
+
+// Sleeps until NEXT + PERIOD, the next frame's time, and moves NEXT
+// there; a loop behind starts its pacing again from now.
+void pace(double &next, double period) {
+    next += period;
+    double wait = next - now_seconds();
+    if (wait > 0) {
+        struct timespec ts = {(time_t)wait, (long)((wait - (time_t)wait) * 1e9)};
+        nanosleep(&ts, nullptr);
+    } else {
+        next = now_seconds();
+    }
+}
+
+}  // namespace
+
 void viewer_prompt_loop(int fps) {
     QVV_display->real_time = 1;
     double period = 1.0 / fps, next = now_seconds();
@@ -303,14 +320,7 @@ void viewer_prompt_loop(int fps) {
         }
         viewer_prompt_step();
         QVH_RunFrames(1);
-        next += period;
-        double wait = next - now_seconds();
-        if (wait > 0) {
-            struct timespec ts = {(time_t)wait, (long)((wait - (time_t)wait) * 1e9)};
-            nanosleep(&ts, nullptr);
-        } else {
-            next = now_seconds();
-        }
+        pace(next, period);
     }
 }
 
@@ -348,14 +358,7 @@ int viewer_live(int frames, int fps, const ViewerOutput &o) {
         QVH_PresentFrame();
         progress.Step(++shown);
         if (frames > 0 && shown >= frames) break;
-        next += period;
-        double wait = next - now_seconds();
-        if (wait > 0) {
-            struct timespec ts = {(time_t)wait, (long)((wait - (time_t)wait) * 1e9)};
-            nanosleep(&ts, nullptr);
-        } else {
-            next = now_seconds();  // behind: start the pacing again from now
-        }
+        pace(next, period);
     }
     return 0;
 }
