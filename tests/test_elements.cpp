@@ -376,6 +376,23 @@ TEST_F(KeptTexts, Notes_TextsSharingNotesAreKeptAllTheSame) {
     EXPECT_EQ(draw(texts, 0, 3000), 4 * cells(texts, 0, 3000));
 }
 
+// Regression (2026-12-08): a kept text then edited in place every frame
+// (a counter at an address the arena hands out again) stayed in the table
+// as an entry only seen, touched every frame, so over a long show such
+// entries filled the table. A changed text now leaves the table at once.
+TEST_F(KeptTexts, Churn_KeptTextEditedInPlaceLeavesTheTable) {
+    std::vector<std::string> t = {"COUNT_000"};
+    draw(t, 0, 1);
+    draw(t, 0, 1);
+    ASSERT_TRUE(KeptTextHolds(&t[0][0], 1));
+    for (int f = 1; f <= 10; f++) {
+        snprintf(&t[0][6], 4, "%03d", f);
+        EXPECT_EQ(draw(t, 0, 1), 4 * cells(t, 0, 1));
+        EXPECT_FALSE(KeptTextHolds(&t[0][0], 0)) << "frame " << f;
+    }
+    EXPECT_EQ(GetKeptTextStats().entries, 0);
+}
+
 // At the bound the least recently drawn text goes first, whether the
 // bound is on texts or on bytes.
 TEST_F(KeptTexts, Eviction_LeastRecentlyDrawnGoesFirst) {
