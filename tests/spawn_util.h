@@ -45,6 +45,14 @@ namespace {
     return pid;
 }
 
+// Writes TEXT to PATH, replacing it; false when it cannot.
+[[maybe_unused]] bool write_file(const std::string &path, const std::string &text) {
+    FILE *f = fopen(path.c_str(), "w");
+    if (!f) return false;
+    bool ok = fwrite(text.data(), 1, text.size(), f) == text.size();
+    return fclose(f) == 0 && ok;
+}
+
 [[maybe_unused]] std::string read_file(const std::string &path) {
     FILE *f = fopen(path.c_str(), "rb");
     std::string s;

@@ -481,10 +481,7 @@ TEST(BlankPicture, EachCauseIsNamed) {
     std::string base = "/tmp/" + unique_scene("blank");
     for (const Case &c : cases) {
         std::string script = base + ".tcl", shot = base + ".png", log = base + ".log";
-        FILE *f = fopen(script.c_str(), "w");
-        ASSERT_NE(f, nullptr);
-        fputs(c.script.c_str(), f);
-        fclose(f);
+        ASSERT_TRUE(write_file(script, c.script));
         pid_t p = spawn({kViewer, "-size", "64x48", "-o", shot, script}, {}, log);
         std::string out;
         EXPECT_EQ(wait_child(p, 20000), 0) << c.name << ": " << read_file(log);
@@ -507,10 +504,7 @@ TEST(BlankPicture, EachCauseIsNamed) {
     }
     // A recording says it too.
     std::string script = base + ".tcl", clip = base + "-clip.png", log = base + ".log";
-    FILE *f = fopen(script.c_str(), "w");
-    ASSERT_NE(f, nullptr);
-    fputs((plugin + "channel create main\n").c_str(), f);
-    fclose(f);
+    ASSERT_TRUE(write_file(script, plugin + "channel create main\n"));
     pid_t p = spawn({kViewer, "-size", "64x48", "-frames", "1", "-quiet", "-record", clip, script}, {}, log);
     EXPECT_EQ(wait_child(p, 20000), 0) << read_file(log);
     EXPECT_NE(read_file(log).find("recording: the script made no viewport"), std::string::npos) << read_file(log);
@@ -530,12 +524,7 @@ TEST(TclPackage, TclshEditsAViewersScene) {
     std::string scene = unique_scene("tclpkg"), base = "/tmp/" + scene;
     std::string viewer_script = base + "-viewer.tcl", ready = base + ".ready", shot = base + ".png",
                 tcl_script = base + "-tclsh.tcl", log = base + ".log", tcl_log = base + "-tclsh.log";
-    auto write = [](const std::string &path, const std::string &text) {
-        FILE *f = fopen(path.c_str(), "w");
-        ASSERT_NE(f, nullptr);
-        fputs(text.c_str(), f);
-        fclose(f);
-    };
+    auto write = [](const std::string &path, const std::string &text) { ASSERT_TRUE(write_file(path, text)) << path; };
     write(viewer_script,
           "plugin load $qvp_plugin\n"
           "viewport create view [channel create main] -eye {0 0 10} -look {0 0 0}\n"
@@ -601,12 +590,7 @@ TEST(TclPackage, TclshEditsAViewersScene) {
 TEST(Prompt, CommandsTypedAtATerminalRunBetweenFrames) {
     std::string base = "/tmp/" + unique_scene("prompt"), script = base + ".tcl", shot = base + ".png",
                 typed = base + ".typed", log = base + ".log";
-    auto write = [](const std::string &path, const std::string &text) {
-        FILE *f = fopen(path.c_str(), "w");
-        ASSERT_NE(f, nullptr);
-        fputs(text.c_str(), f);
-        fclose(f);
-    };
+    auto write = [](const std::string &path, const std::string &text) { ASSERT_TRUE(write_file(path, text)) << path; };
     write(script, "plugin load $qvp_plugin\nviewport create view [channel create main] -eye {0 0 10} -look {0 0 0}\n");
     write(typed, "canvas create c -bg {1 0 0}\nproc p {} {\n  return [expr {6 + 1}]\n}\np\nnosuch\nputs "
                  "interactive=$tcl_interactive\nsnapshot " + shot + "\nexit 3\n");

@@ -10,18 +10,23 @@
 
 #include "viewer.h"
 
+std::string viewer_exe_dir() {
+    char buf[4096];
+    ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
+    if (n <= 0) return "";
+    buf[n] = '\0';
+    std::string path(buf);
+    return path.substr(0, path.rfind('/'));
+}
+
 namespace {
 
 // The pictures the demo shows: the source tree's when it is there, else
 // where the install put them, from the viewer's own folder.
 std::string media_dir() {
-    if (access(QVP_MEDIA_DIR, F_OK) == 0) return QVP_MEDIA_DIR;
-    char buf[4096];
-    ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
-    if (n <= 0) return QVP_MEDIA_DIR;
-    buf[n] = '\0';
-    std::string dir(buf);
-    return dir.substr(0, dir.rfind('/')) + "/" QVP_MEDIA_FROM_BIN;
+    std::string dir = viewer_exe_dir();
+    if (access(QVP_MEDIA_DIR, F_OK) == 0 || dir.empty()) return QVP_MEDIA_DIR;
+    return dir + "/" QVP_MEDIA_FROM_BIN;
 }
 const char *kNodes = R"TCL(
 channel create main

@@ -118,12 +118,8 @@ std::string private_scene_name() {
 }  // namespace
 
 std::string viewer_plugin_path() {
-    char buf[PATH_MAX];
-    ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
-    if (n <= 0) return "qvp_drawcanvas.so";
-    buf[n] = '\0';
-    std::string dir(buf);
-    dir = dir.substr(0, dir.rfind('/'));
+    std::string dir = viewer_exe_dir();
+    if (dir.empty()) return "qvp_drawcanvas.so";
     // Beside the viewer in a build folder; where the install put it else.
     std::string beside = dir + "/qvp_drawcanvas.so", installed = dir + "/" QVP_PLUGIN_FROM_BIN "/qvp_drawcanvas.so";
     return access(beside.c_str(), F_OK) == 0 || access(installed.c_str(), F_OK) != 0 ? beside : installed;

@@ -224,13 +224,11 @@ std::string viewer_numbered_png(const std::string &path, int index) {
     return path.substr(0, path.size() - 4) + num + path.substr(path.size() - 4);
 }
 
-int viewer_warn_blank(const char *what, bool render_if_none) {
-    char msg[256];
-    int n = 0;
+void viewer_warn_blank(const char *what, bool render_if_none) {
     auto warn = [&](const char *why) {
+        char msg[256];
         snprintf(msg, sizeof msg, "%s: %s", what, why);
         QVF_LogWarningF(msg, "qvp_viewer", __LINE__);
-        n++;
     };
     if (render_if_none && QVV_display && QVV_display->frame_count == 0) {
         warn("the script rendered no frame: one is rendered first (call frame to render your own)");
@@ -243,7 +241,6 @@ int viewer_warn_blank(const char *what, bool render_if_none) {
     // With no channel at all the next frame lays out the default one.
     if (!shown && QVV_display && (QVV_display->channel_list || QVV_display->frame_count > 0))
         warn("the script made no viewport: nothing is drawn; see examples/common.tcl");
-    return n;
 }
 
 bool viewer_record(const std::string &path, int frames, int fps, const ViewerOutput &o, std::string &err) {

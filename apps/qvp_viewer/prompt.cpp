@@ -3,7 +3,6 @@
 // lines gathered until the command is complete, the result or the
 // error printed, `exit` to leave).
 #include <stdio.h>
-#include <string.h>
 #include <unistd.h>
 
 #include <string>

@@ -30,6 +30,10 @@ extern volatile sig_atomic_t viewer_stop_signal;
 /* Path of the plugin module beside the viewer's executable. */
 std::string viewer_plugin_path();
 
+/* The folder of the running program (from /proc/self/exe), or "" when
+ * it cannot be read. */
+std::string viewer_exe_dir();
+
 /* What the viewer's output options asked for. */
 struct ViewerOutput {
     std::string out;        /* -o FILE.png, or empty */
@@ -62,9 +66,8 @@ extern bool viewer_keep_alpha;
  * warns, in the host log (and so on stderr), of each reason it would
  * show nothing: no plugin loaded, no channel with a viewport shown, and,
  * with RENDER_IF_NONE, no frame rendered yet (one is rendered then, as a
- * picture of the script's scene is what is asked for). Returns the
- * number of warnings. */
-int viewer_warn_blank(const char *what, bool render_if_none);
+ * picture of the script's scene is what is asked for). */
+void viewer_warn_blank(const char *what, bool render_if_none);
 
 /* The interactive prompt (stdin a terminal): viewer_prompt_start sets
  * tcl_interactive, prints the prompt and reads stdin through the Tcl

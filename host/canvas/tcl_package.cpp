@@ -6,7 +6,6 @@
 // interpreter has no command of that name (a plain tclsh) they are also
 // font, image and canvas, as the viewer has them. Tk's font, image and
 // canvas are never replaced.
-#include <limits.h>
 #include <tcl.h>
 #include <unistd.h>
 
@@ -14,7 +13,6 @@
 
 #include "canvas_builder.h"
 #include "canvas_tcl.h"
-#include "qvp_globals.h"
 #include "qvp_host.h"
 
 namespace {

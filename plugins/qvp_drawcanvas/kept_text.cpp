@@ -112,12 +112,6 @@ void evict(int e) {
     release(&g_kept[e]);
 }
 
-// Frees the records (not what they hold).
-void free_records() {
-    free(g_kept);
-    g_kept = nullptr;
-}
-
 // What seen_before found.
 enum Seen { kSeenBefore, kNoted, kCrowded };
 
@@ -150,7 +144,6 @@ bool ready() {
     if (!g_index.Init(g_texts_most, PluginRealloc)) return false;
     g_kept = (QVP_KEPT_TEXT *)PluginRealloc(nullptr, sizeof *g_kept * (size_t)g_texts_most);
     if (!g_kept) {
-        free_records();
         g_index.Free();
         return false;
     }
@@ -209,6 +202,17 @@ bool grow_table() {
     return true;
 }
 
+// Empties T and copies KEY's string into it, so that the layout about to
+// be drawn is recorded into T (*RECORD = T); nothing recorded when there
+// is no room for the copy.
+void start_recording(QVP_KEPT_TEXT *t, const QVP_TEXT_KEY *key, QVP_KEPT_TEXT **record) {
+    t->cells = t->nruns = 0;
+    t->complete = 0;
+    if (!fit(t, (void **)&t->text, &t->text_cap, (int)(key->len + 1), 1)) return;
+    memcpy(t->text, key->str, key->len + 1);
+    *record = t;
+}
+
 }  // namespace
 
 const QVP_KEPT_TEXT *FindKeptText(const QVP_TEXT_KEY *key, QVP_KEPT_TEXT **record) {
@@ -233,14 +237,7 @@ const QVP_KEPT_TEXT *FindKeptText(const QVP_TEXT_KEY *key, QVP_KEPT_TEXT **recor
             return nullptr;
         }
         // Drawn unchanged twice: recorded, into the buffers it has.
-        if (!fit(t, (void **)&t->text, &t->text_cap, (int)(key->len + 1), 1)) {
-            t->complete = 0;
-            return nullptr;
-        }
-        memcpy(t->text, key->str, key->len + 1);
-        t->cells = t->nruns = 0;
-        t->complete = 0;
-        *record = t;
+        start_recording(t, key, record);
         return nullptr;
     }
     uint64_t fp = fingerprint(h, key->str, key->len);
@@ -257,9 +254,7 @@ const QVP_KEPT_TEXT *FindKeptText(const QVP_TEXT_KEY *key, QVP_KEPT_TEXT **recor
     // Its notes crowded: seen in the table, recorded the next time.
     if (seen == kCrowded) return nullptr;
     // Seen unchanged before: recorded now.
-    if (!fit(t, (void **)&t->text, &t->text_cap, (int)(key->len + 1), 1)) return nullptr;
-    memcpy(t->text, key->str, key->len + 1);
-    *record = t;
+    start_recording(t, key, record);
     return nullptr;
 }
 
@@ -294,7 +289,8 @@ int KeptTextCount(void) {
 void ResetKeptTexts(void) {
     for (int i = 0; g_kept && i < g_index.Most(); i++)
         if (g_kept[i].key.str) release(&g_kept[i]);
-    free_records();
+    free(g_kept);
+    g_kept = nullptr;
     g_index.Free();
     g_kept_bytes = 0;
 }

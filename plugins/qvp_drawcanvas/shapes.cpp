@@ -192,7 +192,6 @@ struct TessSlot {
     QVP_CANVAS_COORD scale, offset;
     double frame[9];
     unsigned long long sum;
-    double used;
     int drawn;           // frame count when last drawn
     GLdouble (*verts)[3];
     int nverts, vcap;
@@ -307,7 +306,7 @@ TessSlot *tess_slot(const QVP_CANVAS_ELEMENT *pelm, const double frame[9], bool 
             return &t;
         }
         if (t.elm == pelm && t.drawn != now) own = &t;
-        if (t.used < oldest->used) oldest = &t;
+        if (t.drawn < oldest->drawn) oldest = &t;
     }
     if (own) empty = own;
     if (!empty) {
@@ -340,7 +339,6 @@ void fill_polygon(QVP_CANVAS *pcan, QVP_CANVAS_ELEMENT *pelm, float opacity) {
     memcpy(frame + 6, gldrow, sizeof gldrow);
     bool hit;
     TessSlot *t = tess_slot(pelm, frame, &hit);
-    t->used = DisplayRunTime();
     t->drawn = frame_now();
     if (!hit) {
         GLUtesselator *tess = gluNewTess();
