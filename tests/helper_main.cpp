@@ -22,7 +22,11 @@
 //   canvaslock SCENE
 //                prints "ready", takes the canvas lock once and prints
 //                the milliseconds it waited for it
+//   play SCENE NAME ID OPTION VALUE
+//                changes the play state of video ID of canvas NAME
+//                (-paused, -rate or -position) and prints "played"
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 #include <time.h>
 #include <unistd.h>
@@ -41,7 +45,7 @@ struct ListNode {
 };
 
 int main(int argc, char **argv) {
-    if (argc != 3 && argc != 4) return 2;
+    if (argc != 3 && argc != 4 && argc != 7) return 2;
     char err[256];
     QVH_LogToStderr(0);
     if (!QVH_OpenScene(argv[2], 0, QVH_SCENE_ATTACH, err, sizeof err)) {
@@ -74,6 +78,24 @@ int main(int argc, char **argv) {
         QVP_CANVAS_ELEMENT *el = qvpc::AddElement(c, d, e);
         if (!el) return 11;
         printf("%d\n", el->id);
+        return 0;
+    }
+    if (strcmp(argv[1], "play") == 0 && argc == 7) {
+        std::string e;
+        if (!qvpc::Attach(e)) return 9;
+        QVP_CANVAS *c = qvpc::FindCanvas(argv[3]);
+        QVP_CANVAS_ELEMENT *el = c ? qvpc::FindElement(c, atoi(argv[4])) : nullptr;
+        if (!el) return 10;
+        qvpc::PlayEdit edit;
+        double v = atof(argv[6]);
+        if (strcmp(argv[5], "-paused") == 0) edit.paused = v != 0;
+        else if (strcmp(argv[5], "-rate") == 0) edit.rate = v;
+        else edit.position = v;
+        if (!qvpc::EditVideoPlay(c, el, edit, e)) {
+            printf("refused: %s\n", e.c_str());
+            return 11;
+        }
+        printf("played\n");
         return 0;
     }
     if (strcmp(argv[1], "deletecanvas") == 0 && argc == 4) {

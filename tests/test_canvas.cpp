@@ -18,6 +18,7 @@ extern "C" {
 #include <set>
 
 #include "canvas_builder.h"
+#include "clip_util.h"
 #include "qvp_externs.h"
 #include "qvp_globals.h"
 #include "test_util.h"
@@ -129,82 +130,6 @@ TEST_F(Canvas, Image_RoundTripsItsPixels) {
     EXPECT_NE(err.find("cannot read image"), std::string::npos) << err;
 }
 
-// How write_clip makes a clip: container, frame times, display matrix
-// and the picture of frame K at pixel (x, y).
-struct ClipRecipe {
-    const char *format = "matroska";
-    std::vector<int64_t> pts_ms;   // empty: frame k at k / fps
-    double cw_degrees = 0;         // non-zero: a display matrix, av_display_rotation_set's angle
-    std::function<void(int k, int x, int y, unsigned char *bgra)> paint = [](int k, int x, int y, unsigned char *p) {
-        p[0] = (unsigned char)(x * 9 + k * 40);
-        p[1] = (unsigned char)(y * 13 + k * 7);
-        p[2] = (unsigned char)((x ^ y) * 5 + k);
-        p[3] = 255;
-    };
-};
-
-// Writes N frames of W x H BGRA with FFV1 (lossless) into PATH and
-// returns them; by default frame k is a pattern of k so every frame differs.
-std::vector<std::vector<unsigned char>> write_clip(const std::string &path, int n, int w, int h, int fps,
-                                                   const ClipRecipe &recipe = ClipRecipe()) {
-    std::vector<std::vector<unsigned char>> frames;
-    AVFormatContext *oc = nullptr;
-    if (avformat_alloc_output_context2(&oc, nullptr, recipe.format, path.c_str()) < 0) return frames;
-    const AVCodec *codec = avcodec_find_encoder(AV_CODEC_ID_FFV1);
-    AVStream *st = avformat_new_stream(oc, nullptr);
-    AVCodecContext *enc = avcodec_alloc_context3(codec);
-    enc->width = w;
-    enc->height = h;
-    enc->pix_fmt = AV_PIX_FMT_BGRA;
-    enc->time_base = recipe.pts_ms.empty() ? AVRational{1, fps} : AVRational{1, 1000};
-    enc->framerate = AVRational{fps, 1};
-    if (oc->oformat->flags & AVFMT_GLOBALHEADER) enc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-    if (avcodec_open2(enc, codec, nullptr) < 0) return frames;
-    avcodec_parameters_from_context(st->codecpar, enc);
-    st->time_base = enc->time_base;
-    if (recipe.cw_degrees != 0) {
-        uint8_t *m = av_stream_new_side_data(st, AV_PKT_DATA_DISPLAYMATRIX, 9 * sizeof(int32_t));
-        if (m) av_display_rotation_set((int32_t *)m, recipe.cw_degrees);
-    }
-    avio_open(&oc->pb, path.c_str(), AVIO_FLAG_WRITE);
-    if (avformat_write_header(oc, nullptr) < 0) return frames;
-    AVFrame *fr = av_frame_alloc();
-    fr->format = AV_PIX_FMT_BGRA;
-    fr->width = w;
-    fr->height = h;
-    av_frame_get_buffer(fr, 0);
-    AVPacket *pkt = av_packet_alloc();
-    auto drain = [&] {
-        while (avcodec_receive_packet(enc, pkt) == 0) {
-            av_packet_rescale_ts(pkt, enc->time_base, st->time_base);
-            pkt->stream_index = st->index;
-            av_interleaved_write_frame(oc, pkt);
-        }
-    };
-    for (int k = 0; k < n; k++) {
-        av_frame_make_writable(fr);
-        std::vector<unsigned char> want((size_t)w * h * 4);
-        for (int y = 0; y < h; y++)
-            for (int x = 0; x < w; x++) {
-                unsigned char *p = fr->data[0] + y * fr->linesize[0] + x * 4;
-                recipe.paint(k, x, y, p);
-                memcpy(&want[((size_t)y * w + x) * 4], p, 4);
-            }
-        fr->pts = recipe.pts_ms.empty() ? k : recipe.pts_ms[(size_t)k];
-        avcodec_send_frame(enc, fr);
-        drain();
-        frames.push_back(want);
-    }
-    avcodec_send_frame(enc, nullptr);
-    drain();
-    av_write_trailer(oc);
-    avio_closep(&oc->pb);
-    av_packet_free(&pkt);
-    av_frame_free(&fr);
-    avcodec_free_context(&enc);
-    avformat_free_context(oc);
-    return frames;
-}
 
 QVP_CANVAS *make_canvas(const char *name) {
     QVP_CANVAS desc;
@@ -324,6 +249,7 @@ TEST_F(Canvas, Video_TimestampsChooseTheFrame) {
         double t;
         int frame;
     } cases[] = {{0.05, 0}, {0.15, 1}, {1.0, 2}, {1.49, 2}, {1.55, 3}, {1.7, 4}, {9.0, 4}, {0.12, 1}};
+    qvpc::TickVideo(0);  // the clip starts at this tick
     for (auto &k : cases) {
         qvpc::TickVideo(k.t);
         const QVP_CANVAS_VIDEO &v = e->data.video;
@@ -492,7 +418,8 @@ TEST_F(Canvas, Video_PatternShowsTheFrameForTheTime) {
     qvpc::DrawPattern(ref.data(), 64, 48, 256, 0);
     EXPECT_EQ(e->data.video.cur_frame, 0);
     EXPECT_EQ(memcmp(e->data.video.frames[0], ref.data(), ref.size()), 0);
-    qvpc::TickVideo(0.5);  // frame 12
+    qvpc::TickVideo(1.0);  // the clip starts at this tick
+    qvpc::TickVideo(1.5);  // frame 12
     qvpc::DrawPattern(ref.data(), 64, 48, 256, 12);
     EXPECT_EQ(e->data.video.cur_frame, 1);
     EXPECT_EQ(memcmp(e->data.video.frames[1], ref.data(), ref.size()), 0);

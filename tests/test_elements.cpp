@@ -721,10 +721,10 @@ TEST_F(Elements, Video_OneUploadPerFrameAcrossTwoViews) {
     QVP_CANVAS_ELEMENT *e = pattern_video(c, 160, 120);
     play_videos();
     long sub0 = gl_texsubimage_calls, img0 = gl_teximage_calls;
-    QVH_RunFrames(1);
+    QVH_RunFrames(1);  // the clip starts at its first frame
     EXPECT_EQ(gl_teximage_calls - img0, 1) << "the miss uploads the whole frame once";
     EXPECT_EQ(gl_texsubimage_calls - sub0, 0);
-    int n = (int)floor(QVV_display->run_time * 60 + 1e-9);
+    int n = 0;
     EXPECT_TRUE(pattern_bg(n));
     for (int f = 0; f < 3; f++) {
         long sub = gl_texsubimage_calls, img = gl_teximage_calls;
@@ -762,21 +762,24 @@ TEST_F(Elements, Bounds_VideoSlotsWhenTheClipShownChangesEveryFrame) {
         for (int i = 0; i < QVP_CACHE_SLOTS; i++)
             if (video_ids[i]) names.insert(video_ids[i]);
     };
+    // All twelve start at the first frame and step one clip frame a frame.
     for (int f = 0; f < 36; f++) {
         for (int i = 0; i < 12; i++) vs[(size_t)i]->attrib = i == f % 12 ? 0 : ATTRIB_HIDDEN;
         QVH_RunFrames(1);
         note_names();
-        int n = (int)floor(QVV_display->run_time * 60 + 1e-9);
-        EXPECT_TRUE(pattern_bg(n)) << "frame " << f;
+        EXPECT_TRUE(pattern_bg(f)) << "frame " << f;
     }
     for (QVP_CANVAS_ELEMENT *v : vs) v->attrib = ATTRIB_HIDDEN;
     std::string err;
     for (int f = 0; f < 20; f++) {
+        // Each new clip starts at frame F, so that no two in a row look alike.
         QVP_CANVAS_ELEMENT *v = pattern_video(c, 32 + f, 24);
+        qvpc::PlayEdit seek;
+        seek.position = (f + 0.5) / 60;
+        ASSERT_TRUE(qvpc::EditVideoPlay(c, v, seek, err)) << err;
         QVH_RunFrames(1);
         note_names();
-        int n = (int)floor(QVV_display->run_time * 60 + 1e-9);
-        EXPECT_TRUE(pattern_bg(n)) << "made at frame " << f;
+        EXPECT_TRUE(pattern_bg(f)) << "made at frame " << f;
         ASSERT_TRUE(qvpc::DeleteElement(c, v, err)) << err;
     }
     EXPECT_LE(names.size(), (size_t)max_video_objs) << "texture names are reused, never made anew";
@@ -856,7 +859,9 @@ TEST_F(Elements, Video_ResizedWhilePlayingKeepsAdvancing) {
     QVP_CANVAS *c = canvas("c", LAYER_FOREGROUND);
     QVP_CANVAS_ELEMENT *e = pattern_video(c, 160, 120);
     play_videos();
-    QVH_RunFrames(3);
+    QVH_RunFrames(1);
+    double t0 = QVV_display->run_time;  // the clip's first frame
+    QVH_RunFrames(2);
     qvpc::ElementDesc d = qvpc::DescOf(e);
     d.video.w = 80;
     d.video.h = 60;
@@ -867,9 +872,10 @@ TEST_F(Elements, Video_ResizedWhilePlayingKeepsAdvancing) {
     int named = 0;
     for (int i = 0; i < QVP_CACHE_SLOTS; i++) named += video_elements[i] == e;
     EXPECT_EQ(named, 1);
+    // The resized clip plays on from where it was.
     for (int f = 0; f < 3; f++) {
         QVH_RunFrames(1);
-        int n = (int)floor(QVV_display->run_time * 60 + 1e-9);
+        int n = (int)lround((QVV_display->run_time - t0) * 60);
         EXPECT_TRUE(pattern_bg(n)) << "frame " << n;
     }
 }
@@ -887,8 +893,7 @@ TEST_F(Elements, Video_RemadeAtTheSameAddressPlays) {
     ASSERT_EQ(again, e) << "the arena hands the freed record out again";
     for (int f = 0; f < 3; f++) {
         QVH_RunFrames(1);
-        int n = (int)floor(QVV_display->run_time * 60 + 1e-9);
-        EXPECT_TRUE(pattern_bg(n)) << "frame " << n;
+        EXPECT_TRUE(pattern_bg(f)) << "frame " << f;
     }
 }
 

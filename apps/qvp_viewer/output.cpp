@@ -311,6 +311,7 @@ void pace(double &next, double period) {
 
 void viewer_prompt_loop(int fps) {
     QVV_display->real_time = 1;
+    qvpc::SetVideoDecodeInBackground(true);
     double period = 1.0 / fps, next = now_seconds();
     while (!viewer_prompt_ended() && !viewer_stop_requested()) {
         while (Tcl_DoOneEvent(TCL_DONT_WAIT | TCL_ALL_EVENTS)) {
@@ -323,6 +324,9 @@ void viewer_prompt_loop(int fps) {
 
 int viewer_live(int frames, int fps, const ViewerOutput &o) {
     QVV_display->real_time = 1;
+    // A seek decodes beside the drawing: the frame before stays until the
+    // one sought is ready.
+    qvpc::SetVideoDecodeInBackground(true);
     double period = 1.0 / fps, next = now_seconds();
     int shot = 0, shown = 0;
     Progress progress("frame", frames, o.quiet);

@@ -114,6 +114,7 @@ void clear_payload_pointers(QVP_CANVAS_ELEMENT *e) {
     case ELEMENT_POLYGON: e->data.line.pnt_list = nullptr; break;
     case ELEMENT_VIDEO:
         e->data.video.name = nullptr;
+        e->data.video.media = e->data.video.media_player = nullptr;
         for (auto &f : e->data.video.frames) f = nullptr;
         break;
     default: break;
@@ -788,6 +789,18 @@ QVP_CANVAS_ELEMENT *ConfigureElement(QVP_CANVAS *c, QVP_CANVAS_ELEMENT *e, const
         VideoSource v = VideoSourceOf(e);
         same_source = v.file == desc.video.file && v.w == desc.video.w && v.h == desc.video.h &&
                       v.fps == desc.video.fps && v.loop == desc.video.loop;
+        // The same file with other options plays on as it did; a new
+        // file starts at its first frame.
+        PlayState carry;
+        bool go_on = false;
+        if (!same_source && v.file == desc.video.file) {
+            Lock lock;
+            VideoStatus st;
+            if (GetVideoStatus(e, st)) {
+                carry = st.play;
+                go_on = true;
+            }
+        }
         memset(&fresh->data.video, 0, sizeof fresh->data.video);
         fresh->data.video.corners[0] = desc.rec.data.video.corners[0];
         fresh->data.video.corners[1] = desc.rec.data.video.corners[1];
@@ -795,7 +808,7 @@ QVP_CANVAS_ELEMENT *ConfigureElement(QVP_CANVAS *c, QVP_CANVAS_ELEMENT *e, const
         fresh->data.video.cur_frame = -1;
         // A new source gets its producer first; if it cannot start,
         // nothing has changed.
-        if (!same_source && !StartVideo(fresh, desc.video, err)) {
+        if (!same_source && !StartVideo(fresh, desc.video, err, go_on ? &carry : nullptr)) {
             QVH_Free(fresh);
             return nullptr;
         }
@@ -842,7 +855,7 @@ QVP_CANVAS_ELEMENT *ConfigureElement(QVP_CANVAS *c, QVP_CANVAS_ELEMENT *e, const
     }
     // The old record is unreachable now.
     if (same_source) {
-        MoveVideo(e, fresh);
+        // The producer follows its frames, which moved to FRESH.
         memset(&e->data.video, 0, sizeof e->data.video);
     } else {
         free_payload(e);

@@ -23,15 +23,14 @@ std::string ArenaFull(const std::string &what, size_t bytes);
 char *ArenaString(const std::string &s);
 
 /* Starts and stops the producer of a video element; StartVideo fills
- * the element's size, name and frame buffers. */
-bool StartVideo(QVP_CANVAS_ELEMENT *e, const VideoSource &src, std::string &err);
+ * the element's size, name, frame buffers and shared play records. The
+ * clip starts at its first frame, or goes on from CARRY when given (the
+ * same file started again with other options). */
+bool StartVideo(QVP_CANVAS_ELEMENT *e, const VideoSource &src, std::string &err, const PlayState *carry = nullptr);
 void StopVideo(QVP_CANVAS_ELEMENT *e);
 
-/* Hands the producer of FROM (if this process runs one) to TO, which has
- * taken FROM's place and frames. */
-void MoveVideo(QVP_CANVAS_ELEMENT *from, QVP_CANVAS_ELEMENT *to);
-
-/* The source a running producer was started with. */
+/* The source video element E was started with, as its shared record
+ * says (any process); the default source when it has none. */
 VideoSource VideoSourceOf(const QVP_CANVAS_ELEMENT *e);
 
 }  // namespace qvpc

@@ -10,6 +10,8 @@
 #ifndef QVP_CANVAS_BUILDER_H
 #define QVP_CANVAS_BUILDER_H
 
+#include <math.h>
+
 #include <string>
 #include <vector>
 
@@ -126,9 +128,62 @@ bool DeleteCanvas(QVP_CANVAS *c, std::string &err);
 struct VideoSource {
     std::string file;       /* empty: the synthetic pattern */
     int w = 0, h = 0;       /* 0: the file's size (pattern: 160 x 120) */
-    double fps = 0;         /* 0: the file's rate (pattern: 25) */
+    double fps = 0;         /* 0: the file's own timestamps (pattern: 25) */
     bool loop = true;
 };
+
+/* How a clip plays: it is at POSITION (seconds of the clip) at time AT
+ * of its producer's clock and moves on at RATE unless PAUSED. AT is NaN
+ * while the state waits for the producer's next tick to say when (a
+ * clip just added, sought or resumed starts exactly at that tick). */
+struct PlayState {
+    double position = 0;
+    double at = NAN;
+    double rate = 1;
+    bool paused = false;
+};
+
+/* A video element as every process of the scene sees it. */
+struct VideoStatus {
+    VideoSource src;
+    PlayState play;
+    double clock = NAN;     /* the producer's clock at its last tick */
+    double duration = 0;    /* seconds; 0 while unknown, and for the pattern */
+    double position = 0;    /* where the clip is at CLOCK, wrapped or held at the end */
+};
+
+/* The status of video element E; false when E carries none (not made by
+ * this builder, or written over). The caller holds the canvas lock. */
+bool GetVideoStatus(const QVP_CANVAS_ELEMENT *e, VideoStatus &out);
+
+/* A change of a clip's play state: PAUSED 0 or 1 (-1 keeps it), RATE
+ * above 0 (0 keeps it), a seek to POSITION (NaN keeps the position).
+ * EXACT, when set, replaces the whole state (a mirror replays its
+ * publisher's). */
+struct PlayEdit {
+    int paused = -1;
+    double rate = 0;
+    double position = NAN;
+    const PlayState *exact = nullptr;
+};
+
+/* Applies EDIT to video element E of C, from any process of the scene:
+ * the element record stays, its play state is replaced with one pointer
+ * store. A seek or resume starts at the producer's next tick. False with
+ * ERR set (nothing changed) for a bad value or an element that is gone. */
+bool EditVideoPlay(QVP_CANVAS *c, QVP_CANVAS_ELEMENT *e, const PlayEdit &edit, std::string &err);
+
+/* Called by TickVideo, outside the canvas lock, each time a producer of
+ * this process fixes when a waiting play state starts (a publisher sends
+ * it on, so that its mirrors show the same frame). */
+typedef void (*PlayAnchorHook)(const std::string &canvas, int id, const PlayState &s, void *data);
+void SetPlayAnchorHook(PlayAnchorHook fn, void *data);
+
+/* With ON, producers decode on threads of their own and TickVideo only
+ * takes the frames that are ready (a live window never waits for a
+ * seek); off (the default), TickVideo decodes the frame due before it
+ * returns, so scripted frames are exact. */
+void SetVideoDecodeInBackground(bool on);
 
 /* Sends FFmpeg's warnings and errors to the host log ("FFmpeg: ..."),
  * its chatter nowhere; done once per process (opening a video file does
@@ -169,8 +224,9 @@ bool DeleteElement(QVP_CANVAS *c, QVP_CANVAS_ELEMENT *e, std::string &err);
 /* ---- video producers ---- */
 
 /* Advances every video producer of this process to display time T
- * (seconds): each decodes or draws the frame due at T into one of its
- * element's six buffers and sets cur_frame under the canvas lock. */
+ * (seconds): each decodes or draws the frame its play state puts at T
+ * into one of its element's six buffers and sets cur_frame under the
+ * canvas lock. */
 void TickVideo(double t);
 
 /* Number of producers running in this process. */

@@ -4,6 +4,7 @@
 #include <math.h>
 #include <string.h>
 
+#include <cmath>
 #include <string>
 #include <vector>
 
@@ -417,7 +418,8 @@ const ElementOption kElementOptions[] = {
     {"-smooth", kTextBit},      {"-start", ELEMENT_ARC},     {"-end", ELEMENT_ARC},
     {"-image", ELEMENT_IMAGE},  {"-flip", ELEMENT_IMAGE | ELEMENT_VIDEO},
     {"-file", ELEMENT_VIDEO},   {"-pattern", ELEMENT_VIDEO}, {"-fps", ELEMENT_VIDEO},
-    {"-loop", ELEMENT_VIDEO},   {"-canvas", ELEMENT_CANVAS},
+    {"-loop", ELEMENT_VIDEO},   {"-paused", ELEMENT_VIDEO},  {"-rate", ELEMENT_VIDEO},
+    {"-position", ELEMENT_VIDEO}, {"-duration", ELEMENT_VIDEO}, {"-canvas", ELEMENT_CANVAS},
 };
 
 int type_bit(int type) { return type == ELEMENT_TEXT ? kTextBit : type; }
@@ -438,9 +440,13 @@ const char *const *options_of(int type) {
     return t.data();
 }
 
-// Reads element options from OBJV[FIRST...] into S. SOURCE, when given,
-// is set to 1 by -file and 2 by -pattern 1 (a video names its source).
-int parse_element(Tcl_Interp *interp, ElementDesc &s, int objc, Tcl_Obj *const objv[], int first, int *source = nullptr) {
+// Reads element options from OBJV[FIRST...] into S, and a video's
+// transport options into PLAY. SOURCE, when given, is set to 1 by -file
+// and 2 by -pattern 1 (a video names its source). TRANSPORT_ONLY, when
+// given, says whether every option was a transport option.
+int parse_element(Tcl_Interp *interp, ElementDesc &s, int objc, Tcl_Obj *const objv[], int first, PlayEdit &play,
+                  int *source = nullptr, bool *transport_only = nullptr) {
+    if (transport_only) *transport_only = true;
     if (!Pairs(interp, objc, first, objv)) return TCL_ERROR;
     QVP_CANVAS_ELEMENT &r = s.rec;
     for (int i = first; i < objc; i += 2) {
@@ -457,6 +463,8 @@ int parse_element(Tcl_Interp *interp, ElementDesc &s, int objc, Tcl_Obj *const o
         std::string sv = Tcl_GetString(v);
         double d[2];
         int t = r.type;
+        bool transport = opt == "-paused" || opt == "-rate" || opt == "-position";
+        if (transport_only && !transport) *transport_only = false;
         if (opt == "-fill") {
             if (!Color(interp, v, r.fcol, opt, true)) return TCL_ERROR;
         } else if (opt == "-outline" || opt == "-bg") {
@@ -528,8 +536,23 @@ int parse_element(Tcl_Interp *interp, ElementDesc &s, int objc, Tcl_Obj *const o
             s.video.h = h;
         } else if (opt == "-fps") {
             if (!Double(interp, v, d[0], opt)) return TCL_ERROR;
-            if (d[0] <= 0 || d[0] > 1000) return Fail(interp, "VALUE", "-fps runs above 0 up to 1000");
+            if (!(d[0] >= 0 && d[0] <= 1000))
+                return Fail(interp, "VALUE", "-fps runs from 0 (the file's own timing) up to 1000");
             s.video.fps = d[0];
+        } else if (opt == "-paused") {
+            int b;
+            if (!Bool(interp, v, b, opt)) return TCL_ERROR;
+            play.paused = b != 0;
+        } else if (opt == "-rate") {
+            if (!Double(interp, v, d[0], opt)) return TCL_ERROR;
+            if (!(d[0] > 0 && d[0] <= 16)) return Fail(interp, "VALUE", "-rate runs above 0 up to 16");
+            play.rate = d[0];
+        } else if (opt == "-position") {
+            if (!Double(interp, v, d[0], opt)) return TCL_ERROR;
+            if (!(std::isfinite(d[0]) && d[0] >= 0)) return Fail(interp, "VALUE", "-position wants seconds from 0 on");
+            play.position = d[0];
+        } else if (opt == "-duration") {
+            return Fail(interp, "READONLY", "option \"-duration\" is read-only");
         } else if (opt == "-loop") {
             int b;
             if (!Bool(interp, v, b, opt)) return TCL_ERROR;
@@ -599,13 +622,18 @@ Tcl_Obj *element_options(const QVP_CANVAS_ELEMENT *e) {
         add("-image", Tcl_NewStringObj(im ? im->name.c_str() : "", -1));
         add("-flip", Tcl_NewIntObj(e->data.imag.flip_axis));
     } else if (t == ELEMENT_VIDEO) {
-        VideoSource src = DescOf(e).video;
+        VideoStatus st;
+        bool known = GetVideoStatus(e, st);
         add("-flip", Tcl_NewIntObj(e->data.video.flip_axis));
-        add("-file", Tcl_NewStringObj(src.file.c_str(), -1));
-        add("-pattern", Tcl_NewIntObj(src.file.empty() ? 1 : 0));
+        add("-file", Tcl_NewStringObj(st.src.file.c_str(), -1));
+        add("-pattern", Tcl_NewIntObj(st.src.file.empty() ? 1 : 0));
         add("-size", pair(e->data.video.w, e->data.video.h));
-        add("-fps", Tcl_NewDoubleObj(src.fps));
-        add("-loop", Tcl_NewIntObj(src.loop ? 1 : 0));
+        add("-fps", Tcl_NewDoubleObj(st.src.fps));
+        add("-loop", Tcl_NewIntObj(st.src.loop ? 1 : 0));
+        add("-paused", Tcl_NewIntObj(known && st.play.paused ? 1 : 0));
+        add("-rate", Tcl_NewDoubleObj(known ? st.play.rate : 1));
+        add("-position", Tcl_NewDoubleObj(known ? st.position : 0));
+        add("-duration", Tcl_NewDoubleObj(known ? st.duration : 0));
     } else if (t == ELEMENT_CANVAS) {
         const QVP_CANVAS *child = (const QVP_CANVAS *)e->data.can;
         add("-canvas", Tcl_NewStringObj(child ? child->name : "", -1));
@@ -613,10 +641,27 @@ Tcl_Obj *element_options(const QVP_CANVAS_ELEMENT *e) {
     return l;
 }
 
+// Sets the result to the value of OPT in the flat option list L (which
+// it frees when unused); an option missing from L is an error.
+int option_value(Tcl_Interp *interp, Tcl_Obj *l, const char *opt) {
+    Tcl_IncrRefCount(l);
+    int n = 0;
+    Tcl_Obj **kv = nullptr;
+    Tcl_ListObjGetElements(nullptr, l, &n, &kv);
+    for (int i = 0; i + 1 < n; i += 2)
+        if (strcmp(Tcl_GetString(kv[i]), opt) == 0) {
+            Tcl_SetObjResult(interp, kv[i + 1]);
+            Tcl_DecrRefCount(l);
+            return TCL_OK;
+        }
+    Tcl_DecrRefCount(l);
+    return Fail(interp, "OPTION", std::string("no value for option \"") + opt + "\"");
+}
+
 int CanvasCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
-    enum { kAdd, kConfigure, kCreate, kDelete, kItemconfigure, kItemdelete, kItems, kNames, kType };
-    static const char *const kSubs[] = {"add",   "configure", "create", "delete", "itemconfigure",
-                                        "itemdelete", "items", "names",  "type",   nullptr};
+    enum { kAdd, kCget, kConfigure, kCreate, kDelete, kItemcget, kItemconfigure, kItemdelete, kItems, kNames, kType };
+    static const char *const kSubs[] = {"add",      "cget",          "configure",  "create", "delete", "itemcget",
+                                        "itemconfigure", "itemdelete", "items",  "names",  "type",   nullptr};
     int which;
     if (!Subcommand(interp, objc, objv, kSubs, "subcommand ?arg ...?", which)) return TCL_ERROR;
     if (which == kNames && objc != 2) return WrongArgs(interp, 2, objv, nullptr);
@@ -648,9 +693,17 @@ int CanvasCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
     if (which == kType && objc != 4) return WrongArgs(interp, 2, objv, "NAME ID");
     if (which == kItemdelete && objc != 4) return WrongArgs(interp, 2, objv, "NAME ID");
     if (which == kItemconfigure && objc < 4) return WrongArgs(interp, 2, objv, "NAME ID ?option value ...?");
+    if (which == kCget && objc != 4) return WrongArgs(interp, 2, objv, "NAME OPTION");
+    if (which == kItemcget && objc != 5) return WrongArgs(interp, 2, objv, "NAME ID OPTION");
     QVP_CANVAS *c = find_canvas(interp, objv[2]);
     if (!c) return TCL_ERROR;
     switch (which) {
+    case kCget: {
+        int k;
+        if (!Option(interp, objv[3], kCanvasOptions, k)) return TCL_ERROR;
+        Lock lock;
+        return option_value(interp, canvas_options(c), kCanvasOptions[k]);
+    }
     case kConfigure: {
         if (objc == 3) {
             Lock lock;
@@ -699,11 +752,19 @@ int CanvasCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
             words.push_back(objv[k]);
             if (k + 1 < objc) words.push_back(objv[k + 1]);
         }
-        if (parse_element(interp, desc, (int)words.size(), words.data(), i, &source) != TCL_OK) return TCL_ERROR;
+        PlayEdit play;
+        if (parse_element(interp, desc, (int)words.size(), words.data(), i, play, &source) != TCL_OK) return TCL_ERROR;
         if (type == ELEMENT_VIDEO && source == 0)
             return Fail(interp, "USAGE", "video elements need -file PATH or -pattern 1");
         QVP_CANVAS_ELEMENT *e = AddElement(c, desc, err, want_id);
         if (!e) return Fail(interp, "ELEMENT", err);
+        // A clip added paused, fast or part-way in starts that way.
+        if (type == ELEMENT_VIDEO && (play.paused >= 0 || play.rate > 0 || !std::isnan(play.position)) &&
+            !EditVideoPlay(c, e, play, err)) {
+            std::string ignored;
+            DeleteElement(c, e, ignored);
+            return Fail(interp, "ELEMENT", err);
+        }
         Tcl_SetObjResult(interp, Tcl_NewIntObj(e->id));
         return changed(objc, objv, e->id);
     }
@@ -722,6 +783,18 @@ int CanvasCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
         Tcl_SetObjResult(interp, Tcl_NewStringObj(type_name(e->type), -1));
         return TCL_OK;
     }
+    if (which == kItemcget) {
+        const char *word = Tcl_GetString(objv[4]);
+        for (const ElementOption &o : kElementOptions)
+            if (strcmp(word, o.name) == 0 && !(o.types & type_bit(e->type)))
+                return Fail(interp, "OPTION", std::string("option \"") + word + "\" does not apply to " +
+                                                  type_name(e->type) + " elements");
+        int k;
+        const char *const *table = options_of(e->type);
+        if (!Option(interp, objv[4], table, k)) return TCL_ERROR;
+        Lock lock;
+        return option_value(interp, element_options(e), table[k]);
+    }
     if (which == kItemdelete) {
         if (!DeleteElement(c, e, err)) return Fail(interp, "ELEMENT", err);
         return changed(objc, objv, 0);
@@ -736,8 +809,44 @@ int CanvasCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
         Lock lock;
         desc = DescOf(e);
     }
-    if (parse_element(interp, desc, objc, objv, 4) != TCL_OK) return TCL_ERROR;
-    if (!ConfigureElement(c, e, desc, err)) return Fail(interp, "ELEMENT", err);
+    // "-play {POSITION AT RATE PAUSED}" sets a clip's whole play state:
+    // a mirror replays its publisher's exactly.
+    std::vector<Tcl_Obj *> words(objv, objv + 4);
+    PlayState exact;
+    bool has_exact = false;
+    for (int k = 4; k < objc; k += 2) {
+        if (k + 1 < objc && e->type == ELEMENT_VIDEO && strcmp(Tcl_GetString(objv[k]), "-play") == 0) {
+            std::vector<Tcl_Obj *> el;
+            double d[3];
+            int paused;
+            if (!List(interp, objv[k + 1], el, "-play")) return TCL_ERROR;
+            if (el.size() != 4 || !Double(interp, el[0], d[0], "-play") || !Double(interp, el[1], d[1], "-play") ||
+                !Double(interp, el[2], d[2], "-play") || !Bool(interp, el[3], paused, "-play"))
+                return Fail(interp, "VALUE", "-play wants {POSITION AT RATE PAUSED}");
+            exact.position = d[0];
+            exact.at = d[1];
+            exact.rate = d[2];
+            exact.paused = paused != 0;
+            has_exact = true;
+            continue;
+        }
+        words.push_back(objv[k]);
+        if (k + 1 < objc) words.push_back(objv[k + 1]);
+    }
+    PlayEdit play;
+    bool transport_only = true;
+    if ((int)words.size() > 4 &&
+        parse_element(interp, desc, (int)words.size(), words.data(), 4, play, nullptr, &transport_only) != TCL_OK)
+        return TCL_ERROR;
+    if (has_exact) play.exact = &exact;
+    bool transport = play.exact || play.paused >= 0 || play.rate > 0 || !std::isnan(play.position);
+    // Pausing, seeking or a new rate leaves the element record as it is:
+    // any process may do it while another runs the clip's producer.
+    if (!transport_only || !transport) {
+        e = ConfigureElement(c, e, desc, err);
+        if (!e) return Fail(interp, "ELEMENT", err);
+    }
+    if (transport && !EditVideoPlay(c, e, play, err)) return Fail(interp, "VALUE", err);
     return changed(objc, objv, 0);
 }
 

@@ -7,7 +7,10 @@
  * "canvas add", "id" (the element id it got). Files the words name
  * (-file) travel by content: the entry names "qvp-file:SHA256.EXT" and
  * the bytes sit once in key STREAM:file:SHA256. The publisher also keeps
- * the display's run_time in STREAM:clock, the clock video frames follow.
+ * the display's run_time in STREAM:clock, the clock video frames follow,
+ * and each time one of its clips starts, is sought, paused, resumed or
+ * changes rate, the exact play state that results, as "canvas
+ * itemconfigure C ID -play {POSITION AT RATE PAUSED}" (AT on that clock).
  *
  * A mirror (qvp_mirror) on each node applies the stream to its own scene
  * in order, through the same commands, and reports how far behind it is

@@ -12,6 +12,7 @@ extern "C" {
 #include <deque>
 #include <set>
 
+#include "canvas_builder.h"
 #include "canvas_tcl.h"
 #include "cluster.h"
 #include "qvp_externs.h"
@@ -112,6 +113,14 @@ void journal(int objc, Tcl_Obj *const objv[], int element_id, void *) {
     PublishWords(words, element_id > 0 ? std::to_string(element_id) : "");
 }
 
+// A clip's play state fixed by this process's producer: sent as the
+// exact state, so that every mirror shows the frame shown here.
+void publish_play(const std::string &canvas, int id, const qvpc::PlayState &s, void *) {
+    char play[160];
+    snprintf(play, sizeof play, "%.17g %.17g %.17g %d", s.position, s.at, s.rate, s.paused ? 1 : 0);
+    PublishWords({"canvas", "itemconfigure", canvas, std::to_string(id), "-play", play});
+}
+
 }  // namespace
 
 bool StartPublishing(const std::string &endpoint, const std::string &stream, std::string &err) {
@@ -131,11 +140,13 @@ bool StartPublishing(const std::string &endpoint, const std::string &stream, std
         return false;
     }
     QvpCanvasSetJournal(journal, nullptr);
+    qvpc::SetPlayAnchorHook(publish_play, nullptr);
     return true;
 }
 
 void StopPublishing() {
     QvpCanvasSetJournal(nullptr, nullptr);
+    qvpc::SetPlayAnchorHook(nullptr, nullptr);
     if (g_pub) flush();
     delete g_pub;
     g_pub = nullptr;

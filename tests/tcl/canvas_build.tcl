@@ -55,7 +55,7 @@ check_error "odd points" {canvas add main line {1 2 3}} {points come in pairs*}
 check_error "bad colour" {canvas add main rect 0 0 1 1 -fill {1 2}} {-fill wants 3 numbers*}
 check_error "bad option lists the type's options" {canvas add main rect 0 0 1 1 -bogus 1} \
     {bad option "-bogus": must be -fill, -outline, -opacity, -scale, -offset, -width, or -hidden}
-check_error "a video's options" {canvas add main video 0 0 1 1 -bogus 1} {bad option "-bogus": must be * -file, -pattern, -fps, or -loop}
+check_error "a video's options" {canvas add main video 0 0 1 1 -bogus 1} {bad option "-bogus": must be * -file, -pattern, -fps, -loop, -paused, -rate, -position, or -duration}
 check_error "wrong kind" {canvas add main rect 0 0 1 1 -text hi} {option "-text" does not apply to rect elements}
 check_error "unknown font" {canvas add main text 0 0 -font nofont} {unknown font "nofont"}
 check_error "unknown image" {canvas add main image 0 0 1 1 -image noimg} {unknown image "noimg"}

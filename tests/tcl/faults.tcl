@@ -21,7 +21,7 @@ foreach {what script} {
 } {
     check_error "float range: $what" $script {*out of range (-3.4e38 to 3.4e38)}
 }
-check_error "fps" {canvas add c video 0 0 1 1 -pattern 1 -fps 1e300} {-fps runs above 0 up to 1000}
+check_error "fps" {canvas add c video 0 0 1 1 -pattern 1 -fps 1e300} {-fps runs from 0 (the file's own timing) up to 1000}
 check "nothing stored" [canvas items c] {}
 
 # 2026-12-05: the viewer stored non-finite numbers in nodes and viewports.
