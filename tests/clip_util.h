@@ -20,6 +20,7 @@ extern "C" {
 struct ClipRecipe {
     const char *format = "matroska";
     std::vector<int64_t> pts_ms;   // empty: frame k at k / fps
+    int64_t last_ms = 0;           // with pts_ms: how long the last frame lasts (0: not said)
     double cw_degrees = 0;         // non-zero: a display matrix, av_display_rotation_set's angle
     AVCodecID codec = AV_CODEC_ID_FFV1;  // FFV1 keeps BGRA losslessly; others get YUV 4:2:0
     int gop = 0;                   // key frame spacing of an inter codec (0: its default)
@@ -86,6 +87,9 @@ inline std::vector<std::vector<unsigned char>> write_clip(const std::string &pat
             // Each frame lasts one frame interval (an MP4's edit list
             // would otherwise end at the last frame's start and drop it).
             if (pkt->duration <= 0 && recipe.pts_ms.empty()) pkt->duration = 1;
+            for (size_t k = 0; k < recipe.pts_ms.size(); k++)
+                if (recipe.pts_ms[k] == pkt->pts)
+                    pkt->duration = k + 1 < recipe.pts_ms.size() ? recipe.pts_ms[k + 1] - pkt->pts : recipe.last_ms;
             av_packet_rescale_ts(pkt, enc->time_base, st->time_base);
             pkt->stream_index = st->index;
             av_interleaved_write_frame(oc, pkt);

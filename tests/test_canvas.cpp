@@ -259,6 +259,83 @@ TEST_F(Canvas, Video_TimestampsChooseTheFrame) {
     }
 }
 
+// 2026-12-08: a variable-rate clip looped a frame off: its length was
+// taken as the last frame's start plus one frame at the average rate.
+// It is the last frame's end, so the loop lands on frame 0 exactly there.
+TEST_F(Canvas, Video_VariableRateLoopLandsOnTheFirstFrameAtItsEnd) {
+    QVP_CANVAS *c = make_canvas("v");
+    ClipRecipe recipe;
+    recipe.pts_ms = {0, 100, 250, 300};
+    recipe.last_ms = 150;
+    std::string path = "/tmp/" + name_ + ".mkv";
+    auto want = write_clip(path, 4, 8, 8, 10, recipe);
+    ASSERT_EQ(want.size(), 4u);
+    std::string err;
+    QVP_CANVAS_ELEMENT *e = add_video(c, path, err, true);
+    unlink(path.c_str());
+    ASSERT_NE(e, nullptr) << err;
+    qvpc::TickVideo(10);  // the clip starts here
+    struct {
+        double t;
+        int frame;
+    } cases[] = {{0.299, 2}, {0.3, 3}, {0.449, 3}, {0.45, 0}, {0.549, 0}, {0.55, 1}, {0.9, 0}, {1.2, 3}, {1.35, 0}};
+    for (auto &k : cases) {
+        qvpc::TickVideo(10 + k.t);
+        const QVP_CANVAS_VIDEO &v = e->data.video;
+        EXPECT_EQ(memcmp(v.frames[v.cur_frame], want[(size_t)k.frame].data(), want[0].size()), 0)
+            << "at " << k.t << " s want frame " << k.frame;
+    }
+    qvpc::Lock lock;
+    qvpc::VideoStatus st;
+    ASSERT_TRUE(qvpc::GetVideoStatus(e, st));
+    EXPECT_NEAR(st.duration, 0.45, 1e-9);
+}
+
+// The synthetic pattern obeys the same transport: paused it holds, sought
+// it shows the frame of the position.
+TEST_F(Canvas, Video_PatternPausesAndSeeks) {
+    QVP_CANVAS *c = make_canvas("p");
+    qvpc::ElementDesc desc;
+    qvpc::DefaultElement(desc, ELEMENT_VIDEO);
+    desc.video.w = 32;
+    desc.video.h = 24;
+    std::string err;
+    QVP_CANVAS_ELEMENT *e = qvpc::AddElement(c, desc, err);
+    ASSERT_NE(e, nullptr) << err;
+    std::vector<unsigned char> ref(32 * 24 * 4);
+    auto showing = [&](int n) {
+        qvpc::DrawPattern(ref.data(), 32, 24, 128, n);
+        const QVP_CANVAS_VIDEO &v = e->data.video;
+        return memcmp(v.frames[v.cur_frame], ref.data(), ref.size()) == 0;
+    };
+    qvpc::TickVideo(5);
+    qvpc::TickVideo(5.2);
+    EXPECT_TRUE(showing(5));  // 25 frames a second
+    qvpc::PlayEdit pause;
+    pause.paused = 1;
+    ASSERT_TRUE(qvpc::EditVideoPlay(c, e, pause, err)) << err;
+    for (int k = 0; k < 5; k++) qvpc::TickVideo(6 + k);
+    EXPECT_TRUE(showing(5)) << "held";
+    qvpc::PlayEdit seek;
+    seek.position = 2.01;
+    seek.paused = 0;
+    seek.rate = 2;
+    ASSERT_TRUE(qvpc::EditVideoPlay(c, e, seek, err)) << err;
+    qvpc::TickVideo(20);
+    EXPECT_TRUE(showing(50));
+    qvpc::TickVideo(20.5);
+    EXPECT_TRUE(showing(75)) << "at twice the rate";
+    // Bad values change nothing.
+    qvpc::PlayEdit bad;
+    bad.rate = 17;
+    EXPECT_FALSE(qvpc::EditVideoPlay(c, e, bad, err));
+    bad.rate = 0;
+    bad.position = -1;
+    EXPECT_FALSE(qvpc::EditVideoPlay(c, e, bad, err));
+    qvpc::TickVideo(21);
+    EXPECT_TRUE(showing(100));
+}
+
 // FFmpeg's warnings and errors go to the host log, its chatter nowhere.
 TEST_F(Canvas, Video_FfmpegMessagesReachTheHostLog) {
     std::string path = "/tmp/" + name_ + ".mkv";

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "canvas_builder.h"
+#include "clip_util.h"
 #include "redis_link.h"
 #include "spawn_util.h"
 #include "test_util.h"
@@ -209,6 +210,38 @@ TEST_F(Cluster, MalformedEntries_LoggedSkippedNothingLostAfter) {
     EXPECT_NE(log.find("no record version"), std::string::npos) << log;
     EXPECT_NE(log.find("\"exec\" is not a canvas command"), std::string::npos) << log;
     EXPECT_NE(log.find("is not in Redis"), std::string::npos) << log;
+}
+
+// A mirror shows the publisher's frame of each clip after a pause, seeks
+// and a change of rate: the publisher sends the exact play state each
+// change leads to, on the clock the mirror follows.
+TEST_F(Cluster, Transport_MirrorShowsThePublishersFrameAfterPauseAndSeek) {
+    ClipRecipe grey;
+    grey.paint = [](int k, int, int, unsigned char *p) {
+        p[0] = p[1] = p[2] = (unsigned char)(10 + 4 * k);
+        p[3] = 255;
+    };
+    // 60 frames a second, as the publisher's display: a clip started one
+    // display frame off shows another frame.
+    std::string clip = dir_ + "/grey.mkv";
+    ASSERT_EQ(write_clip(clip, 50, 32, 24, 60, grey).size(), 50u);
+    // The mirror starts after the show and replays it all at once: its
+    // clock is then the publisher's last, long after each change.
+    ASSERT_EQ(Publish("transport.tcl", {clip}), 0) << read_file(dir_ + "/publisher.log");
+    StartMirror();
+    ASSERT_TRUE(Converged()) << read_file(dir_ + "/mirror.log");
+    ExpectSamePicture("after pause and seeks");
+    // The publisher shows what the script asked for: the paused clip at
+    // frame 30 (0.51 s) and the other at 0.21 s + 2 x 6/60 s, frame 24.
+    std::vector<unsigned char> a = Shot(a_);
+    auto count = [&](int grey) {
+        int n = 0;
+        for (size_t i = 0; i + 3 < a.size(); i += 4) n += abs(a[i] - grey) <= 1 && a[i + 1] == a[i] && a[i + 2] == a[i];
+        return n;
+    };
+    EXPECT_GT(count(10 + 4 * 30), 100) << "the paused clip's frame";
+    EXPECT_GT(count(10 + 4 * 24), 100) << "the sped-up clip's frame";
+    EXPECT_EQ(Status("skipped"), "0") << read_file(dir_ + "/mirror.log");
 }
 
 }  // namespace

@@ -270,7 +270,14 @@ public:
             if (before_end) return have_cur_ ? serial_ : -1;
             // The end came before T: now the length is known.
             if (!have_cur_) return -1;
-            length_ = EndTime();
+            // A length the file gives is kept over a guess (after a seek
+            // a demuxer does not always hand a frame's duration on).
+            bool exact = false;
+            double end = EndTime(exact);
+            if (exact || !length_exact_) {
+                length_ = end;
+                length_exact_ = exact;
+            }
             if (!src.loop) return serial_;
         }
         return have_cur_ ? serial_ : -1;
@@ -343,12 +350,16 @@ private:
         return time;
     }
 
-    // When the current (last) frame ends: its own duration, else the
-    // length the file states, else one frame interval on.
-    double EndTime() const {
+    // When the current (last) frame ends: where the file says the clip
+    // ends (when that lies within a second after the frame), else the
+    // frame's own duration on, else one frame interval on. EXACT says
+    // whether the end came from the file rather than a guess.
+    double EndTime(bool &exact) const {
+        exact = true;
         if (by_index_) return (cur_index_ + 1) / fps;
+        if (stated_ > cur_time_ + 1e-6 && stated_ <= cur_time_ + 1.0) return stated_;
         if (cur_dur_ > 0) return cur_time_ + cur_dur_;
-        if (stated_ > cur_time_ && stated_ <= cur_time_ + 1.0) return stated_;
+        exact = false;
         return cur_time_ + (interval_ > 0 ? interval_ : 1.0 / fps);
     }
 
@@ -431,6 +442,7 @@ private:
     int serial_ = 0;        // changes with every frame made current
     int decoded_ = 0;       // frames decoded since the start (estimated after a seek)
     double length_ = 0;     // seconds, once the end was met
+    bool length_exact_ = false;  // length_ came from the file, not a guess
     double stated_ = 0;     // seconds, as the file says; 0 unknown
     bool draining_ = false;
     bool resync_ = false;   // the next frame decoded sets the index from its timestamp

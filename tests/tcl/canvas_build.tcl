@@ -130,6 +130,50 @@ set o [canvas itemconfigure main $t]
 check "text options" [dict keys $o] {-fill -bg -opacity -scale -offset -width -hidden -text -font -anchor -size -smooth}
 check "text option values" [list [dict get $o -text] [dict get $o -font] [dict get $o -size]] {changed serif {1.0 2.0}}
 check "video options" [dict get [canvas itemconfigure main [lindex $ids 7]] -size] {32.0 24.0}
+
+# One option at a time, as Tk's itemcget and cget give them.
+set vid [lindex $ids 7]
+check "itemcget" [canvas itemcget main $vid -fps] 10.0
+check "itemcget text" [canvas itemcget main $t -text] changed
+check "cget" [canvas cget main -opacity] [dict get [canvas configure main] -opacity]
+check_error "itemcget bad option" {canvas itemcget main $vid -bogus} {bad option "-bogus": must be *}
+check_error "itemcget other type" {canvas itemcget main $t -rate} {option "-rate" does not apply to text elements}
+check_error "cget bad option" {canvas cget main -bogus} {bad option "-bogus": must be *}
+check_error "cget args" {canvas cget main} {wrong # args: should be "canvas cget NAME OPTION"}
+check_error "itemcget args" {canvas itemcget main $vid} {wrong # args: should be "canvas itemcget NAME ID OPTION"}
+
+# The play state: paused, sought and sped up in place; the pattern has
+# no end, so it reports no duration.
+check "transport defaults" [lmap o {-paused -rate -duration} {canvas itemcget main $vid $o}] {0 1.0 0.0}
+canvas itemconfigure main $vid -paused 1 -position 2.5
+frame 3
+check "paused where sought" [canvas itemcget main $vid -position] 2.5
+canvas itemconfigure main $vid -paused 0 -rate 2
+frame 6
+check "twice as fast" [format %.4f [canvas itemcget main $vid -position]] [format %.4f [expr {2.5 + 2 * 5 / 60.0}]]
+# Bad transport values are refused by name and change nothing.
+foreach {what opt value pattern} {
+    "rate zero" -rate 0 {-rate runs above 0 up to 16}
+    "rate negative" -rate -1 {-rate runs above 0 up to 16}
+    "rate too fast" -rate 17 {-rate runs above 0 up to 16}
+    "rate word" -rate fast {-rate: bad number "fast"}
+    "position negative" -position -1 {-position wants seconds from 0 on}
+    "position infinite" -position inf {-position: inf is not a finite number}
+    "position nan" -position nan {-position*}
+    "paused maybe" -paused maybe {-paused wants 0 or 1, got "maybe"}
+    "duration" -duration 3 {option "-duration" is read-only}
+    "play form" -play {1 2} {-play wants {POSITION AT RATE PAUSED}}
+} {
+    check_error $what [list canvas itemconfigure main $vid $opt $value] $pattern
+}
+check "rate kept" [canvas itemcget main $vid -rate] 2.0
+check "not paused" [canvas itemcget main $vid -paused] 0
+check_error "fps zero on the pattern is its own rate" {canvas add main video 0 0 1 1 -pattern 1 -fps -1} \
+    {-fps runs from 0 (the file's own timing) up to 1000}
+set v0 [canvas add main video 0 0 1 1 -pattern 1 -fps 0 -paused 1]
+check "fps 0 reads back" [canvas itemcget main $v0 -fps] 0.0
+check "added paused" [canvas itemcget main $v0 -paused] 1
+canvas itemdelete main $v0
 check "image option" [dict get [canvas itemconfigure main [lindex $ids 6]] -image] shot
 check "canvas option" [dict get [canvas itemconfigure main [lindex $ids 8]] -canvas] child
 
