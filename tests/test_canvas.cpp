@@ -9,6 +9,7 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 #include <dirent.h>
+#include <sys/stat.h>
 #include <png.h>
 #include <time.h>
 
@@ -348,6 +349,37 @@ TEST_F(Canvas, Video_FfmpegMessagesReachTheHostLog) {
     av_log(nullptr, AV_LOG_INFO, "probe chatter\n");
     EXPECT_TRUE(log_has("FFmpeg: probe warning 7"));
     EXPECT_FALSE(log_has("probe chatter"));
+}
+
+// A clip cut short (a copy that stopped half way): a seek past what is
+// left shows the last frame that decoded and says why, once.
+TEST_F(Canvas, Video_SeekInATruncatedFileKeepsTheLastGoodFrame) {
+    std::string path = "/tmp/" + name_ + ".mkv";
+    auto want = write_clip(path, 100, 16, 16, 25);
+    ASSERT_EQ(want.size(), 100u);
+    struct stat sb;
+    ASSERT_EQ(stat(path.c_str(), &sb), 0);
+    ASSERT_EQ(truncate(path.c_str(), sb.st_size / 3), 0);
+    QVP_CANVAS *c = make_canvas("v");
+    std::string err;
+    QVP_CANVAS_ELEMENT *e = add_video(c, path, err, false);
+    unlink(path.c_str());
+    ASSERT_NE(e, nullptr) << err;
+    qvpc::TickVideo(0);
+    qvpc::PlayEdit seek;
+    seek.position = 3.5;
+    ASSERT_TRUE(qvpc::EditVideoPlay(c, e, seek, err)) << err;
+    qvpc::TickVideo(0.04);
+    const QVP_CANVAS_VIDEO &v = e->data.video;
+    ASSERT_GE(v.cur_frame, 0);
+    int shown = -1;
+    for (int k = 0; k < 100; k++)
+        if (memcmp(v.frames[v.cur_frame], want[(size_t)k].data(), want[0].size()) == 0) shown = k;
+    EXPECT_GT(shown, 10) << "a frame from the part left";
+    EXPECT_LT(shown, 50) << "not a frame past the cut";
+    EXPECT_TRUE(log_has("(cut short?)"));
+    qvpc::TickVideo(0.08);
+    EXPECT_EQ(memcmp(v.frames[v.cur_frame], want[(size_t)shown].data(), want[0].size()), 0) << "it stays";
 }
 
 TEST_F(Canvas, Messages_ArenaFullSaysHowMuchAndWhatHelps) {

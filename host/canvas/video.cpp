@@ -270,6 +270,7 @@ public:
             if (before_end) return have_cur_ ? serial_ : -1;
             // The end came before T: now the length is known.
             if (!have_cur_) return -1;
+            if (stated_ > cur_time_ + 1.0 && t > cur_time_ + 1.0) EndedEarly(t);
             // A length the file gives is kept over a guess (after a seek
             // a demuxer does not always hand a frame's duration on).
             bool exact = false;
@@ -393,6 +394,19 @@ private:
         return true;
     }
 
+    // A file that ends well before the length it states (truncated, or
+    // broken past some point) is said once.
+    void EndedEarly(double t) {
+        if (early_warned_) return;
+        early_warned_ = true;
+        char line[240];
+        snprintf(line, sizeof line,
+                 "video \"%.100s\": the file ends at %.3f s, not at the %.3f s it states (cut short?); %.3f s "
+                 "shows its last good frame",
+                 src.file.c_str(), cur_time_, stated_, t);
+        QVF_LogWarningF(line, __FILE__, __LINE__);
+    }
+
     void SeekFailed(double t) {
         if (seek_warned_) return;
         seek_warned_ = true;
@@ -447,7 +461,7 @@ private:
     bool draining_ = false;
     bool resync_ = false;   // the next frame decoded sets the index from its timestamp
     bool sought_ = false;   // decoding from a key frame found by a seek
-    bool seek_warned_ = false;
+    bool seek_warned_ = false, early_warned_ = false;
 };
 // Decodes one producer's frames on a thread of its own: each tick posts
 // the clip time it wants and takes the newest finished frame, so a seek

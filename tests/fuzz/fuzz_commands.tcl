@@ -26,7 +26,8 @@ lappend words [string repeat x 10000] [string repeat "{" 50] "caf\u00e9" "\u4f60
 set canvas_opts {-layer -node -mapping -org -colvec -rowvec -cols -rows -anchor -lock -size -scale
     -bg -gain -opacity -proj -radius -parent -exclude -bogus}
 set item_opts {-fill -outline -bg -opacity -scale -offset -width -hidden -text -font -anchor -size
-    -smooth -start -end -image -flip -file -pattern -fps -loop -canvas -bogus}
+    -smooth -start -end -image -flip -file -pattern -fps -loop -paused -rate -position -duration -play
+    -canvas -bogus}
 set types {text line rect circle arc polygon image video canvas node star {}}
 
 proc names_now {} {
@@ -68,7 +69,7 @@ proc random_command {} {
         3 { return [list canvas itemconfigure $c [any [linsert [items_of $c] end $w]] {*}[options $::item_opts [expr {int(rand()*3)}]]] }
         4 { return [list canvas itemdelete $c [any [linsert [items_of $c] end $w]]] }
         5 { return [list canvas delete [any [list $c $w]]] }
-        6 { return [list canvas [any {names items type bogus}] $w {*}[lrange $::words 0 [expr {int(rand()*2)}]]] }
+        6 { return [list canvas [any {names items type cget itemcget bogus}] $w {*}[lrange $::words 0 [expr {int(rand()*2)}]]] }
         7 { return [list font create f[expr {int(rand()*5)}] {*}[options {-file -size -first -last -bogus} [expr {int(rand()*3)}]]] }
         8 { return [list image create [any {i1 img}] {*}[options {-file -bogus} [expr {int(rand()*2)}]]] }
         9 { return [list node [any {create configure index names bogus}] [any [list n[expr {int(rand()*5)}] $w]] {*}[options {-shape -size -color -pos -rot -layer -type -hidden -parent} [expr {int(rand()*3)}]]] }
