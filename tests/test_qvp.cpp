@@ -10,6 +10,7 @@
 #include "qvp_globals.h"
 #include "qvp_host.h"
 #include "qvp_internal.h"
+#include "spawn_util.h"
 #include "test_util.h"
 
 namespace {
@@ -460,6 +461,49 @@ TEST(Log, Lines_KeptInOrderAsSingleLines) {
     for (int i = 0; i < QVH_LOG_KEEP + 10; i++) QVF_LogStatusF(std::to_string(i).c_str(), "n", i);
     EXPECT_EQ(QVH_LogCount(), QVH_LOG_KEEP);
     EXPECT_STREQ(QVH_LogGet(QVH_LOG_KEEP - 1)->text, std::to_string(QVH_LOG_KEEP + 9).c_str());
+}
+
+// A line a frame or an edit cannot flood stderr: 20,000 of one line write
+// it once, then once per 10 s with the count held back; other lines and
+// the kept lines are untouched. (2026-12-08: a budget warning per add
+// wrote 15,900 lines for 20,000 adds.)
+double g_fake_now = 0;
+TEST(Log, Repeats_WrittenOnceThenOncePerTenSecondsWithACount) {
+    std::string out = "/tmp/qvp-log-repeat-" + std::to_string(getpid()) + ".txt";
+    run_in_child([&] {
+        if (!freopen(out.c_str(), "w", stderr)) _exit(1);
+        QVH_LogToStderr(1);
+        QVH_LogClear();
+        QVH_LogSetClock([] { return g_fake_now; });
+        for (int i = 0; i < 20000; i++) {
+            g_fake_now = i * 1e-4;  // 2 s in all
+            QVF_LogWarningF("past the budget", "builder", 7);
+            if (i % 5000 == 0) QVF_LogWarningF(("a line of its own " + std::to_string(i)).c_str(), "builder", 9);
+        }
+        g_fake_now = 12.5;
+        QVF_LogWarningF("past the budget", "builder", 7);
+        // More lines than the table follows, each once: all written, and
+        // the lines quiet longest (all of the above) forgotten.
+        g_fake_now = 13;
+        for (int i = 0; i < QVH_LOG_REPEAT_SITES * 2; i++) QVF_LogStatusF(("site " + std::to_string(i)).c_str(), "s", i);
+        QVF_LogWarningF("past the budget", "builder", 7);
+        fprintf(stderr, "kept %d\n", QVH_LogCount());
+        fflush(stderr);
+    }, false);
+    std::string text = read_file(out);
+    unlink(out.c_str());
+    auto count = [&](const std::string &what) {
+        size_t n = 0;
+        for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) n++;
+        return n;
+    };
+    // Once at the start, at 12.5 s with the 19,999 held back, and once
+    // more after the table forgot it.
+    EXPECT_EQ(count("past the budget"), 3u) << text.substr(0, 2000);
+    EXPECT_EQ(count("past the budget (repeated 19999 times)"), 1u);
+    EXPECT_EQ(count("a line of its own"), 4u);
+    EXPECT_EQ(count("] site "), (size_t)QVH_LOG_REPEAT_SITES * 2);
+    EXPECT_EQ(count("kept 2000"), 1u) << "the kept lines hold every line, up to their bound";
 }
 
 TEST(Helpers, ProcessDataAndNamesAndInverse) {

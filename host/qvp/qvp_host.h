@@ -109,7 +109,20 @@ typedef struct QVH_LOGLINE {
 #define QVH_LOG_KEEP 2000
 int QVH_LogCount(void);
 const QVH_LOGLINE *QVH_LogGet(int index);
+/* Empties the kept lines and forgets which lines repeated. */
 void QVH_LogClear(void);
+
+/* On stderr, a line that repeats (the same call site and words) is
+ * written once, then at most once per QVH_LOG_REPEAT_S seconds, ending
+ * "(repeated N times)" with the count held back since; the kept lines
+ * hold every one. QVH_LOG_REPEAT_SITES lines are followed at once; the
+ * one quiet longest makes room. */
+#define QVH_LOG_REPEAT_S 10.0
+#define QVH_LOG_REPEAT_SITES 256
+
+/* For tests: the clock (seconds) the repeat rule reads; null for the
+ * monotonic clock. */
+void QVH_LogSetClock(double (*now)(void));
 
 /* 0 silences the copy on stderr (the lines are still kept). */
 void QVH_LogToStderr(int on);
