@@ -244,4 +244,61 @@ TEST_F(Cluster, Transport_MirrorShowsThePublishersFrameAfterPauseAndSeek) {
     EXPECT_EQ(Status("skipped"), "0") << read_file(dir_ + "/mirror.log");
 }
 
+// A mirror restarted on a used scene removes exactly what an earlier
+// mirror made, nested canvases and their links included, and replays
+// with nothing skipped; the node's own canvas stays. A canvas on a node
+// the mirror's node makes only later waits for it. (2026-12-08: the
+// restart logged "canvas kid already exists" and skipped entries, the
+// node's own canvas was deleted, and the node-placed canvas was lost.)
+TEST_F(Cluster, Restart_NestedAndNodePlacedCanvasesReplayWithNothingSkipped) {
+    auto listing = [&](const std::string &scene) {
+        std::string path = dir_ + "/" + scene + ".txt";
+        EXPECT_EQ(wait_child(spawn({kBin + "/qvp_viewer", "-scene", scene, "-size", "32x32", kDir + "listing.tcl", path}), 60000), 0);
+        return read_file(path);
+    };
+    ASSERT_EQ(Publish("nested.tcl"), 0) << read_file(dir_ + "/publisher.log");
+    StartMirror();
+    ASSERT_TRUE(Converged()) << read_file(dir_ + "/mirror.log");
+    EXPECT_NE(read_file(dir_ + "/mirror.log").find("canvas tag waits for node box"), std::string::npos)
+        << read_file(dir_ + "/mirror.log");
+    // The node's layout runs after the replay: the label is placed.
+    std::string layout_log = dir_ + "/layout.log";
+    ASSERT_EQ(wait_child(spawn({kBin + "/qvp_viewer", "-scene", b_, "-keep", "-size", "32x32", kDir + "layout.tcl"}, {}, layout_log),
+                         60000),
+              0)
+        << read_file(layout_log);
+    bool placed = false;
+    for (int waited = 0; waited < 10000 && !placed; waited += 20) {
+        placed = read_file(dir_ + "/mirror.log").find("canvas tag placed on node box") != std::string::npos;
+        if (!placed) usleep(20000);
+    }
+    EXPECT_TRUE(placed) << read_file(dir_ + "/mirror.log");
+    // The listing without the node's own canvas, which stays through restarts.
+    auto without_local = [](const std::string &l) {
+        std::string out;
+        for (size_t at = 0; at < l.size();) {
+            size_t end = l.find('\n', at);
+            std::string line = l.substr(at, end == std::string::npos ? std::string::npos : end - at + 1);
+            if (line.compare(0, 10, "local_hud ") != 0) out += line;
+            at = end == std::string::npos ? l.size() : end + 1;
+        }
+        return out;
+    };
+    std::string a = listing(a_), b = listing(b_);
+    EXPECT_NE(b.find("local_hud"), std::string::npos) << b;
+    EXPECT_EQ(without_local(b), a);
+    for (int restart = 0; restart < 2; restart++) {
+        kill(mirror_, SIGKILL);
+        waitpid(mirror_, nullptr, 0);
+        StartMirror();
+        ASSERT_TRUE(Converged()) << read_file(dir_ + "/mirror.log");
+        EXPECT_EQ(Status("skipped"), "0") << "restart " << restart << ": " << read_file(dir_ + "/mirror.log");
+        std::string now = listing(b_);
+        EXPECT_NE(now.find("local_hud"), std::string::npos) << "restart " << restart << ": the node's own canvas is gone";
+        EXPECT_EQ(without_local(now), a) << "restart " << restart;
+    }
+    EXPECT_EQ(read_file(dir_ + "/mirror.log").find("already exists"), std::string::npos) << read_file(dir_ + "/mirror.log");
+    ExpectSamePicture("after two restarts");
+}
+
 }  // namespace

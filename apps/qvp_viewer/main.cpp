@@ -246,6 +246,7 @@ int main(int argc, char **argv) {
             [](double t, void *) {
                 qvpc::TickVideo(t);
                 qvpc::CollectImages(false);
+                qvpc::PlaceWaitingCanvases();
                 qvpcl::PublishClock(t);
             },
             nullptr);
@@ -254,6 +255,7 @@ int main(int argc, char **argv) {
             [](double t, void *) {
                 qvpc::TickVideo(t);
                 qvpc::CollectImages(false);
+                qvpc::PlaceWaitingCanvases();
             },
             nullptr);
     }

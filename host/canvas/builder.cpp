@@ -6,6 +6,7 @@
 #include <string.h>
 
 #include <algorithm>
+#include <map>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -614,6 +615,78 @@ bool ConfigureCanvas(QVP_CANVAS *c, const QVP_CANVAS &desc, bool set_exclude,
     return true;
 }
 
+namespace {
+
+// A canvas waiting for its node, by the canvas's name.
+struct Wait {
+    std::string node;
+    int layer;
+};
+// The canvases this process made wait; filled by WaitForNode, emptied
+// by StopWaiting and PlaceWaitingCanvases. At most kMostWaiting.
+std::map<std::string, Wait> &waiting() {
+    static std::map<std::string, Wait> m;
+    return m;
+}
+
+}  // namespace
+
+bool WaitForNode(QVP_CANVAS *c, const std::string &node, int layer, std::string &err) {
+    auto &w = waiting();
+    auto it = w.find(c->name);
+    if (it == w.end() && w.size() >= (size_t)kMostWaiting) {
+        err = "more than " + std::to_string(kMostWaiting) + " canvases wait for nodes; node \"" + node + "\" is not in this scene";
+        return false;
+    }
+    bool told = it != w.end() && it->second.node == node;
+    w[c->name] = Wait{node, layer};
+    {
+        Lock lock;
+        c->disp.id = CANVAS_ID_WORLD;
+        c->draw_layer = 0;
+    }
+    if (!told) {
+        std::string msg = std::string("canvas ") + c->name + " waits for node " + node;
+        QVF_LogStatusF(msg.c_str(), "qvp_canvas", __LINE__);
+    }
+    return true;
+}
+
+void StopWaiting(const QVP_CANVAS *c) {
+    if (!waiting().empty()) waiting().erase(c->name);
+}
+
+bool WaitingFor(const QVP_CANVAS *c, std::string &node, int &layer) {
+    auto it = waiting().find(c->name);
+    if (it == waiting().end()) return false;
+    node = it->second.node;
+    layer = it->second.layer;
+    return true;
+}
+
+int PlaceWaitingCanvases() {
+    auto &w = waiting();
+    int placed = 0;
+    for (auto it = w.begin(); it != w.end();) {
+        QVP_CANVAS *c = FindCanvas(it->first);
+        int id = c ? QVF_GetNodeID(it->second.node.c_str()) : -1;
+        if (c && id < 0) {
+            ++it;
+            continue;
+        }
+        if (c) {
+            Lock lock;
+            c->disp.id = id;
+            c->draw_layer = it->second.layer;
+            placed++;
+            std::string msg = std::string("canvas ") + c->name + " placed on node " + it->second.node;
+            QVF_LogStatusF(msg.c_str(), "qvp_canvas", __LINE__);
+        }
+        it = w.erase(it);
+    }
+    return placed;
+}
+
 bool DeleteCanvas(QVP_CANVAS *c, std::string &err) {
     Lock lock;
     QVP_WALK(QVP_CANVAS, o, g_info->list) {
@@ -635,6 +708,7 @@ bool DeleteCanvas(QVP_CANVAS *c, std::string &err) {
     }
     __atomic_store_n(pp, c->pnext, __ATOMIC_RELEASE);
     tails().erase(c);
+    StopWaiting(c);
     forget_nested_count();
     // A list looped back on itself is freed up to its first repeat: the
     // walk bound stops it, and a freed block is no live block to free again.

@@ -118,6 +118,28 @@ bool ConfigureCanvas(QVP_CANVAS *c, const QVP_CANVAS &desc, bool set_exclude,
  * reads only what the scene holds, so it is safe in any process. */
 std::vector<std::string> ExcludedViewports(const QVP_CANVAS *c);
 
+/* ---- canvases waiting for their node ----
+ *
+ * A canvas placed on a scene node that this scene does not have yet is
+ * made all the same and waits, not drawn, until the node appears (a
+ * node's layout script may run after its mirror replays). These are the
+ * process's own: the process that made or configured it places it. At
+ * most kMostWaiting canvases wait at once. */
+const int kMostWaiting = 4096;
+
+/* Makes C wait for node NODE, to be drawn in LAYER once placed; C is not
+ * drawn meanwhile. Logs "canvas C waits for node NODE" once per wait.
+ * False (nothing changed) when kMostWaiting canvases wait already. */
+bool WaitForNode(QVP_CANVAS *c, const std::string &node, int layer, std::string &err);
+/* Forgets C's wait (placed elsewhere, or deleted). */
+void StopWaiting(const QVP_CANVAS *c);
+/* True when C waits, with the node and the layer it waits to be drawn in. */
+bool WaitingFor(const QVP_CANVAS *c, std::string &node, int &layer);
+/* Places every waiting canvas whose node now exists and returns how many
+ * it placed; cheap when none waits (the viewer calls it each frame, the
+ * mirror each turn). */
+int PlaceWaitingCanvases();
+
 /* Unlinks C and frees it with its elements. Refused while another
  * canvas shows it through a canvas element or names it as parent. */
 bool DeleteCanvas(QVP_CANVAS *c, std::string &err);

@@ -189,8 +189,16 @@ const char *const kCanvasOptions[] = {"-layer", "-node", "-mapping", "-org",   "
                                      "-rows",  "-anchor", "-lock",  "-size", "-scale",  "-bg",     "-gain",
                                      "-opacity", "-proj", "-radius", "-parent", "-exclude", nullptr};
 
+// Where parse_canvas found a canvas placed: PLACED when an option set
+// the placement, WAIT the node it names that this scene lacks (empty
+// when none).
+struct Placement {
+    bool placed = false;
+    std::string wait;
+};
+
 int parse_canvas(Tcl_Interp *interp, QVP_CANVAS &c, int objc, Tcl_Obj *const objv[], int first, bool &set_exclude,
-                 std::vector<QVS_VIEWPORT *> &exclude, const QVP_CANVAS *self) {
+                 std::vector<QVS_VIEWPORT *> &exclude, const QVP_CANVAS *self, Placement &where) {
     if (!Pairs(interp, objc, first, objv)) return TCL_ERROR;
     for (int i = first; i < objc; i += 2) {
         int k;
@@ -202,11 +210,21 @@ int parse_canvas(Tcl_Interp *interp, QVP_CANVAS &c, int objc, Tcl_Obj *const obj
         if (opt == "-layer") {
             if (!get_word(interp, v, kLayerWords, c.draw_layer, opt)) return TCL_ERROR;
         } else if (opt == "-node") {
+            where.placed = true;
+            where.wait.clear();
             if (sv.empty()) { c.disp.id = CANVAS_ID_WORLD; continue; }
             int id = QVF_GetNodeID(sv.c_str());
-            if (id < 0) return Fail(interp, "NOTFOUND", "unknown node \"" + sv + "\"");
+            // A node the scene does not have yet: the canvas waits for it.
+            if (id < 0) {
+                if (sv.size() > 255) return Fail(interp, "VALUE", "-node names have at most 255 characters");
+                where.wait = sv;
+                c.disp.id = CANVAS_ID_WORLD;
+                continue;
+            }
             c.disp.id = id;
         } else if (opt == "-mapping") {
+            where.placed = true;
+            where.wait.clear();
             if (sv.empty()) { c.disp.id = CANVAS_ID_WORLD; continue; }
             if (sv.size() >= sizeof c.disp.mapping) return Fail(interp, "VALUE", "-mapping names have at most 79 characters");
             snprintf(c.disp.mapping, sizeof c.disp.mapping, "%s", sv.c_str());
@@ -285,12 +303,17 @@ Tcl_Obj *canvas_options(const QVP_CANVAS *c) {
         Tcl_ListObjAppendElement(nullptr, l, Tcl_NewStringObj(k, -1));
         Tcl_ListObjAppendElement(nullptr, l, v);
     };
+    // A canvas waiting for its node answers with the node and layer it waits for.
+    std::string wait_node;
+    int wait_layer = 0;
+    bool waits = WaitingFor(c, wait_node, wait_layer);
+    int shown_layer = waits ? wait_layer : c->draw_layer;
     const char *layer = nullptr;
     for (auto &w : kLayerWords)
-        if (w.second == c->draw_layer) layer = w.first;
-    add("-layer", layer ? Tcl_NewStringObj(layer, -1) : Tcl_NewIntObj(c->draw_layer));
+        if (w.second == shown_layer) layer = w.first;
+    add("-layer", layer ? Tcl_NewStringObj(layer, -1) : Tcl_NewIntObj(shown_layer));
     QVS_NODE *n = c->disp.id >= 0 ? QVH_GetNode(c->disp.id) : nullptr;
-    add("-node", Tcl_NewStringObj(n ? n->name : "", -1));
+    add("-node", Tcl_NewStringObj(waits ? wait_node.c_str() : n ? n->name : "", -1));
     add("-mapping", Tcl_NewStringObj(c->disp.id == CANVAS_ID_MAPPED ? c->disp.mapping : "", -1));
     add("-org", vec_obj(c->disp.org, 3));
     add("-colvec", vec_obj(c->disp.col_vec, 3));
@@ -665,6 +688,7 @@ int CanvasCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
     int which;
     if (!Subcommand(interp, objc, objv, kSubs, "subcommand ?arg ...?", which)) return TCL_ERROR;
     if (which == kNames && objc != 2) return WrongArgs(interp, 2, objv, nullptr);
+    PlaceWaitingCanvases();
     if (which != kNames && objc < 3) return WrongArgs(interp, 2, objv, "NAME ?arg ...?");
     if (!attached(interp)) return TCL_ERROR;
     std::string err;
@@ -683,8 +707,15 @@ int CanvasCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
         snprintf(desc.name, sizeof desc.name, "%s", name.c_str());
         bool set_ex = false;
         std::vector<QVS_VIEWPORT *> ex;
-        if (parse_canvas(interp, desc, objc, objv, 3, set_ex, ex, nullptr) != TCL_OK) return TCL_ERROR;
-        if (!CreateCanvas(desc, ex, err)) return Fail(interp, "CANVAS", err);
+        Placement where;
+        if (parse_canvas(interp, desc, objc, objv, 3, set_ex, ex, nullptr, where) != TCL_OK) return TCL_ERROR;
+        QVP_CANVAS *made = CreateCanvas(desc, ex, err);
+        if (!made) return Fail(interp, "CANVAS", err);
+        if (!where.wait.empty() && !WaitForNode(made, where.wait, desc.draw_layer, err)) {
+            std::string ignored;
+            DeleteCanvas(made, ignored);
+            return Fail(interp, "CANVAS", err);
+        }
         Tcl_SetObjResult(interp, objv[2]);
         return changed(objc, objv, 0);
     }
@@ -715,10 +746,24 @@ int CanvasCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
             Lock lock;
             desc = *c;
         }
+        // A waiting canvas keeps waiting unless the placement is given
+        // again, and its layer is the one it waits to be drawn in.
+        Placement where;
+        int wait_layer = 0;
+        if (WaitingFor(c, where.wait, wait_layer)) desc.draw_layer = wait_layer;
         bool set_ex = false;
         std::vector<QVS_VIEWPORT *> ex;
-        if (parse_canvas(interp, desc, objc, objv, 3, set_ex, ex, c) != TCL_OK) return TCL_ERROR;
+        if (parse_canvas(interp, desc, objc, objv, 3, set_ex, ex, c, where) != TCL_OK) return TCL_ERROR;
+        if (!where.wait.empty()) {
+            int layer = desc.draw_layer;
+            desc.draw_layer = 0;
+            desc.disp.id = CANVAS_ID_WORLD;
+            if (!ConfigureCanvas(c, desc, set_ex, ex, err) || !WaitForNode(c, where.wait, layer, err))
+                return Fail(interp, "CANVAS", err);
+            return changed(objc, objv, 0);
+        }
         if (!ConfigureCanvas(c, desc, set_ex, ex, err)) return Fail(interp, "CANVAS", err);
+        StopWaiting(c);
         return changed(objc, objv, 0);
     }
     case kDelete:

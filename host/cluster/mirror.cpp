@@ -15,6 +15,7 @@
 
 #include "canvas_builder.h"
 #include "canvas_tcl.h"
+#include "qvp_canvas_roots.h"
 #include "cluster.h"
 #include "qvp_externs.h"
 #include "qvp_globals.h"
@@ -90,18 +91,115 @@ public:
     }
 
 private:
-    // Deletes the canvases an earlier mirror made here, so that the
-    // replay from the stream's start builds them anew; the images it
-    // loaded are freed with them, their loader having ended.
+    // Deletes exactly the canvases an earlier mirror made here (the
+    // node's own canvases stay), so that the replay builds them anew:
+    // first the links between them (parents, canvas elements), then the
+    // canvases. The images it loaded are freed with them, their loader
+    // having ended.
     void Clear() {
-        for (bool progress = true; progress;) {
-            progress = false;
-            for (QVP_CANVAS *c : qvpc::Canvases()) {
-                std::string e;
-                progress = qvpc::DeleteCanvas(c, e) || progress;
+        std::vector<std::string> names = MadeNames();
+        std::vector<QVP_CANVAS *> made;
+        for (const std::string &n : names)
+            if (QVP_CANVAS *c = qvpc::FindCanvas(n)) made.push_back(c);
+        std::string e;
+        for (QVP_CANVAS *c : made) {
+            QVP_CANVAS desc;
+            {
+                qvpc::Lock lock;
+                desc = *c;
+            }
+            if (desc.parent) {
+                desc.parent = nullptr;
+                qvpc::ConfigureCanvas(c, desc, false, {}, e);
+            }
+            for (bool again = true; again;) {
+                again = false;
+                QVP_CANVAS_ELEMENT *shows = nullptr;
+                {
+                    qvpc::Lock lock;
+                    QVP_WALK(QVP_CANVAS_ELEMENT, k, c->elements) if (k->type == ELEMENT_CANVAS && !shows) shows = k;
+                }
+                if (shows) again = qvpc::DeleteElement(c, shows, e);
             }
         }
+        size_t kept = 0;
+        for (QVP_CANVAS *c : made)
+            if (!qvpc::DeleteCanvas(c, e)) {
+                warn("cannot remove canvas \"" + std::string(c->name) + "\" an earlier mirror made: " + e);
+                kept++;
+            }
+        ForgetMade();
+        if (!made.empty())
+            status("removed " + std::to_string(made.size() - kept) + " canvases an earlier mirror of this scene made");
         qvpc::CollectImages(true);
+    }
+
+    // The canvases mirrors made in this scene, kept in the scene itself
+    // (scene data "QVP_MIRROR_MADE": a count and an arena array of names)
+    // so that the next mirror removes exactly those. At most kMostMade.
+    static const int kMostMade = 65536;
+    struct MadeList {
+        uint32_t magic;
+        int count, cap;
+        char (*names)[120];
+    };
+    static constexpr uint32_t kMadeMagic = 0x4d4d5651;  // "QVMM"
+    MadeList *Made() {
+        MadeList *m = (MadeList *)QVH_FindSceneData("QVP_MIRROR_MADE");
+        if (!m) m = (MadeList *)QVF_AddDataToScene(QVV_scene, "QVP_MIRROR_MADE", sizeof(MadeList));
+        if (m && m->magic != kMadeMagic) {
+            memset(m, 0, sizeof *m);
+            m->magic = kMadeMagic;
+        }
+        return m;
+    }
+    std::vector<std::string> MadeNames() {
+        std::vector<std::string> v;
+        qvpc::Lock lock;
+        MadeList *m = Made();
+        if (!m || !m->names || !QVH_InArena(m->names)) return v;
+        for (int i = 0; i < m->count && i < m->cap; i++) v.push_back(std::string(m->names[i], strnlen(m->names[i], 120)));
+        return v;
+    }
+    void NoteMade(const std::string &name) {
+        qvpc::Lock lock;
+        MadeList *m = Made();
+        if (!m) return;
+        if (m->count >= kMostMade) {
+            if (!made_full_) warn("more than " + std::to_string(kMostMade) + " canvases: a restart will not remove the rest");
+            made_full_ = true;
+            return;
+        }
+        if (m->count >= m->cap) {
+            // A larger array, filled before it is published.
+            int cap = std::max(64, m->cap * 2);
+            char(*grown)[120] = (char(*)[120])QVH_Alloc((size_t)cap * 120);
+            if (!grown) return;
+            if (m->names && m->count) memcpy(grown, m->names, (size_t)m->count * 120);
+            char(*old)[120] = m->names;
+            __atomic_store_n(&m->names, grown, __ATOMIC_RELEASE);
+            m->cap = cap;
+            QVH_Free(old);
+        }
+        snprintf(m->names[m->count], 120, "%s", name.c_str());
+        __atomic_store_n(&m->count, m->count + 1, __ATOMIC_RELEASE);
+    }
+    void ForgetMadeName(const std::string &name) {
+        qvpc::Lock lock;
+        MadeList *m = Made();
+        if (!m || !m->names) return;
+        for (int i = 0; i < m->count; i++)
+            if (strncmp(m->names[i], name.c_str(), 120) == 0) {
+                memcpy(m->names[i], m->names[m->count - 1], 120);
+                m->count--;
+                return;
+            }
+    }
+    void ForgetMade() {
+        qvpc::Lock lock;
+        MadeList *m = Made();
+        if (!m) return;
+        m->count = 0;
     }
 
     // Reads and applies what is new, ticks the video clock and reports;
@@ -180,6 +278,8 @@ private:
         }
         if (!want_id.empty() && result != want_id)
             warn("entry " + id + ": element id " + result + " here, " + want_id + " at the publisher");
+        if (cmd == "canvas" && sub == "create") NoteMade(name);
+        if (cmd == "canvas" && sub == "delete") ForgetMadeName(name);
     }
 
     void Skip(const std::string &id, const std::string &why) {
@@ -204,8 +304,10 @@ private:
         return ok;
     }
 
-    // Shows the video frames for the publisher's clock.
+    // Places canvases waiting for a node the node's layout has made since,
+    // and shows the video frames for the publisher's clock.
     bool Tick() {
+        qvpc::PlaceWaitingCanvases();
         Reply r = link_.Command({"GET", o_.stream + ":clock"}, err_);
         if (!r) return false;
         if (r->type == REDIS_REPLY_STRING) {
@@ -251,6 +353,7 @@ private:
     long long applied_ = 0, skipped_ = 0;
     double reported_ = 0;
     bool down_ = false;
+    bool made_full_ = false;
 };
 
 }  // namespace

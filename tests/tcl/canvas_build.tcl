@@ -208,4 +208,21 @@ canvas itemdelete main [lindex $ids 8]
 canvas delete child
 canvas delete main
 check "deleted" [canvas names] {mapped onnode}
+
+# A canvas on a node the scene lacks yet waits for it, not drawn, and is
+# placed once the node appears (2026-12-08: it was refused, and a mirror
+# replaying before the node's layout lost it).
+canvas create later_hud -node later -layer foreground -cols 10 -rows 5
+check "waits: node" [canvas cget later_hud -node] later
+check "waits: layer" [canvas cget later_hud -layer] foreground
+canvas configure later_hud -bg {1 0 0}
+check "still waits" [canvas cget later_hud -node] later
+check "said once" [llength [lsearch -all [hostlog] "canvas later_hud waits for node later"]] 1
+node create later
+frame
+check "placed" [list [canvas cget later_hud -node] [canvas cget later_hud -layer]] {later foreground}
+check "placed: said" [llength [lsearch -all [hostlog] "canvas later_hud placed on node later"]] 1
+canvas configure later_hud -node {}
+check "placed elsewhere" [canvas cget later_hud -node] {}
+canvas delete later_hud
 done
