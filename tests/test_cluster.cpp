@@ -171,6 +171,15 @@ TEST_F(Cluster, TwoNodes_SamePictureThroughAKilledMirrorAndTenThousandEdits) {
                          10000),
               0);
     EXPECT_NE(read_file(out).find("lag 0 entries, 0 ms"), std::string::npos) << read_file(out);
+    // A mirror that stopped is not following: -status says so and fails,
+    // for systemd or a monitoring check.
+    kill(mirror_, SIGTERM);
+    EXPECT_EQ(wait_child(mirror_, 10000), 0);
+    mirror_ = -1;
+    EXPECT_EQ(wait_child(spawn({kBin + "/qvp_mirror", "-scene", b_, "-redis", endpoint_, "-stream", "st", "-status"}, {}, out),
+                         10000),
+              1);
+    EXPECT_NE(read_file(out).find("the mirror stopped"), std::string::npos) << read_file(out);
 }
 
 TEST_F(Cluster, RedisRestart_MirrorReconnectsAndCatchesUp) {

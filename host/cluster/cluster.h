@@ -57,7 +57,9 @@ struct MirrorOptions {
 int RunMirror(const MirrorOptions &o);
 
 /* The status a running mirror of SCENE reports, as one line; false with
- * ERR set when Redis cannot be asked or no mirror has reported. */
+ * ERR set when Redis cannot be asked, no mirror has reported, or the
+ * mirror is not following (it stopped, or has not reported for 5 s: ERR
+ * then holds the last status and why). */
 bool MirrorStatus(const std::string &endpoint, const std::string &stream, const std::string &scene, std::string &line,
                   std::string &err);
 

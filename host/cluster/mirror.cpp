@@ -323,26 +323,27 @@ private:
     // Writes the lag to STREAM:mirror:SCENE.
     bool Report() {
         reported_ = now_ms();
-        Reply info = link_.Command({"XINFO", "STREAM", o_.stream}, err_);
-        if (!info) return false;
-        long long added = atoll(ReplyField(info.get(), "entries-added").c_str());
-        long long lag = info->type == REDIS_REPLY_ARRAY ? std::max(0LL, added - applied_) : 0;
+        // The lag is what the stream holds after the last entry applied
+        // (counted up to kLagCounted), and how long the first of those
+        // has waited.
+        Reply next = link_.Command({"XRANGE", o_.stream, "(" + last_id_, "+", "COUNT", std::to_string(kLagCounted)}, err_);
+        if (!next) return false;
+        long long lag = next->type == REDIS_REPLY_ARRAY ? (long long)next->elements : 0;
         double lag_ms = 0;
-        if (lag > 0) {
-            Reply next = link_.Command({"XRANGE", o_.stream, "(" + last_id_, "+", "COUNT", "1"}, err_);
-            if (!next) return false;
-            if (next->type == REDIS_REPLY_ARRAY && next->elements == 1)
-                lag_ms = std::max(0.0, now_ms() - id_ms(ReplyString(next->element[0]->element[0])));
-        }
+        if (lag > 0 && next->element[0]->type == REDIS_REPLY_ARRAY && next->element[0]->elements == 2)
+            lag_ms = std::max(0.0, now_ms() - id_ms(ReplyString(next->element[0]->element[0])));
         char ms[32];
         snprintf(ms, sizeof ms, "%.0f", lag_ms);
         Reply r = link_.Command({"HSET", o_.stream + ":mirror:" + o_.scene, "applied", std::to_string(applied_), "skipped",
                                  std::to_string(skipped_), "last_id", last_id_, "lag_entries", std::to_string(lag),
                                  "lag_ms", ms, "clock", clock_text_, "updated_ms", std::to_string((long long)now_ms()), "pid",
-                                 std::to_string(getpid())},
+                                 std::to_string(getpid()), "state", g_stop ? "stopped" : "following"},
                                 err_);
         return r != nullptr;
     }
+
+    // Entries after the last one applied that a report counts at most.
+    static const int kLagCounted = 10000;
 
     MirrorOptions o_;
     std::string host_, err_, last_id_ = "0-0";
@@ -376,12 +377,23 @@ bool MirrorStatus(const std::string &endpoint, const std::string &stream, const 
         return false;
     }
     double age = now_ms() - atof(ReplyField(r.get(), "updated_ms").c_str());
+    std::string state = ReplyField(r.get(), "state");
     char buf[512];
     snprintf(buf, sizeof buf, "applied %s, lag %s entries, %s ms, skipped %s, last entry %s, reported %.0f ms ago (pid %s)",
              ReplyField(r.get(), "applied").c_str(), ReplyField(r.get(), "lag_entries").c_str(),
              ReplyField(r.get(), "lag_ms").c_str(), ReplyField(r.get(), "skipped").c_str(),
              ReplyField(r.get(), "last_id").c_str(), age, ReplyField(r.get(), "pid").c_str());
     line = buf;
+    // A mirror reports five times a second while it follows: one silent
+    // for 5 s, or one that said it stopped, is not following.
+    if (state == "stopped") {
+        err = line + "; the mirror stopped";
+        return false;
+    }
+    if (age > 5000) {
+        err = line + "; no report for over 5 s: the mirror is not running or cannot reach Redis";
+        return false;
+    }
     return true;
 }
 
