@@ -5,6 +5,7 @@
 // killed mirror, a restarted Redis, 10,000 edits and malformed entries.
 #include <hiredis/hiredis.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -14,6 +15,7 @@
 
 #include "canvas_builder.h"
 #include "clip_util.h"
+#include "cluster.h"
 #include "redis_link.h"
 #include "spawn_util.h"
 #include "test_util.h"
@@ -48,9 +50,11 @@ protected:
     }
 
     void StartRedis() {
-        redis_ = spawn({"/usr/bin/redis-server", "--port", std::to_string(port_), "--bind", "127.0.0.1", "--dir", dir_,
-                        "--save", "", "--appendonly", "yes", "--appendfsync", "always", "--daemonize", "no"},
-                       {}, dir_ + "/redis.log");
+        std::vector<std::string> args = {"/usr/bin/redis-server", "--port", std::to_string(port_), "--bind", "127.0.0.1",
+                                         "--dir", dir_, "--save", "", "--appendonly", "yes", "--appendfsync", "always",
+                                         "--daemonize", "no"};
+        args.insert(args.end(), redis_args_.begin(), redis_args_.end());
+        redis_ = spawn(args, {}, dir_ + "/redis.log");
         ASSERT_GT(redis_, 0);
         std::string err;
         for (int tries = 0; tries < 200; tries++) {
@@ -135,6 +139,7 @@ protected:
     }
 
     int port_ = 0;
+    std::vector<std::string> redis_args_;  // more options for redis-server
     pid_t redis_ = -1, mirror_ = -1;
     std::string dir_, a_, b_, endpoint_;
     qvpcl::RedisLink link_;
@@ -308,6 +313,43 @@ TEST_F(Cluster, Restart_NestedAndNodePlacedCanvasesReplayWithNothingSkipped) {
     }
     EXPECT_EQ(read_file(dir_ + "/mirror.log").find("already exists"), std::string::npos) << read_file(dir_ + "/mirror.log");
     ExpectSamePicture("after two restarts");
+}
+
+// Redis AUTH: the password comes from the environment or a file, never
+// the command line; without it, or with a wrong one, each program says
+// so and exits 1.
+TEST_F(Cluster, Auth_PasswordFromTheEnvironmentOrAFileNeverTheCommandLine) {
+    StopRedis();
+    redis_args_ = {"--requirepass", "s3cret"};
+    setenv("QVP_REDIS_PASSWORD", "s3cret", 1);
+    std::string err;
+    ASSERT_TRUE(qvpcl::UseRedisAuth("", err)) << err;  // this test's own link
+    StartRedis();
+    std::string log = dir_ + "/publisher.log";
+    std::vector<std::string> pub = {kBin + "/qvp_viewer", "-scene", a_, "-keep", "-size", "32x32", "-redis", endpoint_,
+                                    "-stream", "st", kDir + "build.tcl"};
+    EXPECT_EQ(wait_child(spawn(pub, {"QVP_REDIS_PASSWORD="}, log), 60000), 1);
+    EXPECT_NE(read_file(log).find("wants a password: set QVP_REDIS_PASSWORD"), std::string::npos) << read_file(log);
+    EXPECT_EQ(wait_child(spawn(pub, {"QVP_REDIS_PASSWORD=wrong"}, log), 60000), 1);
+    EXPECT_NE(read_file(log).find("Redis refused the password for user default"), std::string::npos) << read_file(log);
+    write_file(dir_ + "/bad-auth", "nobody s3cret\n");
+    std::string out = dir_ + "/status.txt";
+    EXPECT_EQ(wait_child(spawn({kBin + "/qvp_mirror", "-scene", b_, "-redis", endpoint_, "-stream", "st", "-status",
+                                "-redis-auth", dir_ + "/bad-auth"},
+                               {}, out),
+                         10000),
+              1);
+    EXPECT_NE(read_file(out).find("Redis refused the password for user nobody"), std::string::npos) << read_file(out);
+    // The right password: from a file for the mirror, the environment for the publisher.
+    write_file(dir_ + "/auth", "s3cret\n");
+    chmod((dir_ + "/auth").c_str(), 0600);
+    mirror_ = spawn({kBin + "/qvp_mirror", "-scene", b_, "-redis", endpoint_, "-stream", "st", "-cache", dir_ + "/cache",
+                     "-redis-auth", dir_ + "/auth"},
+                    {"QVP_REDIS_PASSWORD="}, dir_ + "/mirror.log");
+    EXPECT_EQ(wait_child(spawn(pub, {}, log), 60000), 0) << read_file(log);
+    EXPECT_TRUE(Converged()) << read_file(dir_ + "/mirror.log");
+    ExpectSamePicture("signed in");
+    unsetenv("QVP_REDIS_PASSWORD");
 }
 
 }  // namespace

@@ -8,12 +8,15 @@
 #include <string>
 
 #include "cluster.h"
+#include "redis_link.h"
 #include "qvp_host.h"
 
 namespace {
 
 const char *kUsage =
-    "usage: qvp_mirror -scene NAME -redis HOST:PORT -stream NAME ?-arena MiB? ?-cache DIR? ?-status?\n";
+    "usage: qvp_mirror -scene NAME -redis HOST:PORT -stream NAME ?-redis-auth FILE? ?-arena MiB? ?-cache DIR? ?-status?\n"
+    "  the Redis password comes from -redis-auth FILE (\"USER PASSWORD\" or \"PASSWORD\")\n"
+    "  or QVP_REDIS_PASSWORD (and QVP_REDIS_USER), never from the command line\n";
 
 [[noreturn]] void die(const std::string &msg, int status = 1) {
     fprintf(stderr, "qvp_mirror: %s\n", msg.c_str());
@@ -25,6 +28,7 @@ const char *kUsage =
 int main(int argc, char **argv) {
     qvpcl::MirrorOptions o;
     bool show_status = false;
+    std::string auth_file;
     size_t arena = 0;
     for (int i = 1; i < argc; i++) {
         std::string a = argv[i];
@@ -33,6 +37,7 @@ int main(int argc, char **argv) {
         else if (a == "-redis" && has_val) o.endpoint = argv[++i];
         else if (a == "-stream" && has_val) o.stream = argv[++i];
         else if (a == "-cache" && has_val) o.cache_dir = argv[++i];
+        else if (a == "-redis-auth" && has_val) auth_file = argv[++i];
         else if (a == "-arena" && has_val) {
             char *end;
             long mib = strtol(argv[++i], &end, 10);
@@ -51,6 +56,8 @@ int main(int argc, char **argv) {
         fputs(kUsage, stderr);
         return 2;
     }
+    std::string auth_err;
+    if (!qvpcl::UseRedisAuth(auth_file, auth_err)) die(auth_err);
     if (show_status) {
         std::string line, err;
         if (!qvpcl::MirrorStatus(o.endpoint, o.stream, o.scene, line, err)) die(err);

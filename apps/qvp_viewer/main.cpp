@@ -35,7 +35,7 @@ std::string g_remove_at_exit;
 const char *kUsage =
     "usage: qvp_viewer ?-scene NAME? ?-display NAME? ?-size WxH? ?-double? ?-o FILE.png? ?-alpha?\n"
     "                  ?-frames N? ?-window? ?-i? ?-fps N? ?-record FILE.mp4|FILE.png? ?-quiet?\n"
-    "                  ?-redis HOST:PORT -stream NAME?\n"
+    "                  ?-redis HOST:PORT -stream NAME ?-redis-auth FILE??\n"
     "                  ?-arena MiB? ?-keep? ?-remove? ?-novisual? ?script.tcl ?arg ...??\n";
 
 int install_plugin_cmd(const char *name, Tcl_ObjCmdProc *proc, ClientData data) {
@@ -134,7 +134,7 @@ int main(int argc, char **argv) {
     bool keep = false, remove_first = false, dbl = false, novisual = false, window = false, interactive = false;
     int w = 640, h = 480, frames = -1, fps = 60;
     size_t arena = 0;
-    std::string out, record, redis, stream;
+    std::string out, record, redis, stream, redis_auth;
     ViewerOutput output;
     int i = 1;
     for (; i < argc && argv[i][0] == '-'; i++) {
@@ -171,6 +171,7 @@ int main(int argc, char **argv) {
             record = argv[++i];
             if (record.empty()) die("-record wants a file name");
         } else if (a == "-redis" && has_val) redis = argv[++i];
+        else if (a == "-redis-auth" && has_val) redis_auth = argv[++i];
         else if (a == "-stream" && has_val) stream = argv[++i];
         else if (a == "-window") window = true;
         else if (a == "-i") interactive = true;
@@ -241,7 +242,7 @@ int main(int argc, char **argv) {
     if (!redis.empty() || !stream.empty()) {
         if (redis.empty() || stream.empty()) die("cluster mode wants both -redis HOST:PORT and -stream NAME");
         std::string why;
-        if (!qvpcl::StartPublishing(redis, stream, why)) die(why);
+        if (!qvpcl::UseRedisAuth(redis_auth, why) || !qvpcl::StartPublishing(redis, stream, why)) die(why);
         QVH_SetFrameHook(
             [](double t, void *) {
                 qvpc::TickVideo(t);

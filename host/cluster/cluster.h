@@ -23,6 +23,14 @@
 
 namespace qvpcl {
 
+/* Takes the credentials every link of this process signs in with: from
+ * FILE when given (one line, "USER PASSWORD" or "PASSWORD"), else from
+ * the environment (QVP_REDIS_PASSWORD, and QVP_REDIS_USER for a Redis 6
+ * ACL user), else none. Never from the command line, which every local
+ * user can read. False with ERR set when FILE cannot be read or says
+ * nothing. */
+bool UseRedisAuth(const std::string &file, std::string &err);
+
 /* The entry format this build writes and reads. */
 const int kRecordVersion = 1;
 

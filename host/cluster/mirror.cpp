@@ -70,6 +70,11 @@ public:
         while (!g_stop) {
             if (!link_.Connected()) {
                 if (!link_.Connect(host_, port_, 1000, err_)) {
+                    if (link_.AuthRefused()) {
+                        fprintf(stderr, "qvp_mirror: %s\n", err_.c_str());
+                        Tcl_DeleteInterp(interp_);
+                        return 1;
+                    }
                     if (!down_) warn(err_ + "; retrying with back-off");
                     down_ = true;
                     sleep_ms(backoff);

@@ -1,7 +1,11 @@
 // redis_link.cpp - the hiredis connection behind cluster mode.
 #include "redis_link.h"
 
+#include "cluster.h"
+
 #include <hiredis/hiredis.h>
+#include <errno.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -11,7 +15,49 @@ namespace {
 void free_reply(redisReply *r) {
     if (r) freeReplyObject(r);
 }
+
+// The credentials links sign in with; set by UseRedisAuth.
+std::string g_user, g_password;
+bool g_has_password = false;
 }  // namespace
+
+bool UseRedisAuth(const std::string &file, std::string &err) {
+    g_user.clear();
+    g_password.clear();
+    g_has_password = false;
+    std::string line;
+    if (!file.empty()) {
+        FILE *f = fopen(file.c_str(), "r");
+        if (!f) {
+            err = "cannot read the Redis credentials in \"" + file + "\": " + strerror(errno);
+            return false;
+        }
+        char buf[1024];
+        if (fgets(buf, sizeof buf, f)) line = buf;
+        fclose(f);
+        while (!line.empty() && (line.back() == '\n' || line.back() == '\r' || line.back() == ' ')) line.pop_back();
+        size_t sp = line.find(' ');
+        if (sp != std::string::npos) {
+            g_user = line.substr(0, sp);
+            g_password = line.substr(sp + 1);
+        } else {
+            g_password = line;
+        }
+        if (g_password.empty()) {
+            err = "the Redis credentials file \"" + file + "\" holds no password";
+            return false;
+        }
+        g_has_password = true;
+        return true;
+    }
+    const char *pw = getenv("QVP_REDIS_PASSWORD"), *user = getenv("QVP_REDIS_USER");
+    if (pw && *pw) {
+        g_password = pw;
+        g_user = user ? user : "";
+        g_has_password = true;
+    }
+    return true;
+}
 
 RedisLink::~RedisLink() { Drop(); }
 
@@ -33,6 +79,29 @@ bool RedisLink::Connect(const std::string &host, int port, int timeout_ms, std::
     struct timeval rt = {10, 0};
     redisSetTimeout(c, rt);
     ctx_ = c;
+    auth_refused_ = false;
+    // Signed in, or asked once whether Redis wants it.
+    std::vector<std::string> hello = {"PING"};
+    if (g_has_password) {
+        hello = {"AUTH"};
+        if (!g_user.empty()) hello.push_back(g_user);
+        hello.push_back(g_password);
+    }
+    Reply r = Command(hello, err);
+    if (!r) return false;
+    if (r->type == REDIS_REPLY_ERROR) {
+        std::string why = r->str ? r->str : "";
+        Drop();
+        auth_refused_ = true;
+        if (!g_has_password && why.find("NOAUTH") != std::string::npos)
+            err = "Redis at " + host + ":" + std::to_string(port) +
+                  " wants a password: set QVP_REDIS_PASSWORD (and QVP_REDIS_USER) or give -redis-auth FILE";
+        else if (g_has_password)
+            err = "Redis refused the password for user " + (g_user.empty() ? std::string("default") : g_user);
+        else
+            err = "Redis at " + host + ":" + std::to_string(port) + " refused the link: " + why;
+        return false;
+    }
     return true;
 }
 

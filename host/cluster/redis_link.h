@@ -23,8 +23,11 @@ public:
     RedisLink(const RedisLink &) = delete;
     RedisLink &operator=(const RedisLink &) = delete;
 
-    /* Connects to HOST:PORT within TIMEOUT_MS; false with ERR set. */
+    /* Connects to HOST:PORT within TIMEOUT_MS and signs in with the
+     * process's credentials (UseRedisAuth); false with ERR set, and
+     * AuthRefused() true when Redis refused or wants the credentials. */
     bool Connect(const std::string &host, int port, int timeout_ms, std::string &err);
+    bool AuthRefused() const { return auth_refused_; }
     bool Connected() const { return ctx_ != nullptr; }
     void Drop();
 
@@ -39,7 +42,10 @@ public:
 
 private:
     redisContext *ctx_ = nullptr;
+    bool auth_refused_ = false;
 };
+
+/* UseRedisAuth (cluster.h) sets the credentials Connect signs in with. */
 
 /* HOST:PORT read into its parts; false with ERR set. */
 bool ParseEndpoint(const std::string &text, std::string &host, int &port, std::string &err);
