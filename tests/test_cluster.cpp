@@ -350,6 +350,50 @@ TEST_F(Cluster, Auth_PasswordFromTheEnvironmentOrAFileNeverTheCommandLine) {
     EXPECT_TRUE(Converged()) << read_file(dir_ + "/mirror.log");
     ExpectSamePicture("signed in");
     unsetenv("QVP_REDIS_PASSWORD");
+    ASSERT_TRUE(qvpcl::UseRedisAuth("", err)) << err;
+}
+
+// The mirror's file cache on a shared machine: a folder that is not the
+// user's own and closed is refused, a cached copy that does not match
+// its hash is fetched again, and an entry naming a path outside the
+// folder is skipped. (2026-12-08: another user's folder was used, and a
+// link planted at the temporary name was written through.)
+TEST_F(Cluster, Cache_OwnClosedFolderFilesCheckedAgainstTheirHash) {
+    auto mirror_says = [&](const std::string &cache) {
+        std::string out = dir_ + "/refused.log";
+        EXPECT_EQ(wait_child(spawn({kBin + "/qvp_mirror", "-scene", b_, "-redis", endpoint_, "-stream", "st", "-cache", cache}, {},
+                                   out),
+                             10000),
+                  1);
+        return read_file(out);
+    };
+    std::string open_dir = dir_ + "/open";
+    mkdir(open_dir.c_str(), 0755);
+    chmod(open_dir.c_str(), 0755);
+    EXPECT_NE(mirror_says(open_dir).find("is open to other users"), std::string::npos);
+    std::string link = dir_ + "/link";
+    ASSERT_EQ(symlink(open_dir.c_str(), link.c_str()), 0);
+    EXPECT_NE(mirror_says(link).find("is not a folder (a link?)"), std::string::npos);
+
+    ASSERT_EQ(Publish("build.tcl"), 0) << read_file(dir_ + "/publisher.log");
+    std::string err;
+    qvpcl::Reply keys = link_.Command({"KEYS", "st:file:*"}, err);
+    ASSERT_TRUE(keys && keys->elements == 1u);
+    std::string hash = qvpcl::ReplyString(keys->element[0]).substr(8);
+    // A copy planted in the cache under the image's name, with other bytes.
+    std::string cache = dir_ + "/cache";
+    mkdir(cache.c_str(), 0700);
+    write_file(cache + "/" + hash + ".png", "not the picture");
+    std::vector<std::string> bad = {"XADD", "st", "*", "v", "1", "op", "image create y -file qvp-file:" + hash + "/../../escaped.png"};
+    ASSERT_TRUE(link_.Command(bad, err)) << err;
+    StartMirror();
+    ASSERT_TRUE(Converged()) << read_file(dir_ + "/mirror.log");
+    ExpectSamePicture("with a planted copy in the cache");
+    std::string have;
+    ASSERT_TRUE(qvpcl::Sha256File(cache + "/" + hash + ".png", have));
+    EXPECT_EQ(have, hash) << "the planted copy was replaced";
+    EXPECT_EQ(Status("skipped"), "1") << read_file(dir_ + "/mirror.log");
+    EXPECT_NE(access((dir_ + "/escaped.png").c_str(), F_OK), 0);
 }
 
 }  // namespace

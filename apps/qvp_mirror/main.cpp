@@ -3,6 +3,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <string>
@@ -64,7 +65,19 @@ int main(int argc, char **argv) {
         printf("%s\n", line.c_str());
         return 0;
     }
-    if (o.cache_dir.empty()) o.cache_dir = "/tmp/qvp-mirror-" + std::to_string(getuid());
+    // The user's own cache folder: XDG's, else ~/.cache, else a checked
+    // folder of its own in /tmp.
+    if (o.cache_dir.empty()) {
+        const char *xdg = getenv("XDG_CACHE_HOME"), *home = getenv("HOME");
+        if (xdg && *xdg == '/') o.cache_dir = std::string(xdg) + "/qvp-mirror";
+        else if (home && *home == '/') {
+            std::string cache = std::string(home) + "/.cache";
+            mkdir(cache.c_str(), 0700);
+            o.cache_dir = cache + "/qvp-mirror";
+        } else {
+            o.cache_dir = "/tmp/qvp-mirror-" + std::to_string(getuid());
+        }
+    }
     char err[512];
     // The node's scene: made here when its displays have not made it yet.
     if (!QVH_OpenScene(o.scene.c_str(), arena, QVH_SCENE_CREATE | QVH_SCENE_ATTACH, err, sizeof err)) die(err);

@@ -3,6 +3,7 @@
 // builder's commands, fetching files by content once, ticking video by
 // the publisher's clock and reporting its lag.
 #include <errno.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <stdio.h>
 #include <string.h>
@@ -12,6 +13,9 @@
 #include <unistd.h>
 
 #include <hiredis/hiredis.h>
+
+#include <algorithm>
+#include <set>
 
 #include "canvas_builder.h"
 #include "canvas_tcl.h"
@@ -47,6 +51,35 @@ void sleep_ms(int ms) {
 // The milliseconds part of a stream id "MS-SEQ".
 double id_ms(const std::string &id) { return atof(id.c_str()); }
 
+// Makes folder DIR (mode 0700) when it is missing and checks that it is
+// this user's own and closed to others: a folder another user made
+// first, or a link to one, would let them plant or read the files a
+// mirror fetches. False with ERR set.
+bool SafeFolder(const std::string &dir, std::string &err) {
+    if (dir.empty()) {
+        err = "no cache folder";
+        return false;
+    }
+    if (mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) {
+        err = "cannot make the cache folder \"" + dir + "\": " + strerror(errno);
+        return false;
+    }
+    struct stat st;
+    if (lstat(dir.c_str(), &st) != 0) {
+        err = "cannot look at the cache folder \"" + dir + "\": " + strerror(errno);
+        return false;
+    }
+    const char *why = !S_ISDIR(st.st_mode) ? "is not a folder (a link?)"
+                      : st.st_uid != geteuid() ? "belongs to another user"
+                      : (st.st_mode & 077) ? "is open to other users (want mode 0700)"
+                                             : nullptr;
+    if (why) {
+        err = "the cache folder \"" + dir + "\" " + why + "; choose another with -cache DIR";
+        return false;
+    }
+    return true;
+}
+
 class Mirror {
 public:
     explicit Mirror(const MirrorOptions &o) : o_(o) {}
@@ -60,7 +93,10 @@ public:
             fprintf(stderr, "qvp_mirror: %s\n", err_.c_str());
             return 1;
         }
-        mkdir(o_.cache_dir.c_str(), 0700);
+        if (!SafeFolder(o_.cache_dir, err_)) {
+            fprintf(stderr, "qvp_mirror: %s\n", err_.c_str());
+            return 1;
+        }
         interp_ = Tcl_CreateInterp();
         QvpCanvasRegisterCommands(interp_);
         Clear();
@@ -217,8 +253,9 @@ private:
             for (size_t i = 0; i < entries->elements; i++) {
                 redisReply *e = entries->element[i];
                 if (e->type != REDIS_REPLY_ARRAY || e->elements != 2) continue;
-                last_id_ = ReplyString(e->element[0]);
-                Apply(last_id_, e->element[1]);
+                std::string id = ReplyString(e->element[0]);
+                if (!Apply(id, e->element[1])) return false;
+                last_id_ = id;
                 applied_++;
                 if (!link_.Connected()) return false;
             }
@@ -229,12 +266,14 @@ private:
     }
 
     // Applies one entry; a malformed or refused one is logged and skipped.
-    void Apply(const std::string &id, const redisReply *fields) {
+    // False when the link failed while it fetched a file: the entry is
+    // applied again after the reconnect, never skipped for that.
+    bool Apply(const std::string &id, const redisReply *fields) {
         std::string v = ReplyField(fields, "v"), op = ReplyField(fields, "op"), want_id = ReplyField(fields, "id");
         if (v != std::to_string(kRecordVersion)) {
             Skip(id, v.empty() ? "no record version" : "record version " + v + " (this mirror reads " +
                                                            std::to_string(kRecordVersion) + ")");
-            return;
+            return true;
         }
         Tcl_Obj *list = Tcl_NewStringObj(op.data(), (int)op.size());
         Tcl_IncrRefCount(list);
@@ -243,14 +282,14 @@ private:
         if (Tcl_ListObjGetElements(nullptr, list, &n, &words) != TCL_OK || n < 2) {
             Skip(id, "its op is not a command: \"" + op.substr(0, 80) + "\"");
             Tcl_DecrRefCount(list);
-            return;
+            return true;
         }
         std::string cmd = Tcl_GetString(words[0]), sub = Tcl_GetString(words[1]),
                     name = n >= 3 ? Tcl_GetString(words[2]) : "";
         if (cmd != "font" && cmd != "image" && cmd != "canvas") {
             Skip(id, "\"" + cmd + "\" is not a canvas command");
             Tcl_DecrRefCount(list);
-            return;
+            return true;
         }
         std::vector<Tcl_Obj *> objs(words, words + n);
         // An element gets the id it got at the publisher.
@@ -262,10 +301,18 @@ private:
             const char *s = Tcl_GetString(w);
             if (strncmp(s, "qvp-file:", 9) == 0) {
                 std::string path;
-                if (!Fetch(s + 9, path)) {
-                    Skip(id, "file " + std::string(s) + " is not in Redis");
+                bool lost = false;
+                if (!Fetch(s + 9, path, lost)) {
+                    // The words made here (not the list's own) go too.
+                    for (Tcl_Obj *o : objs)
+                        if (std::find(words, words + n, o) == words + n) {
+                            Tcl_IncrRefCount(o);
+                            Tcl_DecrRefCount(o);
+                        }
                     Tcl_DecrRefCount(list);
-                    return;
+                    if (lost) return false;
+                    Skip(id, "file " + std::string(s) + " is not in Redis");
+                    return true;
                 }
                 w = Tcl_NewStringObj(path.c_str(), -1);
             }
@@ -277,14 +324,15 @@ private:
         Tcl_DecrRefCount(list);
         if (rc != TCL_OK) {
             // A font made by an earlier mirror of this scene is still there.
-            if (cmd == "font" && result.find("already exists") != std::string::npos) return;
+            if (cmd == "font" && result.find("already exists") != std::string::npos) return true;
             Skip(id, result);
-            return;
+            return true;
         }
         if (!want_id.empty() && result != want_id)
             warn("entry " + id + ": element id " + result + " here, " + want_id + " at the publisher");
         if (cmd == "canvas" && sub == "create") NoteMade(name);
         if (cmd == "canvas" && sub == "delete") ForgetMadeName(name);
+        return true;
     }
 
     void Skip(const std::string &id, const std::string &why) {
@@ -292,20 +340,53 @@ private:
         warn("skipped entry " + id + ": " + why);
     }
 
-    // The local copy of the file with content HASH.EXT, fetched once.
-    bool Fetch(const std::string &ref, std::string &path) {
-        std::string hash = ref.substr(0, ref.find('.'));
+    // The local copy of the file with content HASH.EXT: fetched once into
+    // the cache folder and checked against its hash (the copy already
+    // there too, once per run). LOST is set when the link failed, so that
+    // the entry is tried again after the reconnect.
+    bool Fetch(const std::string &ref, std::string &path, bool &lost) {
+        lost = false;
+        size_t dot = ref.find('.');
+        std::string hash = ref.substr(0, dot), ext = dot == std::string::npos ? "" : ref.substr(dot);
         if (hash.size() != 64 || hash.find_first_not_of("0123456789abcdef") != std::string::npos) return false;
-        path = o_.cache_dir + "/" + ref;
-        if (access(path.c_str(), R_OK) == 0) return true;
+        if (ext.size() > 16 || ext.find_first_not_of(".abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789") !=
+                                   std::string::npos || ext.find('.', 1) != std::string::npos)
+            return false;
+        path = o_.cache_dir + "/" + hash + ext;
+        if (verified_.count(hash)) return true;
+        std::string have;
+        if (Sha256File(path, have) && have == hash) {
+            if (verified_.size() < kMostVerified) verified_.insert(hash);
+            return true;
+        }
         Reply r = link_.Command({"GET", o_.stream + ":file:" + hash}, err_);
-        if (!r || r->type != REDIS_REPLY_STRING) return false;
-        std::string tmp = path + ".part" + std::to_string(getpid());
-        FILE *f = fopen(tmp.c_str(), "wb");
-        bool ok = f && fwrite(r->str, 1, r->len, f) == r->len;
-        if (f) ok = fclose(f) == 0 && ok;
+        if (!r) {
+            lost = true;
+            return false;
+        }
+        if (r->type != REDIS_REPLY_STRING) return false;
+        if (Sha256Hex(r->str, r->len) != hash) {
+            warn("file " + hash + " in Redis does not have that hash: not used");
+            return false;
+        }
+        // Written under a fresh name of this process's own, never through
+        // a link someone planted, then renamed into place.
+        std::string tmp = path + ".part" + std::to_string(getpid()) + "-" + std::to_string(++parts_);
+        int fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        bool ok = fd >= 0;
+        for (size_t done = 0; ok && done < r->len;) {
+            ssize_t n = write(fd, r->str + done, r->len - done);
+            if (n <= 0) ok = false;
+            else done += (size_t)n;
+        }
+        if (fd >= 0) ok = close(fd) == 0 && ok;
         ok = ok && rename(tmp.c_str(), path.c_str()) == 0;
-        if (!ok) unlink(tmp.c_str());
+        if (!ok) {
+            warn("cannot keep file " + hash + " in " + o_.cache_dir + ": " + strerror(errno));
+            unlink(tmp.c_str());
+        } else if (verified_.size() < kMostVerified) {
+            verified_.insert(hash);
+        }
         return ok;
     }
 
@@ -360,6 +441,11 @@ private:
     double reported_ = 0;
     bool down_ = false;
     bool made_full_ = false;
+    // The files whose cached copy was checked against its hash this run;
+    // at most kMostVerified (past it, files are checked at each use).
+    static const size_t kMostVerified = 100000;
+    std::set<std::string> verified_;
+    long parts_ = 0;  // temporary files made, for their names
 };
 
 }  // namespace

@@ -1,10 +1,6 @@
 // publish.cpp - the publishing side of cluster mode: the canvas
 // commands' journal turned into stream entries, files named by content,
 // and the video clock.
-extern "C" {
-#include <libavutil/mem.h>
-#include <libavutil/sha.h>
-}
 #include <stdio.h>
 #include <string.h>
 #include <tcl.h>
@@ -53,18 +49,6 @@ bool ensure_link() {
     return false;
 }
 
-std::string sha256_hex(const std::string &bytes) {
-    struct AVSHA *sha = av_sha_alloc();
-    uint8_t digest[32];
-    av_sha_init(sha, 256);
-    av_sha_update(sha, (const uint8_t *)bytes.data(), bytes.size());
-    av_sha_final(sha, digest);
-    av_free(sha);
-    char hex[65];
-    for (int i = 0; i < 32; i++) snprintf(hex + 2 * i, 3, "%02x", digest[i]);
-    return hex;
-}
-
 // The word that stands for file PATH on every node: its content, stored
 // once under STREAM:file:HASH. PATH itself when it cannot be read or is
 // too large (then the nodes must share the path).
@@ -77,7 +61,7 @@ std::string file_word(const std::string &path) {
     while ((n = fread(buf, 1, sizeof buf, f)) > 0 && bytes.size() <= kMaxFileBytes) bytes.append(buf, n);
     fclose(f);
     if (bytes.size() > kMaxFileBytes) return path;
-    std::string hash = sha256_hex(bytes);
+    std::string hash = Sha256Hex(bytes.data(), bytes.size());
     size_t dot = path.rfind('.'), slash = path.rfind('/');
     std::string ext = dot != std::string::npos && (slash == std::string::npos || dot > slash) ? path.substr(dot) : "";
     if (!g_pub->sent_files.count(hash) && ensure_link()) {

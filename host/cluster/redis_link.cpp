@@ -4,6 +4,11 @@
 #include "cluster.h"
 
 #include <hiredis/hiredis.h>
+extern "C" {
+#include <libavutil/mem.h>
+#include <libavutil/sha.h>
+}
+#include <stdint.h>
 #include <errno.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -20,6 +25,41 @@ void free_reply(redisReply *r) {
 std::string g_user, g_password;
 bool g_has_password = false;
 }  // namespace
+
+namespace {
+std::string hex_of(const uint8_t digest[32]) {
+    char hex[65];
+    for (int i = 0; i < 32; i++) snprintf(hex + 2 * i, 3, "%02x", digest[i]);
+    return hex;
+}
+}  // namespace
+
+std::string Sha256Hex(const void *data, size_t n) {
+    struct AVSHA *sha = av_sha_alloc();
+    uint8_t digest[32];
+    av_sha_init(sha, 256);
+    av_sha_update(sha, (const uint8_t *)data, n);
+    av_sha_final(sha, digest);
+    av_free(sha);
+    return hex_of(digest);
+}
+
+bool Sha256File(const std::string &path, std::string &hex) {
+    FILE *f = fopen(path.c_str(), "rb");
+    if (!f) return false;
+    struct AVSHA *sha = av_sha_alloc();
+    av_sha_init(sha, 256);
+    unsigned char buf[65536];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, f)) > 0) av_sha_update(sha, buf, n);
+    bool ok = !ferror(f);
+    fclose(f);
+    uint8_t digest[32];
+    av_sha_final(sha, digest);
+    av_free(sha);
+    hex = hex_of(digest);
+    return ok;
+}
 
 bool UseRedisAuth(const std::string &file, std::string &err) {
     g_user.clear();

@@ -47,6 +47,11 @@ private:
 
 /* UseRedisAuth (cluster.h) sets the credentials Connect signs in with. */
 
+/* The SHA-256 of N bytes at DATA, and of the file at PATH (false when it
+ * cannot be read), in lower-case hex: the names files travel under. */
+std::string Sha256Hex(const void *data, size_t n);
+bool Sha256File(const std::string &path, std::string &hex);
+
 /* HOST:PORT read into its parts; false with ERR set. */
 bool ParseEndpoint(const std::string &text, std::string &host, int &port, std::string &err);
 
