@@ -42,13 +42,16 @@ bool StartPublishing(const std::string &endpoint, const std::string &stream, std
 void StopPublishing();
 
 /* Publishes one edit given as command words (what the journal does for
- * each command); false when it could only be queued. */
+ * each command): queued at once, in order, for the publisher's sender
+ * thread, so no frame or edit waits on Redis; false when this process
+ * does not publish. */
 bool PublishWords(const std::vector<std::string> &words, const std::string &element_id = "");
 
-/* Publishes the display's RUN_TIME as the cluster's video clock. */
+/* Publishes the display's RUN_TIME as the cluster's video clock (the
+ * newest one, after the entries queued before it). */
 void PublishClock(double run_time);
 
-/* Entries queued while Redis was away. */
+/* Commands queued and not yet sent (Redis away, slow, or just busy). */
 size_t PendingEntries();
 
 struct MirrorOptions {

@@ -5,8 +5,12 @@
 #include <string.h>
 #include <tcl.h>
 
+#include <chrono>
+#include <condition_variable>
 #include <deque>
+#include <mutex>
 #include <set>
+#include <thread>
 
 #include "canvas_builder.h"
 #include "canvas_tcl.h"
@@ -18,40 +22,104 @@ namespace qvpcl {
 
 namespace {
 
-// The publisher of this process; made by StartPublishing.
-struct Publisher {
-    std::string host, stream;
-    int port = 0;
-    RedisLink link;
-    std::set<std::string> sent_files;   // content hashes already in Redis
-    std::deque<std::vector<std::string>> pending;  // XADDs not yet sent
-    bool warned = false;
-};
-Publisher *g_pub = nullptr;
-
 // Files above this travel by path only: the nodes must share it.
 const size_t kMaxFileBytes = (size_t)256 << 20;
-// Entries kept while Redis is away; older ones are dropped past it.
+// Commands kept while Redis is away or slow; older ones are dropped past it.
 const size_t kMaxPending = 1000000;
+// Commands sent in one pipeline.
+const size_t kBatch = 512;
 
 void warn(const std::string &msg) { QVF_LogWarningF(("cluster: " + msg).c_str(), __FILE__, __LINE__); }
 
-bool ensure_link() {
+// The publisher of this process; made by StartPublishing. Frames and
+// edits only queue: a sender thread of its own talks to Redis, so that a
+// Redis that is slow, frozen or gone never holds up the show.
+struct Publisher {
+    std::string host, stream;
+    int port = 0;
+    RedisLink link;                      // the sender thread's
+    std::set<std::string> sent_files;    // content hashes queued or in Redis (the caller's)
+    std::mutex m;                        // guards what follows
+    std::condition_variable cv;
+    std::deque<std::vector<std::string>> pending;  // commands not yet sent, in order
+    std::string clock;                   // the newest clock not yet sent, "" none
+    size_t sending = 0;                  // commands of the pipeline in flight
+    bool stop = false;
+    std::thread sender;
+};
+Publisher *g_pub = nullptr;
+
+// Connects the sender's link; says once that Redis is away and once
+// that it is back.
+bool ensure_link(bool &warned) {
     if (g_pub->link.Connected()) return true;
     std::string err;
     if (g_pub->link.Connect(g_pub->host, g_pub->port, 500, err)) {
-        if (g_pub->warned) QVF_LogStatusF("cluster: Redis is back, sending the queued edits", __FILE__, __LINE__);
-        g_pub->warned = false;
+        if (warned) QVF_LogStatusF("cluster: Redis is back, sending the queued edits", __FILE__, __LINE__);
+        warned = false;
         return true;
     }
-    if (!g_pub->warned) warn(err + " (edits go on here and are queued)");
-    g_pub->warned = true;
+    if (!warned) warn(err + " (edits go on here and are queued)");
+    warned = true;
     return false;
 }
 
+// The sender thread: sends the queued commands in order, in pipelines,
+// then the newest clock; reconnects with back-off. At stop it sends what
+// is queued while Redis answers, then ends.
+void send_loop() {
+    bool warned = false;
+    int backoff = 100;
+    for (;;) {
+        std::vector<std::vector<std::string>> batch;
+        std::string clock;
+        {
+            std::unique_lock<std::mutex> g(g_pub->m);
+            g_pub->cv.wait(g, [] { return g_pub->stop || !g_pub->pending.empty() || !g_pub->clock.empty(); });
+            if (g_pub->pending.empty() && g_pub->clock.empty()) return;  // stopped, all sent
+            for (size_t i = 0; i < g_pub->pending.size() && i < kBatch; i++) batch.push_back(g_pub->pending[i]);
+            g_pub->sending = batch.size();
+            if (batch.empty()) clock.swap(g_pub->clock);
+        }
+        bool ok = ensure_link(warned);
+        std::string err;
+        if (ok && !batch.empty()) {
+            std::vector<Reply> replies;
+            ok = g_pub->link.Pipeline(batch, replies, err);
+            if (!ok && !warned) warn("lost Redis: " + err + " (edits are queued)");
+            if (!ok) warned = true;
+        } else if (ok && !clock.empty()) {
+            ok = g_pub->link.Command({"SET", g_pub->stream + ":clock", clock}, err) != nullptr;
+        }
+        std::unique_lock<std::mutex> g(g_pub->m);
+        g_pub->sending = 0;
+        if (ok) {
+            for (size_t i = 0; i < batch.size() && !g_pub->pending.empty(); i++) g_pub->pending.pop_front();
+            backoff = 100;
+            continue;
+        }
+        // Redis is away: a stop gives up on the rest; else wait and retry.
+        if (g_pub->stop) return;
+        g_pub->cv.wait_for(g, std::chrono::milliseconds(backoff), [] { return g_pub->stop; });
+        backoff = std::min(backoff * 2, 2000);
+    }
+}
+
+// Queues one command for the sender; past kMaxPending the oldest goes.
+void queue(std::vector<std::string> cmd) {
+    std::lock_guard<std::mutex> g(g_pub->m);
+    if (g_pub->pending.size() >= kMaxPending + g_pub->sending) {
+        g_pub->pending.erase(g_pub->pending.begin() + (long)g_pub->sending);
+        warn("more than a million edits queued: the oldest is dropped, mirrors will differ");
+    }
+    g_pub->pending.push_back(std::move(cmd));
+    g_pub->cv.notify_one();
+}
+
 // The word that stands for file PATH on every node: its content, stored
-// once under STREAM:file:HASH. PATH itself when it cannot be read or is
-// too large (then the nodes must share the path).
+// once under STREAM:file:HASH (queued before the entry that names it).
+// PATH itself when it cannot be read or is too large (then the nodes
+// must share the path).
 std::string file_word(const std::string &path) {
     FILE *f = fopen(path.c_str(), "rb");
     if (!f) return path;
@@ -64,31 +132,8 @@ std::string file_word(const std::string &path) {
     std::string hash = Sha256Hex(bytes.data(), bytes.size());
     size_t dot = path.rfind('.'), slash = path.rfind('/');
     std::string ext = dot != std::string::npos && (slash == std::string::npos || dot > slash) ? path.substr(dot) : "";
-    if (!g_pub->sent_files.count(hash) && ensure_link()) {
-        std::string err;
-        Reply r = g_pub->link.Command({"SET", g_pub->stream + ":file:" + hash, bytes, "NX"}, err);
-        if (r) g_pub->sent_files.insert(hash);
-        else warn("cannot store file \"" + path + "\": " + err);
-    }
+    if (g_pub->sent_files.insert(hash).second) queue({"SET", g_pub->stream + ":file:" + hash, std::move(bytes), "NX"});
     return "qvp-file:" + hash + ext;
-}
-
-// Sends the queued entries in order; false when Redis is away.
-bool flush() {
-    while (!g_pub->pending.empty()) {
-        if (!ensure_link()) return false;
-        std::vector<std::vector<std::string>> batch;
-        for (size_t i = 0; i < g_pub->pending.size() && i < 512; i++) batch.push_back(g_pub->pending[i]);
-        std::vector<Reply> replies;
-        std::string err;
-        if (!g_pub->link.Pipeline(batch, replies, err)) {
-            warn("lost Redis: " + err + " (edits are queued)");
-            g_pub->warned = true;
-            return false;
-        }
-        for (size_t i = 0; i < batch.size(); i++) g_pub->pending.pop_front();
-    }
-    return true;
 }
 
 void journal(int objc, Tcl_Obj *const objv[], int element_id, void *) {
@@ -120,9 +165,11 @@ bool StartPublishing(const std::string &endpoint, const std::string &stream, std
     g_pub->stream = stream;
     if (!ParseEndpoint(endpoint, g_pub->host, g_pub->port, err) ||
         !g_pub->link.Connect(g_pub->host, g_pub->port, 2000, err)) {
-        StopPublishing();
+        delete g_pub;
+        g_pub = nullptr;
         return false;
     }
+    g_pub->sender = std::thread(send_loop);
     QvpCanvasSetJournal(journal, nullptr);
     qvpc::SetPlayAnchorHook(publish_play, nullptr);
     return true;
@@ -131,7 +178,13 @@ bool StartPublishing(const std::string &endpoint, const std::string &stream, std
 void StopPublishing() {
     QvpCanvasSetJournal(nullptr, nullptr);
     qvpc::SetPlayAnchorHook(nullptr, nullptr);
-    if (g_pub) flush();
+    if (!g_pub) return;
+    {
+        std::lock_guard<std::mutex> g(g_pub->m);
+        g_pub->stop = true;
+        g_pub->cv.notify_one();
+    }
+    g_pub->sender.join();
     delete g_pub;
     g_pub = nullptr;
 }
@@ -161,25 +214,23 @@ bool PublishWords(const std::vector<std::string> &in, const std::string &element
         xadd.push_back("id");
         xadd.push_back(element_id);
     }
-    if (g_pub->pending.size() >= kMaxPending) {
-        g_pub->pending.pop_front();
-        warn("more than a million edits queued: the oldest is dropped, mirrors will differ");
-    }
-    g_pub->pending.push_back(xadd);
-    return flush();
+    queue(std::move(xadd));
+    return true;
 }
 
 void PublishClock(double run_time) {
-    if (!g_pub || !g_pub->pending.empty() || !g_pub->link.Connected()) {
-        if (g_pub) flush();
-        return;
-    }
+    if (!g_pub) return;
     char t[64];
     snprintf(t, sizeof t, "%.9g", run_time);
-    std::string err;
-    if (!g_pub->link.Command({"SET", g_pub->stream + ":clock", t}, err)) warn("lost Redis: " + err);
+    std::lock_guard<std::mutex> g(g_pub->m);
+    g_pub->clock = t;
+    g_pub->cv.notify_one();
 }
 
-size_t PendingEntries() { return g_pub ? g_pub->pending.size() : 0; }
+size_t PendingEntries() {
+    if (!g_pub) return 0;
+    std::lock_guard<std::mutex> g(g_pub->m);
+    return g_pub->pending.size();
+}
 
 }  // namespace qvpcl
