@@ -107,12 +107,12 @@ protected:
         std::string err;
         for (int waited = 0; waited < timeout_ms; waited += 20) {
             qvpcl::Reply info = link_.Command({"XINFO", "STREAM", "st"}, err);
-            std::string added = info ? qvpcl::ReplyField(info.get(), "entries-added") : "";
+            std::string last = info ? qvpcl::ReplyField(info.get(), "last-generated-id") : "";
             // The video frames too: the mirror has shown the publisher's last clock.
             qvpcl::Reply clock = link_.Command({"GET", "st:clock"}, err);
             std::string t = clock ? qvpcl::ReplyString(clock.get()) : "";
             // ... as the mirror running now reports it (a killed one's report stays).
-            if (!added.empty() && Status("applied") == added && Status("lag_entries") == "0" && Status("clock") == t &&
+            if (!last.empty() && Status("last_id") == last && Status("lag_entries") == "0" && Status("clock") == t &&
                 Status("pid") == std::to_string(mirror_))
                 return true;
             usleep(20000);
@@ -422,6 +422,60 @@ TEST_F(Cluster, FrozenRedis_PublisherFramesNeverWait) {
     EXPECT_LT(worst, 1000) << "the longest gap between the publisher's frames, in ms";
     ASSERT_TRUE(Converged()) << read_file(dir_ + "/mirror.log");
     ExpectSamePicture("after a frozen Redis");
+}
+
+// Compaction: every 500 entries the publisher writes a snapshot and
+// trims the stream, so the stream stays bounded; a mirror started after
+// trims starts from the snapshot, and one that slept through a trim
+// notices and starts again from it; each ends with the publisher's
+// picture and element order, nothing skipped.
+TEST_F(Cluster, Compaction_StreamBoundedMirrorsStartFromTheSnapshot) {
+    auto publish = [&](const std::string &script, const std::vector<std::string> &args) {
+        std::vector<std::string> argv = {kBin + "/qvp_viewer", "-scene", a_, "-keep", "-size", "32x32", "-redis", endpoint_,
+                                         "-stream", "st", "-compact", "500", kDir + script};
+        argv.insert(argv.end(), args.begin(), args.end());
+        return wait_child(spawn(argv, {}, dir_ + "/publisher.log"), 60000);
+    };
+    auto listing = [&](const std::string &scene) {
+        std::string path = dir_ + "/" + scene + ".txt";
+        EXPECT_EQ(wait_child(spawn({kBin + "/qvp_viewer", "-scene", scene, "-size", "32x32", kDir + "listing.tcl", path}), 60000), 0);
+        return read_file(path);
+    };
+    auto xlen = [&] {
+        std::string err;
+        qvpcl::Reply r = link_.Command({"XLEN", "st"}, err);
+        return r ? (long long)r->integer : -1;
+    };
+    ASSERT_EQ(publish("build.tcl", {}), 0) << read_file(dir_ + "/publisher.log");
+    StartMirror();
+    ASSERT_TRUE(Converged()) << read_file(dir_ + "/mirror.log");
+    // The mirror sleeps through 3,000 edits and the trims among them.
+    kill(mirror_, SIGSTOP);
+    ASSERT_EQ(publish("edits.tcl", {"3000"}), 0) << read_file(dir_ + "/publisher.log");
+    EXPECT_LE(xlen(), 1000) << "at most two compaction periods in the stream";
+    kill(mirror_, SIGCONT);
+    ASSERT_TRUE(Converged()) << read_file(dir_ + "/mirror.log");
+    EXPECT_NE(read_file(dir_ + "/mirror.log").find("were trimmed before this mirror read them"), std::string::npos)
+        << read_file(dir_ + "/mirror.log");
+    EXPECT_EQ(Status("skipped"), "0") << read_file(dir_ + "/mirror.log");
+    ExpectSamePicture("after sleeping through trims");
+    EXPECT_EQ(listing(b_), listing(a_));
+    // A mirror started afresh after more edits: from the snapshot.
+    kill(mirror_, SIGKILL);
+    waitpid(mirror_, nullptr, 0);
+    ASSERT_EQ(publish("edits.tcl", {"2000"}), 0);
+    EXPECT_LE(xlen(), 1000);
+    StartMirror();
+    ASSERT_TRUE(Converged()) << read_file(dir_ + "/mirror.log");
+    EXPECT_NE(read_file(dir_ + "/mirror.log").find("started from the snapshot of entry"), std::string::npos);
+    EXPECT_EQ(Status("skipped"), "0") << read_file(dir_ + "/mirror.log");
+    ExpectSamePicture("a mirror started from the snapshot");
+    EXPECT_EQ(listing(b_), listing(a_));
+    // The files neither the snapshot nor an entry names are gone; the image stays.
+    std::string err;
+    qvpcl::Reply keys = link_.Command({"KEYS", "st:file:*"}, err);
+    ASSERT_TRUE(keys);
+    EXPECT_EQ(keys->elements, 1u);
 }
 
 }  // namespace

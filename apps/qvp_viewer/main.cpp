@@ -35,7 +35,7 @@ std::string g_remove_at_exit;
 const char *kUsage =
     "usage: qvp_viewer ?-scene NAME? ?-display NAME? ?-size WxH? ?-double? ?-o FILE.png? ?-alpha?\n"
     "                  ?-frames N? ?-window? ?-i? ?-fps N? ?-record FILE.mp4|FILE.png? ?-quiet?\n"
-    "                  ?-redis HOST:PORT -stream NAME ?-redis-auth FILE??\n"
+    "                  ?-redis HOST:PORT -stream NAME ?-redis-auth FILE? ?-compact N??\n"
     "                  ?-arena MiB? ?-keep? ?-remove? ?-novisual? ?script.tcl ?arg ...??\n";
 
 int install_plugin_cmd(const char *name, Tcl_ObjCmdProc *proc, ClientData data) {
@@ -135,6 +135,7 @@ int main(int argc, char **argv) {
     int w = 640, h = 480, frames = -1, fps = 60;
     size_t arena = 0;
     std::string out, record, redis, stream, redis_auth;
+    long compact = qvpcl::kCompactEvery;
     ViewerOutput output;
     int i = 1;
     for (; i < argc && argv[i][0] == '-'; i++) {
@@ -172,6 +173,11 @@ int main(int argc, char **argv) {
             if (record.empty()) die("-record wants a file name");
         } else if (a == "-redis" && has_val) redis = argv[++i];
         else if (a == "-redis-auth" && has_val) redis_auth = argv[++i];
+        else if (a == "-compact" && has_val) {
+            char *end;
+            compact = strtol(argv[++i], &end, 10);
+            if (*end || compact < 0) die(std::string("bad -compact \"") + argv[i] + "\": want a number of entries, 0 for never");
+        }
         else if (a == "-stream" && has_val) stream = argv[++i];
         else if (a == "-window") window = true;
         else if (a == "-i") interactive = true;
@@ -242,7 +248,7 @@ int main(int argc, char **argv) {
     if (!redis.empty() || !stream.empty()) {
         if (redis.empty() || stream.empty()) die("cluster mode wants both -redis HOST:PORT and -stream NAME");
         std::string why;
-        if (!qvpcl::UseRedisAuth(redis_auth, why) || !qvpcl::StartPublishing(redis, stream, why)) die(why);
+        if (!qvpcl::UseRedisAuth(redis_auth, why) || !qvpcl::StartPublishing(redis, stream, why, compact)) die(why);
         QVH_SetFrameHook(
             [](double t, void *) {
                 qvpc::TickVideo(t);

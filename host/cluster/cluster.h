@@ -34,11 +34,18 @@ bool UseRedisAuth(const std::string &file, std::string &err);
 /* The entry format this build writes and reads. */
 const int kRecordVersion = 1;
 
+/* Every this many entries the publisher writes a snapshot of what it
+ * published, STREAM:snapshot ("qvp-snapshot 1 LAST {OP ID} ...": the
+ * entries that rebuild the state, covering the stream up to entry LAST),
+ * and trims the entries before it; 0 never does. */
+const long kCompactEvery = 10000;
+
 /* Starts publishing this process's canvas edits to STREAM at
  * HOST:PORT ("HOST:PORT" in ENDPOINT). False with ERR set when Redis
  * cannot be reached now; later failures are logged, the entries kept
  * and sent once Redis is back. */
-bool StartPublishing(const std::string &endpoint, const std::string &stream, std::string &err);
+bool StartPublishing(const std::string &endpoint, const std::string &stream, std::string &err,
+                     long compact = kCompactEvery);
 void StopPublishing();
 
 /* Publishes one edit given as command words (what the journal does for

@@ -21,6 +21,7 @@
 #include "canvas_tcl.h"
 #include "qvp_canvas_roots.h"
 #include "cluster.h"
+#include "compact.h"
 #include "qvp_externs.h"
 #include "qvp_globals.h"
 #include "qvp_host.h"
@@ -117,9 +118,10 @@ public:
                     backoff = std::min(backoff * 2, 2000);
                     continue;
                 }
-                status("following stream \"" + o_.stream + "\" at " + o_.endpoint + " from entry " + last_id_);
                 down_ = false;
                 backoff = 100;
+                if (!started_ && !Start()) continue;
+                status("following stream \"" + o_.stream + "\" at " + o_.endpoint + " from entry " + last_id_);
             }
             if (!Step()) {
                 warn("lost Redis at " + o_.endpoint + ": " + err_ + "; reconnecting");
@@ -132,6 +134,45 @@ public:
     }
 
 private:
+    // Builds the scene from the newest snapshot, then goes on from the
+    // entry it covers; without one, from the stream's first entry. False
+    // when the link failed.
+    bool Start() {
+        last_id_ = "0-0";
+        position_ = 0;
+        snapshot_id_.clear();
+        Reply r = link_.Command({"GET", o_.stream + ":snapshot"}, err_);
+        if (!r) return false;
+        started_ = true;
+        incomplete_ = false;
+        if (r->type == REDIS_REPLY_STRING) {
+            std::string last, why;
+            long long added = 0;
+            std::vector<Entry> entries;
+            if (ParseSnapshot(ReplyString(r.get()), last, added, entries, why)) {
+                for (const Entry &e : entries)
+                    if (!Apply("snapshot", std::to_string(kRecordVersion), e.op, e.id)) return false;
+                last_id_ = snapshot_id_ = last;
+                position_ = added;
+                applied_ = 0;
+                status("started from the snapshot of entry " + last + " (" + std::to_string(entries.size()) + " entries)");
+                return true;
+            }
+            warn("the snapshot of stream \"" + o_.stream + "\" cannot be used: " + why + "; replaying what the stream holds");
+        }
+        // No snapshot: the stream must still hold its first entry.
+        Reply info = link_.Command({"XINFO", "STREAM", o_.stream}, err_);
+        if (!info) return started_ = false, false;
+        long long added = atoll(ReplyField(info.get(), "entries-added").c_str());
+        long long length = atoll(ReplyField(info.get(), "length").c_str());
+        if (info->type == REDIS_REPLY_ARRAY && added > length) {
+            incomplete_ = true;
+            warn("stream \"" + o_.stream + "\" was trimmed (" + std::to_string(added - length) +
+                 " entries gone) and holds no snapshot: this node shows only what came after, not the whole show");
+        }
+        return true;
+    }
+
     // Deletes exactly the canvases an earlier mirror made here (the
     // node's own canvases stay), so that the replay builds them anew:
     // first the links between them (parents, canvas elements), then the
@@ -170,6 +211,10 @@ private:
                 kept++;
             }
         ForgetMade();
+        // The images this mirror loaded itself go too (a start again from
+        // the snapshot loads them anew); an earlier mirror's are freed by
+        // CollectImages, their loader having ended.
+        for (const std::string &name : qvpc::ImageNames()) qvpc::DeleteImage(name, e);
         if (!made.empty())
             status("removed " + std::to_string(made.size() - kept) + " canvases an earlier mirror of this scene made");
         qvpc::CollectImages(true);
@@ -249,6 +294,23 @@ private:
         Reply r = link_.Command({"XREAD", "COUNT", "1000", "BLOCK", "20", "STREAMS", o_.stream, last_id_}, err_);
         if (!r) return false;
         if (r->type == REDIS_REPLY_ARRAY && r->elements > 0 && r->element[0]->elements == 2) {
+            // Entries after the last one applied trimmed away, or a stream
+            // made anew (Redis lost its data): start again from the snapshot.
+            Reply info = link_.Command({"XINFO", "STREAM", o_.stream}, err_);
+            if (!info) return false;
+            long long added = atoll(ReplyField(info.get(), "entries-added").c_str());
+            long long length = atoll(ReplyField(info.get(), "length").c_str());
+            const char *why = added - length > position_
+                                  ? "entries after the last one applied were trimmed before this mirror read them"
+                              : added < seen_added_ ? "the stream went backwards (made anew: Redis lost its data?)"
+                                                    : nullptr;
+            if (why) {
+                warn(std::string(why) + "; starting again from the snapshot");
+                seen_added_ = 0;
+                Clear();
+                return Start();
+            }
+            seen_added_ = added;
             redisReply *entries = r->element[0]->element[1];
             for (size_t i = 0; i < entries->elements; i++) {
                 redisReply *e = entries->element[i];
@@ -257,6 +319,7 @@ private:
                 if (!Apply(id, e->element[1])) return false;
                 last_id_ = id;
                 applied_++;
+                position_++;
                 if (!link_.Connected()) return false;
             }
         }
@@ -269,7 +332,9 @@ private:
     // False when the link failed while it fetched a file: the entry is
     // applied again after the reconnect, never skipped for that.
     bool Apply(const std::string &id, const redisReply *fields) {
-        std::string v = ReplyField(fields, "v"), op = ReplyField(fields, "op"), want_id = ReplyField(fields, "id");
+        return Apply(id, ReplyField(fields, "v"), ReplyField(fields, "op"), ReplyField(fields, "id"));
+    }
+    bool Apply(const std::string &id, const std::string &v, const std::string &op, const std::string &want_id) {
         if (v != std::to_string(kRecordVersion)) {
             Skip(id, v.empty() ? "no record version" : "record version " + v + " (this mirror reads " +
                                                            std::to_string(kRecordVersion) + ")");
@@ -423,7 +488,8 @@ private:
         Reply r = link_.Command({"HSET", o_.stream + ":mirror:" + o_.scene, "applied", std::to_string(applied_), "skipped",
                                  std::to_string(skipped_), "last_id", last_id_, "lag_entries", std::to_string(lag),
                                  "lag_ms", ms, "clock", clock_text_, "updated_ms", std::to_string((long long)now_ms()), "pid",
-                                 std::to_string(getpid()), "state", g_stop ? "stopped" : "following"},
+                                 std::to_string(getpid()), "state", g_stop ? "stopped" : incomplete_ ? "incomplete" : "following",
+                                 "snapshot", snapshot_id_.empty() ? "none" : snapshot_id_},
                                 err_);
         return r != nullptr;
     }
@@ -441,6 +507,11 @@ private:
     double reported_ = 0;
     bool down_ = false;
     bool made_full_ = false;
+    bool started_ = false;      // built from the snapshot (or the start) since the last Clear
+    bool incomplete_ = false;   // the stream was trimmed and had no snapshot
+    std::string snapshot_id_;   // the entry the snapshot it started from covers
+    long long seen_added_ = 0;  // the stream's entries-added at the last read
+    long long position_ = 0;    // entries of the stream (ever added) up to the last one applied
     // The files whose cached copy was checked against its hash this run;
     // at most kMostVerified (past it, files are checked at each use).
     static const size_t kMostVerified = 100000;
@@ -470,11 +541,18 @@ bool MirrorStatus(const std::string &endpoint, const std::string &stream, const 
     double age = now_ms() - atof(ReplyField(r.get(), "updated_ms").c_str());
     std::string state = ReplyField(r.get(), "state");
     char buf[512];
-    snprintf(buf, sizeof buf, "applied %s, lag %s entries, %s ms, skipped %s, last entry %s, reported %.0f ms ago (pid %s)",
+    std::string snapshot = ReplyField(r.get(), "snapshot");
+    snprintf(buf, sizeof buf,
+             "applied %s, lag %s entries, %s ms, skipped %s, last entry %s, reported %.0f ms ago (pid %s), started from %s",
              ReplyField(r.get(), "applied").c_str(), ReplyField(r.get(), "lag_entries").c_str(),
              ReplyField(r.get(), "lag_ms").c_str(), ReplyField(r.get(), "skipped").c_str(),
-             ReplyField(r.get(), "last_id").c_str(), age, ReplyField(r.get(), "pid").c_str());
+             ReplyField(r.get(), "last_id").c_str(), age, ReplyField(r.get(), "pid").c_str(),
+             snapshot.empty() || snapshot == "none" ? "the stream's start" : ("the snapshot of entry " + snapshot).c_str());
     line = buf;
+    if (state == "incomplete") {
+        err = line + "; the stream was trimmed and held no snapshot: this node does not show the whole show";
+        return false;
+    }
     // A mirror reports five times a second while it follows: one silent
     // for 5 s, or one that said it stopped, is not following.
     if (state == "stopped") {

@@ -2,6 +2,7 @@
 // commands' journal turned into stream entries, files named by content,
 // and the video clock.
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 #include <tcl.h>
 
@@ -12,9 +13,12 @@
 #include <set>
 #include <thread>
 
+#include <hiredis/hiredis.h>
+
 #include "canvas_builder.h"
 #include "canvas_tcl.h"
 #include "cluster.h"
+#include "compact.h"
 #include "qvp_externs.h"
 #include "redis_link.h"
 
@@ -46,6 +50,11 @@ struct Publisher {
     size_t sending = 0;                  // commands of the pipeline in flight
     bool stop = false;
     std::thread sender;
+    // The sender's own: the state sent so far as the entries that rebuild
+    // it, the entries sent since the last snapshot, and how many make one
+    // (0: never).
+    Compactor model;
+    long since_snapshot = 0, compact_every = 0;
 };
 Publisher *g_pub = nullptr;
 
@@ -62,6 +71,61 @@ bool ensure_link(bool &warned) {
     if (!warned) warn(err + " (edits go on here and are queued)");
     warned = true;
     return false;
+}
+
+// Writes a snapshot of the state sent so far, covering stream entries up
+// to LAST, and trims the entries before it, in one transaction; then
+// deletes the files neither the snapshot nor a queued command names.
+void write_snapshot(const std::string &last) {
+    std::string err;
+    // This thread alone adds to the stream, so the count now is LAST's.
+    Reply info = g_pub->link.Command({"XINFO", "STREAM", g_pub->stream}, err);
+    if (!info || info->type != REDIS_REPLY_ARRAY) return;
+    long long added = atoll(ReplyField(info.get(), "entries-added").c_str());
+    std::vector<std::vector<std::string>> tx = {{"MULTI"},
+                                                {"SET", g_pub->stream + ":snapshot",
+                                                 SnapshotText(last, added, g_pub->model.Entries())},
+                                                {"XTRIM", g_pub->stream, "MINID", last},
+                                                {"EXEC"}};
+    std::vector<Reply> replies;
+    if (!g_pub->link.Pipeline(tx, replies, err)) return;
+    g_pub->since_snapshot = 0;
+    std::set<std::string> keep = g_pub->model.Files();
+    {
+        std::lock_guard<std::mutex> g(g_pub->m);
+        // Files of commands not sent yet: their SET, or an entry naming them.
+        for (const auto &cmd : g_pub->pending) {
+            if (cmd.size() > 1 && cmd[0] == "SET" && cmd[1].size() > 64) keep.insert(cmd[1].substr(cmd[1].size() - 64));
+            for (const std::string &w : cmd)
+                for (size_t at = w.find("qvp-file:"); at != std::string::npos; at = w.find("qvp-file:", at + 9))
+                    keep.insert(w.substr(at + 9, 64));
+        }
+    }
+    std::string cursor = "0", prefix = g_pub->stream + ":file:";
+    do {
+        Reply r = g_pub->link.Command({"SCAN", cursor, "MATCH", prefix + "*", "COUNT", "1000"}, err);
+        if (!r || r->type != REDIS_REPLY_ARRAY || r->elements != 2) return;
+        cursor = ReplyString(r->element[0]);
+        for (size_t i = 0; i < r->element[1]->elements; i++) {
+            std::string key = ReplyString(r->element[1]->element[i]);
+            if (key.size() == prefix.size() + 64 && !keep.count(key.substr(prefix.size())))
+                g_pub->link.Command({"DEL", key}, err);
+        }
+    } while (cursor != "0");
+}
+
+// Follows the entries BATCH sent (REPLIES their ids) into the model, and
+// writes a snapshot every compact_every entries.
+void follow_sent(const std::vector<std::vector<std::string>> &batch, const std::vector<Reply> &replies) {
+    std::string last;
+    for (size_t i = 0; i < batch.size() && i < replies.size(); i++) {
+        const std::vector<std::string> &cmd = batch[i];
+        if (cmd.size() < 7 || cmd[0] != "XADD" || !replies[i] || replies[i]->type != REDIS_REPLY_STRING) continue;
+        g_pub->model.Take(Entry{cmd[6], cmd.size() >= 9 ? cmd[8] : ""});
+        last = ReplyString(replies[i].get());
+        g_pub->since_snapshot++;
+    }
+    if (g_pub->compact_every > 0 && g_pub->since_snapshot >= g_pub->compact_every && !last.empty()) write_snapshot(last);
 }
 
 // The sender thread: sends the queued commands in order, in pipelines,
@@ -88,6 +152,7 @@ void send_loop() {
             ok = g_pub->link.Pipeline(batch, replies, err);
             if (!ok && !warned) warn("lost Redis: " + err + " (edits are queued)");
             if (!ok) warned = true;
+            if (ok) follow_sent(batch, replies);
         } else if (ok && !clock.empty()) {
             ok = g_pub->link.Command({"SET", g_pub->stream + ":clock", clock}, err) != nullptr;
         }
@@ -150,9 +215,40 @@ void publish_play(const std::string &canvas, int id, const qvpc::PlayState &s, v
     PublishWords({"canvas", "itemconfigure", canvas, std::to_string(id), "-play", play});
 }
 
+// Fills the model from the stream's snapshot and the entries after it;
+// false with ERR set when Redis fails meanwhile.
+bool load_published(std::string &err) {
+    std::string from = "-";
+    Reply snap = g_pub->link.Command({"GET", g_pub->stream + ":snapshot"}, err);
+    if (!snap) return false;
+    if (snap->type == REDIS_REPLY_STRING) {
+        std::string last, why;
+        long long added = 0;
+        std::vector<Entry> entries;
+        if (ParseSnapshot(ReplyString(snap.get()), last, added, entries, why)) {
+            for (const Entry &e : entries) g_pub->model.Take(e);
+            from = "(" + last;
+        } else {
+            warn("the stream's snapshot cannot be used (" + why + "); the next one is made from the stream");
+        }
+    }
+    for (;;) {
+        Reply r = g_pub->link.Command({"XRANGE", g_pub->stream, from, "+", "COUNT", "1000"}, err);
+        if (!r) return false;
+        if (r->type != REDIS_REPLY_ARRAY || r->elements == 0) return true;
+        for (size_t i = 0; i < r->elements; i++) {
+            const redisReply *e = r->element[i];
+            if (e->type != REDIS_REPLY_ARRAY || e->elements != 2) continue;
+            g_pub->model.Take(Entry{ReplyField(e->element[1], "op"), ReplyField(e->element[1], "id")});
+            g_pub->since_snapshot++;
+            from = "(" + ReplyString(e->element[0]);
+        }
+    }
+}
+
 }  // namespace
 
-bool StartPublishing(const std::string &endpoint, const std::string &stream, std::string &err) {
+bool StartPublishing(const std::string &endpoint, const std::string &stream, std::string &err, long compact) {
     StopPublishing();
     if (stream.empty()) {
         err = "the stream needs a name";
@@ -163,8 +259,16 @@ bool StartPublishing(const std::string &endpoint, const std::string &stream, std
     Tcl_FindExecutable(nullptr);
     g_pub = new Publisher();
     g_pub->stream = stream;
+    g_pub->compact_every = compact > 0 ? compact : 0;
     if (!ParseEndpoint(endpoint, g_pub->host, g_pub->port, err) ||
         !g_pub->link.Connect(g_pub->host, g_pub->port, 2000, err)) {
+        delete g_pub;
+        g_pub = nullptr;
+        return false;
+    }
+    // What earlier publishers of the stream sent is part of the state
+    // this one's snapshots hold: the newest snapshot, then the entries after it.
+    if (!load_published(err)) {
         delete g_pub;
         g_pub = nullptr;
         return false;
