@@ -166,7 +166,9 @@ private:
         long long added = atoll(ReplyField(info.get(), "entries-added").c_str());
         long long length = atoll(ReplyField(info.get(), "length").c_str());
         if (info->type == REDIS_REPLY_ARRAY && added > length) {
+            // What is gone is known to be gone: go on from what is left.
             incomplete_ = true;
+            position_ = added - length;
             warn("stream \"" + o_.stream + "\" was trimmed (" + std::to_string(added - length) +
                  " entries gone) and holds no snapshot: this node shows only what came after, not the whole show");
         }

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <deque>
+#include <map>
 #include <mutex>
 #include <set>
 #include <thread>
@@ -55,8 +56,13 @@ struct Publisher {
     // (0: never).
     Compactor model;
     long since_snapshot = 0, compact_every = 0;
+    // The file each content hash was read from (guarded by m): sent again
+    // if Redis loses its data. One per file published.
+    std::map<std::string, std::string> file_paths;
 };
 Publisher *g_pub = nullptr;
+
+void recover_lost_stream();
 
 // Connects the sender's link; says once that Redis is away and once
 // that it is back.
@@ -66,7 +72,8 @@ bool ensure_link(bool &warned) {
     if (g_pub->link.Connect(g_pub->host, g_pub->port, 500, err)) {
         if (warned) QVF_LogStatusF("cluster: Redis is back, sending the queued edits", __FILE__, __LINE__);
         warned = false;
-        return true;
+        recover_lost_stream();
+        return g_pub->link.Connected();
     }
     if (!warned) warn(err + " (edits go on here and are queued)");
     warned = true;
@@ -76,12 +83,8 @@ bool ensure_link(bool &warned) {
 // Writes a snapshot of the state sent so far, covering stream entries up
 // to LAST, and trims the entries before it, in one transaction; then
 // deletes the files neither the snapshot nor a queued command names.
-void write_snapshot(const std::string &last) {
+void write_snapshot(const std::string &last, long long added) {
     std::string err;
-    // This thread alone adds to the stream, so the count now is LAST's.
-    Reply info = g_pub->link.Command({"XINFO", "STREAM", g_pub->stream}, err);
-    if (!info || info->type != REDIS_REPLY_ARRAY) return;
-    long long added = atoll(ReplyField(info.get(), "entries-added").c_str());
     std::vector<std::vector<std::string>> tx = {{"MULTI"},
                                                 {"SET", g_pub->stream + ":snapshot",
                                                  SnapshotText(last, added, g_pub->model.Entries())},
@@ -125,7 +128,45 @@ void follow_sent(const std::vector<std::vector<std::string>> &batch, const std::
         last = ReplyString(replies[i].get());
         g_pub->since_snapshot++;
     }
-    if (g_pub->compact_every > 0 && g_pub->since_snapshot >= g_pub->compact_every && !last.empty()) write_snapshot(last);
+    if (g_pub->compact_every > 0 && g_pub->since_snapshot >= g_pub->compact_every && !last.empty()) {
+        // This thread alone adds to the stream, so the count now is LAST's.
+        std::string err;
+        Reply info = g_pub->link.Command({"XINFO", "STREAM", g_pub->stream}, err);
+        if (info && info->type == REDIS_REPLY_ARRAY) write_snapshot(last, atoll(ReplyField(info.get(), "entries-added").c_str()));
+    }
+}
+
+// After a reconnect: when the stream is gone (a Redis restarted without
+// its data, or the stream deleted), sends the files again and a fresh
+// snapshot of everything published, so that mirrors start again from it.
+void recover_lost_stream() {
+    if (g_pub->model.Size() == 0) return;
+    std::string err;
+    Reply r = g_pub->link.Command({"EXISTS", g_pub->stream}, err);
+    if (!r || r->type != REDIS_REPLY_INTEGER || r->integer != 0) return;
+    warn("stream \"" + g_pub->stream + "\" is gone from Redis (did it lose its data?): sending a fresh snapshot of the show");
+    std::map<std::string, std::string> paths;
+    {
+        std::lock_guard<std::mutex> g(g_pub->m);
+        paths = g_pub->file_paths;
+    }
+    for (const std::string &hash : g_pub->model.Files()) {
+        auto it = paths.find(hash);
+        std::string bytes;
+        FILE *f = it == paths.end() ? nullptr : fopen(it->second.c_str(), "rb");
+        if (f) {
+            char buf[65536];
+            size_t n;
+            while ((n = fread(buf, 1, sizeof buf, f)) > 0) bytes.append(buf, n);
+            fclose(f);
+        }
+        if (!f || Sha256Hex(bytes.data(), bytes.size()) != hash) {
+            warn("file " + hash + " cannot be sent again (gone or changed since): mirrors will lack it");
+            continue;
+        }
+        g_pub->link.Command({"SET", g_pub->stream + ":file:" + hash, bytes, "NX"}, err);
+    }
+    write_snapshot("0-0", 0);
 }
 
 // The sender thread: sends the queued commands in order, in pipelines,
@@ -197,7 +238,13 @@ std::string file_word(const std::string &path) {
     std::string hash = Sha256Hex(bytes.data(), bytes.size());
     size_t dot = path.rfind('.'), slash = path.rfind('/');
     std::string ext = dot != std::string::npos && (slash == std::string::npos || dot > slash) ? path.substr(dot) : "";
-    if (g_pub->sent_files.insert(hash).second) queue({"SET", g_pub->stream + ":file:" + hash, std::move(bytes), "NX"});
+    if (g_pub->sent_files.insert(hash).second) {
+        {
+            std::lock_guard<std::mutex> g(g_pub->m);
+            g_pub->file_paths[hash] = path;
+        }
+        queue({"SET", g_pub->stream + ":file:" + hash, std::move(bytes), "NX"});
+    }
     return "qvp-file:" + hash + ext;
 }
 
