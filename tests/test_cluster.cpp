@@ -531,4 +531,30 @@ TEST_F(Cluster, BadSnapshot_SaidAndTheStreamReplayed) {
     EXPECT_NE(read_file(out).find("does not show the whole show"), std::string::npos) << read_file(out);
 }
 
+// A display cluster driven from another language: the example publisher
+// in Python (redis-py) writes the stream, and a mirror builds its canvas.
+TEST_F(Cluster, PythonPublisher_DrivesAMirror) {
+    if (access("/usr/bin/python3", X_OK) != 0 ||
+        system("/usr/bin/python3 -c 'import redis' 2>/dev/null") != 0)
+        GTEST_SKIP() << "python3-redis is not installed (scripts/setup installs it)";
+    StartMirror();
+    std::string log = dir_ + "/python.log";
+    ASSERT_EQ(wait_child(spawn({"/usr/bin/python3", std::string(QVP_SOURCE_DIR) + "/examples/cluster/publisher.py", "--redis",
+                                endpoint_, "--stream", "st", "--steps", "20", "--pace", "0"},
+                               {}, log),
+                         60000),
+              0)
+        << read_file(log);
+    ASSERT_TRUE(Converged()) << read_file(dir_ + "/mirror.log");
+    EXPECT_EQ(Status("skipped"), "0") << read_file(dir_ + "/mirror.log");
+    std::string path = dir_ + "/py.txt";
+    ASSERT_EQ(wait_child(spawn({kBin + "/qvp_viewer", "-scene", b_, "-size", "32x32", kDir + "listing.tcl", path}), 60000), 0);
+    EXPECT_EQ(read_file(path), "py_board  {1 text} {2 text} {3 circle}\n");
+    std::string out = dir_ + "/text.tcl";
+    write_file(out, "set f [open [lindex $argv 0] w]; puts -nonewline $f [canvas itemcget py_board 2 -text]; close $f\n");
+    std::string got = dir_ + "/got.txt";
+    ASSERT_EQ(wait_child(spawn({kBin + "/qvp_viewer", "-scene", b_, "-size", "32x32", out, got}), 60000), 0);
+    EXPECT_EQ(read_file(got), "step 20");
+}
+
 }  // namespace
