@@ -22,6 +22,7 @@ extern "C" {
 #include "clip_util.h"
 #include "qvp_externs.h"
 #include "qvp_globals.h"
+#include "spawn_util.h"
 #include "test_util.h"
 
 namespace {
@@ -628,6 +629,23 @@ TEST_F(Canvas, SecondProcess_DeletesAVideoItDidNotMake) {
             }
         QVH_Free(p);
     }
+}
+
+// 2026-12-08: a show past the nested-draw budget flooded the log, one
+// warning per add from the builder and one per frame from the display.
+// On stderr each is written once (within 10 s), the count following.
+TEST(Flood, BudgetBreachWritesABoundedNumberOfLines) {
+    std::string log = "/tmp/qvp-flood-" + std::to_string(getpid()) + ".log";
+    pid_t p = spawn({std::string(QVP_BINARY_DIR) + "/qvp_viewer", "-size", "64x64",
+                     std::string(QVP_SOURCE_DIR) + "/tests/tcl/budget_flood.tcl"},
+                    {}, log);
+    ASSERT_EQ(wait_child(p, 120000), 0) << read_file(log).substr(0, 2000);
+    std::string text = read_file(log);
+    unlink(log.c_str());
+    size_t lines = 0;
+    for (size_t at = text.find("qvp WARNING"); at != std::string::npos; at = text.find("qvp WARNING", at + 1)) lines++;
+    EXPECT_GE(lines, 1u) << text.substr(0, 2000);
+    EXPECT_LE(lines, 2u) << text.substr(0, 2000);
 }
 
 // 2026-12-06: the builder walked a canvas list that loops for ever.
