@@ -557,4 +557,78 @@ TEST_F(Cluster, PythonPublisher_DrivesAMirror) {
     EXPECT_EQ(read_file(got), "step 20");
 }
 
+// High availability through Redis Sentinel: a master, a replica and three
+// sentinels on loopback ports; the master killed in the middle of a show.
+// Publisher and mirror follow the failover to the promoted replica, and
+// the node converges on the publisher's picture.
+TEST_F(Cluster, Sentinel_FailoverMidShowNodeConverges) {
+    std::vector<pid_t> extra;
+    auto server = [&](const std::vector<std::string> &args, const std::string &name) {
+        pid_t p = spawn(args, {}, dir_ + "/" + name + ".log");
+        extra.push_back(p);
+        return p;
+    };
+    auto cleanup = [&] {
+        for (pid_t p : extra)
+            if (p > 0) {
+                kill(p, SIGKILL);
+                waitpid(p, nullptr, 0);
+            }
+    };
+    int replica = free_port();
+    mkdir((dir_ + "/replica").c_str(), 0700);
+    server({"/usr/bin/redis-server", "--port", std::to_string(replica), "--bind", "127.0.0.1", "--dir", dir_ + "/replica",
+            "--save", "", "--replicaof", "127.0.0.1", std::to_string(port_)},
+           "replica");
+    std::string sentinels;
+    for (int i = 0; i < 3; i++) {
+        int sp = free_port();
+        std::string conf = dir_ + "/sentinel" + std::to_string(i) + ".conf";
+        write_file(conf, "port " + std::to_string(sp) + "\nbind 127.0.0.1\ndir " + dir_ +
+                             "\nsentinel monitor show 127.0.0.1 " + std::to_string(port_) +
+                             " 2\nsentinel down-after-milliseconds show 800\nsentinel failover-timeout show 4000\n");
+        server({"/usr/bin/redis-server", conf, "--sentinel"}, "sentinel" + std::to_string(i));
+        sentinels += (i ? "," : "") + std::string("127.0.0.1:") + std::to_string(sp);
+    }
+    std::string endpoint = "sentinel:" + sentinels + "/show";
+    // The sentinels know the master and the replica is in sync.
+    std::string host, err;
+    int at = 0;
+    bool ready = false;
+    for (int waited = 0; waited < 20000 && !ready; waited += 50) {
+        qvpcl::Reply info = link_.Command({"INFO", "replication"}, err);
+        ready = info && qvpcl::ReplyString(info.get()).find("connected_slaves:1") != std::string::npos &&
+                qvpcl::ReplyString(info.get()).find("state=online") != std::string::npos &&
+                qvpcl::ResolveEndpoint(endpoint, 200, host, at, err) && at == port_;
+        if (!ready) usleep(50000);
+    }
+    ASSERT_TRUE(ready) << err;
+    mirror_ = spawn({kBin + "/qvp_mirror", "-scene", b_, "-redis", endpoint, "-stream", "st", "-cache", dir_ + "/cache"}, {},
+                    dir_ + "/mirror.log");
+    std::string log = dir_ + "/publisher.log";
+    pid_t pub = spawn({kBin + "/qvp_viewer", "-scene", a_, "-keep", "-size", "32x32", "-redis", endpoint, "-stream", "st",
+                       kDir + "steady.tcl"},
+                      {}, log);
+    for (int waited = 0; waited < 30000 && read_file(log).find("started") == std::string::npos; waited += 10) usleep(10000);
+    for (int waited = 0; waited < 10000 && atoll(Status("applied").c_str()) < 50; waited += 10) usleep(10000);
+    kill(redis_, SIGKILL);
+    waitpid(redis_, nullptr, 0);
+    redis_ = -1;
+    link_.Drop();
+    // The sentinels promote the replica.
+    bool promoted = false;
+    for (int waited = 0; waited < 30000 && !promoted; waited += 100) {
+        promoted = qvpcl::ResolveEndpoint(endpoint, 200, host, at, err) && at == replica;
+        if (!promoted) usleep(100000);
+    }
+    ASSERT_TRUE(promoted) << err;
+    EXPECT_EQ(wait_child(pub, 60000), 0) << read_file(log);
+    port_ = replica;
+    ASSERT_TRUE(link_.Connect("127.0.0.1", port_, 1000, err)) << err;
+    EXPECT_TRUE(Converged(30000)) << read_file(dir_ + "/mirror.log") << read_file(log);
+    ExpectSamePicture("after a failover");
+    if (getenv("QVP_SHOW_LOGS")) printf("%s\n%s\n", read_file(log).c_str(), read_file(dir_ + "/mirror.log").c_str());
+    cleanup();
+}
+
 }  // namespace

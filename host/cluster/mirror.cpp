@@ -86,7 +86,7 @@ public:
     explicit Mirror(const MirrorOptions &o) : o_(o) {}
 
     int Run() {
-        if (!ParseEndpoint(o_.endpoint, host_, port_, err_)) {
+        if (!CheckEndpoint(o_.endpoint, err_)) {
             fprintf(stderr, "qvp_mirror: %s\n", err_.c_str());
             return 1;
         }
@@ -106,7 +106,7 @@ public:
         int backoff = 100;
         while (!g_stop) {
             if (!link_.Connected()) {
-                if (!link_.Connect(host_, port_, 1000, err_)) {
+                if (!link_.ConnectTo(o_.endpoint, 1000, err_)) {
                     if (link_.AuthRefused()) {
                         fprintf(stderr, "qvp_mirror: %s\n", err_.c_str());
                         Tcl_DeleteInterp(interp_);
@@ -318,6 +318,19 @@ private:
                 redisReply *e = entries->element[i];
                 if (e->type != REDIS_REPLY_ARRAY || e->elements != 2) continue;
                 std::string id = ReplyString(e->element[0]);
+                // The publisher found entries lost (a failover, a Redis
+                // that lost its data) and wrote a fresh snapshot before this.
+                if (ReplyField(e->element[1], "resync") == "1") {
+                    if (CompareIds(id, resynced_) > 0) {
+                        resynced_ = id;
+                        warn("the publisher asks for a start again from its snapshot (entries were lost)");
+                        Clear();
+                        return Start();
+                    }
+                    last_id_ = id;
+                    position_++;
+                    continue;
+                }
                 if (!Apply(id, e->element[1])) return false;
                 last_id_ = id;
                 applied_++;
@@ -500,9 +513,8 @@ private:
     static const int kLagCounted = 10000;
 
     MirrorOptions o_;
-    std::string host_, err_, last_id_ = "0-0";
+    std::string err_, last_id_ = "0-0";
     std::string clock_text_;  // the publisher's clock as last applied
-    int port_ = 0;
     RedisLink link_;
     Tcl_Interp *interp_ = nullptr;
     long long applied_ = 0, skipped_ = 0;
@@ -514,6 +526,7 @@ private:
     std::string snapshot_id_;   // the entry the snapshot it started from covers
     long long seen_added_ = 0;  // the stream's entries-added at the last read
     long long position_ = 0;    // entries of the stream (ever added) up to the last one applied
+    std::string resynced_ = "0-0";  // the last "resync" entry acted on
     // The files whose cached copy was checked against its hash this run;
     // at most kMostVerified (past it, files are checked at each use).
     static const size_t kMostVerified = 100000;
@@ -530,10 +543,8 @@ int RunMirror(const MirrorOptions &o) {
 
 bool MirrorStatus(const std::string &endpoint, const std::string &stream, const std::string &scene, std::string &line,
                   std::string &err) {
-    std::string host;
-    int port;
     RedisLink link;
-    if (!ParseEndpoint(endpoint, host, port, err) || !link.Connect(host, port, 2000, err)) return false;
+    if (!CheckEndpoint(endpoint, err) || !link.ConnectTo(endpoint, 2000, err)) return false;
     Reply r = link.Command({"HGETALL", stream + ":mirror:" + scene}, err);
     if (!r) return false;
     if (r->type != REDIS_REPLY_ARRAY || r->elements == 0) {

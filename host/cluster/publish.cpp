@@ -4,6 +4,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <time.h>
 #include <tcl.h>
 
 #include <chrono>
@@ -33,6 +34,14 @@ const size_t kMaxFileBytes = (size_t)256 << 20;
 const size_t kMaxPending = 1000000;
 // Commands sent in one pipeline.
 const size_t kBatch = 512;
+// Seconds a stopping publisher keeps trying to send what is queued.
+const double kStopPatience = 15;
+
+double now_s() {
+    struct timespec t;
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return (double)t.tv_sec + t.tv_nsec * 1e-9;
+}
 
 void warn(const std::string &msg) { QVF_LogWarningF(("cluster: " + msg).c_str(), __FILE__, __LINE__); }
 
@@ -40,8 +49,7 @@ void warn(const std::string &msg) { QVF_LogWarningF(("cluster: " + msg).c_str(),
 // edits only queue: a sender thread of its own talks to Redis, so that a
 // Redis that is slow, frozen or gone never holds up the show.
 struct Publisher {
-    std::string host, stream;
-    int port = 0;
+    std::string endpoint, stream;
     RedisLink link;                      // the sender thread's
     std::set<std::string> sent_files;    // content hashes queued or in Redis (the caller's)
     std::mutex m;                        // guards what follows
@@ -59,17 +67,19 @@ struct Publisher {
     // The file each content hash was read from (guarded by m): sent again
     // if Redis loses its data. One per file published.
     std::map<std::string, std::string> file_paths;
+    std::string last_sent;   // the sender's: the id of the last entry Redis took
 };
 Publisher *g_pub = nullptr;
 
 void recover_lost_stream();
+void write_snapshot(const std::string &last, long long added, bool resync);
 
 // Connects the sender's link; says once that Redis is away and once
 // that it is back.
 bool ensure_link(bool &warned) {
     if (g_pub->link.Connected()) return true;
     std::string err;
-    if (g_pub->link.Connect(g_pub->host, g_pub->port, 500, err)) {
+    if (g_pub->link.ConnectTo(g_pub->endpoint, 500, err)) {
         if (warned) QVF_LogStatusF("cluster: Redis is back, sending the queued edits", __FILE__, __LINE__);
         warned = false;
         recover_lost_stream();
@@ -83,13 +93,16 @@ bool ensure_link(bool &warned) {
 // Writes a snapshot of the state sent so far, covering stream entries up
 // to LAST, and trims the entries before it, in one transaction; then
 // deletes the files neither the snapshot nor a queued command names.
-void write_snapshot(const std::string &last, long long added) {
+// With RESYNC an entry after it ("resync" 1) tells every mirror to start
+// again from it (entries it had were lost).
+void write_snapshot(const std::string &last, long long added, bool resync) {
     std::string err;
     std::vector<std::vector<std::string>> tx = {{"MULTI"},
                                                 {"SET", g_pub->stream + ":snapshot",
                                                  SnapshotText(last, added, g_pub->model.Entries())},
-                                                {"XTRIM", g_pub->stream, "MINID", last},
-                                                {"EXEC"}};
+                                                {"XTRIM", g_pub->stream, "MINID", last}};
+    if (resync) tx.push_back({"XADD", g_pub->stream, "*", "v", std::to_string(kRecordVersion), "resync", "1"});
+    tx.push_back({"EXEC"});
     std::vector<Reply> replies;
     if (!g_pub->link.Pipeline(tx, replies, err)) return;
     g_pub->since_snapshot = 0;
@@ -125,14 +138,15 @@ void follow_sent(const std::vector<std::vector<std::string>> &batch, const std::
         const std::vector<std::string> &cmd = batch[i];
         if (cmd.size() < 7 || cmd[0] != "XADD" || !replies[i] || replies[i]->type != REDIS_REPLY_STRING) continue;
         g_pub->model.Take(Entry{cmd[6], cmd.size() >= 9 ? cmd[8] : ""});
-        last = ReplyString(replies[i].get());
+        last = g_pub->last_sent = ReplyString(replies[i].get());
         g_pub->since_snapshot++;
     }
     if (g_pub->compact_every > 0 && g_pub->since_snapshot >= g_pub->compact_every && !last.empty()) {
         // This thread alone adds to the stream, so the count now is LAST's.
         std::string err;
         Reply info = g_pub->link.Command({"XINFO", "STREAM", g_pub->stream}, err);
-        if (info && info->type == REDIS_REPLY_ARRAY) write_snapshot(last, atoll(ReplyField(info.get(), "entries-added").c_str()));
+        if (info && info->type == REDIS_REPLY_ARRAY)
+            write_snapshot(last, atoll(ReplyField(info.get(), "entries-added").c_str()), false);
     }
 }
 
@@ -143,7 +157,18 @@ void recover_lost_stream() {
     if (g_pub->model.Size() == 0) return;
     std::string err;
     Reply r = g_pub->link.Command({"EXISTS", g_pub->stream}, err);
-    if (!r || r->type != REDIS_REPLY_INTEGER || r->integer != 0) return;
+    if (!r || r->type != REDIS_REPLY_INTEGER) return;
+    if (r->integer != 0) {
+        // A master promoted after a failover may lack the last entries
+        // the old one took: a fresh snapshot, and every mirror told.
+        Reply info = g_pub->link.Command({"XINFO", "STREAM", g_pub->stream}, err);
+        if (!info || info->type != REDIS_REPLY_ARRAY) return;
+        std::string last = ReplyField(info.get(), "last-generated-id");
+        if (g_pub->last_sent.empty() || CompareIds(last, g_pub->last_sent) >= 0) return;
+        warn("Redis lacks the entries after " + last + " (a failover lost them): sending a fresh snapshot of the show");
+        write_snapshot(last, atoll(ReplyField(info.get(), "entries-added").c_str()), true);
+        return;
+    }
     warn("stream \"" + g_pub->stream + "\" is gone from Redis (did it lose its data?): sending a fresh snapshot of the show");
     std::map<std::string, std::string> paths;
     {
@@ -166,7 +191,7 @@ void recover_lost_stream() {
         }
         g_pub->link.Command({"SET", g_pub->stream + ":file:" + hash, bytes, "NX"}, err);
     }
-    write_snapshot("0-0", 0);
+    write_snapshot("0-0", 0, true);
 }
 
 // The sender thread: sends the queued commands in order, in pipelines,
@@ -175,6 +200,7 @@ void recover_lost_stream() {
 void send_loop() {
     bool warned = false;
     int backoff = 100;
+    double stop_at = 0;
     for (;;) {
         std::vector<std::vector<std::string>> batch;
         std::string clock;
@@ -191,6 +217,14 @@ void send_loop() {
         if (ok && !batch.empty()) {
             std::vector<Reply> replies;
             ok = g_pub->link.Pipeline(batch, replies, err);
+            // A master that became a replica (a failover) refuses writes:
+            // find the master again, the entries still queued.
+            for (size_t i = 0; ok && i < replies.size(); i++)
+                if (replies[i] && replies[i]->type == REDIS_REPLY_ERROR && strncmp(replies[i]->str, "READONLY", 8) == 0) {
+                    err = "Redis at the address is a replica now";
+                    g_pub->link.Drop();
+                    ok = false;
+                }
             if (!ok && !warned) warn("lost Redis: " + err + " (edits are queued)");
             if (!ok) warned = true;
             if (ok) follow_sent(batch, replies);
@@ -204,9 +238,16 @@ void send_loop() {
             backoff = 100;
             continue;
         }
-        // Redis is away: a stop gives up on the rest; else wait and retry.
-        if (g_pub->stop) return;
-        g_pub->cv.wait_for(g, std::chrono::milliseconds(backoff), [] { return g_pub->stop; });
+        // Redis is away: retry with back-off; a stop gives the rest
+        // kStopPatience to get through (a failover takes seconds).
+        if (g_pub->stop) {
+            if (stop_at == 0) stop_at = now_s();
+            if (now_s() - stop_at > kStopPatience) {
+                warn("Redis did not come back: " + std::to_string(g_pub->pending.size()) + " edits were not sent");
+                return;
+            }
+        }
+        g_pub->cv.wait_for(g, std::chrono::milliseconds(backoff));
         backoff = std::min(backoff * 2, 2000);
     }
 }
@@ -307,8 +348,8 @@ bool StartPublishing(const std::string &endpoint, const std::string &stream, std
     g_pub = new Publisher();
     g_pub->stream = stream;
     g_pub->compact_every = compact > 0 ? compact : 0;
-    if (!ParseEndpoint(endpoint, g_pub->host, g_pub->port, err) ||
-        !g_pub->link.Connect(g_pub->host, g_pub->port, 2000, err)) {
+    g_pub->endpoint = endpoint;
+    if (!CheckEndpoint(endpoint, err) || !g_pub->link.ConnectTo(endpoint, 2000, err)) {
         delete g_pub;
         g_pub = nullptr;
         return false;

@@ -210,6 +210,84 @@ bool ParseEndpoint(const std::string &text, std::string &host, int &port, std::s
     return true;
 }
 
+namespace {
+
+// A sentinel endpoint's sentinels and master name; false when TEXT is
+// not one.
+bool split_sentinel(const std::string &text, std::vector<std::string> &sentinels, std::string &master) {
+    if (text.compare(0, 9, "sentinel:") != 0) return false;
+    std::string rest = text.substr(9);
+    size_t slash = rest.rfind('/');
+    master = slash == std::string::npos ? "" : rest.substr(slash + 1);
+    std::string list = rest.substr(0, slash);
+    sentinels.clear();
+    for (size_t at = 0; at <= list.size();) {
+        size_t comma = list.find(',', at);
+        if (comma == std::string::npos) comma = list.size();
+        sentinels.push_back(list.substr(at, comma - at));
+        at = comma + 1;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool CheckEndpoint(const std::string &text, std::string &err) {
+    std::vector<std::string> sentinels;
+    std::string master, host;
+    int port;
+    if (!split_sentinel(text, sentinels, master)) return ParseEndpoint(text, host, port, err);
+    if (master.empty()) {
+        err = "bad Redis address \"" + text + "\": want sentinel:HOST:PORT[,HOST:PORT...]/MASTER";
+        return false;
+    }
+    for (const std::string &s : sentinels)
+        if (!ParseEndpoint(s, host, port, err)) return false;
+    return true;
+}
+
+bool ResolveEndpoint(const std::string &text, int timeout_ms, std::string &host, int &port, std::string &err) {
+    std::vector<std::string> sentinels;
+    std::string master;
+    if (!split_sentinel(text, sentinels, master)) return ParseEndpoint(text, host, port, err);
+    if (!CheckEndpoint(text, err)) return false;
+    std::string why;
+    for (const std::string &s : sentinels) {
+        std::string sh;
+        int sp = 0;
+        ParseEndpoint(s, sh, sp, err);
+        struct timeval tv = {timeout_ms / 1000, (timeout_ms % 1000) * 1000};
+        redisContext *c = redisConnectWithTimeout(sh.c_str(), sp, tv);
+        if (!c || c->err) {
+            why = std::string("sentinel ") + s + ": " + (c ? c->errstr : "out of memory");
+            if (c) redisFree(c);
+            continue;
+        }
+        redisSetTimeout(c, tv);
+        redisReply *r = (redisReply *)redisCommand(c, "SENTINEL get-master-addr-by-name %s", master.c_str());
+        bool ok = r && r->type == REDIS_REPLY_ARRAY && r->elements == 2 && r->element[0]->type == REDIS_REPLY_STRING &&
+                  r->element[1]->type == REDIS_REPLY_STRING;
+        if (ok) {
+            host = r->element[0]->str;
+            port = atoi(r->element[1]->str);
+        } else {
+            why = "sentinel " + s + " does not know master \"" + master + "\"";
+        }
+        if (r) freeReplyObject(r);
+        redisFree(c);
+        if (ok) return true;
+    }
+    err = "no sentinel of \"" + text + "\" answered where the master is (" + why + ")";
+    return false;
+}
+
+bool RedisLink::ConnectTo(const std::string &endpoint, int timeout_ms, std::string &err) {
+    std::string host;
+    int port = 0;
+    if (!ResolveEndpoint(endpoint, timeout_ms, host, port, err)) return false;
+    return Connect(host, port, timeout_ms, err);
+}
+
 std::string ReplyString(const redisReply *r) {
     if (!r) return "";
     if (r->type == REDIS_REPLY_STRING || r->type == REDIS_REPLY_STATUS || r->type == REDIS_REPLY_ERROR)

@@ -27,6 +27,10 @@ public:
      * process's credentials (UseRedisAuth); false with ERR set, and
      * AuthRefused() true when Redis refused or wants the credentials. */
     bool Connect(const std::string &host, int port, int timeout_ms, std::string &err);
+    /* The same for ENDPOINT: "HOST:PORT", or
+     * "sentinel:HOST:PORT[,HOST:PORT...]/MASTER", for which the sentinels
+     * are asked, in turn, where the master is now. */
+    bool ConnectTo(const std::string &endpoint, int timeout_ms, std::string &err);
     bool AuthRefused() const { return auth_refused_; }
     bool Connected() const { return ctx_ != nullptr; }
     void Drop();
@@ -54,6 +58,11 @@ bool Sha256File(const std::string &path, std::string &hex);
 
 /* HOST:PORT read into its parts; false with ERR set. */
 bool ParseEndpoint(const std::string &text, std::string &host, int &port, std::string &err);
+/* Checks the form of an endpoint ConnectTo takes; false with ERR set. */
+bool CheckEndpoint(const std::string &text, std::string &err);
+/* Where ENDPOINT's master is now (a sentinel endpoint asks its
+ * sentinels); false with ERR set. */
+bool ResolveEndpoint(const std::string &text, int timeout_ms, std::string &host, int &port, std::string &err);
 
 /* Reply helpers: the string of R (empty when none), the field FIELD of a
  * flat name-value array. */
