@@ -140,6 +140,24 @@ protected:
                               << read_file(dir_ + "/mirror.log").substr(0, 2000) << ")";
     }
 
+    // Starts steady.tcl publishing through ENDPOINT in the background and
+    // waits until its show has started; its output goes to publisher.log.
+    pid_t StartShow(const std::string &endpoint) {
+        std::string log = dir_ + "/publisher.log";
+        pid_t pub = spawn({kBin + "/qvp_viewer", "-scene", a_, "-keep", "-size", "32x32", "-redis", endpoint, "-stream", "st",
+                           kDir + "steady.tcl"},
+                          {}, log);
+        for (int waited = 0; waited < 30000 && read_file(log).find("started") == std::string::npos; waited += 10) usleep(10000);
+        EXPECT_NE(read_file(log).find("started"), std::string::npos) << read_file(log);
+        return pub;
+    }
+    // The canvases of SCENE with their elements, as listing.tcl writes them.
+    std::string Listing(const std::string &scene) {
+        std::string path = dir_ + "/" + scene + ".txt";
+        EXPECT_EQ(wait_child(spawn({kBin + "/qvp_viewer", "-scene", scene, "-size", "32x32", kDir + "listing.tcl", path}), 60000), 0);
+        return read_file(path);
+    }
+
     int port_ = 0;
     std::vector<std::string> redis_args_;  // more options for redis-server
     pid_t redis_ = -1, mirror_ = -1;
@@ -267,11 +285,6 @@ TEST_F(Cluster, Transport_MirrorShowsThePublishersFrameAfterPauseAndSeek) {
 // restart logged "canvas kid already exists" and skipped entries, the
 // node's own canvas was deleted, and the node-placed canvas was lost.)
 TEST_F(Cluster, Restart_NestedAndNodePlacedCanvasesReplayWithNothingSkipped) {
-    auto listing = [&](const std::string &scene) {
-        std::string path = dir_ + "/" + scene + ".txt";
-        EXPECT_EQ(wait_child(spawn({kBin + "/qvp_viewer", "-scene", scene, "-size", "32x32", kDir + "listing.tcl", path}), 60000), 0);
-        return read_file(path);
-    };
     ASSERT_EQ(Publish("nested.tcl"), 0) << read_file(dir_ + "/publisher.log");
     StartMirror();
     ASSERT_TRUE(Converged()) << read_file(dir_ + "/mirror.log");
@@ -300,7 +313,7 @@ TEST_F(Cluster, Restart_NestedAndNodePlacedCanvasesReplayWithNothingSkipped) {
         }
         return out;
     };
-    std::string a = listing(a_), b = listing(b_);
+    std::string a = Listing(a_), b = Listing(b_);
     EXPECT_NE(b.find("local_hud"), std::string::npos) << b;
     EXPECT_EQ(without_local(b), a);
     for (int restart = 0; restart < 2; restart++) {
@@ -309,7 +322,7 @@ TEST_F(Cluster, Restart_NestedAndNodePlacedCanvasesReplayWithNothingSkipped) {
         StartMirror();
         ASSERT_TRUE(Converged()) << read_file(dir_ + "/mirror.log");
         EXPECT_EQ(Status("skipped"), "0") << "restart " << restart << ": " << read_file(dir_ + "/mirror.log");
-        std::string now = listing(b_);
+        std::string now = Listing(b_);
         EXPECT_NE(now.find("local_hud"), std::string::npos) << "restart " << restart << ": the node's own canvas is gone";
         EXPECT_EQ(without_local(now), a) << "restart " << restart;
     }
@@ -405,12 +418,7 @@ TEST_F(Cluster, Cache_OwnClosedFolderFilesCheckedAgainstTheirHash) {
 TEST_F(Cluster, FrozenRedis_PublisherFramesNeverWait) {
     StartMirror();
     std::string log = dir_ + "/publisher.log";
-    pid_t pub = spawn({kBin + "/qvp_viewer", "-scene", a_, "-keep", "-size", "32x32", "-redis", endpoint_, "-stream", "st",
-                       kDir + "steady.tcl"},
-                      {}, log);
-    ASSERT_GT(pub, 0);
-    for (int waited = 0; waited < 30000 && read_file(log).find("started") == std::string::npos; waited += 10) usleep(10000);
-    ASSERT_NE(read_file(log).find("started"), std::string::npos) << read_file(log);
+    pid_t pub = StartShow(endpoint_);
     kill(redis_, SIGSTOP);
     usleep(3000000);  // the freeze itself, not a wait for anything
     kill(redis_, SIGCONT);
@@ -436,11 +444,6 @@ TEST_F(Cluster, Compaction_StreamBoundedMirrorsStartFromTheSnapshot) {
         argv.insert(argv.end(), args.begin(), args.end());
         return wait_child(spawn(argv, {}, dir_ + "/publisher.log"), 60000);
     };
-    auto listing = [&](const std::string &scene) {
-        std::string path = dir_ + "/" + scene + ".txt";
-        EXPECT_EQ(wait_child(spawn({kBin + "/qvp_viewer", "-scene", scene, "-size", "32x32", kDir + "listing.tcl", path}), 60000), 0);
-        return read_file(path);
-    };
     auto xlen = [&] {
         std::string err;
         qvpcl::Reply r = link_.Command({"XLEN", "st"}, err);
@@ -459,7 +462,7 @@ TEST_F(Cluster, Compaction_StreamBoundedMirrorsStartFromTheSnapshot) {
         << read_file(dir_ + "/mirror.log");
     EXPECT_EQ(Status("skipped"), "0") << read_file(dir_ + "/mirror.log");
     ExpectSamePicture("after sleeping through trims");
-    EXPECT_EQ(listing(b_), listing(a_));
+    EXPECT_EQ(Listing(b_), Listing(a_));
     // A mirror started afresh after more edits: from the snapshot.
     kill(mirror_, SIGKILL);
     waitpid(mirror_, nullptr, 0);
@@ -470,7 +473,7 @@ TEST_F(Cluster, Compaction_StreamBoundedMirrorsStartFromTheSnapshot) {
     EXPECT_NE(read_file(dir_ + "/mirror.log").find("started from the snapshot of entry"), std::string::npos);
     EXPECT_EQ(Status("skipped"), "0") << read_file(dir_ + "/mirror.log");
     ExpectSamePicture("a mirror started from the snapshot");
-    EXPECT_EQ(listing(b_), listing(a_));
+    EXPECT_EQ(Listing(b_), Listing(a_));
     // The files neither the snapshot nor an entry names are gone; the image stays.
     std::string err;
     qvpcl::Reply keys = link_.Command({"KEYS", "st:file:*"}, err);
@@ -486,10 +489,7 @@ TEST_F(Cluster, Compaction_StreamBoundedMirrorsStartFromTheSnapshot) {
 TEST_F(Cluster, RedisLostItsData_PublisherSendsASnapshotMirrorStartsAgain) {
     StartMirror();
     std::string log = dir_ + "/publisher.log";
-    pid_t pub = spawn({kBin + "/qvp_viewer", "-scene", a_, "-keep", "-size", "32x32", "-redis", endpoint_, "-stream", "st",
-                       kDir + "steady.tcl"},
-                      {}, log);
-    for (int waited = 0; waited < 30000 && read_file(log).find("started") == std::string::npos; waited += 10) usleep(10000);
+    pid_t pub = StartShow(endpoint_);
     for (int waited = 0; waited < 10000 && atoll(Status("applied").c_str()) < 50; waited += 10) usleep(10000);
     StopRedis();
     ASSERT_EQ(system(("rm -rf " + dir_ + "/appendonlydir " + dir_ + "/dump.rdb").c_str()), 0);
@@ -547,9 +547,7 @@ TEST_F(Cluster, PythonPublisher_DrivesAMirror) {
         << read_file(log);
     ASSERT_TRUE(Converged()) << read_file(dir_ + "/mirror.log");
     EXPECT_EQ(Status("skipped"), "0") << read_file(dir_ + "/mirror.log");
-    std::string path = dir_ + "/py.txt";
-    ASSERT_EQ(wait_child(spawn({kBin + "/qvp_viewer", "-scene", b_, "-size", "32x32", kDir + "listing.tcl", path}), 60000), 0);
-    EXPECT_EQ(read_file(path), "py_board  {1 text} {2 text} {3 circle}\n");
+    EXPECT_EQ(Listing(b_), "py_board  {1 text} {2 text} {3 circle}\n");
     std::string out = dir_ + "/text.tcl";
     write_file(out, "set f [open [lindex $argv 0] w]; puts -nonewline $f [canvas itemcget py_board 2 -text]; close $f\n");
     std::string got = dir_ + "/got.txt";
@@ -606,10 +604,7 @@ TEST_F(Cluster, Sentinel_FailoverMidShowNodeConverges) {
     mirror_ = spawn({kBin + "/qvp_mirror", "-scene", b_, "-redis", endpoint, "-stream", "st", "-cache", dir_ + "/cache"}, {},
                     dir_ + "/mirror.log");
     std::string log = dir_ + "/publisher.log";
-    pid_t pub = spawn({kBin + "/qvp_viewer", "-scene", a_, "-keep", "-size", "32x32", "-redis", endpoint, "-stream", "st",
-                       kDir + "steady.tcl"},
-                      {}, log);
-    for (int waited = 0; waited < 30000 && read_file(log).find("started") == std::string::npos; waited += 10) usleep(10000);
+    pid_t pub = StartShow(endpoint);
     for (int waited = 0; waited < 10000 && atoll(Status("applied").c_str()) < 50; waited += 10) usleep(10000);
     kill(redis_, SIGKILL);
     waitpid(redis_, nullptr, 0);
@@ -627,7 +622,6 @@ TEST_F(Cluster, Sentinel_FailoverMidShowNodeConverges) {
     ASSERT_TRUE(link_.Connect("127.0.0.1", port_, 1000, err)) << err;
     EXPECT_TRUE(Converged(30000)) << read_file(dir_ + "/mirror.log") << read_file(log);
     ExpectSamePicture("after a failover");
-    if (getenv("QVP_SHOW_LOGS")) printf("%s\n%s\n", read_file(log).c_str(), read_file(dir_ + "/mirror.log").c_str());
     cleanup();
 }
 
