@@ -160,6 +160,28 @@ TEST_F(Unicode, Fallback_CjkFromAnotherFontAndTheMissingBox) {
     EXPECT_EQ(n, 1);
 }
 
+// 2026-12-08: a font first drawn as another font's fallback was made
+// without a fallback of its own, for the life of the process, so it drew
+// its own CJK as boxes; drawn the other way round, fallbacks chained.
+// They chain, in either order: "lat" takes 你 from "cjk", and so does
+// "lat2" (-fallback lat) through "lat".
+TEST_F(Unicode, Fallback_ChainsWhicheverFontIsDrawnFirst) {
+    if (!have_cjk()) GTEST_SKIP() << kCjkFile << " is missing (scripts/setup installs fonts-wqy-microhei)";
+    QVP_CANVAS_FONTDEF *cjk = font("cjk", kCjkFile);
+    QVP_CANVAS_FONTDEF *lat = font("lat", "", "cjk");
+    QVP_CANVAS_FONTDEF *lat2 = font("lat2", "", "lat");
+    ASSERT_TRUE(cjk && lat && lat2);
+    const char *ni = "\xe4\xbd\xa0";
+    for (int lat2_first = 0; lat2_first < 2; lat2_first++) {
+        ResetGlyphStore();
+        if (lat2_first) measure(lat2, ni);
+        double via_lat = measure(lat, ni), via_lat2 = measure(lat2, ni);
+        EXPECT_NEAR(via_lat, dx(cjk, 0x4F60), 1e-5) << (lat2_first ? "lat2 drawn first" : "lat drawn first");
+        EXPECT_NEAR(via_lat2, dx(cjk, 0x4F60), 1e-5) << "through lat's fallback";
+        EXPECT_LT(measure(font_, ni), via_lat - 0.1) << "the default font, without a fallback, draws the smaller box";
+    }
+}
+
 TEST_F(Unicode, Kerning_PairsNarrowerUnlessTurnedOff) {
     QVP_CANVAS_FONTDEF *plain = font("plain", "", "", false);
     ASSERT_NE(plain, nullptr);

@@ -150,7 +150,14 @@ FontStore *find_store(const QVP_CANVAS_FONTDEF *f) {
     return nullptr;
 }
 
-FontStore *make_store(const QVP_CANVAS_FONTDEF *f, bool with_fallback) {
+// Fonts a code is looked for in past the font drawn, along fallbacks.
+const int kFallbackDepth = 4;
+
+// Makes F's store, with its fallback's store when F names one (made
+// first if it is not there yet: each store has its own fallback, however
+// the fonts come to be drawn, and a loop of fallbacks meets the store
+// being made). Null when memory runs out.
+FontStore *make_store(const QVP_CANVAS_FONTDEF *f) {
     void *grown = PluginRealloc(g_stores, sizeof *g_stores * (size_t)(g_store_n + 1));
     FontStore *s = (FontStore *)calloc(1, sizeof(FontStore));
     if (grown) g_stores = (FontStore **)grown;
@@ -166,11 +173,10 @@ FontStore *make_store(const QVP_CANVAS_FONTDEF *f, bool with_fallback) {
         s->line_px = x->line_px;
         s->ascent_px = x->ascent_px;
         s->kerning = x->kerning != 0;
-        // One level of fallback: a fallback's own fallback is not asked.
         const QVP_CANVAS_FONTDEF *fb = x->fallback;
-        if (with_fallback && fb && fb != f && SharedBlockHolds(f, fb, sizeof *fb)) {
+        if (fb && fb != f && SharedBlockHolds(f, fb, sizeof *fb)) {
             s->fallback = find_store(fb);
-            if (!s->fallback) s->fallback = make_store(fb, false);
+            if (!s->fallback) s->fallback = make_store(fb);
         }
     }
     return g_last = s;
@@ -178,7 +184,7 @@ FontStore *make_store(const QVP_CANVAS_FONTDEF *f, bool with_fallback) {
 
 FontStore *store_of(const QVP_CANVAS_FONTDEF *f) {
     FontStore *s = find_store(f);
-    return s ? s : make_store(f, true);
+    return s ? s : make_store(f);
 }
 
 uint32_t hash_of(uint32_t cp) { return cp * 2654435761u; }
@@ -345,16 +351,24 @@ const QVP_GLYPH *face_glyph(FontStore *s, uint32_t cp, bool want_missing, bool *
 
 }  // namespace
 
-const QVP_GLYPH *FontExtraGlyph(const QVP_CANVAS_FONTDEF *font, uint32_t cp) {
-    FontStore *s = store_of(font);
+namespace {
+
+// The glyph of CP in S's face or, when the face lacks it, along S's chain
+// of fallbacks (each font's own -fallback, at most kFallbackDepth fonts
+// past S, so a loop of fallbacks ends). A glyph found down the chain is
+// kept under S's code too, so the next look-up is one probe. With
+// WANT_MISSING, S's missing-glyph box when no font of the chain has it.
+const QVP_GLYPH *chain_glyph(FontStore *s, uint32_t cp, int depth, bool want_missing, bool *found) {
+    *found = false;
     if (!s || !s->face) return nullptr;
-    bool found;
     Slot *k = slot_for(s, cp);
-    if (k && k->cp == cp) return &k->glyph;
-    if (s->fallback && !FT_Get_Char_Index(s->face, cp)) {
-        const QVP_GLYPH *g = face_glyph(s->fallback, cp, false, &found);
-        if (g && found) {
-            // Kept under this font's code too, so the next look-up is one probe.
+    if (k && k->cp == cp) {
+        *found = k->glyph.index != 0;
+        return &k->glyph;
+    }
+    if (s->fallback && depth < kFallbackDepth && !FT_Get_Char_Index(s->face, cp)) {
+        const QVP_GLYPH *g = chain_glyph(s->fallback, cp, depth + 1, false, found);
+        if (g && *found) {
             if (!grow_slots(s)) return g;
             k = slot_for(s, cp);
             k->cp = cp;
@@ -363,7 +377,16 @@ const QVP_GLYPH *FontExtraGlyph(const QVP_CANVAS_FONTDEF *font, uint32_t cp) {
             return &k->glyph;
         }
     }
-    const QVP_GLYPH *g = face_glyph(s, cp, true, &found);
+    return face_glyph(s, cp, want_missing, found);
+}
+
+}  // namespace
+
+const QVP_GLYPH *FontExtraGlyph(const QVP_CANVAS_FONTDEF *font, uint32_t cp) {
+    FontStore *s = store_of(font);
+    if (!s || !s->face) return nullptr;
+    bool found;
+    const QVP_GLYPH *g = chain_glyph(s, cp, 0, true, &found);
     if (g && !found) note_missing(s, cp);
     return g;
 }
