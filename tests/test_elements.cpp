@@ -1126,6 +1126,10 @@ TEST_F(Elements, Nested_FanOutStopsAtTheFrameBudget) {
     for (int i = 0; i < QVH_LogCount(); i++)
         if (strstr(QVH_LogGet(i)->text, "nested canvases in one frame")) warnings++;
     EXPECT_EQ(warnings, 1) << "one warning a frame";
+    before = gl_primitives();
+    QVH_RunFrames(1);
+    EXPECT_GT(gl_primitives() - before, 100) << "the budget starts again each frame";
+    EXPECT_TRUE(at(20, 20, 0, 255, 0));
 
     // Another process waiting for the lock gets it within a frame or so.
     int fd = -1;

@@ -3,11 +3,19 @@
 // every layer and placement, with overlays, a nested canvas, a window
 // and a curved canvas) make no heap allocation from the project's code.
 // What Mesa allocates is printed by the project call site that led to it.
+// And drawing every kind of canvas and element rewrites no shared record
+// and leaves GL's client arrays as it found them.
+#include <GL/gl.h>
 #include <gtest/gtest.h>
 #include <stdio.h>
+#include <string.h>
+
+#include <string>
 
 #include "alloc_watch.h"
+#include "canvas_builder.h"
 #include "drawcanvas_testing.h"
+#include "qvp_canvas_roots.h"
 #include "qvpdisp_host.h"
 #include "reference_scene.h"
 
@@ -29,6 +37,46 @@ TEST(ReferenceScene, SteadyFrames_AllocateNothingInProjectCode) {
     EXPECT_EQ(pprocinfo->is_locked, 0);
     printf("allocations in %d steady frames of the reference scene: %s\nby call site:\n%s", kFrames,
            r.Summary().c_str(), r.Callers().c_str());
+    ReferenceSceneClose();
+}
+
+// The bytes of every canvas and element record of the scene and of the
+// texts and points they hold; a video's frame index and play records,
+// which its producer moves on, are left out.
+std::string record_bytes() {
+    std::string out;
+    qvpc::Lock lock;
+    QVP_WALK(QVP_CANVAS, c, qvpc::Info()->list) {
+        out.append((const char *)c, sizeof *c);
+        QVP_WALK(QVP_CANVAS_ELEMENT, e, c->elements) {
+            QVP_CANVAS_ELEMENT copy = *e;
+            if (copy.type == ELEMENT_VIDEO) {
+                copy.data.video.cur_frame = 0;
+                copy.data.video.media = copy.data.video.media_player = nullptr;
+            }
+            out.append((const char *)&copy, sizeof copy);
+            if (e->type == ELEMENT_TEXT && e->data.text.buff) out.append(e->data.text.buff, (size_t)e->data.text.buff_size);
+            if ((e->type == ELEMENT_LINE || e->type == ELEMENT_POLYGON) && e->data.line.pnt_list)
+                out.append((const char *)e->data.line.pnt_list, sizeof(QVP_CANVAS_COORD) * (size_t)e->data.line.pnt_list_cnt);
+        }
+    }
+    return out;
+}
+
+// The display draws from its own copies: the shared records are the same,
+// byte for byte, after frames of every kind of draw (layers, overlays,
+// node canvases, nested, window, sphere, text, shapes, image, video), and
+// the client arrays a frame used are off again.
+TEST(ReferenceScene, Frames_RewriteNoSharedRecordAndLeaveClientArraysOff) {
+    std::string err;
+    ASSERT_TRUE(ReferenceSceneOpen(err)) << err;
+    QVH_RunFrames(3);
+    std::string before = record_bytes();
+    ASSERT_GT(before.size(), (size_t)kReferenceCanvases * sizeof(QVP_CANVAS));
+    QVH_RunFrames(5);
+    EXPECT_TRUE(before == record_bytes()) << "a frame rewrote a shared record";
+    const GLenum arrays[] = {GL_VERTEX_ARRAY, GL_TEXTURE_COORD_ARRAY, GL_COLOR_ARRAY, GL_NORMAL_ARRAY};
+    for (GLenum a : arrays) EXPECT_FALSE(glIsEnabled(a)) << "client array 0x" << std::hex << a << " left on";
     ReferenceSceneClose();
 }
 
