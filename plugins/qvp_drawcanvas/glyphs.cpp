@@ -65,6 +65,8 @@ namespace {
 const int kPageSize = 1024;  // texels on a side of an atlas page
 const int kPad = 2;          // empty texels round each glyph cell
 const uint32_t kEmpty = 0xFFFFFFFFu;
+// Missing codes of one font named in the log, each once.
+const int kMostMissingNamed = 256;
 const uint32_t kUnknownIndex = 0xFFFFFFFFu;
 
 struct Page {
@@ -103,7 +105,10 @@ struct FontStore {
     int slot_cap, slot_used;
     Page *pages;
     int page_n;
-    uint32_t missing_logged[32];  // codes reported as missing, the first 32
+    // Codes reported as missing, by open addressing (kEmpty free; none
+    // while missing_n is 0): at most kMostMissingNamed, then one line
+    // says more are missing and no more are named.
+    uint32_t missing_logged[2 * kMostMissingNamed];
     int missing_n;
     // Kerning of glyph pairs asked before, direct-mapped on the pair
     // (a left index of 0 marks an empty entry: glyph 0 never kerns).
@@ -239,10 +244,20 @@ bool add_page(FontStore *s) {
 }
 
 void note_missing(FontStore *s, uint32_t cp) {
-    for (int i = 0; i < s->missing_n; i++)
-        if (s->missing_logged[i] == cp) return;
-    if (s->missing_n >= 32) return;
-    s->missing_logged[s->missing_n++] = cp;
+    const uint32_t mask = 2 * kMostMissingNamed - 1;
+    if (s->missing_n == 0)
+        for (uint32_t &m : s->missing_logged) m = kEmpty;
+    if (s->missing_n > kMostMissingNamed) return;
+    uint32_t k = (cp * 2654435761u) & mask;
+    for (; s->missing_logged[k] != kEmpty; k = (k + 1) & mask)
+        if (s->missing_logged[k] == cp) return;
+    if (s->missing_n == kMostMissingNamed) {
+        s->missing_n++;
+        log_font(s->font, "more codes have no glyph; they are drawn as its missing-glyph box and no longer named");
+        return;
+    }
+    s->missing_logged[k] = cp;
+    s->missing_n++;
     char what[120];
     snprintf(what, sizeof what, "no glyph for U+%04X: drawn as its missing-glyph box", (unsigned)cp);
     log_font(s->font, what);
