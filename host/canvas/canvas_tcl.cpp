@@ -126,13 +126,14 @@ int FontCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
         if (!Option(interp, objv[i], kOpts, k)) return TCL_ERROR;
         std::string opt = kOpts[k];
         Tcl_Obj *v = objv[i + 1];
-        if (opt == "-file") desc.file = Tcl_GetString(v);
-        else if (opt == "-size") { if (!Int(interp, v, desc.pixels, opt)) return TCL_ERROR; }
-        else if (opt == "-first") { if (!Int(interp, v, desc.first, opt)) return TCL_ERROR; }
-        else if (opt == "-last") { if (!Int(interp, v, desc.last, opt)) return TCL_ERROR; }
-        else if (opt == "-fallback") desc.fallback = Tcl_GetString(v);
-        else {
-            int on = 1;
+        int on = 1;
+        switch (k) {  // kOpts' order
+        case 0: desc.file = Tcl_GetString(v); break;
+        case 1: if (!Int(interp, v, desc.pixels, opt)) return TCL_ERROR; break;
+        case 2: if (!Int(interp, v, desc.first, opt)) return TCL_ERROR; break;
+        case 3: if (!Int(interp, v, desc.last, opt)) return TCL_ERROR; break;
+        case 4: desc.fallback = Tcl_GetString(v); break;
+        default:
             if (!Bool(interp, v, on, opt)) return TCL_ERROR;
             desc.kerning = on != 0;
         }
@@ -188,6 +189,12 @@ int ImageCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
 const char *const kCanvasOptions[] = {"-layer", "-node", "-mapping", "-org",   "-colvec", "-rowvec", "-cols",
                                      "-rows",  "-anchor", "-lock",  "-size", "-scale",  "-bg",     "-gain",
                                      "-opacity", "-proj", "-radius", "-parent", "-exclude", nullptr};
+// The indexes of kCanvasOptions, in its order.
+enum CanvasOption {
+    kCLayer, kCNode, kCMapping, kCOrg, kCColvec, kCRowvec, kCCols, kCRows, kCAnchor, kCLock,
+    kCSize, kCScale, kCBg, kCGain, kCOpacity, kCProj, kCRadius, kCParent, kCExclude
+};
+static_assert(sizeof kCanvasOptions / sizeof kCanvasOptions[0] == kCExclude + 2, "one id per canvas option");
 
 // Where parse_canvas found a canvas placed: PLACED when an option set
 // the placement, WAIT the node it names that this scene lacks (empty
@@ -207,9 +214,11 @@ int parse_canvas(Tcl_Interp *interp, QVP_CANVAS &c, int objc, Tcl_Obj *const obj
         Tcl_Obj *v = objv[i + 1];
         std::string sv = Tcl_GetString(v);
         double d[3];
-        if (opt == "-layer") {
+        switch (k) {
+        case kCLayer:
             if (!get_word(interp, v, kLayerWords, c.draw_layer, opt)) return TCL_ERROR;
-        } else if (opt == "-node") {
+            break;
+        case kCNode: {
             where.placed = true;
             where.wait.clear();
             if (sv.empty()) { c.disp.id = CANVAS_ID_WORLD; continue; }
@@ -222,54 +231,76 @@ int parse_canvas(Tcl_Interp *interp, QVP_CANVAS &c, int objc, Tcl_Obj *const obj
                 continue;
             }
             c.disp.id = id;
-        } else if (opt == "-mapping") {
+            break;
+        }
+        case kCMapping:
             where.placed = true;
             where.wait.clear();
             if (sv.empty()) { c.disp.id = CANVAS_ID_WORLD; continue; }
             if (sv.size() >= sizeof c.disp.mapping) return Fail(interp, "VALUE", "-mapping names have at most 79 characters");
             snprintf(c.disp.mapping, sizeof c.disp.mapping, "%s", sv.c_str());
             c.disp.id = CANVAS_ID_MAPPED;
-        } else if (opt == "-org" || opt == "-colvec" || opt == "-rowvec") {
+            break;
+        case kCOrg:
+        case kCColvec:
+        case kCRowvec: {
             if (!Doubles(interp, v, 3, d, opt)) return TCL_ERROR;
-            double *dst = opt == "-org" ? c.disp.org : opt == "-colvec" ? c.disp.col_vec : c.disp.row_vec;
-            for (int k = 0; k < 3; k++) dst[k] = d[k];
-        } else if (opt == "-cols" || opt == "-rows") {
+            double *dst = k == kCOrg ? c.disp.org : k == kCColvec ? c.disp.col_vec : c.disp.row_vec;
+            for (int j = 0; j < 3; j++) dst[j] = d[j];
+            break;
+        }
+        case kCCols:
+        case kCRows: {
             float f;
             if (!Float(interp, v, f, opt)) return TCL_ERROR;
             if (f <= 0) return Fail(interp, "VALUE", opt + " must be positive");
-            (opt == "-cols" ? c.disp.ncols : c.disp.nrows) = f;
-        } else if (opt == "-anchor") {
+            (k == kCCols ? c.disp.ncols : c.disp.nrows) = f;
+            break;
+        }
+        case kCAnchor:
             if (!get_bits(interp, v, kAnchorWords, c.anchor, opt)) return TCL_ERROR;
-        } else if (opt == "-lock") {
+            break;
+        case kCLock:
             if (!get_bits(interp, v, kLockWords, c.disp.locked, opt)) return TCL_ERROR;
-        } else if (opt == "-size") {
+            break;
+        case kCSize:
             if (!Float(interp, v, c.size, opt)) return TCL_ERROR;
-        } else if (opt == "-scale") {
+            break;
+        case kCScale:
             if (!get_word(interp, v, kScaleWords, c.scale, opt)) return TCL_ERROR;
-        } else if (opt == "-bg") {
+            break;
+        case kCBg:
             if (!Color(interp, v, c.bcol, opt, true)) return TCL_ERROR;
-        } else if (opt == "-gain") {
+            break;
+        case kCGain: {
             float g[3];
             if (!Floats(interp, v, 3, g, opt)) return TCL_ERROR;
-            for (int k = 0; k < 3; k++) {
-                if (g[k] < 0) return Fail(interp, "VALUE", "-gain factors must not be negative");
-                c.rgb_gain[k] = g[k];
+            for (int j = 0; j < 3; j++) {
+                if (g[j] < 0) return Fail(interp, "VALUE", "-gain factors must not be negative");
+                c.rgb_gain[j] = g[j];
             }
-        } else if (opt == "-opacity") {
+            break;
+        }
+        case kCOpacity:
             if (!Double(interp, v, d[0], opt)) return TCL_ERROR;
             if (d[0] < 0 || d[0] > 1) return Fail(interp, "VALUE", "-opacity runs from 0 to 1");
             c.opacity = (float)d[0];
-        } else if (opt == "-proj") {
+            break;
+        case kCProj:
             if (!get_word(interp, v, kProjWords, c.disp.proj, opt)) return TCL_ERROR;
-        } else if (opt == "-radius") {
+            break;
+        case kCRadius:
             if (!Double(interp, v, c.disp.radius, opt)) return TCL_ERROR;
-        } else if (opt == "-parent") {
+            break;
+        case kCParent: {
             if (sv.empty()) { c.parent = nullptr; continue; }
             QVP_CANVAS *p = FindCanvas(sv);
             if (!p) return Fail(interp, "NOTFOUND", "unknown canvas \"" + sv + "\"");
             if (p == self) return Fail(interp, "VALUE", "a canvas cannot be its own parent");
             c.parent = p;
-        } else if (opt == "-exclude") {
+            break;
+        }
+        case kCExclude: {
             std::vector<Tcl_Obj *> el;
             if (!List(interp, v, el, opt)) return TCL_ERROR;
             exclude.clear();
@@ -279,6 +310,8 @@ int parse_canvas(Tcl_Interp *interp, QVP_CANVAS &c, int objc, Tcl_Obj *const obj
                 exclude.push_back(vp);
             }
             set_exclude = true;
+            break;
+        }
         }
     }
     return TCL_OK;
@@ -447,6 +480,22 @@ const ElementOption kElementOptions[] = {
 
 int type_bit(int type) { return type == ELEMENT_TEXT ? kTextBit : type; }
 
+// The indexes of kElementOptions, in its order.
+enum ElementOptionId {
+    kEFill, kEOutline, kEBg, kEOpacity, kEScale, kEOffset, kEWidth, kEHidden, kEText, kEFont, kEAnchor, kESize, kESmooth,
+    kEStart, kEEnd, kEImage, kEFlip, kEFile, kEPattern, kEFps, kELoop, kEPaused, kERate, kEPosition, kEDuration, kECanvas
+};
+
+static_assert(sizeof kElementOptions / sizeof kElementOptions[0] == kECanvas + 1, "one id per element option");
+
+// The index in kElementOptions of option NAME, a pointer from one of the
+// tables options_of makes.
+int element_option_id(const char *name) {
+    for (size_t i = 0; i < sizeof kElementOptions / sizeof kElementOptions[0]; i++)
+        if (kElementOptions[i].name == name) return (int)i;
+    return -1;
+}
+
 // The null-terminated names of the options elements of TYPE take; made
 // on first use per type (by its bit's place, 0..9), kept for
 // Tcl_GetIndexFromObj.
@@ -482,52 +531,91 @@ int parse_element(Tcl_Interp *interp, ElementDesc &s, int objc, Tcl_Obj *const o
         const char *const *table = options_of(r.type);
         if (!Option(interp, objv[i], table, k)) return TCL_ERROR;
         std::string opt = table[k];
+        int id = element_option_id(table[k]);
         Tcl_Obj *v = objv[i + 1];
         std::string sv = Tcl_GetString(v);
         double d[2];
         int t = r.type;
-        bool transport = opt == "-paused" || opt == "-rate" || opt == "-position";
+        bool transport = id == kEPaused || id == kERate || id == kEPosition;
         if (transport_only && !transport) *transport_only = false;
-        if (opt == "-fill") {
+        switch (id) {
+        case kEFill: {
             if (!Color(interp, v, r.fcol, opt, true)) return TCL_ERROR;
-        } else if (opt == "-outline" || opt == "-bg") {
+            break;
+        }
+        case kEOutline:
+        case kEBg: {
             if (!Color(interp, v, r.bcol, opt, true)) return TCL_ERROR;
-        } else if (opt == "-opacity") {
+            break;
+        }
+        case kEOpacity: {
             if (!Double(interp, v, d[0], opt)) return TCL_ERROR;
             if (d[0] < 0 || d[0] > 1) return Fail(interp, "VALUE", "-opacity runs from 0 to 1");
             r.opacity = (float)d[0];
-        } else if (opt == "-scale") {
+            break;
+        }
+        case kEScale: {
             if (!get_coord(interp, v, r.scale, opt)) return TCL_ERROR;
-        } else if (opt == "-offset") {
+            break;
+        }
+        case kEOffset: {
             if (!get_coord(interp, v, r.offset, opt)) return TCL_ERROR;
-        } else if (opt == "-width") {
+            break;
+        }
+        case kEWidth: {
             if (!Float(interp, v, r.line_width, opt)) return TCL_ERROR;
             if (r.line_width < 0) return Fail(interp, "VALUE", "-width must not be negative");
-        } else if (opt == "-hidden") {
+            break;
+        }
+        case kEHidden: {
             int b;
             if (!Bool(interp, v, b, opt)) return TCL_ERROR;
             r.attrib = b ? (r.attrib | ATTRIB_HIDDEN) : (r.attrib & ~ATTRIB_HIDDEN);
-        } else if (opt == "-text") {
+            break;
+        }
+        case kEText: {
             s.text = sv;
-        } else if (opt == "-font") {
+            break;
+        }
+        case kEFont: {
             QVP_CANVAS_FONTDEF *f = FindFont(sv);
             if (!f) return Fail(interp, "NOTFOUND", "unknown font \"" + sv + "\"");
             r.data.text.pfont = f;
-        } else if (opt == "-anchor") {
+            break;
+        }
+        case kEAnchor: {
             if (!get_bits(interp, v, kAnchorWords, r.data.text.anchor, opt)) return TCL_ERROR;
-        } else if (opt == "-size" && t == ELEMENT_TEXT) {
-            float f[2];
-            if (!Floats(interp, v, 2, f, opt)) return TCL_ERROR;
-            r.data.text.col_s = f[0];
-            r.data.text.row_s = f[1];
-        } else if (opt == "-smooth") {
+            break;
+        }
+        case kESize:
+            if (t == ELEMENT_TEXT) {
+                float f[2];
+                if (!Floats(interp, v, 2, f, opt)) return TCL_ERROR;
+                r.data.text.col_s = f[0];
+                r.data.text.row_s = f[1];
+            } else {
+                int w, h;
+                std::vector<Tcl_Obj *> el;
+                if (!List(interp, v, el, opt) || el.size() != 2) return Fail(interp, "VALUE", "-size wants {w h}");
+                if (!Int(interp, el[0], w, opt) || !Int(interp, el[1], h, opt)) return TCL_ERROR;
+                if (w < 1 || h < 1) return Fail(interp, "VALUE", "-size must be positive");
+                s.video.w = w;
+                s.video.h = h;
+            }
+            break;
+        case kESmooth: {
             int b;
             if (!Bool(interp, v, b, opt)) return TCL_ERROR;
             r.data.text.smooth = b;
-        } else if (opt == "-start" || opt == "-end") {
-            if (!Float(interp, v, opt == "-start" ? r.data.arc.start_ang : r.data.arc.end_ang, opt))
+            break;
+        }
+        case kEStart:
+        case kEEnd: {
+            if (!Float(interp, v, id == kEStart ? r.data.arc.start_ang : r.data.arc.end_ang, opt))
                 return TCL_ERROR;
-        } else if (opt == "-image") {
+            break;
+        }
+        case kEImage: {
             const Image *im = FindImage(sv);
             if (!im) return Fail(interp, "NOTFOUND", "unknown image \"" + sv + "\"");
             QVP_CANVAS_IMAGE &m = r.data.imag;
@@ -536,54 +624,68 @@ int parse_element(Tcl_Interp *interp, ElementDesc &s, int objc, Tcl_Obj *const o
             m.w = m.tw = im->w;
             m.h = m.th = im->h;
             m.data = m.tdata = im->rgba;
-        } else if (opt == "-flip") {
+            break;
+        }
+        case kEFlip: {
             int bits;
             if (!get_bits(interp, v, kFlipWords, bits, opt)) return TCL_ERROR;
             (t == ELEMENT_IMAGE ? r.data.imag.flip_axis : r.data.video.flip_axis) = bits;
-        } else if (opt == "-file") {
+            break;
+        }
+        case kEFile: {
             if (sv.empty()) return Fail(interp, "VALUE", "-file wants a path");
             s.video.file = sv;
             if (source) *source = 1;
-        } else if (opt == "-pattern") {
+            break;
+        }
+        case kEPattern: {
             int b;
             if (!Bool(interp, v, b, opt)) return TCL_ERROR;
             if (b) s.video.file.clear();
             if (source) *source = b ? 2 : *source;
-        } else if (opt == "-size" && t == ELEMENT_VIDEO) {
-            int w, h;
-            std::vector<Tcl_Obj *> el;
-            if (!List(interp, v, el, opt) || el.size() != 2) return Fail(interp, "VALUE", "-size wants {w h}");
-            if (!Int(interp, el[0], w, opt) || !Int(interp, el[1], h, opt)) return TCL_ERROR;
-            if (w < 1 || h < 1) return Fail(interp, "VALUE", "-size must be positive");
-            s.video.w = w;
-            s.video.h = h;
-        } else if (opt == "-fps") {
+            break;
+        }
+        case kEFps: {
             if (!Double(interp, v, d[0], opt)) return TCL_ERROR;
             if (!(d[0] >= 0 && d[0] <= 1000))
                 return Fail(interp, "VALUE", "-fps runs from 0 (the file's own timing) up to 1000");
             s.video.fps = d[0];
-        } else if (opt == "-paused") {
+            break;
+        }
+        case kEPaused: {
             int b;
             if (!Bool(interp, v, b, opt)) return TCL_ERROR;
             play.paused = b != 0;
-        } else if (opt == "-rate") {
+            break;
+        }
+        case kERate: {
             if (!Double(interp, v, d[0], opt)) return TCL_ERROR;
             if (!(d[0] > 0 && d[0] <= 16)) return Fail(interp, "VALUE", "-rate runs above 0 up to 16");
             play.rate = d[0];
-        } else if (opt == "-position") {
+            break;
+        }
+        case kEPosition: {
             if (!Double(interp, v, d[0], opt)) return TCL_ERROR;
             if (!(std::isfinite(d[0]) && d[0] >= 0)) return Fail(interp, "VALUE", "-position wants seconds from 0 on");
             play.position = d[0];
-        } else if (opt == "-duration") {
+            break;
+        }
+        case kEDuration: {
             return Fail(interp, "READONLY", "option \"-duration\" is read-only");
-        } else if (opt == "-loop") {
+            break;
+        }
+        case kELoop: {
             int b;
             if (!Bool(interp, v, b, opt)) return TCL_ERROR;
             s.video.loop = b != 0;
-        } else if (opt == "-canvas") {
+            break;
+        }
+        case kECanvas: {
             QVP_CANVAS *c = FindCanvas(sv);
             if (!c) return Fail(interp, "NOTFOUND", "unknown canvas \"" + sv + "\"");
             r.data.can = c;
+            break;
+        }
         }
     }
     if (r.type == ELEMENT_IMAGE && !r.data.imag.tdata) return Fail(interp, "USAGE", "image elements need -image NAME");
