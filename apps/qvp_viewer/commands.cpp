@@ -77,6 +77,8 @@ int ChannelCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) 
 
 const char *const kViewportOptions[] = {"-rect", "-frac", "-size", "-fov",   "-frustum", "-far",
                                        "-eye",  "-look", "-up",   "-clear", "-off",     nullptr};
+// The indexes of kViewportOptions, in its order.
+enum { kVRect, kVFrac, kVSize, kVFov, kVFrustum, kVFar, kVEye, kVLook, kVUp, kVClear, kVOff };
 
 // Applies options to a copy of V; V changes only if all are good.
 int configure_viewport(Tcl_Interp *interp, QVS_VIEWPORT *v, int objc, Tcl_Obj *const objv[], int first) {
@@ -92,14 +94,16 @@ int configure_viewport(Tcl_Interp *interp, QVS_VIEWPORT *v, int objc, Tcl_Obj *c
         Tcl_Obj *val = objv[i + 1];
         double d[5];
         int n[4];
-        if (opt == "-rect") {
+        switch (k) {
+        case kVRect:
             if (!Ints(interp, val, 4, n, "-rect")) return TCL_ERROR;
             if (n[2] < 1 || n[3] < 1) return Fail(interp, "VALUE", "-rect width and height must be positive");
             c.rx = n[0]; c.ry = n[1]; c.rw = n[2]; c.rh = n[3];
             c.has_rect = 1;
             if (!size_given) { c.dw = n[2]; c.dh = n[3]; }
             frac_given = -1;
-        } else if (opt == "-frac") {
+            break;
+        case kVFrac: {
             if (!Doubles(interp, val, 4, frac.data(), "-frac")) return TCL_ERROR;
             if (frac[0] < 0 || frac[1] < 0 || frac[2] <= 0 || frac[3] <= 0 || frac[0] + frac[2] > 1 + 1e-9 ||
                 frac[1] + frac[3] > 1 + 1e-9)
@@ -108,18 +112,22 @@ int configure_viewport(Tcl_Interp *interp, QVS_VIEWPORT *v, int objc, Tcl_Obj *c
             place_fraction(c, frac);
             if (size_given) { c.dw = keep_dw; c.dh = keep_dh; }
             frac_given = 1;
-        } else if (opt == "-size") {
+            break;
+        }
+        case kVSize:
             if (!Ints(interp, val, 2, n, "-size")) return TCL_ERROR;
             if (n[0] < 1 || n[1] < 1) return Fail(interp, "VALUE", "-size must be positive");
             c.dw = n[0]; c.dh = n[1];
             size_given = true;
-        } else if (opt == "-fov") {
+            break;
+        case kVFov:
             if (!Doubles(interp, val, 2, d, "-fov")) return TCL_ERROR;
             if (d[0] <= 0 || d[0] >= 180 || d[1] < 0 || d[1] >= 180)
                 return Fail(interp, "VALUE", "-fov angles lie between 0 and 180 degrees (vertical 0: from the aspect)");
             c.fov[0] = (float)d[0]; c.fov[1] = (float)d[1];
             c.use_fov = 1;
-        } else if (opt == "-frustum") {
+            break;
+        case kVFrustum: {
             float f[5];
             if (!Floats(interp, val, 5, f, "-frustum")) return TCL_ERROR;
             if (f[0] >= f[1] || f[2] >= f[3] || f[4] <= 0)
@@ -127,18 +135,28 @@ int configure_viewport(Tcl_Interp *interp, QVS_VIEWPORT *v, int objc, Tcl_Obj *c
             c.rleft = f[0]; c.rright = f[1]; c.rbottom = f[2]; c.rtop = f[3];
             c.rnear = f[4];
             c.use_fov = 0;
-        } else if (opt == "-far") {
+            break;
+        }
+        case kVFar:
             if (!Float(interp, val, c.rfar, "-far")) return TCL_ERROR;
-        } else if (opt == "-eye" || opt == "-look" || opt == "-up") {
+            break;
+        case kVEye:
+        case kVLook:
+        case kVUp: {
             if (!Doubles(interp, val, 3, d, opt.c_str())) return TCL_ERROR;
-            double *dst = opt == "-eye" ? c.eye : opt == "-look" ? c.look : c.up;
-            for (int k = 0; k < 3; k++) dst[k] = d[k];
-        } else if (opt == "-clear") {
+            double *dst = k == kVEye ? c.eye : k == kVLook ? c.look : c.up;
+            for (int j = 0; j < 3; j++) dst[j] = d[j];
+            break;
+        }
+        case kVClear:
             if (!Color(interp, val, c.clear, "-clear", false)) return TCL_ERROR;
-        } else if (opt == "-off") {
+            break;
+        case kVOff: {
             int b;
             if (!Bool(interp, val, b, "-off")) return TCL_ERROR;
             c.attrib = b ? (c.attrib | QVP_ATTRIB_HIDDEN) : (c.attrib & ~QVP_ATTRIB_HIDDEN);
+            break;
+        }
         }
     }
     if (c.rfar <= c.rnear) return Fail(interp, "VALUE", "-far must lie beyond the near plane");
@@ -183,6 +201,8 @@ int ViewportCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[])
 
 const char *const kNodeOptions[] = {"-parent", "-shape", "-size", "-color", "-pos",
                                    "-rot",    "-layer", "-type", "-hidden", nullptr};
+// The indexes of kNodeOptions, in its order.
+enum { kNParent, kNShape, kNSize, kNColor, kNPos, kNRot, kNLayer, kNType, kNHidden };
 
 // Applies options to C, the would-be state of node INDEX (-1 for a node
 // not made yet). C is left partly changed on error; callers work on a copy.
@@ -195,7 +215,8 @@ int parse_node_options(Tcl_Interp *interp, QVS_NODE &c, int index, int objc, Tcl
         Tcl_Obj *val = objv[i + 1];
         std::string sval = Tcl_GetString(val);
         double d[3];
-        if (opt == "-parent") {
+        switch (k) {
+        case kNParent: {
             if (sval.empty()) { c.parent = -1; continue; }
             int p = QVF_GetNodeID(sval.c_str());
             if (p < 0) return Fail(interp, "NOTFOUND", "unknown node \"" + sval + "\"");
@@ -203,30 +224,44 @@ int parse_node_options(Tcl_Interp *interp, QVS_NODE &c, int index, int objc, Tcl
             for (int a = p; a >= 0; a = QVH_GetNode(a)->parent)
                 if (a == index) return Fail(interp, "VALUE", "-parent would make a loop");
             c.parent = p;
-        } else if (opt == "-shape") {
+            break;
+        }
+        case kNShape: {
             static const char *const kShapes[] = {"box", "quad", "sphere", "none", nullptr};
             static const int kShapeCodes[] = {QVP_SHAPE_BOX, QVP_SHAPE_QUAD, QVP_SHAPE_SPHERE, QVP_SHAPE_NONE};
             int w;
             if (Tcl_GetIndexFromObj(interp, val, kShapes, "shape", 0, &w) != TCL_OK) return TCL_ERROR;
             c.shape = kShapeCodes[w];
-        } else if (opt == "-size" || opt == "-pos" || opt == "-rot") {
+            break;
+        }
+        case kNSize:
+        case kNPos:
+        case kNRot: {
             if (!Doubles(interp, val, 3, d, opt.c_str())) return TCL_ERROR;
-            double *dst = opt == "-size" ? c.size : opt == "-pos" ? c.pos : c.rot;
-            for (int k = 0; k < 3; k++) dst[k] = d[k];
-        } else if (opt == "-color") {
+            double *dst = k == kNSize ? c.size : k == kNPos ? c.pos : c.rot;
+            for (int j = 0; j < 3; j++) dst[j] = d[j];
+            break;
+        }
+        case kNColor:
             if (!Color(interp, val, c.color, "-color", false)) return TCL_ERROR;
-        } else if (opt == "-layer") {
+            break;
+        case kNLayer: {
             static const char *const kLayers[] = {"background", "scene", "foreground", nullptr};
             static const int kLayerCodes[] = {LAYER_BACKGROUND, LAYER_SCENE, LAYER_FOREGROUND};
             int w;
             if (Tcl_GetIndexFromObj(interp, val, kLayers, "layer", 0, &w) != TCL_OK) return TCL_ERROR;
             c.layer = kLayerCodes[w];
-        } else if (opt == "-type") {
+            break;
+        }
+        case kNType:
             if (!Int(interp, val, c.type, "-type")) return TCL_ERROR;
-        } else if (opt == "-hidden") {
+            break;
+        case kNHidden: {
             int b;
             if (!Bool(interp, val, b, "-hidden")) return TCL_ERROR;
             c.attrib = b ? (c.attrib | QVP_ATTRIB_HIDDEN) : (c.attrib & ~QVP_ATTRIB_HIDDEN);
+            break;
+        }
         }
     }
     return TCL_OK;
