@@ -206,6 +206,35 @@ TEST_F(Unicode, Missing_EachCodeNamedOnceThenOneLine) {
     EXPECT_EQ(more, 1);
 }
 
+// A heap that runs out at any point of a frame, in the way of SQLite's
+// fault simulation: the 1st, 2nd, ... allocation of a frame that makes a
+// glyph store, its slots, a page and a kept text is refused in turn.
+// Each time the frame ends with the canvas lock free, and the next frame,
+// with memory back, draws the text whole.
+TEST_F(Unicode, Faults_EveryAllocationOfAFrameRefusedInTurn) {
+    QVP_CANVAS *c = canvas("c", LAYER_FOREGROUND);
+    text(c, "\xd0\x96\xce\xa9 \xd0\x96", 20, 40, 40, ANCHOR_COL_START | ANCHOR_ROW_START);
+    QVH_RunFrames(1);
+    int whole = ink(0, 35, 199, 85);
+    ASSERT_GT(whole, 100);
+    int refused = 0;
+    for (int nth = 0; nth < 64; nth++) {
+        ResetGlyphStore();
+        SetKeptTextBounds(0, 0);
+        plugin_realloc_passes = nth;
+        plugin_realloc_refusals = 1;
+        QVH_RunFrames(1);
+        bool reached = plugin_realloc_refusals == 0;
+        plugin_realloc_refusals = plugin_realloc_passes = 0;
+        EXPECT_EQ(pprocinfo->is_locked, 0) << "allocation " << nth << " refused";
+        QVH_RunFrames(1);
+        EXPECT_EQ(ink(0, 35, 199, 85), whole) << "the frame after allocation " << nth << " was refused";
+        if (!reached) break;  // the frame makes fewer allocations than that
+        refused++;
+    }
+    EXPECT_GE(refused, 3) << "the frame's allocations were reached";
+}
+
 TEST_F(Unicode, Kerning_PairsNarrowerUnlessTurnedOff) {
     QVP_CANVAS_FONTDEF *plain = font("plain", "", "", false);
     ASSERT_NE(plain, nullptr);

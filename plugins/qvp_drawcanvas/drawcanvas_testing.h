@@ -64,8 +64,10 @@ GlyphStoreStats GetGlyphStoreStats(const QVP_CANVAS_FONTDEF *font);
 /* Entries of the table of canvases the node pass collects. */
 int NodeCanvasSlots(void);
 
-/* PluginRealloc refuses this many calls next, as a full heap would. */
+/* PluginRealloc refuses this many calls next, as a full heap would,
+ * after letting plugin_realloc_passes calls through first. */
 extern int plugin_realloc_refusals;
+extern int plugin_realloc_passes;
 
 /* Replaces the platform lookup used by ResolveGLEntryPoints; null puts
  * the platform's back. */

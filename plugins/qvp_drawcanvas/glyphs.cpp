@@ -164,7 +164,8 @@ const int kFallbackDepth = 4;
 // being made). Null when memory runs out.
 FontStore *make_store(const QVP_CANVAS_FONTDEF *f) {
     void *grown = PluginRealloc(g_stores, sizeof *g_stores * (size_t)(g_store_n + 1));
-    FontStore *s = (FontStore *)calloc(1, sizeof(FontStore));
+    FontStore *s = (FontStore *)PluginRealloc(nullptr, sizeof(FontStore));
+    if (s) memset(s, 0, sizeof *s);
     if (grown) g_stores = (FontStore **)grown;
     if (!grown || !s) {
         free(s);
@@ -223,8 +224,9 @@ bool add_page(FontStore *s) {
     if (!grown) return false;
     s->pages = (Page *)grown;
     size_t bytes = (size_t)kPageSize * kPageSize * 2;
-    unsigned char *zero = (unsigned char *)calloc(1, bytes);
+    unsigned char *zero = (unsigned char *)PluginRealloc(nullptr, bytes);
     if (!zero) return false;
+    memset(zero, 0, bytes);
     Page &p = s->pages[s->page_n];
     memset(&p, 0, sizeof p);
     p.tex = NewTextureName();

@@ -42,13 +42,19 @@ int *doing_internal_pass = nullptr;
 // The framebuffer object of offscreen canvases; generated at start-up.
 GLuint canvas_fbo = 0;
 
-// Calls of PluginRealloc still to refuse; set by tests only.
+// Calls of PluginRealloc still to refuse, and calls to let through
+// before the first refusal; set by tests only.
 int plugin_realloc_refusals = 0;
+int plugin_realloc_passes = 0;
 
 void *PluginRealloc(void *p, size_t size) {
     if (plugin_realloc_refusals > 0) {
-        plugin_realloc_refusals--;
-        return nullptr;
+        if (plugin_realloc_passes > 0) {
+            plugin_realloc_passes--;
+        } else {
+            plugin_realloc_refusals--;
+            return nullptr;
+        }
     }
     return realloc(p, size);
 }
@@ -115,6 +121,7 @@ void ResetServices(void) {
     ForgetTrackedState();
     stencil_ref = 0;
     plugin_realloc_refusals = 0;
+    plugin_realloc_passes = 0;
     next_texture_name = 1;
 }
 
