@@ -72,6 +72,21 @@ TEST_F(Dome, Patch_ArcLengthsBecomeAnglesForTwoAnchors) {
     }
 }
 
+// A curved canvas a little translucent blends its texture over what lies
+// behind (black here); only a canvas of full opacity is drawn unblended.
+TEST_F(Dome, Patch_TranslucentCanvasesBlendEvenWhenNearlyOpaque) {
+    QVP_CANVAS *c = curved("c", 60, 30, 1, 0, 0);
+    struct {
+        float opacity;
+        int red;
+    } cases[] = {{0.9f, 230}, {0.99f, 252}, {1.0f, 255}};
+    for (auto &k : cases) {
+        c->opacity = k.opacity;
+        QVH_RunFrames(1);
+        EXPECT_TRUE(probe_rgb(across(0), 75, k.red, 0, 0, 2)) << "opacity " << k.opacity;
+    }
+}
+
 TEST_F(Dome, Patch_ContentKeepsItsCornersAndFollowsTheCanvas) {
     QVP_CANVAS *c = curved("c", 60, 40, 0, 0, 1);
     // A green square in the canvas's first quarter: top left.

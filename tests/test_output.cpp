@@ -413,6 +413,13 @@ TEST(Record, ClipDecodesToTheSnapshots) {
     const QVP_CANVAS_VIDEO &v = el->data.video;
     EXPECT_EQ(v.w, 320);
     EXPECT_EQ(v.h, 240);
+    {
+        // Recorded at -fps 10: N frames last N / 10 s.
+        qvpc::Lock lock;
+        qvpc::VideoStatus st;
+        ASSERT_TRUE(qvpc::GetVideoStatus(el, st));
+        EXPECT_NEAR(st.duration, n / 10.0, 0.011);
+    }
     int frames = 0;
     for (int k = 0; k < n; k++) {
         qvpc::TickVideo(k / 10.0 + 0.001);

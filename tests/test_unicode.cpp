@@ -241,8 +241,12 @@ TEST_F(Unicode, Kerning_PairsNarrowerUnlessTurnedOff) {
     double pair = dx(font_, 'A') + dx(font_, 'V');
     EXPECT_LT(measure(font_, "AV"), pair - 0.02) << "the face kerns A and V";
     EXPECT_NEAR(measure(plain, "AV"), pair, 1e-5);
-    // Pairs without kerning keep their advances.
+    // Pairs without kerning keep their advances, also those that share
+    // a glyph with a kerned pair asked just before.
     EXPECT_NEAR(measure(font_, "HH"), 2 * dx(font_, 'H'), 1e-5);
+    EXPECT_NEAR(measure(font_, "AH"), dx(font_, 'A') + dx(font_, 'H'), 1e-5);
+    EXPECT_NEAR(measure(font_, "HV"), dx(font_, 'H') + dx(font_, 'V'), 1e-5);
+    EXPECT_LT(measure(font_, "AV"), pair - 0.02);
     // Drawn: the kerned "AV" ends where it was measured.
     QVP_CANVAS *c = canvas("c", LAYER_FOREGROUND);
     text(c, "AV", 20, 40, 60, ANCHOR_COL_START | ANCHOR_ROW_START);
