@@ -132,6 +132,22 @@ TEST_F(Unicode, Text_GreekAndCyrillicDrawWhereTheyAreMeasured) {
     EXPECT_EQ(ink(0, 40, 17, 80), 0);
 }
 
+// Glyphs rasterised from the face into a page just now, drawn smooth and
+// minified (a 32-px font at 8 rows): the page's smaller levels hold them
+// too, so the text has about the ink the same size of table glyphs has.
+TEST_F(Unicode, Text_NewFaceGlyphsMinifiedSmoothHaveInk) {
+    QVP_CANVAS *c = canvas("c", LAYER_FOREGROUND);
+    text(c, "\xd0\x96\xce\xa9\xd0\x96\xce\xa9\xd0\x96\xce\xa9", 20, 40, 8, ANCHOR_COL_START | ANCHOR_ROW_START);
+    text(c, "MWMWMW", 20, 80, 8, ANCHOR_COL_START | ANCHOR_ROW_START);
+    QVH_RunFrames(1);
+    int face = ink(18, 38, 199, 50), table = ink(18, 78, 199, 90);
+    EXPECT_GT(table, 10) << "table glyphs minified";
+    // Like ink for like glyphs: a page without its smaller levels samples
+    // as solid cells (296 pixels against 33, seen 2026-12-08).
+    EXPECT_GT(face, table / 3) << "face glyphs minified: " << face << " against " << table;
+    EXPECT_LT(face, 3 * table) << "face glyphs minified: " << face << " against " << table;
+}
+
 TEST_F(Unicode, Fallback_CjkFromAnotherFontAndTheMissingBox) {
     if (!have_cjk()) GTEST_SKIP() << kCjkFile << " is missing (scripts/setup installs fonts-wqy-microhei)";
     QVP_CANVAS_FONTDEF *cjk = font("cjk", kCjkFile);
