@@ -148,6 +148,23 @@ TEST_F(Unicode, Text_NewFaceGlyphsMinifiedSmoothHaveInk) {
     EXPECT_LT(face, 3 * table) << "face glyphs minified: " << face << " against " << table;
 }
 
+// A shared text whose block holds no terminating NUL (written over, or
+// made by a faulty producer) is not drawn at all: the display never reads
+// past the block. With its NUL back it draws.
+TEST_F(Unicode, Text_SharedBufferWithoutItsEndIsNotDrawn) {
+    QVP_CANVAS *c = canvas("c", LAYER_FOREGROUND);
+    QVP_CANVAS_ELEMENT *e = text(c, "M", 20, 40, 40, ANCHOR_COL_START | ANCHOR_ROW_START);
+    size_t block = QVF_GetArenaBlockSize(e->data.text.buff);
+    ASSERT_GE(block, 2u);
+    char *b = e->data.text.buff;
+    memset(b, 'M', block);
+    QVH_RunFrames(1);
+    EXPECT_EQ(ink(0, 0, 199, 149), 0) << "a text without its end is drawn";
+    b[3] = 0;
+    QVH_RunFrames(1);
+    EXPECT_GT(ink(18, 38, 199, 85), 100) << "MMM";
+}
+
 TEST_F(Unicode, Fallback_CjkFromAnotherFontAndTheMissingBox) {
     if (!have_cjk()) GTEST_SKIP() << kCjkFile << " is missing (scripts/setup installs fonts-wqy-microhei)";
     QVP_CANVAS_FONTDEF *cjk = font("cjk", kCjkFile);
