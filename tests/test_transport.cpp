@@ -239,6 +239,14 @@ TEST_F(Transport, Background_SeekKeepsTheFrameBeforeUntilReady) {
         if (!landed) std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     EXPECT_TRUE(landed) << "the frame sought never came";
+    // Deleted while its thread decodes a seek: the thread ends before its
+    // producer goes (a sanitizer build sees any use after the free).
+    ASSERT_TRUE(edit(e, -1, 0, 5.25 / 25));
+    QVH_RunFrames(1);
+    std::string err;
+    ASSERT_TRUE(qvpc::DeleteElement(c_, e, err)) << err;
+    QVH_RunFrames(2);
+    EXPECT_EQ(qvpc::VideoProducerCount(), 0);
 }
 
 }  // namespace

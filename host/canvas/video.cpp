@@ -557,12 +557,27 @@ std::map<const unsigned char *, Running> &running() {
     return m;
 }
 
+// A decoder stopped under the canvas lock with the producer its thread
+// may still be using; the decoder goes first (its thread joined), then
+// the producer.
+struct Stopped {
+    std::unique_ptr<Producer> producer;
+    std::unique_ptr<Decoder> decoder;
+};
+
 // Decoders stopped under the canvas lock, joined by the next TickVideo
 // outside it (a decoder may be busy with a seek). Bounded by the
 // producers stopped between two ticks.
-std::vector<std::unique_ptr<Decoder>> &stopped_decoders() {
-    static std::vector<std::unique_ptr<Decoder>> v;
+std::vector<Stopped> &stopped_decoders() {
+    static std::vector<Stopped> v;
     return v;
+}
+
+// Hands R's decoder, if it has one, and its producer to the stopped list.
+void stop_decoder(Running &r) {
+    if (!r.decoder) return;
+    r.decoder->Stop();
+    stopped_decoders().push_back(Stopped{std::move(r.producer), std::move(r.decoder)});
 }
 
 // Set by SetVideoDecodeInBackground (the live viewer turns it on).
@@ -750,10 +765,7 @@ bool StartVideo(QVP_CANVAS_ELEMENT *e, const VideoSource &src, std::string &err,
 void StopVideo(QVP_CANVAS_ELEMENT *e) {
     auto it = running().find(e->data.video.frames[0]);
     if (it != running().end()) {
-        if (it->second.decoder) {
-            it->second.decoder->Stop();
-            stopped_decoders().push_back(std::move(it->second.decoder));
-        }
+        stop_decoder(it->second);
         running().erase(it);
     }
     // The frames are freed by whoever deletes the element, also when
@@ -867,10 +879,7 @@ void TickVideo(double t) {
             if (!f) {
                 // Deleted, perhaps by another process: its memory is not
                 // ours to write any more.
-                if (r.decoder) {
-                    r.decoder->Stop();
-                    stopped_decoders().push_back(std::move(r.decoder));
-                }
+                stop_decoder(r);
                 it = running().erase(it);
                 continue;
             }
