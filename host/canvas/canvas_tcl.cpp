@@ -512,6 +512,19 @@ const char *const *options_of(int type) {
     return t.data();
 }
 
+// Looks WORD up among the options of elements of TYPE, setting K to its
+// index in options_of(TYPE); an option of another type is refused as
+// such, an unknown one with the options of TYPE.
+bool element_option(Tcl_Interp *interp, Tcl_Obj *word, int type, int &k) {
+    const char *w = Tcl_GetString(word);
+    for (const ElementOption &o : kElementOptions)
+        if (strcmp(w, o.name) == 0 && !(o.types & type_bit(type))) {
+            Fail(interp, "OPTION", std::string("option \"") + w + "\" does not apply to " + type_name(type) + " elements");
+            return false;
+        }
+    return Option(interp, word, options_of(type), k);
+}
+
 // Reads element options from OBJV[FIRST...] into S, and a video's
 // transport options into PLAY. SOURCE, when given, is set to 1 by -file
 // and 2 by -pattern 1 (a video names its source). TRANSPORT_ONLY, when
@@ -522,14 +535,9 @@ int parse_element(Tcl_Interp *interp, ElementDesc &s, int objc, Tcl_Obj *const o
     if (!Pairs(interp, objc, first, objv)) return TCL_ERROR;
     QVP_CANVAS_ELEMENT &r = s.rec;
     for (int i = first; i < objc; i += 2) {
-        const char *word = Tcl_GetString(objv[i]);
-        for (const ElementOption &o : kElementOptions)
-            if (strcmp(word, o.name) == 0 && !(o.types & type_bit(r.type)))
-                return Fail(interp, "OPTION", std::string("option \"") + word + "\" does not apply to " + type_name(r.type) +
-                                                  " elements");
         int k;
         const char *const *table = options_of(r.type);
-        if (!Option(interp, objv[i], table, k)) return TCL_ERROR;
+        if (!element_option(interp, objv[i], r.type, k)) return TCL_ERROR;
         std::string opt = table[k];
         int id = element_option_id(table[k]);
         Tcl_Obj *v = objv[i + 1];
@@ -931,14 +939,9 @@ int CanvasCmd(ClientData, Tcl_Interp *interp, int objc, Tcl_Obj *const objv[]) {
         return TCL_OK;
     }
     if (which == kItemcget) {
-        const char *word = Tcl_GetString(objv[4]);
-        for (const ElementOption &o : kElementOptions)
-            if (strcmp(word, o.name) == 0 && !(o.types & type_bit(e->type)))
-                return Fail(interp, "OPTION", std::string("option \"") + word + "\" does not apply to " +
-                                                  type_name(e->type) + " elements");
         int k;
         const char *const *table = options_of(e->type);
-        if (!Option(interp, objv[4], table, k)) return TCL_ERROR;
+        if (!element_option(interp, objv[4], e->type, k)) return TCL_ERROR;
         Lock lock;
         return option_value(interp, element_options(e), table[k]);
     }

@@ -86,6 +86,29 @@ PlayRecord *new_play_record(const PlayState &s) {
     return r;
 }
 
+// Replaces V's play record by one holding S, with one pointer store, and
+// frees the old; false (V unchanged) when the arena is full. The caller
+// holds the canvas lock.
+bool replace_play_record(QVP_CANVAS_VIDEO &v, const PlayState &s) {
+    PlayRecord *fresh = new_play_record(s);
+    if (!fresh) return false;
+    const PlayRecord *old = play_record(v);
+    __atomic_store_n(&v.media_player, (void *)fresh, __ATOMIC_RELEASE);
+    QVH_Free((void *)old);
+    return true;
+}
+
+// The source a record of this builder holds.
+VideoSource source_of(const SourceRecord *r) {
+    VideoSource s;
+    if (r->file && QVH_InArena(r->file)) s.file = r->file;
+    s.w = r->w;
+    s.h = r->h;
+    s.fps = std::isfinite(r->fps) && r->fps > 0 ? r->fps : 0;
+    s.loop = r->loop != 0;
+    return s;
+}
+
 // Where a clip in play state S is at clock T, before wrapping or holding
 // at its end: it never runs back before its start.
 double clip_position(const PlayState &s, double t) {
@@ -539,7 +562,6 @@ private:
 struct Running {
     std::unique_ptr<Producer> producer;
     std::unique_ptr<Decoder> decoder;   // with background decoding only
-    QVP_CANVAS_ELEMENT *element = nullptr;  // where its frames were last found
     int shown = -1;                     // number of the frame last written
     std::vector<unsigned char> scratch; // the next frame, made outside the lock
     PlayState play;                     // as read at this tick
@@ -754,7 +776,6 @@ bool StartVideo(QVP_CANVAS_ELEMENT *e, const VideoSource &src, std::string &err,
         running().erase(stale);
     }
     Running &r = running()[fresh.frames[0]];
-    r.element = e;
     r.scratch.resize((size_t)fresh.row_size * (size_t)p->h);
     r.producer = std::move(p);
     r.shown = shown ? first : -1;
@@ -777,16 +798,9 @@ void StopVideo(QVP_CANVAS_ELEMENT *e) {
 }
 
 VideoSource VideoSourceOf(const QVP_CANVAS_ELEMENT *e) {
-    VideoSource s;
     Lock lock;
     const SourceRecord *r = source_record(e->data.video);
-    if (!r) return s;
-    if (r->file && QVH_InArena(r->file)) s.file = r->file;
-    s.w = r->w;
-    s.h = r->h;
-    s.fps = std::isfinite(r->fps) && r->fps > 0 ? r->fps : 0;
-    s.loop = r->loop != 0;
-    return s;
+    return r ? source_of(r) : VideoSource();
 }
 
 int VideoProducerCount() { return (int)running().size(); }
@@ -795,7 +809,7 @@ bool GetVideoStatus(const QVP_CANVAS_ELEMENT *e, VideoStatus &out) {
     if (e->type != ELEMENT_VIDEO) return false;
     const SourceRecord *r = source_record(e->data.video);
     if (!r) return false;
-    out.src = VideoSourceOf(e);
+    out.src = source_of(r);
     out.play = play_of(play_record(e->data.video));
     out.clock = r->clock;
     out.duration = std::isfinite(r->duration) && r->duration > 0 ? r->duration : 0;
@@ -841,14 +855,10 @@ bool EditVideoPlay(QVP_CANVAS *c, QVP_CANVAS_ELEMENT *e, const PlayEdit &edit, s
         if (edit.rate > 0) s.rate = edit.rate;
         s.at = NAN;
     }
-    PlayRecord *fresh = new_play_record(s);
-    if (!fresh) {
+    if (!replace_play_record(e->data.video, s)) {
         err = ArenaFull("the play state", sizeof(PlayRecord));
         return false;
     }
-    const PlayRecord *old = play_record(e->data.video);
-    __atomic_store_n(&e->data.video.media_player, (void *)fresh, __ATOMIC_RELEASE);
-    QVH_Free((void *)old);
     return true;
 }
 
@@ -883,16 +893,12 @@ void TickVideo(double t) {
                 it = running().erase(it);
                 continue;
             }
-            r.element = f->element;
             QVP_CANVAS_VIDEO &v = f->element->data.video;
             if (SourceRecord *s = (SourceRecord *)source_record(v)) s->clock = t;
             r.play = play_of(play_record(v));
             if (std::isnan(r.play.at)) {
                 r.play.at = t;
-                if (PlayRecord *fresh = new_play_record(r.play)) {
-                    const PlayRecord *old = play_record(v);
-                    __atomic_store_n(&v.media_player, (void *)fresh, __ATOMIC_RELEASE);
-                    QVH_Free((void *)old);
+                if (replace_play_record(v, r.play)) {
                     if (g_anchor_hook) anchored.push_back(Anchored{f->canvas->name, f->element->id, r.play});
                 }
             }

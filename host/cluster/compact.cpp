@@ -56,6 +56,19 @@ void Compactor::Merge(It into, const std::vector<std::string> &words, size_t fir
     list_.splice(list_.end(), list_, into);
 }
 
+// Merges a configure of WORDS (options from FIRST on) into O's merged
+// configure, or appends it as that.
+void Compactor::Configure(Owned &o, const std::vector<std::string> &words, const std::string &id, size_t first) {
+    if (o.has_config) {
+        Merge(o.config, words, first);
+        return;
+    }
+    list_.push_back(Ent{words, id});
+    o.config = std::prev(list_.end());
+    o.has_config = true;
+    o.its.push_back(o.config);
+}
+
 void Compactor::Take(const Entry &e) {
     std::vector<std::string> w = split(e.op);
     if (w.size() < 2) return;
@@ -86,33 +99,20 @@ void Compactor::Take(const Entry &e) {
     if (sub == "delete") {
         auto it = canvases_.find(name);
         if (it == canvases_.end()) return;
-        Drop(it->second.its);
+        Drop(it->second.own.its);
         for (auto &el : it->second.elements) Drop(el.second.its);
         canvases_.erase(it);
         return;
     }
     Canvas &c = canvases_[name];
     if (sub == "create") {
-        c.its.push_back(append());
+        c.own.its.push_back(append());
     } else if (sub == "configure") {
-        if (c.has_config) {
-            Merge(c.config, w, 3);
-        } else {
-            c.config = append();
-            c.has_config = true;
-            c.its.push_back(c.config);
-        }
+        Configure(c.own, w, e.id, 3);
     } else if (sub == "add") {
         c.elements[e.id].its.push_back(append());
     } else if (sub == "itemconfigure" && w.size() > 3) {
-        Element &el = c.elements[w[3]];
-        if (el.has_config) {
-            Merge(el.config, w, 4);
-        } else {
-            el.config = append();
-            el.has_config = true;
-            el.its.push_back(el.config);
-        }
+        Configure(c.elements[w[3]], w, e.id, 4);
     } else if (sub == "itemdelete" && w.size() > 3) {
         auto it = c.elements.find(w[3]);
         if (it != c.elements.end()) {
@@ -120,7 +120,7 @@ void Compactor::Take(const Entry &e) {
             c.elements.erase(it);
         }
     } else {
-        c.its.push_back(append());
+        c.own.its.push_back(append());
     }
 }
 

@@ -39,18 +39,18 @@ private:
         std::string id;
     };
     using It = std::list<Ent>::iterator;
-    struct Element {
+    // The entries about one canvas or element, and its merged configure.
+    struct Owned {
         std::vector<It> its;
         It config;
         bool has_config = false;
     };
     struct Canvas {
-        std::vector<It> its;
-        It config;
-        bool has_config = false;
-        std::map<std::string, Element> elements;
+        Owned own;
+        std::map<std::string, Owned> elements;
     };
     void Merge(It into, const std::vector<std::string> &words, size_t first);
+    void Configure(Owned &o, const std::vector<std::string> &words, const std::string &id, size_t first);
     void Drop(std::vector<It> &its);
 
     std::list<Ent> list_;

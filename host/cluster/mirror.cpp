@@ -162,7 +162,10 @@ private:
         }
         // No snapshot: the stream must still hold its first entry.
         Reply info = link_.Command({"XINFO", "STREAM", o_.stream}, err_);
-        if (!info) return started_ = false, false;
+        if (!info) {
+            started_ = false;
+            return false;
+        }
         long long added = atoll(ReplyField(info.get(), "entries-added").c_str());
         long long length = atoll(ReplyField(info.get(), "length").c_str());
         if (info->type == REDIS_REPLY_ARRAY && added > length) {
@@ -489,15 +492,21 @@ private:
     // Writes the lag to STREAM:mirror:SCENE.
     bool Report() {
         reported_ = now_ms();
-        // The lag is what the stream holds after the last entry applied
-        // (counted up to kLagCounted), and how long the first of those
-        // has waited.
-        Reply next = link_.Command({"XRANGE", o_.stream, "(" + last_id_, "+", "COUNT", std::to_string(kLagCounted)}, err_);
-        if (!next) return false;
-        long long lag = next->type == REDIS_REPLY_ARRAY ? (long long)next->elements : 0;
+        // The lag is the entries the stream took after the last one applied
+        // (its entries-added count against the entries this mirror has
+        // gone past), and how long the first of those has waited.
+        Reply info = link_.Command({"XINFO", "STREAM", o_.stream}, err_);
+        if (!info) return false;
+        long long lag = info->type == REDIS_REPLY_ARRAY
+                            ? std::max(0LL, atoll(ReplyField(info.get(), "entries-added").c_str()) - position_)
+                            : 0;
         double lag_ms = 0;
-        if (lag > 0 && next->element[0]->type == REDIS_REPLY_ARRAY && next->element[0]->elements == 2)
-            lag_ms = std::max(0.0, now_ms() - id_ms(ReplyString(next->element[0]->element[0])));
+        if (lag > 0) {
+            Reply next = link_.Command({"XRANGE", o_.stream, "(" + last_id_, "+", "COUNT", "1"}, err_);
+            if (!next) return false;
+            if (next->type == REDIS_REPLY_ARRAY && next->elements == 1 && next->element[0]->elements == 2)
+                lag_ms = std::max(0.0, now_ms() - id_ms(ReplyString(next->element[0]->element[0])));
+        }
         char ms[32];
         snprintf(ms, sizeof ms, "%.0f", lag_ms);
         Reply r = link_.Command({"HSET", o_.stream + ":mirror:" + o_.scene, "applied", std::to_string(applied_), "skipped",
@@ -508,9 +517,6 @@ private:
                                 err_);
         return r != nullptr;
     }
-
-    // Entries after the last one applied that a report counts at most.
-    static const int kLagCounted = 10000;
 
     MirrorOptions o_;
     std::string err_, last_id_ = "0-0";
