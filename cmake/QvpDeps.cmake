@@ -39,6 +39,16 @@ if(NOT PNG_FOUND)
   qvp_missing("libpng" "libpng-dev")
 endif()
 
+# Text is shaped by HarfBuzz and put in display order by FriBidi.
+pkg_check_modules(HARFBUZZ IMPORTED_TARGET harfbuzz)
+if(NOT HARFBUZZ_FOUND)
+  qvp_missing("HarfBuzz" "libharfbuzz-dev")
+endif()
+pkg_check_modules(FRIBIDI IMPORTED_TARGET fribidi)
+if(NOT FRIBIDI_FOUND)
+  qvp_missing("FriBidi" "libfribidi-dev")
+endif()
+
 # Cluster mode talks to Redis through hiredis.
 pkg_check_modules(HIREDIS IMPORTED_TARGET hiredis)
 if(NOT HIREDIS_FOUND)

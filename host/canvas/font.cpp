@@ -2,6 +2,7 @@
 // face into one luminance-alpha atlas in the arena.
 #include <ft2build.h>
 #include FT_FREETYPE_H
+#include <math.h>
 #include <string.h>
 
 #include <algorithm>
@@ -61,6 +62,22 @@ const char *ft_error_text(FT_Error fe) {
     return "unknown FreeType error";
 }
 
+// Selects FACE's fixed size nearest at or above PIXELS (else its
+// largest) and returns its size in pixels; 0 when it has none.
+int select_strike(FT_Face face, int pixels) {
+    int best = -1;
+    for (int i = 0; i < face->num_fixed_sizes; i++) {
+        int ppem = (int)((face->available_sizes[i].y_ppem + 32) >> 6);
+        if (ppem <= 0) continue;
+        int have = best < 0 ? 0 : (int)((face->available_sizes[best].y_ppem + 32) >> 6);
+        // The smallest strike at least as large, else the largest.
+        bool better = best < 0 || (have < pixels ? ppem > have : ppem >= pixels && ppem < have);
+        if (better) best = i;
+    }
+    if (best < 0 || FT_Select_Size(face, best) != 0) return 0;
+    return (int)((face->available_sizes[best].y_ppem + 32) >> 6);
+}
+
 }  // namespace
 
 QVP_CANVAS_FONTDEF *CreateFont(const FontDesc &desc, std::string &err) {
@@ -109,13 +126,21 @@ QVP_CANVAS_FONTDEF *CreateFont(const FontDesc &desc, std::string &err) {
         err = "FreeType cannot read font file \"" + file + "\": " + ft_error_text(fe);
         return nullptr;
     }
+    // A face of fixed sizes only (a colour emoji font's bitmap strikes) is
+    // drawn from its strike nearest above the size asked, scaled down.
+    int strike = 0;
     if (FT_Set_Pixel_Sizes(face, 0, (FT_UInt)desc.pixels) != 0) {
-        FT_Done_Face(face);
-        err = "font \"" + file + "\" has no usable size " + std::to_string(desc.pixels);
-        return nullptr;
+        strike = select_strike(face, desc.pixels);
+        if (strike <= 0) {
+            FT_Done_Face(face);
+            err = "font \"" + file + "\" has no usable size " + std::to_string(desc.pixels);
+            return nullptr;
+        }
     }
-    int asc = (int)((face->size->metrics.ascender + 63) >> 6);
-    int descent = (int)((-face->size->metrics.descender + 63) >> 6);
+    // Strike pixels to the size asked.
+    const double k = strike ? (double)desc.pixels / strike : 1.0;
+    int asc = (int)ceil(face->size->metrics.ascender / 64.0 * k);
+    int descent = (int)ceil(-face->size->metrics.descender / 64.0 * k);
     int line_h = std::max(1, asc + descent);
     int n = desc.last - desc.first + 1;
     // A table of every code point would need an atlas of some 100,000
@@ -130,7 +155,7 @@ QVP_CANVAS_FONTDEF *CreateFont(const FontDesc &desc, std::string &err) {
     for (int i = 0; i < n; i++) {
         adv[i] = 0;
         if (FT_Load_Char(face, (FT_ULong)(desc.first + i), FT_LOAD_DEFAULT) == 0)
-            adv[i] = (int)((face->glyph->advance.x + 32) >> 6);
+            adv[i] = (int)lround(face->glyph->advance.x / 64.0 * k);
     }
     const int pad = 2;
     std::vector<Cell> cells;
@@ -168,6 +193,9 @@ QVP_CANVAS_FONTDEF *CreateFont(const FontDesc &desc, std::string &err) {
         // Luminance is white everywhere in the cell; alpha is coverage.
         for (int y = 0; y < line_h; y++)
             for (int x = 0; x < c.advance; x++) tex[((size_t)(c.y + y) * aw + c.x + x) * 2] = 255;
+        // The glyphs of a colour face are drawn from the face in their
+        // own colours; its table cells stay clear.
+        if (strike || FT_HAS_COLOR(face)) continue;
         if (FT_Load_Char(face, (FT_ULong)(desc.first + i), FT_LOAD_RENDER) != 0) continue;
         FT_Bitmap &bm = face->glyph->bitmap;
         if (bm.pixel_mode != FT_PIXEL_MODE_GRAY) continue;
@@ -199,6 +227,7 @@ QVP_CANVAS_FONTDEF *CreateFont(const FontDesc &desc, std::string &err) {
     x->face_index = 0;
     x->kerning = desc.kerning ? 1 : 0;
     x->fallback = fallback;
+    x->strike_px = strike;
     x->magic = QVP_FONTEXT_MAGIC;
     Lock lock;
     QVP_CANVAS_INFO *info = Info();

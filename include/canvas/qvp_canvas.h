@@ -103,6 +103,9 @@ typedef struct QVP_CANVAS_FONTEXT {
     int face_index;                 /* face of a collection file */
     int kerning;                    /* 1: kerning pairs from the face */
     QVP_CANVAS_FONTDEF *fallback;   /* glyphs for codes this face lacks */
+    int strike_px;                  /* a face of fixed sizes only (colour
+                                       emoji): the size of the strike drawn
+                                       from, scaled to pixels; 0: scalable */
 } QVP_CANVAS_FONTEXT;
 
 typedef struct QVP_CANVAS_TRACEVAR {

@@ -338,42 +338,106 @@ extern int points_size;
 uint32_t NextCodePoint(const unsigned char *s, size_t *i);
 
 /* A glyph ready to draw: the texture it lies in (0: it draws nothing),
- * its advance in font units, its texture corners (top left, bottom
- * right), and for kerning its face's glyph index and the store of that
- * face. */
+ * its advance DX in font units, its texture corners (top left, bottom
+ * right), and the box its quad covers: from (BX, BY) below and right of
+ * the pen's top left, BW across and BH down, in font units (a table
+ * glyph's box is its cell: 0, 0, DX, 1). A face glyph's box holds both
+ * its advance cell and its ink, so marks and overhangs are not cut.
+ * INDEX: its glyph index in its face; COLOUR: drawn in its own colours
+ * (a colour page), not tinted by the text's. */
 typedef struct QVP_GLYPH {
     GLuint tex;
     float dx;
     float tx1, ty1, tx2, ty2;
+    float bx, by, bw, bh;
     uint32_t index;
-    const void *owner;
-    int ink;  /* some texel of its cell is not transparent */
+    int ink;     /* some texel of its cell is not transparent */
+    int colour;
 } QVP_GLYPH;
 
-/* The glyph of CP, a code point outside FONT's table, rasterised on
- * first use from FONT's face, or from its fallback font's face when
- * FONT's lacks it, or else FONT's missing-glyph box (logged once per
- * code). Null when FONT has no face (no extension) or the glyph cannot
- * be made. May bind a page texture: call it outside glBegin/glEnd. */
-const QVP_GLYPH *FontExtraGlyph(const QVP_CANVAS_FONTDEF *font, uint32_t cp);
+/* A face a font draws from, as the glyph store holds it: the font, its
+ * shaper (a HarfBuzz font at the font's pixel size), font units per
+ * shaper unit, whether it kerns and whether its glyphs are in colour. */
+typedef struct QVP_FACE {
+    const QVP_CANVAS_FONTDEF *font;
+    struct hb_font_t *shaper;
+    double unit;
+    int kerning;
+    int colour;
+} QVP_FACE;
 
-/* The face's glyph index of table code CP of FONT, for kerning; 0 when
- * FONT does not kern. FontOwner: the store kerning pairs are asked of. */
-uint32_t FontTableIndex(const QVP_CANVAS_FONTDEF *font, uint32_t cp);
+/* Fonts a code is looked for in past the font drawn, along fallbacks. */
+#define QVP_FALLBACK_DEPTH 4
+
+/* The faces FONT draws from, its own first, then its chain of fallbacks
+ * (each font's own, at most QVP_FALLBACK_DEPTH past FONT, a loop cut
+ * where it meets a face already in FACES); at most MOST. 0 when FONT has
+ * no face (no extension, or one that cannot be opened). */
+int FontFaces(const QVP_CANVAS_FONTDEF *font, const QVP_FACE **faces, int most);
+
+/* Glyph INDEX of FACE, rasterised into a page on first use (index 0:
+ * the face's missing-glyph box). Null when it cannot be made. May bind a
+ * page texture: call it outside glBegin/glEnd. */
+const QVP_GLYPH *FaceGlyph(const QVP_FACE *face, uint32_t index);
+
+/* Logs, once per code and font (up to a bound), that FACE's font has no
+ * glyph for CP. */
+void FaceNoteMissing(const QVP_FACE *face, uint32_t cp);
+
+/* The glyph of CP, a code point outside FONT's table, from the first
+ * face of FONT's chain that maps it, or FONT's missing-glyph box (logged
+ * once per code). Null when FONT has no face or the glyph cannot be
+ * made. As FaceGlyph, it may bind a page texture. */
+const QVP_GLYPH *FontExtraGlyph(const QVP_CANVAS_FONTDEF *font, uint32_t cp);
 
 /* 1 when some texel of the cell of table code CP of FONT (a font that
  * passed its checks) has alpha above 0, or when that is not known;
  * worked out once per code and process from the font's pixels. */
 int FontTableInk(const QVP_CANVAS_FONTDEF *font, uint32_t cp);
-const void *FontOwner(const QVP_CANVAS_FONTDEF *font);
-
-/* The kerning between LEFT and RIGHT in font units; 0 unless both come
- * from one face that kerns. */
-float FontKerning(const QVP_GLYPH *left, const QVP_GLYPH *right);
 
 /* With page texture TEX bound: makes its mipmaps if glyphs were added
- * since, and gives it these filters. Nothing for other textures. */
-void PrepareGlyphTexture(GLuint tex, GLint min_filter, GLint mag_filter);
+ * since, and gives it these filters. Returns 1 for a colour page, else
+ * 0 (also for textures that are not pages, which it leaves alone). */
+int PrepareGlyphTexture(GLuint tex, GLint min_filter, GLint mag_filter);
+
+/* ---- shaped text (shaping.cpp) ---- */
+
+/* What a text lays out, item by item in display order: a glyph, a tab
+ * or a line break. ADV: the pen's advance, XOFF/YOFF the glyph's offset
+ * from the pen (YOFF upwards), in font units before the font's scale;
+ * TABLE: the code whose cell in the font's own table G is, else -1;
+ * MISSED: a glyph that should draw could not be had (memory). */
+enum { QVP_ITEM_GLYPH, QVP_ITEM_TAB, QVP_ITEM_NEWLINE };
+typedef struct QVP_ITEM {
+    QVP_GLYPH g;
+    float adv, xoff, yoff;
+    int kind;
+    int table;
+    int missed;
+} QVP_ITEM;
+
+/* Walks a zero-terminated text's items. A font with a face has each
+ * line's runs (split at tabs, and every QVP_SHAPE_MOST code points of a
+ * long line) put in display order by the bidirectional algorithm, split
+ * by face and script, and shaped; a font without one draws each code of
+ * its table as it stands. Shaped runs are kept per process (bounded), so
+ * a text shaped before is only looked up. */
+#define QVP_SHAPE_MOST 1024
+typedef struct QVP_TEXT_CURSOR {
+    const QVP_CANVAS_FONTDEF *font;
+    const unsigned char *str;
+    size_t i;
+    int faces;            /* the font has a face: items come from runs */
+    int rtl;              /* the line's direction: its first strong code */
+    int line_start;
+    const QVP_ITEM *run;  /* the run being walked, and where */
+    int run_n, run_k;
+    int after;            /* the item after the run: tab, newline or none */
+    int missed;           /* a run could not be had (memory) */
+    QVP_ITEM one;         /* the item handed out when not from a run */
+} QVP_TEXT_CURSOR;
+void TextCursorStart(QVP_TEXT_CURSOR *c, const QVP_CANVAS_FONTDEF *font, const char *s);
+const QVP_ITEM *TextCursorNext(QVP_TEXT_CURSOR *c);
 
 /* ---- the canvas frame stack (canvas_frame.cpp) ---- */
 

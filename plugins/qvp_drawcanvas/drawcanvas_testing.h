@@ -61,6 +61,15 @@ typedef struct GlyphStoreStats {
 } GlyphStoreStats;
 GlyphStoreStats GetGlyphStoreStats(const QVP_CANVAS_FONTDEF *font);
 
+/* Shaped runs kept in this process: entries, bytes, and the bounds. */
+typedef struct ShapeCacheStats {
+    int entries, most;
+    size_t bytes, most_bytes;
+} ShapeCacheStats;
+ShapeCacheStats GetShapeCacheStats(void);
+void ResetShapeCache(void);
+
+
 /* Entries of the table of canvases the node pass collects. */
 int NodeCanvasSlots(void);
 

@@ -2,11 +2,11 @@
 // the display's GL context and text laid out in the open canvas frame's
 // column and row grid (canvas_frame.cpp).
 //
-// Text is UTF-8. A code point in a font's first_char..last_char takes its
-// glyph from the font's shared table; any other comes from this
-// process's glyph store (glyphs.cpp), or is skipped without advancing
-// when the font has no face to draw it from. Nothing outside char_list
-// is read.
+// Text is UTF-8, shaped per run (shaping.cpp) when the font has a face:
+// a glyph that is a table code's plain glyph is drawn from the font's
+// shared table, any other from this process's glyph store (glyphs.cpp).
+// A font without a face draws the codes of its table as they stand and
+// skips the rest without advancing. Nothing outside char_list is read.
 #include <GL/glu.h>
 #include <stdlib.h>
 #include <string.h>
@@ -52,41 +52,15 @@ int font_usable(const QVP_CANVAS_FONTDEF *f) {
     return 0;
 }
 
-// The glyph of code point CP in the bound font: from its table, or for a
-// code outside it from the glyph store; false for a control code and when
-// there is none (the
-// code is then skipped without advancing). *EXTRA is set when the store
-// was asked (it may have bound a page texture).
-bool glyph_for(uint32_t cp, QVP_GLYPH *out, bool *extra) {
-    // Control codes other than tab and newline draw nothing, whatever the
-    // face maps them to.
-    if (cp < 32 || (cp >= 0x7F && cp < 0xA0)) return false;
-    if (cp >= (uint32_t)glFont->first_char && cp <= (uint32_t)glFont->last_char) {
-        const QVP_CANVAS_CHARDEF &c = glFont->char_list[cp - (uint32_t)glFont->first_char];
-        out->tex = (GLuint)glFont->tex_obj;
-        out->dx = c.dx;
-        out->tx1 = c.tx1;
-        out->ty1 = c.ty1;
-        out->tx2 = c.tx2;
-        out->ty2 = c.ty2;
-        out->index = FontTableIndex(glFont, cp);
-        out->owner = out->index ? FontOwner(glFont) : nullptr;
-        out->ink = 1;  // asked of FontTableInk where it matters
-        return true;
-    }
-    *extra = true;
-    const QVP_GLYPH *g = FontExtraGlyph(glFont, cp);
-    if (!g) return false;
-    *out = *g;
-    return true;
-}
-
-// One laid-out cell: its first corner P and advance A, and the texture
-// and corners of its glyph (TEX 0: a tab, or a glyph of no ink, which
-// only gets a box).
+// One laid-out cell: its box (first corner BP, advance BA, a row down),
+// and its glyph's quad (first corner P, across A, down D) with the
+// texture and corners of the glyph (TEX 0: a tab, or a glyph of no ink,
+// which only gets a box).
 struct Cell {
-    float p[3], a[3];
+    float bp[3], ba[3];
+    float p[3], a[3], d[3];
     GLuint tex;
+    int colour;
     float tx1, ty1, tx2, ty2;
 };
 
@@ -108,77 +82,70 @@ struct TextFrame {
 
 // Where the layout of one string stands between chunks.
 struct Pen {
-    const unsigned char *str;
-    size_t i;
+    QVP_TEXT_CURSOR cur;
     float p[3];
     float k;              // the line counter, starting at the text's row
-    QVP_GLYPH prev;       // the glyph before, for kerning
-    bool has_prev;
     bool missed;          // a glyph that should draw could not be had
 };
 
 void pen_start(Pen &pen, const char *string, const TextFrame &f) {
-    pen.str = (const unsigned char *)string;
-    pen.i = 0;
+    TextCursorStart(&pen.cur, glFont, string);
     for (int i = 0; i < 3; i++) pen.p[i] = (float)((double)f.o[i] + (double)f.dc[i] * f.col + (double)f.dr[i] * f.row);
     pen.k = (float)f.row;
-    pen.has_prev = false;
     pen.missed = false;
 }
 
 // Lays out the next cells of PEN's string into g_cells, as many as fit;
 // returns how many (0 at the end of the string). A newline starts the
 // next line and makes no cell; a tab's cell is four columns wide; a
-// glyph's cell is its advance wide, moved by the kerning with the glyph
-// before it on the line.
+// glyph's cell is its advance wide (kerning included), its quad its box
+// moved by its offset from the pen.
 int layout_cells(Pen &pen, const TextFrame &f) {
     int n = 0;
-    while (n < kChunkCells && pen.str[pen.i]) {
-        uint32_t cp = NextCodePoint(pen.str, &pen.i);
+    while (n < kChunkCells) {
+        const QVP_ITEM *it = TextCursorNext(&pen.cur);
+        if (!it) break;
         Cell &c = g_cells[n];
-        if (cp == 0) continue;
-        if (cp == 9) {
-            for (int i = 0; i < 3; i++) c.a[i] = (float)((double)(f.dc[i] * 4.0f) * f.cscale);
-            c.tex = 0;
-            pen.has_prev = false;
-        } else if (cp == 10) {
+        if (it->kind == QVP_ITEM_NEWLINE) {
             pen.k = pen.k + 1.0f;
             for (int i = 0; i < 3; i++)
                 pen.p[i] = (float)((double)f.o[i] + (double)f.dc[i] * f.col + (double)f.dr[i] * f.row +
                                    (double)f.dr[i] * ((double)pen.k - f.row) * f.rscale);
-            pen.has_prev = false;
             continue;
+        }
+        memcpy(c.bp, pen.p, sizeof c.bp);
+        if (it->kind == QVP_ITEM_TAB) {
+            for (int i = 0; i < 3; i++) c.ba[i] = (float)((double)(f.dc[i] * 4.0f) * f.cscale);
+            c.tex = 0;
         } else {
-            QVP_GLYPH g;
-            bool extra = false;  // not needed: draw_glyph_cells binds what it draws with
-            if (!glyph_for(cp, &g, &extra)) {
-                pen.missed |= cp >= 0xA0 || (cp >= 32 && cp < 0x7F);
+            if (it->missed) {
+                pen.missed = true;
                 continue;
             }
-            if (pen.has_prev) {
-                float kern = f.s * FontKerning(&pen.prev, &g);
-                if (kern != 0.0f)
-                    for (int i = 0; i < 3; i++) pen.p[i] += (float)((double)(kern * f.dc[i]) * f.cscale);
+            const QVP_GLYPH &g = it->g;
+            float wd = f.s * it->adv, qw = f.s * g.bw, qx = f.s * (g.bx + it->xoff), qy = g.by - it->yoff;
+            for (int i = 0; i < 3; i++) {
+                c.ba[i] = (float)((double)(wd * f.dc[i]) * f.cscale);
+                c.p[i] = pen.p[i];
+                if (qx != 0.0f) c.p[i] += (float)((double)(qx * f.dc[i]) * f.cscale);
+                if (qy != 0.0f) c.p[i] += (float)((double)(qy * f.dr[i]) * f.rscale);
+                c.a[i] = (float)((double)(qw * f.dc[i]) * f.cscale);
+                c.d[i] = (float)((double)(f.dr[i] * g.bh) * f.rscale);
             }
-            pen.prev = g;
-            pen.has_prev = true;
-            float wd = f.s * g.dx;
-            for (int i = 0; i < 3; i++) c.a[i] = (float)((double)(wd * f.dc[i]) * f.cscale);
             c.tex = g.tex;
+            c.colour = g.colour;
             // A space, say: its cell keeps its box but draws no quad.
-            if (f.inkless_out && c.tex) {
-                bool table = cp >= (uint32_t)glFont->first_char && cp <= (uint32_t)glFont->last_char;
-                if (!(table ? FontTableInk(glFont, cp) : g.ink)) c.tex = 0;
-            }
+            if (f.inkless_out && c.tex && !(it->table >= 0 ? FontTableInk(glFont, (uint32_t)it->table) : g.ink))
+                c.tex = 0;
             c.tx1 = g.tx1;
             c.ty1 = g.ty1;
             c.tx2 = g.tx2;
             c.ty2 = g.ty2;
         }
-        memcpy(c.p, pen.p, sizeof c.p);
-        for (int i = 0; i < 3; i++) pen.p[i] += c.a[i];
+        for (int i = 0; i < 3; i++) pen.p[i] += c.ba[i];
         n++;
     }
+    pen.missed |= pen.cur.missed != 0;
     return n;
 }
 
@@ -189,18 +156,18 @@ int layout_cells(Pen &pen, const TextFrame &f) {
 float g_quads[kChunkCells * 4 * 5];
 int g_quad_cells = 0;
 
-void corner(float *v, float s, float t, const float *p, const float *a, const float *down, bool across, bool below) {
+void corner(float *v, float s, float t, const Cell &c, bool across, bool below) {
     v[0] = s;
     v[1] = t;
-    for (int i = 0; i < 3; i++) v[2 + i] = p[i] + (across ? a[i] : 0.0f) + (below ? down[i] : 0.0f);
+    for (int i = 0; i < 3; i++) v[2 + i] = c.p[i] + (across ? c.a[i] : 0.0f) + (below ? c.d[i] : 0.0f);
 }
 
-void add_glyph(const Cell &c, const float down[3]) {
+void add_glyph(const Cell &c) {
     float *v = g_quads + (size_t)g_quad_cells++ * 20;
-    corner(v, c.tx1, c.ty1, c.p, c.a, down, false, false);
-    corner(v + 5, c.tx1, c.ty2, c.p, c.a, down, false, true);
-    corner(v + 10, c.tx2, c.ty2, c.p, c.a, down, true, true);
-    corner(v + 15, c.tx2, c.ty1, c.p, c.a, down, true, false);
+    corner(v, c.tx1, c.ty1, c, false, false);
+    corner(v + 5, c.tx1, c.ty2, c, false, true);
+    corner(v + 10, c.tx2, c.ty2, c, true, true);
+    corner(v + 15, c.tx2, c.ty1, c, true, false);
 }
 
 // The kept text the glyph runs being drawn are recorded into, null when
@@ -243,34 +210,53 @@ void font_filters(GLint *min_filter, GLint *mag_filter) {
     }
 }
 
+// Draws colour glyphs in their own colours: white at the current alpha
+// while COLOUR, the colour before put back when it ends.
+struct OwnColours {
+    GLfloat saved[4];
+    bool on = false;
+    void set(bool colour) {
+        if (colour == on) return;
+        if (colour) {
+            glGetFloatv(GL_CURRENT_COLOR, saved);
+            SetColour(1.0f, 1.0f, 1.0f, saved[3]);
+        } else {
+            SetColour(saved[0], saved[1], saved[2], saved[3]);
+        }
+        on = colour;
+    }
+};
+
 // The glyphs of the first N cells: those of the font's own texture (bound
 // by glFontBegin) in one run, then those of each glyph page in a run of
-// their own, the page given the font texture's filters; the font's
-// texture is bound again afterwards.
-void draw_glyph_cells(int n, const float down[3]) {
+// their own, the page given the font texture's filters (colour pages in
+// their own colours); the font's texture is bound again afterwards.
+void draw_glyph_cells(int n) {
     GLuint font_tex = (GLuint)glFont->tex_obj;
     BindTexture2D(font_tex);
     bool others = false;
     for (int k = 0; k < n; k++) {
-        if (g_cells[k].tex == font_tex) add_glyph(g_cells[k], down);
+        if (g_cells[k].tex == font_tex) add_glyph(g_cells[k]);
         else others |= g_cells[k].tex != 0;
     }
     flush_glyphs(font_tex);
     if (!others) return;
     GLint min_filter = GL_LINEAR_MIPMAP_LINEAR, mag_filter = GL_LINEAR;
     font_filters(&min_filter, &mag_filter);
+    OwnColours own;
     for (int first = 0; first < n; first++) {
         GLuint t = g_cells[first].tex;
         if (t == 0 || t == font_tex) continue;
         BindTexture2D(t);
-        PrepareGlyphTexture(t, min_filter, mag_filter);
+        own.set(PrepareGlyphTexture(t, min_filter, mag_filter) != 0);
         for (int k = first; k < n; k++)
             if (g_cells[k].tex == t) {
-                add_glyph(g_cells[k], down);
+                add_glyph(g_cells[k]);
                 g_cells[k].tex = 0;
             }
         flush_glyphs(t);
     }
+    own.set(false);
     BindTexture2D(font_tex);
 }
 
@@ -297,6 +283,7 @@ void draw_kept(const QVP_KEPT_TEXT *t) {
     GLuint font_tex = (GLuint)glFont->tex_obj;
     GLint min_filter = GL_LINEAR_MIPMAP_LINEAR, mag_filter = GL_LINEAR;
     bool filters_read = false;
+    OwnColours own;
     for (int k = 0; k < t->nruns; k++) {
         const QVP_TEXT_RUN &r = t->runs[k];
         if (r.tex != font_tex && !filters_read) {
@@ -304,10 +291,11 @@ void draw_kept(const QVP_KEPT_TEXT *t) {
             filters_read = true;
         }
         BindTexture2D(r.tex);
-        if (r.tex != font_tex) PrepareGlyphTexture(r.tex, min_filter, mag_filter);
+        own.set(r.tex != font_tex && PrepareGlyphTexture(r.tex, min_filter, mag_filter) != 0);
         glInterleavedArrays(GL_T2F_V3F, 0, t->quads + (size_t)r.first * kKeptCellFloats);
         glDrawArrays(GL_QUADS, 0, r.cells * 4);
     }
+    own.set(false);
     if (t->nruns) {
         glDisableClientState(GL_VERTEX_ARRAY);
         glDisableClientState(GL_TEXTURE_COORD_ARRAY);
@@ -425,7 +413,7 @@ void glFontScaledTextOut2D(char *String, double col, double row, double cscale, 
             SetColour(bcol[0], bcol[1], bcol[2], 1);
             VertexBegin(0);
             for (int k = 0; k < n; k++) {
-                const float *p = g_cells[k].p, *a = g_cells[k].a;
+                const float *p = g_cells[k].bp, *a = g_cells[k].ba;
                 VertexAt(p[0], p[1], p[2]);
                 VertexAt(p[0] + down[0], p[1] + down[1], p[2] + down[2]);
                 VertexAt(p[0] + a[0] + down[0], p[1] + a[1] + down[1], p[2] + a[2] + down[2]);
@@ -436,7 +424,7 @@ void glFontScaledTextOut2D(char *String, double col, double row, double cscale, 
             glEnable(GL_BLEND);
             SetColour(saved[0], saved[1], saved[2], saved[3]);
         }
-        draw_glyph_cells(n, down);
+        draw_glyph_cells(n);
         if (n < kChunkCells) break;
     }
     if (g_recording) KeptTextDone(g_recording, !pen.missed);
@@ -459,31 +447,20 @@ void glFontTextBBox2D(char *String, double *row_size, double *col_size) {
     *row_size = 1;
     float x = 0, max = 0;
     float s = glFont->scale[0];
-    const unsigned char *str = (const unsigned char *)String;
-    QVP_GLYPH prev, g;
-    bool has_prev = false, extra = false;
-    for (size_t i = 0; str[i];) {
-        uint32_t cp = NextCodePoint(str, &i);
-        if (cp == 0) continue;
-        if (cp == 9) {
-            x += 4;
-            has_prev = false;
-        } else if (cp == 10) {
+    QVP_TEXT_CURSOR cur;
+    TextCursorStart(&cur, glFont, String);
+    for (const QVP_ITEM *it; (it = TextCursorNext(&cur));) {
+        if (it->kind == QVP_ITEM_NEWLINE) {
             *row_size += 1;
             x = 0;
-            has_prev = false;
             continue;
-        } else {
-            if (!glyph_for(cp, &g, &extra)) continue;
-            if (has_prev) x += s * FontKerning(&prev, &g);
-            prev = g;
-            has_prev = true;
-            x += s * g.dx;
         }
+        x += it->kind == QVP_ITEM_TAB ? 4.0f : s * it->adv;
         if (x > max) max = x;
     }
     *col_size = max;
-    if (extra) BindTexture2D((GLuint)glFont->tex_obj);
+    // Shaping may have bound a glyph page.
+    BindTexture2D((GLuint)glFont->tex_obj);
 }
 
 // Draws STRING on one line from the point (X, Y, Z) along +x, glyphs
@@ -491,44 +468,49 @@ void glFontTextBBox2D(char *String, double *row_size, double *col_size) {
 // without a bound font.
 void glFontTextOut(char *String, double x, double y, double z) {
     if (!glFont || !String) return;
-    const unsigned char *str = (const unsigned char *)String;
     GLuint bound = (GLuint)glFont->tex_obj;
     bool open = false;
-    for (size_t i = 0; str[i];) {
-        uint32_t cp = NextCodePoint(str, &i);
-        if (cp == 0) continue;
-        bool outside = cp < (uint32_t)glFont->first_char || cp > (uint32_t)glFont->last_char;
-        // The glyph store may bind and upload: the quads so far go first.
-        if (outside && open) {
+    OwnColours own;
+    QVP_TEXT_CURSOR cur;
+    TextCursorStart(&cur, glFont, String);
+    for (;;) {
+        // Shaping a run may bind and upload: the quads so far go first.
+        if (open && !(cur.run && cur.run_k < cur.run_n)) {
             VertexEnd(GL_QUADS);
             open = false;
         }
-        QVP_GLYPH g;
-        bool extra = false;
-        if (!glyph_for(cp, &g, &extra)) continue;
-        if (g.tex && (g.tex != bound || extra || !open)) {
+        const QVP_ITEM *it = TextCursorNext(&cur);
+        if (!it) break;
+        if (it->kind != QVP_ITEM_GLYPH || it->missed) continue;
+        const QVP_GLYPH &g = it->g;
+        if (g.tex && (g.tex != bound || !open)) {
             if (open) VertexEnd(GL_QUADS);
             BindTexture2D(g.tex);
-            if (g.tex != (GLuint)glFont->tex_obj) PrepareGlyphTexture(g.tex, GL_LINEAR_MIPMAP_LINEAR, GL_LINEAR);
+            bool colour = false;
+            if (g.tex != (GLuint)glFont->tex_obj)
+                colour = PrepareGlyphTexture(g.tex, GL_LINEAR_MIPMAP_LINEAR, GL_LINEAR) != 0;
+            own.set(colour);
             bound = g.tex;
             VertexBegin(1);
             open = true;
         }
         if (g.tex) {
-            float dy = 1.0f;
-            if (!outside) dy = glFont->char_list[cp - (uint32_t)glFont->first_char].dy;
+            float h = it->table >= 0 ? glFont->char_list[it->table - glFont->first_char].dy : g.bh;
+            float x0 = (float)(x + g.bx + it->xoff), x1 = x0 + g.bw;
+            float y0 = (float)(y - g.by + it->yoff), y1 = y0 - h;
             VertexTexCoord(g.tx1, g.ty1);
-            VertexAt((float)x, (float)y, (float)z);
+            VertexAt(x0, y0, (float)z);
             VertexTexCoord(g.tx1, g.ty2);
-            VertexAt((float)x, (float)(y - dy), (float)z);
+            VertexAt(x0, y1, (float)z);
             VertexTexCoord(g.tx2, g.ty2);
-            VertexAt((float)(x + g.dx), (float)(y - dy), (float)z);
+            VertexAt(x1, y1, (float)z);
             VertexTexCoord(g.tx2, g.ty1);
-            VertexAt((float)(x + g.dx), (float)y, (float)z);
+            VertexAt(x1, y0, (float)z);
         }
-        x = x + g.dx;
+        x = x + it->adv;
     }
     if (open) VertexEnd(GL_QUADS);
+    own.set(false);
     if (bound != (GLuint)glFont->tex_obj) BindTexture2D((GLuint)glFont->tex_obj);
 }
 

@@ -1,13 +1,16 @@
-// glyphs.cpp - text beyond a font's table of codes: UTF-8 decoding, and
-// the per-process glyph store that rasterises the code points a font's
-// table lacks from the font's face (or its fallback font's) on first use
-// into atlas pages of this display, with the face's kerning pairs.
+// glyphs.cpp - UTF-8 decoding, and the per-process glyph store: each
+// font's face (and its chain of fallbacks) with its shaper, and the
+// glyphs shaping asks for, rasterised by glyph index on first use into
+// atlas pages of this display: luminance-alpha pages for coverage,
+// RGBA pages for colour glyphs (emoji strikes, colour layers).
 //
 // Everything here is per process and grows only when a text shows a
-// code point for the first time: a steady frame looks glyphs up in a
-// hash table and allocates nothing.
+// glyph for the first time: a steady frame looks glyphs up in a hash
+// table and allocates nothing.
 #include <ft2build.h>
 #include FT_FREETYPE_H
+#include <hb-ot.h>
+#include <hb.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -67,42 +70,40 @@ const int kPad = 2;          // empty texels round each glyph cell
 const uint32_t kEmpty = 0xFFFFFFFFu;
 // Missing codes of one font named in the log, each once.
 const int kMostMissingNamed = 256;
-const uint32_t kUnknownIndex = 0xFFFFFFFFu;
 
 struct Page {
     GLuint tex;
-    int x, y;            // where the next cell goes on the current shelf
+    int x, y, row_h;     // where the next cell goes, and the shelf's height
     bool dirty;          // level 0 changed since its mipmaps were made
+    bool colour;         // RGBA texels in their own colours
     GLint min_filter, mag_filter;
 };
 
 struct Slot {
-    uint32_t cp;         // kEmpty when free
+    uint32_t index;      // the glyph index; kEmpty when free
     QVP_GLYPH glyph;
 };
 
-// One font's glyphs in this process. Bounds: one slot and one atlas
-// cell per code point the face (or, kept under this font's code too, its
-// fallback) maps, made the first time it is drawn and kept while the
-// font lives; codes neither maps share one missing box and take neither.
-// So however a show's texts change, a store never grows past its face's
-// character map (pages of kPageSize squared texels, as many as its cells
-// fill), and a text of codes already drawn adds nothing.
+// One font's face in this process. Bounds: one slot and one atlas cell
+// per glyph of the face that a text has shown, made the first time and
+// kept while the font lives; so however a show's texts change, a store
+// never grows past its face's glyph count (pages of kPageSize squared
+// texels, as many as its cells fill), and a text of glyphs drawn before
+// adds nothing.
 struct FontStore {
-    const QVP_CANVAS_FONTDEF *font;
+    QVP_FACE info;       // first: a QVP_FACE pointer is its store's
     FT_Face face;        // null when the font has no face to draw from
     int line_px, ascent_px;
-    bool kerning;
+    int strike_px;       // the strike rasterised (0: the face scales)
+    double k;            // rasterised pixels to the font's pixels
     FontStore *fallback;
-    uint32_t *table_index;  // FreeType index of each table code, lazily
-    int table_n;
     unsigned char *table_ink;  // per table code: 0 not known, 1 ink, 2 none
     int ink_n;
-    Slot *slots;         // open addressing on the code point; only codes
-                         // the face maps, so at most its glyphs
-    QVP_GLYPH missing;   // the face's missing-glyph box, made once
-    bool has_missing;
+    Slot *slots;         // open addressing on the glyph index, at most
+                         // half full
     int slot_cap, slot_used;
+    QVP_GLYPH missing;   // glyph 0, the missing-glyph box, made once and
+    bool has_missing;    // shared by every code no face maps
     Page *pages;
     int page_n;
     // Codes reported as missing, by open addressing (kEmpty free; none
@@ -110,12 +111,6 @@ struct FontStore {
     // says more are missing and no more are named.
     uint32_t missing_logged[2 * kMostMissingNamed];
     int missing_n;
-    // Kerning of glyph pairs asked before, direct-mapped on the pair
-    // (a left index of 0 marks an empty entry: glyph 0 never kerns).
-    struct {
-        uint32_t left, right;
-        float units;
-    } kern_cache[1024];
 };
 
 // The FreeType library of this process, the stores of the fonts drawn so
@@ -134,29 +129,51 @@ void log_font(const QVP_CANVAS_FONTDEF *f, const char *what) {
     QVF_LogWarningF(msg, QVP_SOURCE, __LINE__);
 }
 
-// Opens the face named by F's path at its extension's size; null (with
-// one log line) when it cannot be opened.
-FT_Face open_face(const QVP_CANVAS_FONTDEF *f, const QVP_CANVAS_FONTEXT *x) {
-    if (!x || strnlen(f->path, sizeof f->path) >= sizeof f->path || !f->path[0]) return nullptr;
-    if (!g_ft && FT_Init_FreeType(&g_ft) != 0) return nullptr;
+// Opens the face named by F's path at its extension's size (a face of
+// fixed sizes at the strike it names) into S, with its shaper; S->face
+// stays null (with one log line) when it cannot be opened.
+void open_face(FontStore *s, const QVP_CANVAS_FONTDEF *f, const QVP_CANVAS_FONTEXT *x) {
+    if (strnlen(f->path, sizeof f->path) >= sizeof f->path || !f->path[0]) return;
+    if (!g_ft && FT_Init_FreeType(&g_ft) != 0) return;
     FT_Face face = nullptr;
-    if (FT_New_Face(g_ft, f->path, x->face_index, &face) != 0 || FT_Set_Pixel_Sizes(face, 0, (FT_UInt)x->pixels) != 0) {
+    bool sized = false;
+    if (FT_New_Face(g_ft, f->path, x->face_index, &face) == 0) {
+        if (x->strike_px > 0) {
+            for (int i = 0; i < face->num_fixed_sizes && !sized; i++)
+                if ((int)((face->available_sizes[i].y_ppem + 32) >> 6) == x->strike_px)
+                    sized = FT_Select_Size(face, i) == 0;
+        } else {
+            sized = FT_Set_Pixel_Sizes(face, 0, (FT_UInt)x->pixels) == 0;
+        }
+    }
+    hb_blob_t *blob = sized ? hb_blob_create_from_file(f->path) : nullptr;
+    hb_face_t *hface = blob ? hb_face_create(blob, (unsigned)x->face_index) : nullptr;
+    hb_blob_destroy(blob);
+    hb_font_t *shaper = hface && hb_face_get_glyph_count(hface) ? hb_font_create(hface) : nullptr;
+    hb_face_destroy(hface);
+    if (!shaper) {
         if (face) FT_Done_Face(face);
         log_font(f, "its face cannot be opened: only the codes of its table are drawn");
-        return nullptr;
+        return;
     }
-    return face;
+    // Shaper units are 1/64 of a pixel at the font's size.
+    hb_font_set_scale(shaper, x->pixels * 64, x->pixels * 64);
+    hb_font_set_ppem(shaper, (unsigned)x->pixels, (unsigned)x->pixels);
+    s->face = face;
+    s->strike_px = x->strike_px > 0 ? x->strike_px : 0;
+    s->k = s->strike_px ? (double)x->pixels / s->strike_px : 1.0;
+    s->info.shaper = shaper;
+    s->info.unit = 1.0 / (64.0 * s->line_px);
+    s->info.kerning = x->kerning != 0;
+    s->info.colour = FT_HAS_COLOR(face) || s->strike_px;
 }
 
 FontStore *find_store(const QVP_CANVAS_FONTDEF *f) {
-    if (g_last && g_last->font == f) return g_last;
+    if (g_last && g_last->info.font == f) return g_last;
     for (int i = 0; i < g_store_n; i++)
-        if (g_stores[i]->font == f) return g_last = g_stores[i];
+        if (g_stores[i]->info.font == f) return g_last = g_stores[i];
     return nullptr;
 }
-
-// Fonts a code is looked for in past the font drawn, along fallbacks.
-const int kFallbackDepth = 4;
 
 // Makes F's store, with its fallback's store when F names one (made
 // first if it is not there yet: each store has its own fallback, however
@@ -172,13 +189,13 @@ FontStore *make_store(const QVP_CANVAS_FONTDEF *f) {
         return nullptr;
     }
     g_stores[g_store_n++] = s;
-    s->font = f;
+    s->info.font = f;
     const QVP_CANVAS_FONTEXT *x = QVP_FontExtension(f);
-    if (x && x->pixels >= 1 && x->pixels <= 1024 && x->line_px >= 1 && x->line_px <= 4096) {
-        s->face = open_face(f, x);
+    if (x && x->pixels >= 1 && x->pixels <= 1024 && x->line_px >= 1 && x->line_px <= 4096 && x->strike_px >= 0 &&
+        x->strike_px <= 1024) {
         s->line_px = x->line_px;
         s->ascent_px = x->ascent_px;
-        s->kerning = x->kerning != 0;
+        open_face(s, f, x);
         const QVP_CANVAS_FONTDEF *fb = x->fallback;
         if (fb && fb != f && SharedBlockHolds(f, fb, sizeof *fb)) {
             s->fallback = find_store(fb);
@@ -193,12 +210,12 @@ FontStore *store_of(const QVP_CANVAS_FONTDEF *f) {
     return s ? s : make_store(f);
 }
 
-uint32_t hash_of(uint32_t cp) { return cp * 2654435761u; }
+uint32_t hash_of(uint32_t index) { return index * 2654435761u; }
 
-Slot *slot_for(FontStore *s, uint32_t cp) {
+Slot *slot_for(FontStore *s, uint32_t index) {
     if (!s->slot_cap) return nullptr;
-    for (uint32_t k = hash_of(cp) & (uint32_t)(s->slot_cap - 1);; k = (k + 1) & (uint32_t)(s->slot_cap - 1))
-        if (s->slots[k].cp == cp || s->slots[k].cp == kEmpty) return &s->slots[k];
+    for (uint32_t k = hash_of(index) & (uint32_t)(s->slot_cap - 1);; k = (k + 1) & (uint32_t)(s->slot_cap - 1))
+        if (s->slots[k].index == index || s->slots[k].index == kEmpty) return &s->slots[k];
 }
 
 // Makes room for one more glyph (the table stays at most half full).
@@ -209,27 +226,28 @@ bool grow_slots(FontStore *s) {
     int old_cap = s->slot_cap;
     Slot *fresh = (Slot *)PluginRealloc(nullptr, sizeof(Slot) * (size_t)cap);
     if (!fresh) return false;
-    for (int i = 0; i < cap; i++) fresh[i].cp = kEmpty;
+    for (int i = 0; i < cap; i++) fresh[i].index = kEmpty;
     s->slots = fresh;
     s->slot_cap = cap;
     for (int i = 0; i < old_cap; i++)
-        if (old[i].cp != kEmpty) *slot_for(s, old[i].cp) = old[i];
+        if (old[i].index != kEmpty) *slot_for(s, old[i].index) = old[i];
     free(old);
     return true;
 }
 
-// A fresh page texture of transparent white-less texels.
-bool add_page(FontStore *s) {
+// A fresh page texture of clear texels, in colour or not.
+bool add_page(FontStore *s, bool colour) {
     void *grown = PluginRealloc(s->pages, sizeof(Page) * (size_t)(s->page_n + 1));
     if (!grown) return false;
     s->pages = (Page *)grown;
-    size_t bytes = (size_t)kPageSize * kPageSize * 2;
+    size_t bytes = (size_t)kPageSize * kPageSize * (colour ? 4 : 2);
     unsigned char *zero = (unsigned char *)PluginRealloc(nullptr, bytes);
     if (!zero) return false;
     memset(zero, 0, bytes);
     Page &p = s->pages[s->page_n];
     memset(&p, 0, sizeof p);
     p.tex = NewTextureName();
+    p.colour = colour;
     BindTexture2D(p.tex);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
@@ -237,11 +255,130 @@ bool add_page(FontStore *s) {
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR_MIPMAP_LINEAR);
     p.mag_filter = GL_LINEAR;
     p.min_filter = GL_LINEAR_MIPMAP_LINEAR;
-    glTexImage2D(GL_TEXTURE_2D, 0, GL_LUMINANCE_ALPHA, kPageSize, kPageSize, 0, GL_LUMINANCE_ALPHA, GL_UNSIGNED_BYTE,
-                 zero);
+    GLenum format = colour ? GL_RGBA : GL_LUMINANCE_ALPHA;
+    glTexImage2D(GL_TEXTURE_2D, 0, (GLint)format, kPageSize, kPageSize, 0, format, GL_UNSIGNED_BYTE, zero);
     free(zero);
     p.dirty = true;
     s->page_n++;
+    return true;
+}
+
+// The last page of S of the kind asked for, with room for a cell of W by
+// H texels (a new page when the last is full); null when none can be had.
+Page *page_for(FontStore *s, bool colour, int w, int h) {
+    Page *p = nullptr;
+    for (int i = s->page_n - 1; i >= 0 && !p; i--)
+        if (s->pages[i].colour == colour) p = &s->pages[i];
+    if (p && p->x + w > kPageSize) {
+        p->x = 0;
+        p->y += p->row_h;
+        p->row_h = 0;
+    }
+    if (!p || p->y + h > kPageSize) {
+        if (!add_page(s, colour)) return nullptr;
+        p = &s->pages[s->page_n - 1];
+    }
+    return p;
+}
+
+// Renders glyph INDEX of S's face into a cell of one of its pages and
+// fills *G; G->tex stays 0 for a glyph of neither advance nor ink. The
+// cell holds the glyph's advance box and its ink box both. The caller
+// keeps the texture binding it needs (this binds the page).
+bool rasterise(FontStore *s, FT_UInt index, QVP_GLYPH *g) {
+    memset(g, 0, sizeof *g);
+    g->index = index;
+    const bool colour = s->info.colour != 0;
+    if (FT_Load_Glyph(s->face, index, colour ? FT_LOAD_COLOR : FT_LOAD_DEFAULT) != 0) return false;
+    FT_GlyphSlot gs = s->face->glyph;
+    if (gs->format != FT_GLYPH_FORMAT_BITMAP && FT_Render_Glyph(gs, FT_RENDER_MODE_NORMAL) != 0) return false;
+    const FT_Bitmap &bm = gs->bitmap;
+    // Rasterised pixels: the font's own, or a strike's (k to the font's).
+    const double k = s->k;
+    const int line = (int)lround(s->line_px / k), ascent = (int)lround(s->ascent_px / k);
+    int adv = (int)((gs->advance.x + 32) >> 6);
+    if (colour) g->dx = (float)(hb_font_get_glyph_h_advance(s->info.shaper, index) * s->info.unit);
+    else g->dx = (float)adv / (float)s->line_px;
+    bool grey = bm.pixel_mode == FT_PIXEL_MODE_GRAY, bgra = bm.pixel_mode == FT_PIXEL_MODE_BGRA;
+    int left = gs->bitmap_left, top = ascent - gs->bitmap_top;
+    int w = (grey || bgra) ? (int)bm.width : 0, h = (grey || bgra) ? (int)bm.rows : 0;
+    if (adv <= 0 && (w == 0 || h == 0)) return true;
+    int x0 = std::min(0, left), x1 = std::max(std::max(adv, 0), left + w);
+    int y0 = std::min(0, top), y1 = std::max(line, top + h);
+    int cw = x1 - x0, ch = y1 - y0;
+    if (cw <= 0 || ch <= 0 || cw > kPageSize - 2 * kPad || ch > kPageSize - 2 * kPad) return false;
+    const int bpp = colour ? 4 : 2;
+    size_t bytes = (size_t)cw * (size_t)ch * bpp;
+    if (bytes > g_cell_size) {
+        void *grown = PluginRealloc(g_cell, bytes);
+        if (!grown) return false;
+        g_cell = (unsigned char *)grown;
+        g_cell_size = bytes;
+    }
+    Page *p = page_for(s, colour, cw + 2 * kPad, ch + 2 * kPad);
+    if (!p) return false;
+    // As in the font's table: luminance white over the cell and alpha the
+    // coverage; colour texels are straight (not premultiplied) RGBA.
+    if (colour) memset(g_cell, 0, bytes);
+    else
+        for (size_t i = 0; i < bytes; i += 2) {
+            g_cell[i] = 255;
+            g_cell[i + 1] = 0;
+        }
+    // A face glyph that is neither coverage nor colour is drawn as its
+    // empty cell, which still counts as ink (it is not worth the risk of
+    // a bad guess).
+    g->ink = !grey && !bgra;
+    for (int y = 0; y < h; y++) {
+        const unsigned char *row = bm.buffer + (ptrdiff_t)y * bm.pitch;
+        unsigned char *out = g_cell + ((size_t)(top - y0 + y) * cw + (size_t)(left - x0)) * bpp;
+        for (int x = 0; x < w; x++) {
+            if (grey && !colour) {
+                out[x * 2 + 1] = row[x];
+                g->ink |= row[x] != 0;
+            } else if (grey) {
+                out[x * 4] = out[x * 4 + 1] = out[x * 4 + 2] = 255;
+                out[x * 4 + 3] = row[x];
+                g->ink |= row[x] != 0;
+            } else if (colour) {
+                const unsigned char *b = row + x * 4;  // premultiplied BGRA
+                unsigned a = b[3];
+                unsigned char *o = out + x * 4;
+                if (a) {
+                    o[0] = (unsigned char)std::min(255u, (b[2] * 255u + a / 2) / a);
+                    o[1] = (unsigned char)std::min(255u, (b[1] * 255u + a / 2) / a);
+                    o[2] = (unsigned char)std::min(255u, (b[0] * 255u + a / 2) / a);
+                }
+                o[3] = (unsigned char)a;
+                g->ink |= a != 0;
+            } else {  // colour texels in a coverage face: their alpha
+                out[x * 2 + 1] = row[x * 4 + 3];
+                g->ink |= row[x * 4 + 3] != 0;
+            }
+        }
+    }
+    int cx = p->x + kPad, cy = p->y + kPad;
+    GLint alignment = 4;
+    glGetIntegerv(GL_UNPACK_ALIGNMENT, &alignment);
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+    BindTexture2D(p->tex);
+    GLenum format = colour ? GL_RGBA : GL_LUMINANCE_ALPHA;
+    glTexSubImage2D(GL_TEXTURE_2D, 0, cx, cy, cw, ch, format, GL_UNSIGNED_BYTE, g_cell);
+    glPixelStorei(GL_UNPACK_ALIGNMENT, alignment);
+    p->dirty = true;
+    p->x += cw + 2 * kPad;
+    p->row_h = std::max(p->row_h, ch + 2 * kPad);
+    g->tex = p->tex;
+    g->colour = colour;
+    g->tx1 = (float)cx / kPageSize;
+    g->ty1 = (float)cy / kPageSize;
+    g->tx2 = (float)(cx + cw) / kPageSize;
+    g->ty2 = (float)(cy + ch) / kPageSize;
+    const double to_units = k / s->line_px;
+    g->bx = (float)(x0 * to_units);
+    g->by = (float)(y0 * to_units);
+    g->bw = (float)(cw * to_units);
+    g->bh = (float)(ch * to_units);
     return true;
 }
 
@@ -255,173 +392,59 @@ void note_missing(FontStore *s, uint32_t cp) {
         if (s->missing_logged[k] == cp) return;
     if (s->missing_n == kMostMissingNamed) {
         s->missing_n++;
-        log_font(s->font, "more codes have no glyph; they are drawn as its missing-glyph box and no longer named");
+        log_font(s->info.font, "more codes have no glyph; they are drawn as its missing-glyph box and no longer named");
         return;
     }
     s->missing_logged[k] = cp;
     s->missing_n++;
     char what[120];
     snprintf(what, sizeof what, "no glyph for U+%04X: drawn as its missing-glyph box", (unsigned)cp);
-    log_font(s->font, what);
+    log_font(s->info.font, what);
 }
 
-// Renders glyph INDEX of S's face into a cell of one of its pages and
-// fills *G; G->tex stays 0 for a glyph of no advance. The caller keeps
-// the texture binding it needs (this binds the page).
-bool rasterise(FontStore *s, FT_UInt index, QVP_GLYPH *g) {
-    memset(g, 0, sizeof *g);
-    g->index = index;
-    g->owner = s;
-    if (FT_Load_Glyph(s->face, index, FT_LOAD_RENDER) != 0) return false;
-    int adv = (int)((s->face->glyph->advance.x + 32) >> 6);
-    if (adv <= 0) return true;
-    if (adv > kPageSize - 2 * kPad || s->line_px > kPageSize - 2 * kPad) return false;
-    g->dx = (float)adv / (float)s->line_px;
-    if (s->page_n == 0 && !add_page(s)) return false;
-    Page *p = &s->pages[s->page_n - 1];
-    int cw = adv + 2 * kPad, chh = s->line_px + 2 * kPad;
-    if (p->x + cw > kPageSize) {
-        p->x = 0;
-        p->y += chh;
+}  // namespace
+
+int FontFaces(const QVP_CANVAS_FONTDEF *font, const QVP_FACE **faces, int most) {
+    int n = 0;
+    for (FontStore *s = store_of(font); s && s->face && n < most && n <= QVP_FALLBACK_DEPTH; s = s->fallback) {
+        for (int i = 0; i < n; i++)
+            if (faces[i] == &s->info) return n;
+        faces[n++] = &s->info;
     }
-    if (p->y + chh > kPageSize) {
-        if (!add_page(s)) return false;
-        p = &s->pages[s->page_n - 1];
-    }
-    size_t bytes = (size_t)adv * (size_t)s->line_px * 2;
-    if (bytes > g_cell_size) {
-        void *grown = PluginRealloc(g_cell, bytes);
-        if (!grown) return false;
-        g_cell = (unsigned char *)grown;
-        g_cell_size = bytes;
-    }
-    // As in the font's table: luminance white over the cell, alpha the
-    // coverage, ink clipped to the cell.
-    for (size_t k = 0; k < bytes; k += 2) {
-        g_cell[k] = 255;
-        g_cell[k + 1] = 0;
-    }
-    FT_Bitmap &bm = s->face->glyph->bitmap;
-    // A face glyph that is not grey coverage is drawn as its empty cell,
-    // which still counts as ink (it is not worth the risk of a bad guess).
-    g->ink = bm.pixel_mode != FT_PIXEL_MODE_GRAY;
-    if (bm.pixel_mode == FT_PIXEL_MODE_GRAY) {
-        int ox = s->face->glyph->bitmap_left, oy = s->ascent_px - s->face->glyph->bitmap_top;
-        for (int y = 0; y < (int)bm.rows; y++) {
-            int ty = oy + y;
-            if (ty < 0 || ty >= s->line_px) continue;
-            for (int x = 0; x < (int)bm.width; x++) {
-                int tx = ox + x;
-                if (tx >= 0 && tx < adv) {
-                    unsigned char a = bm.buffer[y * bm.pitch + x];
-                    g_cell[((size_t)ty * adv + tx) * 2 + 1] = a;
-                    g->ink |= a != 0;
-                }
-            }
-        }
-    }
-    int cx = p->x + kPad, cy = p->y + kPad;
-    GLint alignment = 4;
-    glGetIntegerv(GL_UNPACK_ALIGNMENT, &alignment);
-    glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
-    BindTexture2D(p->tex);
-    glTexSubImage2D(GL_TEXTURE_2D, 0, cx, cy, adv, s->line_px, GL_LUMINANCE_ALPHA, GL_UNSIGNED_BYTE, g_cell);
-    glPixelStorei(GL_UNPACK_ALIGNMENT, alignment);
-    p->dirty = true;
-    p->x += cw;
-    g->tex = p->tex;
-    g->tx1 = (float)cx / kPageSize;
-    g->ty1 = (float)cy / kPageSize;
-    g->tx2 = (float)(cx + adv) / kPageSize;
-    g->ty2 = (float)(cy + s->line_px) / kPageSize;
-    return true;
+    return n;
 }
 
-// The glyph of CP from S's face alone; null when S has no face or the
-// glyph cannot be made. *FOUND says whether the face maps CP.
-const QVP_GLYPH *face_glyph(FontStore *s, uint32_t cp, bool want_missing, bool *found) {
-    *found = false;
+const QVP_GLYPH *FaceGlyph(const QVP_FACE *face, uint32_t index) {
+    FontStore *s = (FontStore *)face;
     if (!s->face) return nullptr;
-    Slot *k = slot_for(s, cp);
-    if (k && k->cp == cp) {
-        *found = k->glyph.index != 0;
-        return &k->glyph;
-    }
-    FT_UInt index = FT_Get_Char_Index(s->face, cp);
-    *found = index != 0;
-    if (!index) {
-        // Unmapped codes share one box and take no slot: texts of ever
-        // new unmapped codes grow neither the table nor the pages.
-        if (!want_missing) return nullptr;
+    if (index == 0) {
         if (!s->has_missing && rasterise(s, 0, &s->missing)) s->has_missing = true;
         return s->has_missing ? &s->missing : nullptr;
     }
+    Slot *k = slot_for(s, index);
+    if (k && k->index == index) return &k->glyph;
     if (!grow_slots(s)) return nullptr;
     QVP_GLYPH g;
     if (!rasterise(s, index, &g)) return nullptr;
-    k = slot_for(s, cp);
-    k->cp = cp;
+    k = slot_for(s, index);
+    k->index = index;
     k->glyph = g;
     s->slot_used++;
     return &k->glyph;
 }
 
-}  // namespace
-
-namespace {
-
-// The glyph of CP in S's face or, when the face lacks it, along S's chain
-// of fallbacks (each font's own -fallback, at most kFallbackDepth fonts
-// past S, so a loop of fallbacks ends). A glyph found down the chain is
-// kept under S's code too, so the next look-up is one probe. With
-// WANT_MISSING, S's missing-glyph box when no font of the chain has it.
-const QVP_GLYPH *chain_glyph(FontStore *s, uint32_t cp, int depth, bool want_missing, bool *found) {
-    *found = false;
-    if (!s || !s->face) return nullptr;
-    Slot *k = slot_for(s, cp);
-    if (k && k->cp == cp) {
-        *found = k->glyph.index != 0;
-        return &k->glyph;
-    }
-    if (s->fallback && depth < kFallbackDepth && !FT_Get_Char_Index(s->face, cp)) {
-        const QVP_GLYPH *g = chain_glyph(s->fallback, cp, depth + 1, false, found);
-        if (g && *found) {
-            if (!grow_slots(s)) return g;
-            k = slot_for(s, cp);
-            k->cp = cp;
-            k->glyph = *g;
-            s->slot_used++;
-            return &k->glyph;
-        }
-    }
-    return face_glyph(s, cp, want_missing, found);
-}
-
-}  // namespace
+void FaceNoteMissing(const QVP_FACE *face, uint32_t cp) { note_missing((FontStore *)face, cp); }
 
 const QVP_GLYPH *FontExtraGlyph(const QVP_CANVAS_FONTDEF *font, uint32_t cp) {
-    FontStore *s = store_of(font);
-    if (!s || !s->face) return nullptr;
-    bool found;
-    const QVP_GLYPH *g = chain_glyph(s, cp, 0, true, &found);
-    if (g && !found) note_missing(s, cp);
-    return g;
-}
-
-uint32_t FontTableIndex(const QVP_CANVAS_FONTDEF *font, uint32_t cp) {
-    FontStore *s = store_of(font);
-    if (!s || !s->face || !s->kerning || !FT_HAS_KERNING(s->face)) return 0;
-    int n = font->last_char - font->first_char + 1;
-    if (!s->table_index || s->table_n != n) {
-        uint32_t *t = (uint32_t *)PluginRealloc(s->table_index, sizeof(uint32_t) * (size_t)n);
-        if (!t) return 0;
-        for (int i = 0; i < n; i++) t[i] = kUnknownIndex;
-        s->table_index = t;
-        s->table_n = n;
+    const QVP_FACE *faces[QVP_FALLBACK_DEPTH + 1];
+    int n = FontFaces(font, faces, QVP_FALLBACK_DEPTH + 1);
+    for (int i = 0; i < n; i++) {
+        hb_codepoint_t index = 0;
+        if (hb_font_get_nominal_glyph(faces[i]->shaper, cp, &index) && index) return FaceGlyph(faces[i], index);
     }
-    uint32_t &ix = s->table_index[cp - (uint32_t)font->first_char];
-    if (ix == kUnknownIndex) ix = FT_Get_Char_Index(s->face, cp);
-    return ix;
+    if (!n) return nullptr;
+    FaceNoteMissing(faces[0], cp);
+    return FaceGlyph(faces[0], 0);
 }
 
 int FontTableInk(const QVP_CANVAS_FONTDEF *font, uint32_t cp) {
@@ -461,25 +484,7 @@ int FontTableInk(const QVP_CANVAS_FONTDEF *font, uint32_t cp) {
     return known == 1;
 }
 
-const void *FontOwner(const QVP_CANVAS_FONTDEF *font) { return store_of(font); }
-
-float FontKerning(const QVP_GLYPH *left, const QVP_GLYPH *right) {
-    if (!left->index || !right->index || left->owner != right->owner || !left->owner) return 0.0f;
-    FontStore *s = (FontStore *)left->owner;
-    if (!s->kerning || !s->face || !FT_HAS_KERNING(s->face)) return 0.0f;
-    auto &k = s->kern_cache[(left->index * 31u + right->index) & 1023u];
-    if (k.left == left->index && k.right == right->index) return k.units;
-    FT_Vector v;
-    float units = 0.0f;
-    if (FT_Get_Kerning(s->face, left->index, right->index, FT_KERNING_UNFITTED, &v) == 0)
-        units = (float)v.x / 64.0f / (float)s->line_px;
-    k.left = left->index;
-    k.right = right->index;
-    k.units = units;
-    return units;
-}
-
-void PrepareGlyphTexture(GLuint tex, GLint min_filter, GLint mag_filter) {
+int PrepareGlyphTexture(GLuint tex, GLint min_filter, GLint mag_filter) {
     for (int i = 0; i < g_store_n; i++) {
         FontStore *s = g_stores[i];
         for (int k = 0; k < s->page_n; k++) {
@@ -490,9 +495,10 @@ void PrepareGlyphTexture(GLuint tex, GLint min_filter, GLint mag_filter) {
             p.dirty = false;
             if (p.min_filter != min_filter) glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, p.min_filter = min_filter);
             if (p.mag_filter != mag_filter) glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, p.mag_filter = mag_filter);
-            return;
+            return p.colour;
         }
     }
+    return 0;
 }
 
 GlyphStoreStats GetGlyphStoreStats(const QVP_CANVAS_FONTDEF *font) {
@@ -503,10 +509,11 @@ GlyphStoreStats GetGlyphStoreStats(const QVP_CANVAS_FONTDEF *font) {
 }
 
 void ResetGlyphStore(void) {
+    ResetShapeCache();
     for (int i = 0; i < g_store_n; i++) {
         FontStore *s = g_stores[i];
         if (s->face) FT_Done_Face(s->face);
-        free(s->table_index);
+        hb_font_destroy(s->info.shaper);
         free(s->table_ink);
         free(s->slots);
         free(s->pages);
