@@ -1,6 +1,7 @@
 // test_unicode.cpp - text beyond 8 bits: UTF-8 decoding, glyphs drawn
 // from a font's face outside its table, fallback fonts, kerning, bad
-// byte sequences, and what a steady frame of such text costs.
+// byte sequences, shaping (joining, reordering, marks), right-to-left
+// order, colour emoji, and what a steady frame of such text costs.
 #include <sys/stat.h>
 
 #include <string>
@@ -8,10 +9,13 @@
 
 #include "alloc_watch.h"
 #include "render_fixture.h"
+#include "spawn_util.h"
+#include "test_util.h"
 
 namespace {
 
 const char *const kCjkFile = "/usr/share/fonts/truetype/wqy/wqy-microhei.ttc";
+const char *const kNoto = "/usr/share/fonts/truetype/noto/";
 
 uint32_t decode_one(const char *s, size_t *len) {
     size_t i = 0;
@@ -95,6 +99,31 @@ protected:
     bool have_cjk() {
         struct stat st;
         return stat(kCjkFile, &st) == 0;
+    }
+    // A Noto font of fonts-noto-core or fonts-noto-color-emoji, made
+    // under NAME (null when the file is not installed).
+    QVP_CANVAS_FONTDEF *noto(const char *name, const char *file, const std::string &fallback = "") {
+        std::string path = std::string(kNoto) + file;
+        struct stat st;
+        if (stat(path.c_str(), &st) != 0) return nullptr;
+        return font(name, path, fallback);
+    }
+    // What S lays out in F, item by item in display order.
+    std::vector<QVP_ITEM> items(QVP_CANVAS_FONTDEF *f, const char *s) {
+        std::vector<QVP_ITEM> out;
+        QVF_PushDrawingState();
+        glFontBegin(f);
+        QVP_TEXT_CURSOR c;
+        TextCursorStart(&c, f, s);
+        for (const QVP_ITEM *it; (it = TextCursorNext(&c));) out.push_back(*it);
+        glFontEnd();
+        QVF_PopDrawingState();
+        return out;
+    }
+    // The plain glyph index of CP in F's chain.
+    uint32_t gid(QVP_CANVAS_FONTDEF *f, uint32_t cp) {
+        const QVP_GLYPH *g = FontExtraGlyph(f, cp);
+        return g ? g->index : 0;
     }
 };
 
@@ -306,20 +335,31 @@ TEST_F(Unicode, BadInput_DrawsWhatItCanAndNeverReadsPastTheText) {
     EXPECT_LT(cols, 10.0) << "one short line, many times";
 }
 
+// Steady frames of shaped text (Arabic, Hebrew, Devanagari and colour
+// emoji where their fonts are installed, CJK through a fallback) shape
+// nothing and allocate nothing, with a box (laid out every frame) and
+// without (kept).
 TEST_F(Unicode, Frame_SteadyFramesOfEveryScriptAllocateNothing) {
-    // CJK through a fallback where the font is installed.
     QVP_CANVAS_FONTDEF *f = font_;
-    if (have_cjk()) {
-        ASSERT_NE(font("cjk0", kCjkFile), nullptr);
-        f = font("latin", "", "cjk0");
-        ASSERT_NE(f, nullptr);
-    }
+    std::string chain;
+    if (noto("emoji", "NotoColorEmoji.ttf")) chain = "emoji";
+    if (noto("deva", "NotoSansDevanagari-Regular.ttf", chain)) chain = "deva";
+    if (noto("arab", "NotoSansArabic-Regular.ttf", chain)) chain = "arab";
+    if (have_cjk() && font("cjk0", kCjkFile, chain)) chain = "cjk0";
+    if (!chain.empty()) f = font("latin", "", chain);
+    ASSERT_NE(f, nullptr);
     QVP_CANVAS *c = canvas("c", LAYER_FOREGROUND);
-    QVP_CANVAS_ELEMENT *e =
-        text(c, "Gr\xc3\xbc\xc3\x9f" "e \xce\x9a\xce\xb1\xce\xbb \xd0\x9f\xd1\x80 \xe4\xbd\xa0\xe5\xa5\xbd AV", 100, 75, 12, 0,
-             0.3f);
-    e->data.text.pfont = f;
-    QVH_RunFrames(2);
+    const char *mixed = "Gr\xc3\xbc\xc3\x9f" "e \xce\x9a\xce\xb1\xce\xbb \xd0\x9f\xd1\x80 \xe4\xbd\xa0 AV "
+                        "\xd8\xb3\xd9\x84\xd8\xa7\xd9\x85 \xd7\xa9\xd7\x9c \xe0\xa4\x95\xe0\xa4\xbf "
+                        "\xf0\x9f\x91\x8d\xf0\x9f\x8f\xbd";
+    for (float bg : {-1.0f, 0.3f}) {
+        QVP_CANVAS_ELEMENT *e = text(c, mixed, 100, bg < 0 ? 40 : 100, 12, 0, bg);
+        e->data.text.pfont = f;
+    }
+    QVH_RunFrames(3);
+    long shaped = GetShapeCacheStats().shaped;
+    QVH_RunFrames(3);
+    EXPECT_EQ(GetShapeCacheStats().shaped, shaped) << "steady frames shape nothing";
     if (!AllocWatchWorks()) GTEST_SKIP() << "the sanitizer owns malloc";
     AllocWatchStart();
     QVH_RunFrames(5);
@@ -414,3 +454,298 @@ TEST_F(Unicode, Bounds_GlyphStoreHoldsEachCodeOnceWhateverTheText) {
     for (int i = 0; i < QVH_LogCount(); i++) lines += strstr(QVH_LogGet(i)->text, "no glyph for") != nullptr;
     EXPECT_LE(lines, 256);
 }
+
+namespace {
+
+// Right to left: a Hebrew line reads from the right, its number in its
+// own order, its brackets mirrored; in a Latin line the Hebrew word is
+// reversed in place. Anchored at colstart, the line's ink begins at the
+// anchor whatever the direction.
+TEST_F(Unicode, Bidi_RightToLeftLinesInDisplayOrder) {
+    QVP_CANVAS_FONTDEF *hebr = noto("hebr", "NotoSansHebrew-Regular.ttf");
+    if (!hebr) GTEST_SKIP() << "fonts-noto-core is missing (scripts/setup installs it)";
+    QVP_CANVAS_FONTDEF *f = font("lat", "", "hebr");
+    // shin, space, (alef), space, 123: the first strong code is Hebrew.
+    std::vector<QVP_ITEM> v = items(f, "\xd7\xa9 (\xd7\x90) 123");
+    ASSERT_EQ(v.size(), 9u);
+    EXPECT_EQ(v[0].table, '1');
+    EXPECT_EQ(v[1].table, '2');
+    EXPECT_EQ(v[2].table, '3');
+    EXPECT_EQ(v[4].g.index, gid(f, '(')) << "the closing bracket, mirrored, opens on the left";
+    EXPECT_EQ(v[5].g.index, gid(f, 0x5D0));
+    EXPECT_EQ(v[6].g.index, gid(f, ')'));
+    EXPECT_EQ(v[8].g.index, gid(f, 0x5E9)) << "the first letter is on the right";
+    // A Latin line: "ab" then the word shin-lamed-vav reversed.
+    v = items(f, "ab \xd7\xa9\xd7\x9c\xd7\x95");
+    ASSERT_EQ(v.size(), 6u);
+    EXPECT_EQ(v[0].table, 'a');
+    EXPECT_EQ(v[3].g.index, gid(f, 0x5D5));
+    EXPECT_EQ(v[5].g.index, gid(f, 0x5E9));
+    // Each line has its own direction.
+    v = items(f, "\xd7\xa9 1\nx \xd7\xa9");
+    ASSERT_EQ(v.size(), 7u);
+    EXPECT_EQ(v[0].table, '1');
+    EXPECT_EQ(v[3].kind, QVP_ITEM_NEWLINE);
+    EXPECT_EQ(v[4].table, 'x');
+    QVP_CANVAS *c = canvas("c", LAYER_FOREGROUND);
+    QVP_CANVAS_ELEMENT *e = text(c, "\xd7\xa9\xd7\x9c\xd7\x95\xd7\x9d", 40, 40, 30, ANCHOR_COL_START | ANCHOR_ROW_START);
+    e->data.text.pfont = f;
+    QVH_RunFrames(1);
+    EXPECT_EQ(ink(0, 30, 37, 80), 0) << "nothing left of the anchor";
+    EXPECT_GT(ink(40, 30, 50, 80), 5) << "the ink starts at the anchor";
+}
+
+// Shaping: Arabic letters take their joined forms, a Devanagari vowel
+// sign goes before its consonant and a conjunct is one glyph, and the
+// advances are the shaped ones.
+TEST_F(Unicode, Shaping_ArabicJoinsIndicReorders) {
+    QVP_CANVAS_FONTDEF *arab = noto("arab", "NotoSansArabic-Regular.ttf");
+    QVP_CANVAS_FONTDEF *deva = noto("deva", "NotoSansDevanagari-Regular.ttf");
+    if (!arab || !deva) GTEST_SKIP() << "fonts-noto-core is missing (scripts/setup installs it)";
+    uint32_t beh = gid(arab, 0x628);
+    std::vector<QVP_ITEM> v = items(arab, "\xd8\xa8");
+    ASSERT_EQ(v.size(), 1u);
+    EXPECT_EQ(v[0].g.index, beh) << "a lone letter is in its isolated form";
+    v = items(arab, "\xd8\xa8\xd8\xa8\xd8\xa8");
+    ASSERT_EQ(v.size(), 3u);
+    for (int i = 0; i < 3; i++) EXPECT_NE(v[i].g.index, beh) << "letter " << i << " is joined";
+    EXPECT_NE(v[0].g.index, v[2].g.index) << "final and initial forms differ";
+    double joined = measure(arab, "\xd8\xa8\xd8\xa8\xd8\xa8"), sum = 0;
+    for (const QVP_ITEM &it : v) sum += it.adv;
+    EXPECT_NEAR(joined, sum, 1e-5) << "the measure is the shaped advances";
+    EXPECT_LT(joined, 3 * measure(arab, "\xd8\xa8") - 0.05) << "joined forms are narrower";
+    // ka + vowel sign i: the sign is drawn first.
+    v = items(deva, "\xe0\xa4\x95\xe0\xa4\xbf");
+    ASSERT_EQ(v.size(), 2u);
+    EXPECT_NE(v[0].g.index, gid(deva, 0x915));
+    EXPECT_EQ(v[1].g.index, gid(deva, 0x915));
+    // ka + virama + ssa: one conjunct glyph.
+    EXPECT_EQ(items(deva, "\xe0\xa4\x95\xe0\xa5\x8d\xe0\xa4\xb7").size(), 1u);
+}
+
+// Combining marks draw on their base: "e" + U+0301 is "é" (the font's own
+// precomposed glyph), "q" + U+0301 puts the mark above the q, and a mark
+// stays with its base's font even where the fallback also has it.
+TEST_F(Unicode, Shaping_CombiningMarksSitOnTheirBase) {
+    EXPECT_NEAR(measure(font_, "e\xcc\x81"), dx(font_, 0xE9), 1e-5);
+    std::vector<QVP_ITEM> v = items(font_, "q\xcc\x81");
+    ASSERT_EQ(v.size(), 2u);
+    EXPECT_EQ(v[0].table, 'q');
+    EXPECT_NEAR(v[1].adv, 0.0f, 1e-6) << "the mark takes no room";
+    QVP_CANVAS *c = canvas("c", LAYER_FOREGROUND);
+    text(c, "q", 20, 40, 40, ANCHOR_COL_START | ANCHOR_ROW_START);
+    text(c, "q\xcc\x81", 120, 40, 40, ANCHOR_COL_START | ANCHOR_ROW_START);
+    QVH_RunFrames(1);
+    // Above the q's x-height (rows 40..52 of a 40-row line).
+    EXPECT_EQ(ink(15, 40, 60, 50), 0) << "the bare q";
+    EXPECT_GT(ink(115, 40, 160, 50), 10) << "the accent over the q";
+    QVP_CANVAS_FONTDEF *thai = noto("thai", "NotoSansThai-Regular.ttf");
+    if (!thai) return;
+    QVP_CANVAS_FONTDEF *f = font("lat", "", "thai");
+    // ko kai + sara ii + mai ek: three glyphs in Thai's face, two marks.
+    v = items(f, "\xe0\xb8\x81\xe0\xb8\xb5\xe0\xb9\x88");
+    ASSERT_EQ(v.size(), 3u);
+    EXPECT_EQ(v[0].g.index, gid(thai, 0xE01));
+    EXPECT_NEAR(v[1].adv + v[2].adv, 0.0f, 1e-6);
+    EXPECT_GT(v[1].g.tex, 0u) << "the marks draw";
+}
+
+// Colour emoji: Noto Color Emoji (bitmap strikes only) loads, sequences
+// come out of the shaper as one glyph, the glyphs keep their own colours
+// under a red fill, and opacity still applies.
+TEST_F(Unicode, Emoji_ColourGlyphsSequencesAndOpacity) {
+    QVP_CANVAS_FONTDEF *emoji = noto("emoji", "NotoColorEmoji.ttf");
+    if (!emoji) GTEST_SKIP() << "fonts-noto-color-emoji is missing (scripts/setup installs it)";
+    QVP_CANVAS_FONTDEF *f = font("lat", "", "emoji");
+    const char *seqs[] = {"\xf0\x9f\x91\x8d\xf0\x9f\x8f\xbd",  // thumb, medium skin tone
+                          "\xf0\x9f\x87\xa9\xf0\x9f\x87\xaa",  // the flag of Germany
+                          "\xf0\x9f\x91\xa9\xe2\x80\x8d\xf0\x9f\x92\xbb",  // woman technologist
+                          "\xf0\x9f\x98\x80"};  // grinning face, which DejaVu has in black
+    for (const char *s : seqs) {
+        std::vector<QVP_ITEM> v = items(f, s);
+        ASSERT_EQ(v.size(), 1u) << s;
+        EXPECT_TRUE(v[0].g.colour) << s;
+        EXPECT_NE(v[0].g.index, 0u) << s;
+    }
+    // U+1F7E5, a large red square: left half opaque, right half at 0.5.
+    QVP_CANVAS *c = canvas("c", LAYER_FOREGROUND);
+    QVP_CANVAS_ELEMENT *sq = text(c, "\xf0\x9f\x9f\xa5", 20, 30, 80, ANCHOR_COL_START | ANCHOR_ROW_START);
+    sq->data.text.pfont = f;
+    QVP_CANVAS_ELEMENT *half = text(c, "\xf0\x9f\x9f\xa9", 110, 30, 80, ANCHOR_COL_START | ANCHOR_ROW_START);
+    half->data.text.pfont = f;
+    half->opacity = 0.5f;
+    // The fill is blue: a tinted red square would come out black.
+    sq->fcol[0] = half->fcol[0] = 0;
+    sq->fcol[1] = half->fcol[1] = 0;
+    QVH_RunFrames(1);
+    unsigned char px[4];
+    QVH_ReadPixel(20 + 35, 149 - 70, px);
+    EXPECT_GT(px[0], 180) << "the red square is red";
+    EXPECT_LT(px[2], 100);
+    // U+1F7E9, the green square, at half opacity over black.
+    QVH_ReadPixel(110 + 35, 149 - 70, px);
+    EXPECT_LT(px[1], 160) << "half opacity";
+    EXPECT_GT(px[1], 40);
+    EXPECT_LT(px[0], px[1]) << "green";
+}
+
+// The kept shaped runs at their bound, with texts that change every
+// frame: never more than 4,096 runs or 4 MiB, and a text shaped before
+// that was let go is shaped again the same.
+TEST_F(Unicode, Bounds_ShapedRunsWhenEveryTextChangesEveryFrame) {
+    QVP_CANVAS *c = canvas("c", LAYER_FOREGROUND);
+    std::vector<QVP_CANVAS_ELEMENT *> es;
+    for (int i = 0; i < 50; i++) es.push_back(text(c, "x", 0, (float)i, 1, ANCHOR_COL_START | ANCHOR_ROW_START));
+    std::vector<QVP_ITEM> first = items(font_, "AV run 0");
+    for (int frame = 0; frame < 120; frame++) {
+        for (int i = 0; i < 50; i++) {
+            qvpc::ElementDesc d = qvpc::DescOf(es[(size_t)i]);
+            d.text = "AV run " + std::to_string(frame * 50 + i) + std::string((size_t)(frame % 7) * 40, 'w');
+            std::string err;
+            es[(size_t)i] = qvpc::ConfigureElement(c, es[(size_t)i], d, err);
+            ASSERT_NE(es[(size_t)i], nullptr) << err;
+        }
+        QVH_RunFrames(1);
+        ShapeCacheStats st = GetShapeCacheStats();
+        ASSERT_LE(st.entries, st.most);
+        ASSERT_LE(st.bytes, st.most_bytes);
+    }
+    ShapeCacheStats st = GetShapeCacheStats();
+    EXPECT_GE(st.shaped, 6000);
+    EXPECT_GT(st.bytes, st.most_bytes / 2) << "the bound was reached";
+    std::vector<QVP_ITEM> again = items(font_, "AV run 0");
+    ASSERT_EQ(again.size(), first.size());
+    for (size_t i = 0; i < first.size(); i++) EXPECT_EQ(memcmp(&again[i], &first[i], sizeof first[i]), 0) << i;
+}
+
+}  // namespace
+
+namespace {
+
+// An ink mask cropped to its ink: W by H, 1 where a pixel is inked.
+struct Mask {
+    int w = 0, h = 0;
+    std::vector<unsigned char> m;
+};
+
+// The ink (channel value above 127) of the W by H pixels PX (NCH
+// channels each, rows top first), cropped to its bounding box.
+Mask crop(const unsigned char *px, int w, int h, int nch) {
+    int x0 = w, y0 = h, x1 = -1, y1 = -1;
+    for (int y = 0; y < h; y++)
+        for (int x = 0; x < w; x++)
+            if (px[((size_t)y * w + x) * nch + (nch > 1 ? 1 : 0)] > 127 || px[((size_t)y * w + x) * nch] > 127) {
+                x0 = std::min(x0, x), y0 = std::min(y0, y), x1 = std::max(x1, x), y1 = std::max(y1, y);
+            }
+    Mask k;
+    if (x1 < 0) return k;
+    k.w = x1 - x0 + 1, k.h = y1 - y0 + 1;
+    k.m.resize((size_t)k.w * k.h);
+    for (int y = 0; y < k.h; y++)
+        for (int x = 0; x < k.w; x++) {
+            const unsigned char *p = px + ((size_t)(y0 + y) * w + x0 + x) * nch;
+            k.m[(size_t)y * k.w + x] = p[0] > 127 || (nch > 1 && p[1] > 127);
+        }
+    return k;
+}
+
+// Intersection over union of A and B, B moved by up to 3 pixels each
+// way for the best overlap (renderers round the pen differently).
+double overlap(const Mask &a, const Mask &b) {
+    double best = 0;
+    for (int dy = -3; dy <= 3; dy++)
+        for (int dx = -3; dx <= 3; dx++) {
+            long both = 0, any = 0;
+            int w = std::max(a.w, b.w + dx) + 3, h = std::max(a.h, b.h + dy) + 3;
+            for (int y = -3; y < h; y++)
+                for (int x = -3; x < w; x++) {
+                    bool ia = x >= 0 && y >= 0 && x < a.w && y < a.h && a.m[(size_t)y * a.w + x];
+                    int bx = x - dx, by = y - dy;
+                    bool ib = bx >= 0 && by >= 0 && bx < b.w && by < b.h && b.m[(size_t)by * b.w + bx];
+                    both += ia && ib;
+                    any += ia || ib;
+                }
+            if (any) best = std::max(best, (double)both / (double)any);
+        }
+    return best;
+}
+
+class Scripts : public Unicode {
+protected:
+    // The display's ink of TEXT in F, one line of the font's own line
+    // height in pixels (so glyphs are drawn at the font's pixel size).
+    Mask shown(QVP_CANVAS_FONTDEF *f, const char *text) {
+        const QVP_CANVAS_FONTEXT *x = QVP_FontExtension(f);
+        QVP_CANVAS *c = canvas(("c" + std::to_string(n_++)).c_str(), LAYER_FOREGROUND, 0, 0, 0);
+        QVP_CANVAS_ELEMENT *e = text_el(c, text, (float)x->line_px);
+        e->data.text.pfont = f;
+        QVH_RunFrames(1);
+        std::vector<unsigned char> px(200 * 150 * 4);
+        for (int y = 0; y < 150; y++)
+            for (int xx = 0; xx < 200; xx++) QVH_ReadPixel(xx, 149 - y, &px[((size_t)y * 200 + xx) * 4]);
+        std::string err;
+        qvpc::DeleteCanvas(c, err);
+        return crop(px.data(), 200, 150, 4);
+    }
+    QVP_CANVAS_ELEMENT *text_el(QVP_CANVAS *c, const char *s, float size) {
+        return text(c, s, 4, 20, size, ANCHOR_COL_START | ANCHOR_ROW_START);
+    }
+    // Pillow's rendering of TEXT in FILE at PPEM, shaped through libraqm
+    // or UNSHAPED; false when Pillow (or its raqm layout) is missing.
+    bool reference(const std::string &file, int ppem, const char *text, bool unshaped, Mask *out) {
+        std::string png = "/tmp/qvp-ref-" + std::to_string(getpid()) + ".png";
+        std::vector<std::string> args = {"/usr/bin/python3", std::string(QVP_SOURCE_DIR) + "/tests/scripts/reference_text.py",
+                                         file, std::to_string(ppem), text, png};
+        if (unshaped) args.push_back("--unshaped");
+        pid_t pid = spawn(args);
+        if (pid < 0 || wait_child(pid, 30000) != 0) return false;
+        int w = 0, h = 0;
+        std::vector<unsigned char> rgba;
+        std::string err;
+        bool ok = qvpc::ReadPng(png, w, h, rgba, err);
+        unlink(png.c_str());
+        if (ok) *out = crop(rgba.data(), w, h, 4);
+        return ok;
+    }
+    int n_ = 0;
+};
+
+// Each script as the display draws it against an independent renderer
+// (Pillow through libraqm) of the same text in the same font at the same
+// size, and against Pillow's unshaped layout (each code's own glyph in
+// typed order): the display's ink must lie close to the shaped rendering
+// and clearly closer to it than to the unshaped one.
+TEST_F(Scripts, Reference_EachScriptMatchesAnIndependentShaper) {
+    const std::string dejavu = "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf";
+    struct Case {
+        const char *what, *file, *text;
+        double margin;  // how much closer to the shaped rendering at least
+    } cases[] = {
+        {"Arabic", "NotoSansArabic-Regular.ttf", "\xd9\x85\xd8\xb1\xd8\xad\xd8\xa8\xd8\xa7", 0.1},
+        {"Hebrew", "", "\xd7\xa9\xd7\x9c\xd7\x95\xd7\x9d", 0.1},
+        {"a mixed line with a number", "", "\xd7\xa9\xd7\x9c\xd7\x95\xd7\x9d 12", 0.1},
+        {"Devanagari", "NotoSansDevanagari-Regular.ttf", "\xe0\xa4\x95\xe0\xa4\xbf\xe0\xa4\xa4\xe0\xa4\xbe\xe0\xa4\xac", 0.1},
+        {"Thai", "NotoSansThai-Regular.ttf", "\xe0\xb8\x97\xe0\xb8\xb5\xe0\xb9\x88\xe0\xb8\x99\xe0\xb8\xb5\xe0\xb9\x88", 0.02},
+        {"decomposed accents", "", "A\xcc\x81" "E\xcc\x80" "O\xcc\x82", 0.05},
+    };
+    int compared = 0;
+    for (const Case &k : cases) {
+        std::string file = k.file[0] ? std::string(kNoto) + k.file : dejavu;
+        struct stat st;
+        if (stat(file.c_str(), &st) != 0) continue;
+        QVP_CANVAS_FONTDEF *f = font(("f" + std::to_string(compared++)).c_str(), file);
+        ASSERT_NE(f, nullptr);
+        Mask ours = shown(f, k.text), shaped, plain;
+        ASSERT_GT(ours.w, 0) << k.what << " drew nothing";
+        if (!reference(file, 32, k.text, false, &shaped) || !reference(file, 32, k.text, true, &plain))
+            GTEST_SKIP() << "Pillow with libraqm is missing (scripts/setup installs python3-pil and libraqm0)";
+        double to_shaped = overlap(ours, shaped), to_plain = overlap(ours, plain);
+        EXPECT_GT(to_shaped, 0.7) << k.what << ": " << ours.w << "x" << ours.h << " against " << shaped.w << "x"
+                                   << shaped.h;
+        EXPECT_GT(to_shaped, to_plain + k.margin) << k.what << ": shaped " << to_shaped << ", unshaped " << to_plain;
+        printf("%s: ink overlap %.3f with the shaped rendering, %.3f with the unshaped\n", k.what, to_shaped, to_plain);
+    }
+    if (!compared) GTEST_SKIP() << "fonts-noto-core is missing (scripts/setup installs it)";
+}
+
+}  // namespace

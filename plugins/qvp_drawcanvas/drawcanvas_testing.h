@@ -61,10 +61,12 @@ typedef struct GlyphStoreStats {
 } GlyphStoreStats;
 GlyphStoreStats GetGlyphStoreStats(const QVP_CANVAS_FONTDEF *font);
 
-/* Shaped runs kept in this process: entries, bytes, and the bounds. */
+/* Shaped runs kept in this process: entries, bytes, their bounds, and
+ * how many runs were shaped since the last reset. */
 typedef struct ShapeCacheStats {
     int entries, most;
     size_t bytes, most_bytes;
+    long shaped;
 } ShapeCacheStats;
 ShapeCacheStats GetShapeCacheStats(void);
 void ResetShapeCache(void);

@@ -36,11 +36,12 @@ struct ShapedRun {
     QVP_ITEM items[1];
 };
 
-// The kept runs and their index; made on the first run shaped, emptied
-// by ResetShapeCache.
+// The kept runs and their index, and the runs shaped; made on the first
+// run shaped, emptied by ResetShapeCache.
 LruIndex g_index;
 ShapedRun *g_runs[kShapeMost];
 size_t g_bytes = 0;
+long g_shaped = 0;
 
 const unsigned char *run_bytes(const ShapedRun *r) { return (const unsigned char *)(r->items + r->n); }
 
@@ -174,7 +175,8 @@ int shape_cps(const QVP_CANVAS_FONTDEF *font, int n, int rtl, bool *missed) {
     hb_unicode_funcs_t *uf = hb_unicode_funcs_get_default();
     // The face of each code: the first of the chain that maps it (the
     // font's own when none does); the script: its own, or that of the
-    // code before for those common to scripts, then after for the first.
+    // code before for those common to scripts, then after for the first,
+    // and Common for all of a run that has none of its own (emoji).
     for (int i = 0; i < n; i++) {
         int fi = -1;
         if (i > 0 && joins_before(uf, g_cps[i])) fi = g_face_of[i - 1];
@@ -198,6 +200,7 @@ int shape_cps(const QVP_CANVAS_FONTDEF *font, int n, int rtl, bool *missed) {
     for (int i = n - 1; i >= 0; i--) {
         if (!vague(g_script[i])) last = g_script[i];
         else if (last != HB_SCRIPT_INVALID) g_script[i] = last;
+        else g_script[i] = HB_SCRIPT_COMMON;  // a run of no script of its own
     }
     // Levels: all 0 for a left-to-right line of no right-to-left code.
     bool any_rtl = rtl != 0;
@@ -307,6 +310,7 @@ const QVP_ITEM *shaped_run(const QVP_CANVAS_FONTDEF *font, int rtl, const unsign
         g_cps[ncp++] = cp;
     }
     bool missed = false;
+    g_shaped++;
     int items = ncp ? shape_cps(font, ncp, rtl, &missed) : 0;
     if (items < 0) return nullptr;
     *n = items;
@@ -415,7 +419,7 @@ const QVP_ITEM *TextCursorNext(QVP_TEXT_CURSOR *c) {
 }
 
 ShapeCacheStats GetShapeCacheStats(void) {
-    ShapeCacheStats st = {g_index.Count(), kShapeMost, g_bytes, kShapeBytes};
+    ShapeCacheStats st = {g_index.Count(), kShapeMost, g_bytes, kShapeBytes, g_shaped};
     return st;
 }
 
@@ -424,6 +428,7 @@ void ResetShapeCache(void) {
         if (g_runs[e]) drop_run(e);
     g_index.Free();
     g_bytes = 0;
+    g_shaped = 0;
     free(g_items);
     g_items = nullptr;
     g_items_cap = 0;
