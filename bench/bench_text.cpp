@@ -6,7 +6,10 @@
 // submission cost alone), interleaved, REPS times; the table gives the
 // median and the spread (min..max) of each, and the ratios. A fifth run
 // draws as many CJK glyphs through a fallback font, against the ASCII
-// run of the font engine. With --sweep
+// run of the font engine, and further runs draw Arabic, Devanagari and a
+// mixed-direction line (Hebrew, Latin and numbers) of the same glyph
+// count, shaped, against it; the first layout of each script (shaping
+// and all) is timed per 1,000 glyphs. With --sweep
 // it measures each method at 100 to 30,000 glyphs (1 to 300 lines of
 // 100) instead and prints one tab-separated line per count and method,
 // for scripts/plot_glyphs.
@@ -44,6 +47,52 @@ const double kRowPx = 20;  // each line 20 px high; lines past the window are cl
 std::vector<std::string> g_lines;
 // Lines each method draws: kLines, or the sweep's count of the moment.
 int g_nlines = kLines;
+
+// How many glyphs S lays out in FONT (shaping it).
+int glyph_count(QVP_CANVAS_FONTDEF *font, const std::string &s) {
+    QVP_TEXT_CURSOR c;
+    TextCursorStart(&c, font, s.c_str());
+    int n = 0;
+    for (const QVP_ITEM *it; (it = TextCursorNext(&c));) n += it->kind == QVP_ITEM_GLYPH;
+    return n;
+}
+
+// kMostLines lines of exactly kCols glyphs each in FONT, made of PIECES
+// in turn (each line starting at another piece) and ended with FILLER,
+// a code that is one glyph wherever it stands.
+std::vector<std::string> script_lines(QVP_CANVAS_FONTDEF *font, const std::vector<std::string> &pieces,
+                                      const std::string &filler) {
+    std::vector<std::string> lines;
+    for (int l = 0; l < kMostLines; l++) {
+        std::string s;
+        for (size_t k = (size_t)l;; k += 7) {
+            std::string next = s + pieces[k % pieces.size()];
+            if (glyph_count(font, next) > kCols) break;
+            s = next;
+        }
+        while (glyph_count(font, s) < kCols) s += filler;
+        lines.push_back(s);
+    }
+    return lines;
+}
+
+// Median time of the first layout of LINES in FONT (every shaped run let
+// go before each repetition), in microseconds per 1,000 glyphs.
+double first_layout_us(QVP_CANVAS_FONTDEF *font, std::vector<std::string> &lines, int reps) {
+    std::vector<double> t;
+    for (int r = 0; r < reps; r++) {
+        ResetShapeCache();
+        glFontBegin(font);
+        double t0 = BenchNow();
+        for (int l = 0; l < kLines; l++) {
+            double rows, cols;
+            glFontTextBBox2D(&lines[(size_t)l][0], &rows, &cols);
+        }
+        t.push_back((BenchNow() - t0) / (kLines * kCols) * 1e9);
+        glFontEnd();
+    }
+    return BenchMedian(t);
+}
 
 void ortho() {
     glMatrixMode(GL_PROJECTION);
@@ -246,6 +295,55 @@ int main(int argc, char **argv) {
                                glFontDisplay2DEnd();
                            },
                            {}, {}});
+    // Shaped scripts, where their fonts are installed: each as the font
+    // engine draws it, the same count of glyphs as the ASCII run.
+    struct Script {
+        const char *name, *file;
+        std::vector<std::string> pieces;
+        std::string filler;
+        QVP_CANVAS_FONTDEF *font;
+        std::vector<std::string> lines;
+        size_t method;
+    };
+    std::vector<Script> scripts = {
+        {"Arabic", "/usr/share/fonts/truetype/noto/NotoSansArabic-Regular.ttf",
+         {"\xd8\xa8\xd8\xb3\xd9\x85", "\xd9\x83\xd8\xaa\xd8\xa8", "\xd8\xb9\xd9\x8a\xd9\x86",
+          "\xd9\x86\xd8\xac\xd9\x85", "\xd9\x81\xd8\xb5\xd8\xad"},
+         "\xd8\xb3", nullptr, {}, 0},
+        {"Devanagari", "/usr/share/fonts/truetype/noto/NotoSansDevanagari-Regular.ttf",
+         {"\xe0\xa4\x95\xe0\xa4\xbf", "\xe0\xa4\xa8\xe0\xa4\xae", "\xe0\xa4\xb8\xe0\xa5\x8d\xe0\xa4\xa4\xe0\xa5\x87",
+          "\xe0\xa4\xa6\xe0\xa5\x81", "\xe0\xa4\x95\xe0\xa5\x8d\xe0\xa4\xb7", "\xe0\xa4\xac\xe0\xa4\xbe"},
+         "\xe0\xa4\x95", nullptr, {}, 0},
+        {"mixed direction", "",
+         {"\xd7\xa9\xd7\x9c\xd7\x95\xd7\x9d", "abc", "2026", "\xd7\xa2\xd7\x95\xd7\x9c\xd7\x9d", "(x)", "42"},
+         "x", nullptr, {}, 0},
+    };
+    for (Script &sc : scripts) {
+        qvpc::FontDesc d;
+        d.name = sc.name;
+        d.file = sc.file;
+        sc.font = qvpc::CreateFont(d, e);
+        if (!sc.font) {
+            fprintf(stderr, "bench_text: no %s run (%s)\n", sc.name, e.c_str());
+            continue;
+        }
+        sc.lines = script_lines(sc.font, sc.pieces, sc.filler);
+        sc.method = methods.size();
+        Script *p = &sc;
+        methods.push_back({sc.name,
+                           [=] {
+                               glFontDisplay2DBegin(const_cast<double *>(org), const_cast<double *>(colv),
+                                                    const_cast<double *>(rowv), kW, kH);
+                               glFontBegin(p->font);
+                               glColor4f(1, 1, 1, 1);
+                               for (int l = 0; l < g_nlines; l++)
+                                   glFontScaledTextOut2D(&p->lines[(size_t)l][0], 0, kRowPx * l, kRowPx, kRowPx,
+                                                         nullptr);
+                               glFontEnd();
+                               glFontDisplay2DEnd();
+                           },
+                           {}, {}});
+    }
     glViewport(0, 0, kW, kH);
     // The font engine uploads its texture (and CJK glyphs) on first use.
     ortho();
@@ -286,6 +384,16 @@ int main(int argc, char **argv) {
         printf("CJK through a fallback / ASCII, font engine: %.2fx rasterised, %.2fx rasteriser off\n",
                BenchMedian(methods[4].raster) / BenchMedian(methods[0].raster),
                BenchMedian(methods[4].discard) / BenchMedian(methods[0].discard));
+    // Time per glyph against the ASCII run (glyphs/s are inverted).
+    for (Script &sc : scripts)
+        if (sc.font)
+            printf("%s / ASCII, steady frames, time per glyph: %.2fx rasterised, %.2fx rasteriser off\n", sc.name,
+                   BenchMedian(methods[0].raster) / BenchMedian(methods[sc.method].raster),
+                   BenchMedian(methods[0].discard) / BenchMedian(methods[sc.method].discard));
+    printf("\nfirst layout (shaping, glyphs rasterised before), median of %d:\n", reps);
+    printf("  ASCII: %.1f us per 1,000 glyphs\n", first_layout_us(font, g_lines, reps));
+    for (Script &sc : scripts)
+        if (sc.font) printf("  %s: %.1f us per 1,000 glyphs\n", sc.name, first_layout_us(sc.font, sc.lines, reps));
     CloseBenchWorld(scene);
     return 0;
 }

@@ -468,9 +468,9 @@ TEST_F(Unicode, Bidi_RightToLeftLinesInDisplayOrder) {
     // shin, space, (alef), space, 123: the first strong code is Hebrew.
     std::vector<QVP_ITEM> v = items(f, "\xd7\xa9 (\xd7\x90) 123");
     ASSERT_EQ(v.size(), 9u);
-    EXPECT_EQ(v[0].table, '1');
-    EXPECT_EQ(v[1].table, '2');
-    EXPECT_EQ(v[2].table, '3');
+    EXPECT_EQ(v[0].g.index, gid(f, '1'));
+    EXPECT_EQ(v[1].g.index, gid(f, '2'));
+    EXPECT_EQ(v[2].g.index, gid(f, '3'));
     EXPECT_EQ(v[4].g.index, gid(f, '(')) << "the closing bracket, mirrored, opens on the left";
     EXPECT_EQ(v[5].g.index, gid(f, 0x5D0));
     EXPECT_EQ(v[6].g.index, gid(f, ')'));
@@ -478,15 +478,15 @@ TEST_F(Unicode, Bidi_RightToLeftLinesInDisplayOrder) {
     // A Latin line: "ab" then the word shin-lamed-vav reversed.
     v = items(f, "ab \xd7\xa9\xd7\x9c\xd7\x95");
     ASSERT_EQ(v.size(), 6u);
-    EXPECT_EQ(v[0].table, 'a');
+    EXPECT_EQ(v[0].g.index, gid(f, 'a'));
     EXPECT_EQ(v[3].g.index, gid(f, 0x5D5));
     EXPECT_EQ(v[5].g.index, gid(f, 0x5E9));
     // Each line has its own direction.
     v = items(f, "\xd7\xa9 1\nx \xd7\xa9");
     ASSERT_EQ(v.size(), 7u);
-    EXPECT_EQ(v[0].table, '1');
+    EXPECT_EQ(v[0].g.index, gid(f, '1'));
     EXPECT_EQ(v[3].kind, QVP_ITEM_NEWLINE);
-    EXPECT_EQ(v[4].table, 'x');
+    EXPECT_EQ(v[4].g.index, gid(f, 'x'));
     QVP_CANVAS *c = canvas("c", LAYER_FOREGROUND);
     QVP_CANVAS_ELEMENT *e = text(c, "\xd7\xa9\xd7\x9c\xd7\x95\xd7\x9d", 40, 40, 30, ANCHOR_COL_START | ANCHOR_ROW_START);
     e->data.text.pfont = f;
@@ -530,7 +530,7 @@ TEST_F(Unicode, Shaping_CombiningMarksSitOnTheirBase) {
     EXPECT_NEAR(measure(font_, "e\xcc\x81"), dx(font_, 0xE9), 1e-5);
     std::vector<QVP_ITEM> v = items(font_, "q\xcc\x81");
     ASSERT_EQ(v.size(), 2u);
-    EXPECT_EQ(v[0].table, 'q');
+    EXPECT_EQ(v[0].g.index, gid(font_, 'q'));
     EXPECT_NEAR(v[1].adv, 0.0f, 1e-6) << "the mark takes no room";
     QVP_CANVAS *c = canvas("c", LAYER_FOREGROUND);
     text(c, "q", 20, 40, 40, ANCHOR_COL_START | ANCHOR_ROW_START);

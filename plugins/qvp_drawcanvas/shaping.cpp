@@ -248,6 +248,24 @@ int shape_cps(const QVP_CANVAS_FONTDEF *font, int n, int rtl, bool *missed) {
         if (!shape_one(font, faces, n, first, len, g_levels[first], g_face_of[first], g_script[first], &items, missed))
             return -1;
     }
+    // A run that needs glyph pages takes its table glyphs from the pages
+    // too (the same pixels, rasterised alike), so that it draws from as
+    // few textures as it can: one, when one face has it all.
+    bool paged = false;
+    for (int i = 0; i < items && !paged; i++) paged = g_items[i].table < 0 && g_items[i].g.tex;
+    for (int i = 0; i < items && paged; i++) {
+        QVP_ITEM &it = g_items[i];
+        if (it.table < 0) continue;
+        const QVP_GLYPH *g = FaceGlyph(faces[0], it.g.index);
+        if (!g) {
+            *missed = true;
+            continue;
+        }
+        float kern = it.adv - it.g.dx;
+        it.g = *g;
+        it.adv = g->dx + kern;
+        it.table = -1;
+    }
     return items;
 }
 
