@@ -333,6 +333,16 @@ TEST_F(Unicode, BadInput_DrawsWhatItCanAndNeverReadsPastTheText) {
     double cols = measure(font_, big.c_str());
     EXPECT_GT(cols, 4.0);
     EXPECT_LT(cols, 10.0) << "one short line, many times";
+    // A megabyte of one line mixing directions: shaped in runs of at most
+    // QVP_SHAPE_MOST codes, the kept runs within their bounds.
+    std::string mixed;
+    while (mixed.size() < (1u << 20)) mixed += "ab \xd7\xa9\xd7\x9c 12 \xd9\x85\xd8\xb1 ";
+    text(c, mixed.c_str(), 0, 50, 1, ANCHOR_COL_START | ANCHOR_ROW_START);
+    QVH_RunFrames(1);
+    EXPECT_EQ(pprocinfo->is_locked, 0);
+    ShapeCacheStats st = GetShapeCacheStats();
+    EXPECT_LE(st.bytes, st.most_bytes);
+    EXPECT_GT(measure(font_, mixed.c_str()), 1000.0);
 }
 
 // Steady frames of shaped text (Arabic, Hebrew, Devanagari and colour
@@ -566,6 +576,20 @@ TEST_F(Unicode, Emoji_ColourGlyphsSequencesAndOpacity) {
         ASSERT_EQ(v.size(), 1u) << s;
         EXPECT_TRUE(v[0].g.colour) << s;
         EXPECT_NE(v[0].g.index, 0u) << s;
+    }
+    // A colour font of one strike works at any size, down to the least.
+    for (int px : {4, 256}) {
+        qvpc::FontDesc d;
+        d.name = "emoji" + std::to_string(px);
+        d.file = std::string(kNoto) + "NotoColorEmoji.ttf";
+        d.pixels = px;
+        std::string err;
+        QVP_CANVAS_FONTDEF *e = qvpc::CreateFont(d, err);
+        ASSERT_NE(e, nullptr) << err;
+        std::vector<QVP_ITEM> v = items(e, "\xf0\x9f\x98\x80");
+        ASSERT_EQ(v.size(), 1u);
+        EXPECT_TRUE(v[0].g.colour && v[0].g.tex) << px;
+        EXPECT_NEAR(v[0].g.bh, 1.0f, 0.3f) << "scaled to the line at " << px << " px";
     }
     // U+1F7E5, a large red square: left half opaque, right half at 0.5.
     QVP_CANVAS *c = canvas("c", LAYER_FOREGROUND);

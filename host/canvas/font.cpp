@@ -158,10 +158,15 @@ QVP_CANVAS_FONTDEF *CreateFont(const FontDesc &desc, std::string &err) {
             adv[i] = (int)lround(face->glyph->advance.x / 64.0 * k);
     }
     const int pad = 2;
+    // The glyphs of a colour face are drawn from the face in their own
+    // colours: its table keeps the advances, over cells of no texels.
+    const bool colour = strike || FT_HAS_COLOR(face);
+    std::vector<int> cell_w = colour ? std::vector<int>((size_t)n, 0) : adv;
+    const int cell_h = colour ? 1 : line_h;
     std::vector<Cell> cells;
     int aw = 64, ah = 0;
     for (;; aw *= 2) {
-        int used = layout(adv, line_h, aw, pad, cells);
+        int used = layout(cell_w, cell_h, aw, pad, cells);
         ah = 1;
         while (ah < used) ah *= 2;
         if (ah <= aw || aw >= 4096) break;
@@ -184,18 +189,16 @@ QVP_CANVAS_FONTDEF *CreateFont(const FontDesc &desc, std::string &err) {
     for (int i = 0; i < n; i++) {
         const Cell &c = cells[(size_t)i];
         QVP_CANVAS_CHARDEF &d = chars[i];
-        d.dx = (float)c.advance / (float)line_h;
+        d.dx = (float)adv[(size_t)i] / (float)line_h;
         d.dy = 1.0f;
         d.tx1 = (float)c.x / aw;
         d.ty1 = (float)c.y / ah;
         d.tx2 = (float)(c.x + c.advance) / aw;
-        d.ty2 = (float)(c.y + line_h) / ah;
+        d.ty2 = (float)(c.y + cell_h) / ah;
         // Luminance is white everywhere in the cell; alpha is coverage.
-        for (int y = 0; y < line_h; y++)
+        for (int y = 0; y < cell_h; y++)
             for (int x = 0; x < c.advance; x++) tex[((size_t)(c.y + y) * aw + c.x + x) * 2] = 255;
-        // The glyphs of a colour face are drawn from the face in their
-        // own colours; its table cells stay clear.
-        if (strike || FT_HAS_COLOR(face)) continue;
+        if (colour) continue;
         if (FT_Load_Char(face, (FT_ULong)(desc.first + i), FT_LOAD_RENDER) != 0) continue;
         FT_Bitmap &bm = face->glyph->bitmap;
         if (bm.pixel_mode != FT_PIXEL_MODE_GRAY) continue;
