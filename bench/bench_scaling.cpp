@@ -1,7 +1,10 @@
 // bench_scaling.cpp - how frame time and memory grow: N small text
 // canvases (10 to 10,000) and one text of L characters (10 to 4,000), on
 // the headless display with the plugin linked in. Prints a table, and
-// with --tsv the lines scripts/plot_scaling draws.
+// with --tsv the lines scripts/plot_scaling draws. With --adds [--check]
+// it times N elements added to one canvas (1,000 to 20,000) instead;
+// --check fails when an add at 20,000 costs over 3x an add at 1,000 (an
+// add that walks the canvas costs some 17x there).
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -83,10 +86,51 @@ void remove_all() {
     for (QVP_CANVAS *c : qvpc::Canvases()) qvpc::DeleteCanvas(c, err);
 }
 
+// Times N elements added to one fresh canvas, in microseconds per add
+// (the best of three, the canvas deleted after each).
+double adds_us(int n) {
+    double best = 1e30;
+    for (int round = 0; round < 3; round++) {
+        QVP_CANVAS *c = text_canvas(0, "first", 0, 0, 1);
+        qvpc::ElementDesc e;
+        qvpc::DefaultElement(e, ELEMENT_TEXT);
+        e.text = "x";
+        std::string err;
+        double t0 = now_ms();
+        for (int i = 0; i < n; i++)
+            if (!qvpc::AddElement(c, e, err)) {
+                fprintf(stderr, "bench_scaling: %s\n", err.c_str());
+                exit(1);
+            }
+        best = std::min(best, (now_ms() - t0) * 1e3 / n);
+        remove_all();
+    }
+    return best;
+}
+
+// --adds: the cost of one add against the canvas's size.
+int adds(bool check) {
+    printf("%-10s %12s\n", "elements", "us an add");
+    double first = 0, last = 0;
+    for (int n : {1000, 5000, 20000}) {
+        double us = adds_us(n);
+        if (n == 1000) first = us;
+        last = us;
+        printf("%-10d %12.2f\n", n, us);
+    }
+    printf("an add at 20,000 elements / at 1,000: %.2fx\n", last / first);
+    if (check && last > 3 * first) {
+        printf("FAIL: adding an element grows with the canvas\n");
+        return 1;
+    }
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
     bool tsv = argc > 1 && strcmp(argv[1], "--tsv") == 0;
+    bool add_check = argc > 2 && strcmp(argv[2], "--check") == 0;
     // --count N [FRAMES]: N canvases only, FRAMES frames of them (for perf).
     int only = argc > 2 && strcmp(argv[1], "--count") == 0 ? atoi(argv[2]) : 0;
     int frames = only && argc > 3 ? atoi(argv[3]) : 9;
@@ -94,6 +138,11 @@ int main(int argc, char **argv) {
     if (!OpenBenchWorld("bench-scaling", 640, 480, (size_t)256 << 20, name, e)) {
         fprintf(stderr, "bench_scaling: %s\n", e.c_str());
         return 1;
+    }
+    if (argc > 1 && strcmp(argv[1], "--adds") == 0) {
+        int rc = adds(add_check);
+        CloseBenchWorld(name);
+        return rc;
     }
     QVH_RunFrames(1);
     double empty = frame_ms(frames), empty_off = frame_ms(frames, true);
