@@ -235,6 +235,9 @@ int main(int argc, char **argv) {
     Tcl_FindExecutable(argv[0]);
     g_interp = Tcl_CreateInterp();
     g_stop_async = Tcl_AsyncCreate(stop_async, nullptr);
+    // A signal while the display opened found no handler to mark: the
+    // script would never have been told.
+    if (viewer_stop_requested()) stop_on_signal();
     if (Tcl_Init(g_interp) != TCL_OK) {
         // Without init.tcl the interpreter still runs plain scripts.
         fprintf(stderr, "qvp_viewer: warning: %s\n", Tcl_GetStringResult(g_interp));
