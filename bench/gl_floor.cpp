@@ -283,6 +283,7 @@ void (*real_Vertex3dv)(const GLdouble *);
 void (*real_TexCoord2f)(GLfloat, GLfloat);
 void (*real_InterleavedArrays)(GLenum, GLsizei, const void *);
 void (*real_DrawArrays)(GLenum, GLint, GLsizei);
+void (*real_StateInterleavedArrays)(unsigned, int, const void *);
 // The client array glInterleavedArrays set last (its format, stride and
 // data), read by cap_DrawArrays.
 GLenum g_ia_format = 0;
@@ -342,6 +343,15 @@ void APIENTRY cap_InterleavedArrays(GLenum format, GLsizei stride, const void *d
     g_ia_stride = stride;
     g_ia_data = (const GLfloat *)data;
     real_InterleavedArrays(format, stride, data);
+}
+// The host's setter of the interleaved arrays, through which the plugin
+// points its vertex array.
+void cap_StateInterleavedArrays(unsigned format, int stride, const void *data) {
+    g_stats.gl_calls++;
+    g_ia_format = format;
+    g_ia_stride = stride;
+    g_ia_data = (const GLfloat *)data;
+    real_StateInterleavedArrays(format, stride, data);
 }
 // A draw from the plugin's vertex array, captured as the primitive it
 // makes: the same vertices as glBegin .. glEnd would have sent.
@@ -674,6 +684,7 @@ bool FloorCaptureBegin(std::string &err) {
         {"glTexCoord2f", (void *)cap_TexCoord2f, (void **)&real_TexCoord2f},
         {"glInterleavedArrays", (void *)cap_InterleavedArrays, (void **)&real_InterleavedArrays},
         {"glDrawArrays", (void *)cap_DrawArrays, (void **)&real_DrawArrays},
+        {"QVF_StateInterleavedArrays", (void *)cap_StateInterleavedArrays, (void **)&real_StateInterleavedArrays},
         {"glColor4f", (void *)cap_Color4f, (void **)&real_Color4f},
         {"glColor3f", (void *)cap_Color3f, (void **)&real_Color3f},
         {"glColor4fv", (void *)cap_Color4fv, (void **)&real_Color4fv},

@@ -60,6 +60,38 @@ void QVF_FastInverseMat(QVT_MATRIX dst, QVT_MATRIX src);
 /* Display operations (libqvpdisp). */
 void QVF_PushDrawingState(void);
 void QVF_PopDrawingState(void);
+
+/* Drawing-state setters. A drawing state gives back what canvases
+ * change without GL's attribute stack: the display keeps a shadow of
+ * those groups, so inside a drawing state they change only through these
+ * calls (each is the GL call of its name, GLenum and GLuint as unsigned).
+ * Inside a drawing state a setter that would not change the state sends
+ * nothing. QVF_StateEnable follows GL_BLEND, GL_DEPTH_TEST,
+ * GL_STENCIL_TEST, GL_TEXTURE_2D, GL_ALPHA_TEST, GL_CULL_FACE,
+ * GL_SCISSOR_TEST, GL_LIGHTING, GL_LINE_SMOOTH and GL_POLYGON_OFFSET_FILL;
+ * other caps go to GL unsaved. QVF_StatePixelStore saves
+ * GL_UNPACK_ALIGNMENT and GL_UNPACK_ROW_LENGTH. The client arrays
+ * (vertex, texture coordinates, colour, normal) are saved on or off, not
+ * their pointers. Matrices and the current colour are saved whatever
+ * changes them, so glColor may be called directly (QVF_StateColor4f is
+ * glColor4f). */
+void QVF_StateEnable(unsigned cap, int on);
+void QVF_StateBlendFunc(unsigned src, unsigned dst);
+void QVF_StateColorMask(int r, int g, int b, int a);
+void QVF_StateDepthFunc(unsigned func);
+void QVF_StateDepthMask(int on);
+void QVF_StateStencilFunc(unsigned func, int ref, unsigned mask);
+void QVF_StateStencilOp(unsigned fail, unsigned zfail, unsigned zpass);
+void QVF_StateClearStencil(int s);
+void QVF_StateTexEnvMode(unsigned mode);
+void QVF_StateBindTexture2D(unsigned tex);
+void QVF_StateViewport(int x, int y, int w, int h);
+void QVF_StateScissor(int x, int y, int w, int h);
+void QVF_StateLineWidth(float w);
+void QVF_StateColor4f(float r, float g, float b, float a);
+void QVF_StatePixelStore(unsigned pname, int value);
+void QVF_StateClientArray(unsigned array, int on);
+void QVF_StateInterleavedArrays(unsigned format, int stride, const void *pointer);
 void QVF_GetDisplayGlobalMat(int node, QVT_MATRIX result);
 void QVF_ClearZ(void);
 QVS_NODE_LAYERS *QVF_AllocateNodeLayers(void);

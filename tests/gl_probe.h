@@ -5,6 +5,8 @@
 #define QVP_GL_PROBE_H
 
 #include <stdlib.h>
+#include <string.h>
+#include <string>
 
 #include "qvpdisp_host.h"
 #include "test_util.h"
@@ -30,12 +32,25 @@ protected:
     void open_display(int w, int h, bool dbl) {
         char err[256];
         ASSERT_NE(QVH_OpenDisplay("display", w, h, dbl ? 1 : 0, err, sizeof err), nullptr) << err;
+        // Every pop of every display test checks that no GL call went
+        // round the drawing-state setters.
+        QVH_SetDrawingStateCheck(1);
     }
+    // Differences between the drawing state's shadow and GL a test makes
+    // on purpose.
+    long allowed_mismatches_ = 0;
     void SetUp() override {
         SceneFixture::SetUp();
         open_display(128, 96, false);
     }
     void TearDown() override {
+        if (QVH_DrawingStateMismatches() != allowed_mismatches_) {
+            std::string why;
+            for (int i = 0; i < QVH_LogCount(); i++)
+                if (strstr(QVH_LogGet(i)->text, "drawing state")) why += std::string("\n  ") + QVH_LogGet(i)->text;
+            ADD_FAILURE() << QVH_DrawingStateMismatches() << " drawing-state differences, " << allowed_mismatches_
+                          << " allowed: a GL call inside a drawing state went round the setters" << why;
+        }
         QVH_CloseDisplay();
         SceneFixture::TearDown();
     }

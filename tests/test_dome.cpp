@@ -167,9 +167,9 @@ TEST_F(Dome, State_LeftBehindInBothDepthModes) {
     QVH_RunFrames(1);
     for (int mode : {0, 1}) {
         QVF_PushDrawingState();
-        glEnable(GL_SCISSOR_TEST);
-        glDepthFunc(GL_ALWAYS);
-        glViewport(3, 4, 150, 120);
+        QVF_StateEnable(GL_SCISSOR_TEST, 1);
+        QVF_StateDepthFunc(GL_ALWAYS);
+        QVF_StateViewport(3, 4, 150, 120);
         LockCanvasInfo();
         LoadCanvasBaseFrame(c->disp.id);
         DrawCanvas(c, mode);

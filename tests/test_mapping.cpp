@@ -177,7 +177,7 @@ TEST_F(Mapping, Wrappers_PutEverythingBack) {
     c->disp.col_vec[2] = 0.3;
     QVP_CANVAS_DISPLAYDEF before = c->disp;
     QVF_PushDrawingState();
-    glViewport(0, 0, 130, 70);
+    QVF_StateViewport(0, 0, 130, 70);
     QVV_channel = QVV_display->channel_list;
     QVV_viewport = vp_;
     LockCanvasInfo();

@@ -1,5 +1,6 @@
 // display.cpp - the display: opening and closing the headless GL
-// display, its public records and globals, and the drawing-state stack.
+// display, its public records and globals (the drawing-state stack is
+// drawing_state.cpp's).
 #define GL_GLEXT_PROTOTYPES 1
 #include <GL/gl.h>
 #include <GL/glext.h>
@@ -59,25 +60,6 @@ void to_float(QVT_MATRIX dst, const double src[4][4]) {
 using namespace qvpdisp;
 
 namespace {
-
-// The attribute groups a drawing state saves: every group a plugin that
-// draws canvases sets (enables, colour, depth, blending and colour
-// writes, stencil, textures, matrix mode, viewport, scissor, line
-// width). Lights, fog, evaluators, hints, pixel transfer, points,
-// polygon modes and stipples, accumulation, multisampling and display
-// lists are not saved: whoever changes those inside a drawing state
-// leaves them changed. Each group saved costs GL a copy at the push and
-// a restore (and the state validation that follows) at the pop.
-const GLbitfield kDrawingStateBits = GL_ENABLE_BIT | GL_CURRENT_BIT | GL_DEPTH_BUFFER_BIT | GL_COLOR_BUFFER_BIT |
-                                     GL_STENCIL_BUFFER_BIT | GL_TEXTURE_BIT | GL_TRANSFORM_BIT | GL_VIEWPORT_BIT |
-                                     GL_SCISSOR_BIT | GL_LINE_BIT;
-
-// One saved drawing state; pushed by QVF_PushDrawingState.
-struct SavedState {
-    GLint matrix_mode;
-    double mv[16], pr[16], tx[16];
-};
-std::vector<SavedState> g_state_stack;
 
 void dd_inverse(double dst[4][4], double src[4][4]) { QVH_MatInverse(dst, src); }
 void dd_global(int node, double r[4][4]) { QVH_NodeGlobalMatd(node, r); }
@@ -225,7 +207,7 @@ extern "C" void QVH_CloseDisplay(void) {
     qvp_egl_close();
     delete g;
     g = nullptr;
-    g_state_stack.clear();
+    reset_drawing_state();
     QVV_display = nullptr;
     QVV_channel = nullptr;
     QVV_viewport = nullptr;
@@ -236,51 +218,6 @@ extern "C" void QVH_CloseDisplay(void) {
 extern "C" const char *QVH_Renderer(void) { return g ? g->renderer.c_str() : "no display"; }
 
 extern "C" QVS_DOUBLE_DATA *QVH_DoubleData(void) { return g ? g->dd : nullptr; }
-
-/* ---- drawing state ---- */
-
-extern "C" void QVF_PushDrawingState(void) {
-    SavedState s;
-    glGetIntegerv(GL_MATRIX_MODE, &s.matrix_mode);
-    glGetDoublev(GL_MODELVIEW_MATRIX, s.mv);
-    glGetDoublev(GL_PROJECTION_MATRIX, s.pr);
-    glGetDoublev(GL_TEXTURE_MATRIX, s.tx);
-    GLint max_depth = 16, depth = 0;
-    glGetIntegerv(GL_MAX_ATTRIB_STACK_DEPTH, &max_depth);
-    glGetIntegerv(GL_ATTRIB_STACK_DEPTH, &depth);
-    if (depth >= max_depth) QVF_LogWarningF("QVF_PushDrawingState: GL attribute stack full", kSrc, __LINE__);
-    glPushAttrib(kDrawingStateBits);
-    glPushClientAttrib(GL_CLIENT_ALL_ATTRIB_BITS);
-    g_state_stack.push_back(s);
-}
-
-extern "C" void QVF_PopDrawingState(void) {
-    if (g_state_stack.empty()) {
-        QVF_LogWarningF("QVF_PopDrawingState without a matching push", kSrc, __LINE__);
-        return;
-    }
-    SavedState s = g_state_stack.back();
-    g_state_stack.pop_back();
-    glPopClientAttrib();
-    glPopAttrib();
-    // Only the matrices that changed are loaded again: each load makes GL
-    // validate its transform state anew at the next draw.
-    struct {
-        GLenum mode, get;
-        const double *saved;
-    } m[3] = {{GL_TEXTURE, GL_TEXTURE_MATRIX, s.tx}, {GL_PROJECTION, GL_PROJECTION_MATRIX, s.pr},
-              {GL_MODELVIEW, GL_MODELVIEW_MATRIX, s.mv}};
-    for (auto &k : m) {
-        double now[16];
-        glGetDoublev(k.get, now);
-        if (memcmp(now, k.saved, sizeof now) == 0) continue;
-        glMatrixMode(k.mode);
-        glLoadMatrixd(k.saved);
-    }
-    glMatrixMode((GLenum)s.matrix_mode);
-}
-
-extern "C" int QVH_DrawingStateDepth(void) { return (int)g_state_stack.size(); }
 
 extern "C" void QVF_ClearZ(void) {
     glPushAttrib(GL_DEPTH_BUFFER_BIT);

@@ -44,6 +44,10 @@ void log_warn(const std::string &s);
 void set_err(char *err, size_t len, const std::string &msg);
 void to_float(QVT_MATRIX dst, const double src[4][4]);
 
+// Forgets every pushed drawing state (drawing_state.cpp); the display's
+// close calls it.
+void reset_drawing_state();
+
 /* views.cpp */
 // Loads VP's projection and view into GL and the matrix globals.
 void set_view_matrices(QVS_VIEWPORT *vp);

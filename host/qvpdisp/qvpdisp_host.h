@@ -116,6 +116,16 @@ void QVH_FreeNodeLayers(QVS_NODE_LAYERS *layers);
 /* Depth of QVF_PushDrawingState nesting. */
 int QVH_DrawingStateDepth(void);
 
+/* With ON, every QVF_PopDrawingState compares the display's shadow of
+ * the drawing state with GL (glGet) before and after it restores, and
+ * logs each group that differs: a GL call inside a drawing state that
+ * went round the QVF_State setters. Off by default (it costs a full
+ * read of the state a pop); QVP_CHECK_DRAWING_STATE=1 turns it on too.
+ * QVH_DrawingStateMismatches: the differences found since the display
+ * opened. */
+void QVH_SetDrawingStateCheck(int on);
+long QVH_DrawingStateMismatches(void);
+
 /* Recomputes node global matrices and the display's node table now (the
  * frame loop does it every frame before phase 1). */
 void QVH_SyncNodes(void);

@@ -207,20 +207,20 @@ void canvas_quad(const double org[3], const QVP_CANVAS_DISPLAYDEF &d) {
         p[2][i] = org[i] + d.row_vec[i] + d.col_vec[i];
         p[3][i] = org[i] + d.col_vec[i];
     }
-    glDisable(GL_TEXTURE_2D);
+    QVF_StateEnable(GL_TEXTURE_2D, 0);
     VertexBegin(0);
     for (auto &v : p) VertexAt((float)v[0], (float)v[1], (float)v[2]);
     VertexEnd(GL_POLYGON);
-    glEnable(GL_TEXTURE_2D);
+    QVF_StateEnable(GL_TEXTURE_2D, 1);
 }
 
 // Clears the stencil and makes whatever is drawn next write REF into it.
 void stencil_start(GLint ref, GLuint mask) {
-    glEnable(GL_STENCIL_TEST);
-    glClearStencil(0);
+    QVF_StateEnable(GL_STENCIL_TEST, 1);
+    QVF_StateClearStencil(0);
     glClear(GL_STENCIL_BUFFER_BIT);
-    glStencilFunc(GL_ALWAYS, ref, mask);
-    glStencilOp(GL_KEEP, GL_KEEP, GL_REPLACE);
+    QVF_StateStencilFunc(GL_ALWAYS, ref, mask);
+    QVF_StateStencilOp(GL_KEEP, GL_KEEP, GL_REPLACE);
 }
 
 // The stencil value the canvas being drawn marks its background with and
@@ -249,9 +249,9 @@ void layer_stencil_start() {
         return;
     }
     element_ref = ++stencil_ref;
-    glEnable(GL_STENCIL_TEST);
-    glStencilFunc(GL_ALWAYS, element_ref, 0xff);
-    glStencilOp(GL_KEEP, GL_KEEP, GL_REPLACE);
+    QVF_StateEnable(GL_STENCIL_TEST, 1);
+    QVF_StateStencilFunc(GL_ALWAYS, element_ref, 0xff);
+    QVF_StateStencilOp(GL_KEEP, GL_KEEP, GL_REPLACE);
 }
 
 void mark(QVP_CANVAS *pcan, const double org[3]) {
@@ -259,19 +259,19 @@ void mark(QVP_CANVAS *pcan, const double org[3]) {
         stencil_start(3, 0xff);
         ForgetStencil();
     }
-    glDepthFunc(GL_LEQUAL);
-    glEnable(GL_DEPTH_TEST);
-    glDepthMask(GL_FALSE);
-    glColorMask(0, 0, 0, 0);
+    QVF_StateDepthFunc(GL_LEQUAL);
+    QVF_StateEnable(GL_DEPTH_TEST, 1);
+    QVF_StateDepthMask(0);
+    QVF_StateColorMask(0, 0, 0, 0);
     if (double_data) SetColour(pcan->rgb_gain[0], pcan->rgb_gain[1], pcan->rgb_gain[2], 1);
     else SetColour(1, 1, 1, 1);
     canvas_quad(org, pcan->disp);
     if (stencil_bits) {
-        glStencilOp(GL_KEEP, GL_KEEP, GL_KEEP);
-        glStencilFunc(GL_EQUAL, 3, 0xff);
-        glDepthMask(GL_TRUE);
+        QVF_StateStencilOp(GL_KEEP, GL_KEEP, GL_KEEP);
+        QVF_StateStencilFunc(GL_EQUAL, 3, 0xff);
+        QVF_StateDepthMask(1);
     }
-    glColorMask(1, 1, 1, 1);
+    QVF_StateColorMask(1, 1, 1, 1);
 }
 
 void depth_mode(const QVP_CANVAS *pcan, int use_depth) {
@@ -280,28 +280,28 @@ void depth_mode(const QVP_CANVAS *pcan, int use_depth) {
         if (stencil_bits) layer_stencil_start();
         if (double_data) {
             if (pcan->draw_layer == LAYER_SCENE) {
-                glDepthFunc(GL_LEQUAL);
-                glEnable(GL_DEPTH_TEST);
+                QVF_StateDepthFunc(GL_LEQUAL);
+                QVF_StateEnable(GL_DEPTH_TEST, 1);
             }
         } else {
-            glDepthFunc(GL_LEQUAL);
-            glEnable(GL_DEPTH_TEST);
-            glDepthMask(GL_FALSE);
+            QVF_StateDepthFunc(GL_LEQUAL);
+            QVF_StateEnable(GL_DEPTH_TEST, 1);
+            QVF_StateDepthMask(0);
         }
     } else if (use_depth == 2) {
         if (stencil_bits) {
             ForgetStencil();  // marks of 1 over the view pass's 3s
-            glEnable(GL_STENCIL_TEST);
-            glStencilFunc(GL_EQUAL, 1, 1);
-            glStencilOp(GL_KEEP, GL_KEEP, GL_REPLACE);
+            QVF_StateEnable(GL_STENCIL_TEST, 1);
+            QVF_StateStencilFunc(GL_EQUAL, 1, 1);
+            QVF_StateStencilOp(GL_KEEP, GL_KEEP, GL_REPLACE);
         }
-        glDepthFunc(GL_LEQUAL);
-        glEnable(GL_DEPTH_TEST);
-        glDepthMask(GL_FALSE);
+        QVF_StateDepthFunc(GL_LEQUAL);
+        QVF_StateEnable(GL_DEPTH_TEST, 1);
+        QVF_StateDepthMask(0);
     } else {
-        glDisable(GL_STENCIL_TEST);
-        glDisable(GL_DEPTH_TEST);
-        glDepthMask(GL_FALSE);
+        QVF_StateEnable(GL_STENCIL_TEST, 0);
+        QVF_StateEnable(GL_DEPTH_TEST, 0);
+        QVF_StateDepthMask(0);
     }
 }
 
@@ -313,7 +313,7 @@ void background_and_elements(QVP_CANVAS *pcan, const double org[3], int use_dept
     if (no_colour) {
         // The quad still marks depth and stencil, invisibly.
         SetColour(1, 1, 1, 1);
-        glColorMask(0, 0, 0, 0);
+        QVF_StateColorMask(0, 0, 0, 0);
     } else {
         const float *b = pcan->bcol, *g = pcan->rgb_gain;
         SetColour(b[0] * g[0], b[1] * g[1], b[2] * g[2], pcan->opacity);
@@ -321,14 +321,14 @@ void background_and_elements(QVP_CANVAS *pcan, const double org[3], int use_dept
     canvas_quad(org, pcan->disp);
     if (use_depth && stencil_bits) {
         // Elements land only where the background passed, untested.
-        glStencilOp(GL_KEEP, GL_KEEP, GL_KEEP);
-        glStencilFunc(GL_EQUAL, element_ref, 0xff);
-        glDisable(GL_DEPTH_TEST);
-        glDepthMask(GL_FALSE);
+        QVF_StateStencilOp(GL_KEEP, GL_KEEP, GL_KEEP);
+        QVF_StateStencilFunc(GL_EQUAL, element_ref, 0xff);
+        QVF_StateEnable(GL_DEPTH_TEST, 0);
+        QVF_StateDepthMask(0);
     }
     if (no_colour) {
-        if (double_data) glColorMask(1, 1, 1, 0);
-        else glColorMask(1, 1, 1, 1);
+        if (double_data) QVF_StateColorMask(1, 1, 1, 0);
+        else QVF_StateColorMask(1, 1, 1, 1);
     }
     QVP_WALK(QVP_CANVAS_ELEMENT, e, pcan->elements)
         if (!(e->attrib & ATTRIB_HIDDEN)) DrawCanvasElement(pcan, e);

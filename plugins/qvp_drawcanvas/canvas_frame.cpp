@@ -42,11 +42,11 @@ void OpenDrawingState(void) {
     if (set_drawing_state == 0) {
         QVF_PushDrawingState();
         ForgetTrackedState();
-        glDisable(GL_LIGHTING);
-        glEnable(GL_TEXTURE_2D);
-        glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
-        glEnable(GL_BLEND);
-        glDisable(GL_CULL_FACE);
+        QVF_StateEnable(GL_LIGHTING, 0);
+        QVF_StateEnable(GL_TEXTURE_2D, 1);
+        QVF_StateBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+        QVF_StateEnable(GL_BLEND, 1);
+        QVF_StateEnable(GL_CULL_FACE, 0);
     }
     set_drawing_state++;
 }
@@ -180,10 +180,10 @@ void VertexEnd(GLenum mode) {
     if (g_overflow) {
         QVF_LogWarningF("out of memory for a shape's vertices: the shape is not drawn", QVP_SOURCE, __LINE__);
     } else if (g_vert_n > 0) {
-        glInterleavedArrays(g_textured ? GL_T2F_V3F : GL_V3F, 0, g_verts);
+        QVF_StateInterleavedArrays(g_textured ? GL_T2F_V3F : GL_V3F, 0, g_verts);
         glDrawArrays(mode, 0, g_vert_n);
-        glDisableClientState(GL_VERTEX_ARRAY);
-        if (g_textured) glDisableClientState(GL_TEXTURE_COORD_ARRAY);
+        QVF_StateClientArray(GL_VERTEX_ARRAY, 0);
+        if (g_textured) QVF_StateClientArray(GL_TEXTURE_COORD_ARRAY, 0);
     }
     g_vert_n = 0;
 }

@@ -92,7 +92,7 @@ inline void SetColour(float r, float g, float b, float a) {
     if (colour_known && set_drawing_state > 0 && tracked_colour[0] == r && tracked_colour[1] == g && tracked_colour[2] == b &&
         tracked_colour[3] == a)
         return;
-    glColor4f(r, g, b, a);
+    QVF_StateColor4f(r, g, b, a);
     tracked_colour[0] = r, tracked_colour[1] = g, tracked_colour[2] = b, tracked_colour[3] = a;
     colour_known = 1;
 }
@@ -111,7 +111,7 @@ extern GLuint tracked_texture;
 extern int texture_known;
 inline void BindTexture2D(GLuint tex) {
     if (texture_known && set_drawing_state > 0 && tracked_texture == tex) return;
-    glBindTexture(GL_TEXTURE_2D, tex);
+    QVF_StateBindTexture2D(tex);
     tracked_texture = tex;
     texture_known = 1;
 }

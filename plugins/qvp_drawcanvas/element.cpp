@@ -34,7 +34,7 @@ void DrawText(QVP_CANVAS *pcan, QVP_CANVAS_ELEMENT *pelm, float opacity) {
     // A font or text that is no record of its size (the element's type
     // was changed under its payload) is not read.
     if (!SharedBlockHolds(pelm, t->pfont, sizeof *t->pfont) || !SharedStringFits(pelm, t->buff)) return;
-    glEnable(GL_TEXTURE_2D);
+    QVF_StateEnable(GL_TEXTURE_2D, 1);
     glFontBegin(t->pfont);
     // The filters stay on the font's texture after this element; set
     // again only when they may differ (another font or smoothness, or a
@@ -80,7 +80,7 @@ void DrawCanvasElement(QVP_CANVAS *pcan, QVP_CANVAS_ELEMENT *pelm) {
     case ELEMENT_RECTANGLE:
     case ELEMENT_POLYGON:
     case ELEMENT_ARC:
-        glDisable(GL_TEXTURE_2D);
+        QVF_StateEnable(GL_TEXTURE_2D, 0);
         if (pelm->type == ELEMENT_LINE) DrawLine(pcan, pelm, opacity);
         else if (pelm->type == ELEMENT_CIRCLE) DrawCircle(pcan, pelm, opacity);
         else if (pelm->type == ELEMENT_RECTANGLE) DrawRectangle(pcan, pelm, opacity);

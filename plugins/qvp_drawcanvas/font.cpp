@@ -182,10 +182,10 @@ void flush_glyphs(GLuint tex) {
         KeptTextDone(g_recording, 0);
         g_recording = nullptr;
     }
-    glInterleavedArrays(GL_T2F_V3F, 0, g_quads);
+    QVF_StateInterleavedArrays(GL_T2F_V3F, 0, g_quads);
     glDrawArrays(GL_QUADS, 0, g_quad_cells * 4);
-    glDisableClientState(GL_VERTEX_ARRAY);
-    glDisableClientState(GL_TEXTURE_COORD_ARRAY);
+    QVF_StateClientArray(GL_VERTEX_ARRAY, 0);
+    QVF_StateClientArray(GL_TEXTURE_COORD_ARRAY, 0);
     g_quad_cells = 0;
 }
 
@@ -292,13 +292,13 @@ void draw_kept(const QVP_KEPT_TEXT *t) {
         }
         BindTexture2D(r.tex);
         own.set(r.tex != font_tex && PrepareGlyphTexture(r.tex, min_filter, mag_filter) != 0);
-        glInterleavedArrays(GL_T2F_V3F, 0, t->quads + (size_t)r.first * kKeptCellFloats);
+        QVF_StateInterleavedArrays(GL_T2F_V3F, 0, t->quads + (size_t)r.first * kKeptCellFloats);
         glDrawArrays(GL_QUADS, 0, r.cells * 4);
     }
     own.set(false);
     if (t->nruns) {
-        glDisableClientState(GL_VERTEX_ARRAY);
-        glDisableClientState(GL_TEXTURE_COORD_ARRAY);
+        QVF_StateClientArray(GL_VERTEX_ARRAY, 0);
+        QVF_StateClientArray(GL_TEXTURE_COORD_ARRAY, 0);
     }
 }
 
@@ -331,15 +331,15 @@ void glFontBegin(QVP_CANVAS_FONTDEF *Font) {
         glTexParameterf(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP);
         glTexParameterf(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
         glTexParameterf(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR_MIPMAP_LINEAR);
-        glTexEnvf(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_MODULATE);
+        QVF_StateTexEnvMode(GL_MODULATE);
         // Rows of two-byte texels are packed: a width of 1 would read
         // past the pixels with GL's default alignment of 4.
         GLint alignment = 4;
         glGetIntegerv(GL_UNPACK_ALIGNMENT, &alignment);
-        glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+        QVF_StatePixelStore(GL_UNPACK_ALIGNMENT, 1);
         gluBuild2DMipmaps(GL_TEXTURE_2D, 2, glFont->w, glFont->h, GL_LUMINANCE_ALPHA, GL_UNSIGNED_BYTE,
                           glFont->texdata);
-        glPixelStorei(GL_UNPACK_ALIGNMENT, alignment);
+        QVF_StatePixelStore(GL_UNPACK_ALIGNMENT, alignment);
         if (pprocinfo->defined_fonts_cnt >= pprocinfo->defined_fonts_size) {
             int size = pprocinfo->defined_fonts_size + 100;
             void *grown = PluginRealloc(pprocinfo->defined_fonts, sizeof(QVP_CANVAS_FONTDEF *) * (size_t)size);
@@ -407,9 +407,9 @@ void glFontScaledTextOut2D(char *String, double col, double row, double cscale, 
         if (bcol) {
             GLfloat saved[4];
             glGetFloatv(GL_CURRENT_COLOR, saved);
-            glDisable(GL_TEXTURE_2D);
-            if (saved[3] >= 0.999f) glDisable(GL_BLEND);
-            glDepthFunc(GL_LEQUAL);
+            QVF_StateEnable(GL_TEXTURE_2D, 0);
+            if (saved[3] >= 0.999f) QVF_StateEnable(GL_BLEND, 0);
+            QVF_StateDepthFunc(GL_LEQUAL);
             SetColour(bcol[0], bcol[1], bcol[2], 1);
             VertexBegin(0);
             for (int k = 0; k < n; k++) {
@@ -420,8 +420,8 @@ void glFontScaledTextOut2D(char *String, double col, double row, double cscale, 
                 VertexAt(p[0] + a[0], p[1] + a[1], p[2] + a[2]);
             }
             VertexEnd(GL_QUADS);
-            glEnable(GL_TEXTURE_2D);
-            glEnable(GL_BLEND);
+            QVF_StateEnable(GL_TEXTURE_2D, 1);
+            QVF_StateEnable(GL_BLEND, 1);
             SetColour(saved[0], saved[1], saved[2], saved[3]);
         }
         draw_glyph_cells(n);

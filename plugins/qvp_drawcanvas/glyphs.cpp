@@ -360,11 +360,11 @@ bool rasterise(FontStore *s, FT_UInt index, QVP_GLYPH *g) {
     int cx = p->x + kPad, cy = p->y + kPad;
     GLint alignment = 4;
     glGetIntegerv(GL_UNPACK_ALIGNMENT, &alignment);
-    glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+    QVF_StatePixelStore(GL_UNPACK_ALIGNMENT, 1);
     BindTexture2D(p->tex);
     GLenum format = colour ? GL_RGBA : GL_LUMINANCE_ALPHA;
     glTexSubImage2D(GL_TEXTURE_2D, 0, cx, cy, cw, ch, format, GL_UNSIGNED_BYTE, g_cell);
-    glPixelStorei(GL_UNPACK_ALIGNMENT, alignment);
+    QVF_StatePixelStore(GL_UNPACK_ALIGNMENT, alignment);
     p->dirty = true;
     p->x += cw + 2 * kPad;
     p->row_h = std::max(p->row_h, ch + 2 * kPad);

@@ -151,8 +151,8 @@ void UpdateView(void) {
         if (!pushed) {
             QVF_PushDrawingState();
             overlay_projection();
-            glViewport(QVV_viewport->rx, QVV_viewport->ry, QVV_viewport->rw, QVV_viewport->rh);
-            glDisable(GL_DEPTH_TEST);
+            QVF_StateViewport(QVV_viewport->rx, QVV_viewport->ry, QVV_viewport->rw, QVV_viewport->rh);
+            QVF_StateEnable(GL_DEPTH_TEST, 0);
             pushed = true;
         }
         DrawCanvasViewport(c, 0);
@@ -183,9 +183,9 @@ void UpdateChannel(void) {
             channel_rect(QVV_channel, r);
             // No shown viewport: nothing of this channel is drawn.
             if (r[2] <= 0 || r[3] <= 0) break;
-            glViewport(r[0], r[1], r[2], r[3]);
-            glDisable(GL_SCISSOR_TEST);
-            glDisable(GL_DEPTH_TEST);
+            QVF_StateViewport(r[0], r[1], r[2], r[3]);
+            QVF_StateEnable(GL_SCISSOR_TEST, 0);
+            QVF_StateEnable(GL_DEPTH_TEST, 0);
         }
         DrawCanvasChannel(c, 0);
     }

@@ -60,7 +60,7 @@ void DrawImage(QVP_CANVAS *pcan, QVP_CANVAS_ELEMENT *pelm, float opacity) {
     // arena) fewer pixels than the size says: nothing drawn.
     if (!im->tdata || !TextureSizeFits(im->tw, im->th)) return;
     if (!SharedBlockHolds(pelm, im->tdata, (size_t)im->tw * (size_t)im->th * 4)) return;
-    glEnable(GL_TEXTURE_2D);
+    QVF_StateEnable(GL_TEXTURE_2D, 1);
     // Names are kept and compared over the slot's 259 characters.
     const size_t kName = QVP_IMAGE_NAME_SLOT - 1;
     bool hit;
@@ -68,7 +68,7 @@ void DrawImage(QVP_CANVAS *pcan, QVP_CANVAS_ELEMENT *pelm, float opacity) {
         CacheSlotsInUse(max_image_objs), image_ids, image_times, DisplayRunTime(), false,
         [&](int i) { return image_datas[i] == im->tdata && strncmp(image_fnames[i], im->name, kName) == 0; }, &hit);
     if (s < 0) {
-        glDisable(GL_TEXTURE_2D);
+        QVF_StateEnable(GL_TEXTURE_2D, 0);
         return;
     }
     if (!hit) {
@@ -86,7 +86,7 @@ void DrawImage(QVP_CANVAS *pcan, QVP_CANVAS_ELEMENT *pelm, float opacity) {
     image_times[s] = DisplayRunTime();
     SetColour(pcan->rgb_gain[0], pcan->rgb_gain[1], pcan->rgb_gain[2], opacity);
     textured_quad(pelm, im->corners, im->flip_axis);
-    glDisable(GL_TEXTURE_2D);
+    QVF_StateEnable(GL_TEXTURE_2D, 0);
 }
 
 namespace {
@@ -100,14 +100,14 @@ const size_t kVideoName = 4095;
 void upload_frame(const QVP_CANVAS_VIDEO *v, const unsigned char *pixels, bool whole) {
     GLint row_length = 0;
     glGetIntegerv(GL_UNPACK_ROW_LENGTH, &row_length);
-    glPixelStorei(GL_UNPACK_ROW_LENGTH, v->row_size / 4);
+    QVF_StatePixelStore(GL_UNPACK_ROW_LENGTH, v->row_size / 4);
     if (whole) {
         glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, v->w, v->h, 0, GL_BGRA, GL_UNSIGNED_BYTE, pixels);
         linear_clamped();
     } else {
         glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, v->w, v->h, GL_BGRA, GL_UNSIGNED_BYTE, pixels);
     }
-    glPixelStorei(GL_UNPACK_ROW_LENGTH, row_length);
+    QVF_StatePixelStore(GL_UNPACK_ROW_LENGTH, row_length);
 }
 
 // Frame F of V, or null when F is no index into frames.
@@ -126,7 +126,7 @@ void DrawVideo(QVP_CANVAS_ELEMENT *pelm, float opacity) {
     // not read.
     if (!SharedStringFits(pelm, v->name)) return;
     if (!SharedBlockHolds(pelm, v->frames[cur], (size_t)v->row_size * (size_t)v->h)) return;
-    glEnable(GL_TEXTURE_2D);
+    QVF_StateEnable(GL_TEXTURE_2D, 1);
     bool hit;
     int s = ChooseCacheSlot(
         CacheSlotsInUse(max_video_objs), video_ids, video_times, DisplayRunTime(), true,
@@ -136,7 +136,7 @@ void DrawVideo(QVP_CANVAS_ELEMENT *pelm, float opacity) {
         },
         &hit);
     if (s < 0) {
-        glDisable(GL_TEXTURE_2D);
+        QVF_StateEnable(GL_TEXTURE_2D, 0);
         return;
     }
     if (!hit) {
@@ -151,7 +151,7 @@ void DrawVideo(QVP_CANVAS_ELEMENT *pelm, float opacity) {
         char *copy = (char *)PluginRealloc(video_fnames[s], len + 1);
         if (!copy) {
             video_elements[s] = nullptr;
-            glDisable(GL_TEXTURE_2D);
+            QVF_StateEnable(GL_TEXTURE_2D, 0);
             return;
         }
         memcpy(copy, v->name, len);
@@ -169,7 +169,7 @@ void DrawVideo(QVP_CANVAS_ELEMENT *pelm, float opacity) {
         int f = video_cur_frames[s];
         unsigned char *latched = frame_at(v, f);
         if (f != -1 && (!latched || !SharedBlockHolds(pelm, latched, (size_t)v->row_size * (size_t)v->h))) {
-            glDisable(GL_TEXTURE_2D);
+            QVF_StateEnable(GL_TEXTURE_2D, 0);
             return;
         }
         BindTexture2D(video_ids[s]);
@@ -181,7 +181,7 @@ void DrawVideo(QVP_CANVAS_ELEMENT *pelm, float opacity) {
     video_times[s] = DisplayRunTime();
     SetColour(1, 1, 1, opacity);
     textured_quad(pelm, v->corners, v->flip_axis);
-    glDisable(GL_TEXTURE_2D);
+    QVF_StateEnable(GL_TEXTURE_2D, 0);
 }
 
 void LatchVideoFrame(QVP_CANVAS_ELEMENT *pelm) {

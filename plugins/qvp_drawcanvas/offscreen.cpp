@@ -202,7 +202,7 @@ int OffscreenSetup(const QVP_CANVAS *key, QVP_CANVAS *pcan, int *use_depth, QVP_
     TARN_glBindFramebufferEXT(GL_FRAMEBUFFER_EXT, canvas_fbo);
     os->texid = canvas_ids[s];
     TARN_glFramebufferTexture2DEXT(GL_FRAMEBUFFER_EXT, GL_COLOR_ATTACHMENT0_EXT, GL_TEXTURE_2D, os->texid, 0);
-    glDisable(GL_DEPTH_TEST);
+    QVF_StateEnable(GL_DEPTH_TEST, 0);
     // An incomplete framebuffer does not stop the pass; the first one of
     // the process is reported.
     char *why = FCheckForCompleteness("CANVAS FBO", __LINE__);
@@ -210,17 +210,17 @@ int OffscreenSetup(const QVP_CANVAS *key, QVP_CANVAS *pcan, int *use_depth, QVP_
         reported_incomplete = 1;
         QVF_LogWarningF(why, QVP_SOURCE, __LINE__);
     }
-    glDisable(GL_LIGHTING);
-    glDisable(GL_TEXTURE_2D);
-    glDisable(GL_ALPHA_TEST);
-    glDisable(GL_SCISSOR_TEST);
-    glDisable(GL_CULL_FACE);
-    glDisable(GL_STENCIL_TEST);
-    glDisable(GL_BLEND);
-    glColorMask(1, 1, 1, 1);
-    glDepthMask(GL_FALSE);
+    QVF_StateEnable(GL_LIGHTING, 0);
+    QVF_StateEnable(GL_TEXTURE_2D, 0);
+    QVF_StateEnable(GL_ALPHA_TEST, 0);
+    QVF_StateEnable(GL_SCISSOR_TEST, 0);
+    QVF_StateEnable(GL_CULL_FACE, 0);
+    QVF_StateEnable(GL_STENCIL_TEST, 0);
+    QVF_StateEnable(GL_BLEND, 0);
+    QVF_StateColorMask(1, 1, 1, 1);
+    QVF_StateDepthMask(0);
     *use_depth = 0;
-    glViewport(0, 0, cres, rres);
+    QVF_StateViewport(0, 0, cres, rres);
     if (pcan->bcol[0] < 0) {
         SetColour(0, 0, 0, 0);
     } else {
@@ -240,9 +240,9 @@ int OffscreenSetup(const QVP_CANVAS *key, QVP_CANVAS *pcan, int *use_depth, QVP_
     d.col_vec[0] = 1, d.col_vec[1] = 0, d.col_vec[2] = 0;
     d.row_vec[0] = 0, d.row_vec[1] = -1, d.row_vec[2] = 0;
     d.id = CANVAS_ID_MAPPED;
-    glEnable(GL_DEPTH_TEST);
-    glEnable(GL_TEXTURE_2D);
-    glEnable(GL_ALPHA_TEST);
+    QVF_StateEnable(GL_DEPTH_TEST, 1);
+    QVF_StateEnable(GL_TEXTURE_2D, 1);
+    QVF_StateEnable(GL_ALPHA_TEST, 1);
     in_texture_pass = 1;
     return 1;
 }
@@ -253,40 +253,40 @@ void OffscreenFinish(QVP_CANVAS *pcan, const QVP_CANVAS_DISPLAYDEF *prev_disp, f
     pcan->disp = *prev_disp;
     pcan->opacity = prev_opacity;
     pcan->anchor = prev_anchor;
-    glEnable(GL_ALPHA_TEST);
+    QVF_StateEnable(GL_ALPHA_TEST, 1);
     glMatrixMode(GL_PROJECTION);
     glLoadMatrixf(os->proj);
     glMatrixMode(GL_MODELVIEW);
     glLoadMatrixf(os->mview);
     TARN_glBindFramebufferEXT(GL_DRAW_FRAMEBUFFER_EXT, (GLuint)os->prev_draw_fbo);
     TARN_glBindFramebufferEXT(GL_READ_FRAMEBUFFER_EXT, (GLuint)os->prev_read_fbo);
-    glViewport(os->cview[0], os->cview[1], os->cview[2], os->cview[3]);
+    QVF_StateViewport(os->cview[0], os->cview[1], os->cview[2], os->cview[3]);
     GLboolean was_enabled = glIsEnabled(GL_BLEND);
     bool translucent = (double)pcan->opacity < 0.999999;
     if (translucent) {
         if (!was_enabled) {
-            glEnable(GL_BLEND);
-            glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+            QVF_StateEnable(GL_BLEND, 1);
+            QVF_StateBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
         }
     } else if (was_enabled) {
-        glDisable(GL_BLEND);
+        QVF_StateEnable(GL_BLEND, 0);
     }
     // The texture pass's frame leaves depth testing on; only a canvas of
     // a layer pass keeps it for its surface.
     if (prev_use_depth == 1) {
-        glDepthFunc(GL_LEQUAL);
-        glEnable(GL_DEPTH_TEST);
+        QVF_StateDepthFunc(GL_LEQUAL);
+        QVF_StateEnable(GL_DEPTH_TEST, 1);
     } else {
-        glDisable(GL_DEPTH_TEST);
+        QVF_StateEnable(GL_DEPTH_TEST, 0);
     }
-    glEnable(GL_TEXTURE_2D);
+    QVF_StateEnable(GL_TEXTURE_2D, 1);
     SetColour(1, 1, 1, pcan->opacity);
     BindTexture2D(os->texid);
     // Other curved projections have a texture but no surface yet.
     if (pcan->disp.proj == PROJ_SPHERE) sphere_patch(pcan);
-    if (!was_enabled) glDisable(GL_BLEND);
-    else if (!translucent) glEnable(GL_BLEND);
-    glEnable(GL_CULL_FACE);
+    if (!was_enabled) QVF_StateEnable(GL_BLEND, 0);
+    else if (!translucent) QVF_StateEnable(GL_BLEND, 1);
+    QVF_StateEnable(GL_CULL_FACE, 1);
 }
 
 void ResetOffscreenCache(void) {

@@ -19,9 +19,9 @@ bool internal_pass() { return doing_internal_pass && *doing_internal_pass; }
 // canvas, if something was drawn in the background or scene layer.
 void foreground_depth_clear() {
     if (!(QVV_cleared_depth & LAYER_FOREGROUND) && (QVV_did_render & (LAYER_BACKGROUND | LAYER_SCENE))) {
-        glDisable(GL_SCISSOR_TEST);
+        QVF_StateEnable(GL_SCISSOR_TEST, 0);
         QVF_ClearZ();
-        glEnable(GL_SCISSOR_TEST);
+        QVF_StateEnable(GL_SCISSOR_TEST, 1);
         QVV_cleared_depth |= LAYER_FOREGROUND;
     }
 }
@@ -37,7 +37,7 @@ void layer_pass(int layer) {
         if (c->draw_layer != layer || c->disp.id < -1 || c->parent) continue;
         if (!pushed) {
             QVF_PushDrawingState();
-            if (foreground) glDisable(GL_DEPTH_TEST);
+            if (foreground) QVF_StateEnable(GL_DEPTH_TEST, 0);
             pushed = true;
         }
         if (c->disp.id >= 0) {
@@ -272,7 +272,7 @@ void LoadSceneProjection(void) {
     else glLoadMatrixf(&QVV_projection_matrix[0][0]);
     glMatrixMode(GL_MODELVIEW);
     glLoadIdentity();
-    if (QVV_viewport) glViewport(QVV_viewport->rx, QVV_viewport->ry, QVV_viewport->rw, QVV_viewport->rh);
+    if (QVV_viewport) QVF_StateViewport(QVV_viewport->rx, QVV_viewport->ry, QVV_viewport->rw, QVV_viewport->rh);
 }
 
 int NodeCanvasSlots(void) { return node_canvas_size; }

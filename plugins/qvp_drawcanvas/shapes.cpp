@@ -47,7 +47,7 @@ bool points_usable(const QVP_CANVAS_ELEMENT *pelm, const QVP_CANVAS_LINE *l) {
 void DrawLine(QVP_CANVAS *pcan, QVP_CANVAS_ELEMENT *pelm, float opacity) {
     const QVP_CANVAS_LINE *l = &pelm->data.line;
     if (!points_usable(pelm, l)) return;
-    glLineWidth(pelm->line_width);
+    QVF_StateLineWidth(pelm->line_width);
     ElementColour(pcan, pelm->fcol, opacity);
     VertexBegin(0);
     for (int i = 0; i < l->pnt_list_cnt; i++) ElementVertex(pelm, l->pnt_list[i].x, l->pnt_list[i].y);
@@ -69,9 +69,9 @@ void fill_and_outline(QVP_CANVAS *pcan, QVP_CANVAS_ELEMENT *pelm, float opacity,
         VertexEnd(GL_POLYGON);
     }
     if (pelm->bcol[0] >= 0) {
-        if (width_first) glLineWidth(pelm->line_width);
+        if (width_first) QVF_StateLineWidth(pelm->line_width);
         ElementColour(pcan, pelm->bcol, opacity);
-        if (!width_first) glLineWidth(pelm->line_width);
+        if (!width_first) QVF_StateLineWidth(pelm->line_width);
         VertexBegin(0);
         emit();
         VertexEnd(GL_LINE_LOOP);
@@ -135,7 +135,7 @@ void DrawArc(QVP_CANVAS *pcan, QVP_CANVAS_ELEMENT *pelm, float opacity) {
         VertexEnd(GL_POLYGON);
     }
     if (pelm->bcol[0] >= 0) {
-        glLineWidth(pelm->line_width);
+        QVF_StateLineWidth(pelm->line_width);
         ElementColour(pcan, pelm->bcol, opacity);
         VertexBegin(0);
         perimeter();
@@ -379,7 +379,7 @@ void DrawPolygon(QVP_CANVAS *pcan, QVP_CANVAS_ELEMENT *pelm, float opacity) {
     if (!points_usable(pelm, p)) return;
     if (pelm->fcol[0] >= 0) fill_polygon(pcan, pelm, opacity);
     if (pelm->bcol[0] >= 0) {
-        glLineWidth(pelm->line_width);
+        QVF_StateLineWidth(pelm->line_width);
         ElementColour(pcan, pelm->bcol, opacity);
         VertexBegin(0);
         for (int i = 0; i < p->pnt_list_cnt; i++) ElementVertex(pelm, p->pnt_list[i].x, p->pnt_list[i].y);
