@@ -177,6 +177,69 @@ TEST_F(Unicode, Text_NewFaceGlyphsMinifiedSmoothHaveInk) {
     EXPECT_LT(face, 3 * table) << "face glyphs minified: " << face << " against " << table;
 }
 
+// Glyph quads drawn over their ink boxes leave the picture as whole cells
+// leave it: table and face glyphs, magnified and minified (a 32-pixel
+// font drawn 12 to 45 pixels high, around the minification where level 1
+// is the last read), laid out and kept; and a kept text of ink boxes
+// that is later drawn smaller (a wider view) is laid out again with whole
+// cells where filtering would read further.
+TEST_F(Unicode, InkBoxes_SamePictureAsWholeCells) {
+    QVP_CANVAS *c = canvas("c", LAYER_FOREGROUND);
+    const float sizes[] = {12, 19, 21, 30, 45};
+    float row = 2;
+    for (float size : sizes) {
+        text(c, "Tqj@ gW|_,", 4, row, size, ANCHOR_COL_START | ANCHOR_ROW_START);
+        row += size + 2;
+    }
+    if (have_cjk()) {
+        font("cjk", kCjkFile);
+        QVP_CANVAS_FONTDEF *latin = font("latin", "", "cjk");
+        QVP_CANVAS_ELEMENT *e = text(c, "\xe4\xbd\xa0\xe5\xa5\xbd A\xe4\xb8\xad", 110, 2, 20, ANCHOR_COL_START | ANCHOR_ROW_START);
+        e->data.text.pfont = latin;
+        e = text(c, "\xe4\xbd\xa0\xe5\xa5\xbd", 110, 40, 34, ANCHOR_COL_START | ANCHOR_ROW_START);
+        e->data.text.pfont = latin;
+    }
+    auto picture = [] {
+        std::vector<unsigned char> px(200 * 150 * 4);
+        glPixelStorei(GL_PACK_ALIGNMENT, 1);
+        glReadPixels(0, 0, 200, 150, GL_RGBA, GL_UNSIGNED_BYTE, px.data());
+        return px;
+    };
+    auto wide = [&](bool on) {
+        float k = on ? 1.7f : 1.0f;
+        vp_->rleft = -0.5f * k; vp_->rright = 0.5f * k; vp_->rbottom = -0.375f * k; vp_->rtop = 0.375f * k;
+    };
+    // Laid out (frame 1), kept (frame 3), kept and drawn smaller (frame 4).
+    std::vector<unsigned char> got[3], want[3];
+    for (int off = 0; off < 2; off++) {
+        SetInkBoxesOff(off);
+        long before = InkBoxCells();
+        auto &out = off ? want : got;
+        wide(false);
+        QVH_RunFrames(1);
+        out[0] = picture();
+        QVH_RunFrames(2);
+        out[1] = picture();
+        wide(true);
+        QVH_RunFrames(1);
+        out[2] = picture();
+        if (!off) EXPECT_GT(InkBoxCells() - before, 20) << "no glyph was drawn as its ink box";
+        else EXPECT_EQ(InkBoxCells(), before);
+    }
+    SetInkBoxesOff(0);
+    const char *when[3] = {"laid out", "kept", "kept, drawn smaller"};
+    for (int k = 0; k < 3; k++) {
+        int differ = 0, worst = 0, wx = 0, wy = 0;
+        for (int i = 0; i < 200 * 150 * 4; i++) {
+            int d = abs((int)got[k][(size_t)i] - (int)want[k][(size_t)i]);
+            differ += d > 0;
+            if (d > worst) worst = d, wx = i / 4 % 200, wy = i / 4 / 200;
+        }
+        EXPECT_LE(worst, 1) << when[k] << ": " << differ << " channels differ, the most by " << worst << " at x " << wx
+                            << ", y " << wy << " (" << glGetString(GL_RENDERER) << ")";
+    }
+}
+
 // A shared text whose block holds no terminating NUL (written over, or
 // made by a faulty producer) is not drawn at all: the display never reads
 // past the block. With its NUL back it draws.

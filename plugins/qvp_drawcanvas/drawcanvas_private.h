@@ -344,7 +344,10 @@ uint32_t NextCodePoint(const unsigned char *s, size_t *i);
  * glyph's box is its cell: 0, 0, DX, 1). A face glyph's box holds both
  * its advance cell and its ink, so marks and overhangs are not cut.
  * INDEX: its glyph index in its face; COLOUR: drawn in its own colours
- * (a colour page), not tinted by the text's. */
+ * (a colour page), not tinted by the text's. INK_BOX: where its ink is,
+ * padded by what filtering of mipmap levels 0 and 1 reaches, as fractions
+ * of its box (from s, from t, to s, to t; 0, 0, 1, 1 when not known);
+ * TEXELS: its box's size in texels (0 for a table glyph). */
 typedef struct QVP_GLYPH {
     GLuint tex;
     float dx;
@@ -353,6 +356,8 @@ typedef struct QVP_GLYPH {
     uint32_t index;
     int ink;     /* some texel of its cell is not transparent */
     int colour;
+    float ink_box[4];
+    float texels[2];
 } QVP_GLYPH;
 
 /* A face a font draws from, as the glyph store holds it: the font, its
@@ -392,8 +397,9 @@ const QVP_GLYPH *FontExtraGlyph(const QVP_CANVAS_FONTDEF *font, uint32_t cp);
 
 /* 1 when some texel of the cell of table code CP of FONT (a font that
  * passed its checks) has alpha above 0, or when that is not known;
- * worked out once per code and process from the font's pixels. */
-int FontTableInk(const QVP_CANVAS_FONTDEF *font, uint32_t cp);
+ * worked out once per code and process from the font's pixels. With BOX,
+ * sets it to the ink box of the cell as a QVP_GLYPH's INK_BOX. */
+int FontTableInk(const QVP_CANVAS_FONTDEF *font, uint32_t cp, float box[4]);
 
 /* With page texture TEX bound: makes its mipmaps if glyphs were added
  * since, and gives it these filters. Returns 1 for a colour page, else
@@ -516,9 +522,21 @@ typedef struct QVP_TEXT_RUN {
  * (GL_T2F_V3F). */
 #define kKeptCellFloats 20
 
+/* Where a text's ink boxes lie in its frame's plane: columns LO[0] to
+ * HI[0] along the column step and rows LO[1] to HI[1] along the row step
+ * from the frame's origin, and the shortest object length of a texel
+ * across (SU) and down (SV) among their quads; OK 0: no ink boxes. */
+typedef struct QVP_INK_AREA {
+    int ok;
+    double lo[2], hi[2];
+    double su, sv;
+} QVP_INK_AREA;
+
 /* A text kept as it was laid out: its key and a copy of its string, its
  * quads and their runs in drawing order; FP fingerprints the key and the
- * string it was last seen with. Only a complete one is drawn. */
+ * string it was last seen with; INK where its quads are ink boxes (drawn
+ * from it only while filtering there reads no mipmap level past 1). Only
+ * a complete one is drawn. */
 typedef struct QVP_KEPT_TEXT {
     QVP_TEXT_KEY key;
     uint64_t fp;
@@ -530,6 +548,7 @@ typedef struct QVP_KEPT_TEXT {
     int nruns, run_cap;
     int frame;
     int complete;
+    QVP_INK_AREA ink;
 } QVP_KEPT_TEXT;
 
 /* The complete kept text of KEY whose copy still reads as KEY's string,

@@ -24,6 +24,13 @@ void ResetServices(void);       /* texture names from 1 again, no refusals */
 void SetKeptTextBounds(int texts, size_t bytes);
 void SetKeptTextsOff(int off);
 
+/* SetInkBoxesOff(1) draws every glyph as its whole cell (the picture
+ * ink boxes must not change; benchmarks compare against it), and
+ * InkBoxCells counts the glyph quads laid out as ink boxes since the
+ * process began. */
+void SetInkBoxesOff(int off);
+long InkBoxCells(void);
+
 /* SetKeptTextsGrow(1) takes the table's bounds away: it doubles when
  * full and keeps texts however long they go undrawn. Only for showing
  * that the long-show soak fails without the bounds. */

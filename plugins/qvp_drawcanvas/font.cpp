@@ -8,8 +8,11 @@
 // A font without a face draws the codes of its table as they stand and
 // skips the rest without advancing. Nothing outside char_list is read.
 #include <GL/glu.h>
+#include <math.h>
 #include <stdlib.h>
 #include <string.h>
+
+#include <algorithm>
 
 #include "drawcanvas_testing.h"
 #include "qvp_externs.h"
@@ -55,13 +58,17 @@ int font_usable(const QVP_CANVAS_FONTDEF *f) {
 // One laid-out cell: its box (first corner BP, advance BA, a row down),
 // and its glyph's quad (first corner P, across A, down D) with the
 // texture and corners of the glyph (TEX 0: a tab, or a glyph of no ink,
-// which only gets a box).
+// which only gets a box); INK the part of the quad its ink needs, as
+// fractions of A and D (QVP_GLYPH's ink_box), and TEXELS the quad's size
+// in texels.
 struct Cell {
     float bp[3], ba[3];
     float p[3], a[3], d[3];
     GLuint tex;
     int colour;
     float tx1, ty1, tx2, ty2;
+    float ink[4];
+    float texels[2];
 };
 
 // Text is laid out and drawn this many cells at a time, so that any
@@ -135,12 +142,20 @@ int layout_cells(Pen &pen, const TextFrame &f) {
             c.tex = g.tex;
             c.colour = g.colour;
             // A space, say: its cell keeps its box but draws no quad.
-            if (f.inkless_out && c.tex && !(it->table >= 0 ? FontTableInk(glFont, (uint32_t)it->table) : g.ink))
+            if (f.inkless_out && c.tex && !(it->table >= 0 ? FontTableInk(glFont, (uint32_t)it->table, nullptr) : g.ink))
                 c.tex = 0;
             c.tx1 = g.tx1;
             c.ty1 = g.ty1;
             c.tx2 = g.tx2;
             c.ty2 = g.ty2;
+            if (it->table >= 0) {
+                FontTableInk(glFont, (uint32_t)it->table, c.ink);
+                c.texels[0] = fabsf(g.tx2 - g.tx1) * (float)glFont->w;
+                c.texels[1] = fabsf(g.ty2 - g.ty1) * (float)glFont->h;
+            } else {
+                memcpy(c.ink, g.ink_box, sizeof c.ink);
+                memcpy(c.texels, g.texels, sizeof c.texels);
+            }
         }
         for (int i = 0; i < 3; i++) pen.p[i] += c.ba[i];
         n++;
@@ -162,12 +177,140 @@ void corner(float *v, float s, float t, const Cell &c, bool across, bool below) 
     for (int i = 0; i < 3; i++) v[2 + i] = c.p[i] + (across ? c.a[i] : 0.0f) + (below ? c.d[i] : 0.0f);
 }
 
-void add_glyph(const Cell &c) {
+// Set by SetInkBoxesOff: every glyph drawn as its whole cell.
+bool g_ink_boxes_off = false;
+// Glyph quads laid out as ink boxes; counted by add_glyph.
+long g_ink_cells = 0;
+
+// Adds C's quad: all of it, or with INK only the part its ink needs (the
+// same texture coordinates at the same points, so the same picture
+// where the rest is transparent and leaves no mark).
+void add_glyph(const Cell &c, bool ink) {
     float *v = g_quads + (size_t)g_quad_cells++ * 20;
-    corner(v, c.tx1, c.ty1, c, false, false);
-    corner(v + 5, c.tx1, c.ty2, c, false, true);
-    corner(v + 10, c.tx2, c.ty2, c, true, true);
-    corner(v + 15, c.tx2, c.ty1, c, true, false);
+    if (!ink || (c.ink[0] == 0.0f && c.ink[1] == 0.0f && c.ink[2] == 1.0f && c.ink[3] == 1.0f)) {
+        corner(v, c.tx1, c.ty1, c, false, false);
+        corner(v + 5, c.tx1, c.ty2, c, false, true);
+        corner(v + 10, c.tx2, c.ty2, c, true, true);
+        corner(v + 15, c.tx2, c.ty1, c, true, false);
+        return;
+    }
+    g_ink_cells++;
+    Cell b = c;
+    for (int i = 0; i < 3; i++) {
+        b.p[i] = c.p[i] + c.a[i] * c.ink[0] + c.d[i] * c.ink[1];
+        b.a[i] = c.a[i] * (c.ink[2] - c.ink[0]);
+        b.d[i] = c.d[i] * (c.ink[3] - c.ink[1]);
+    }
+    float s1 = c.tx1 + (c.tx2 - c.tx1) * c.ink[0], s2 = c.tx1 + (c.tx2 - c.tx1) * c.ink[2];
+    float t1 = c.ty1 + (c.ty2 - c.ty1) * c.ink[1], t2 = c.ty1 + (c.ty2 - c.ty1) * c.ink[3];
+    corner(v, s1, t1, b, false, false);
+    corner(v + 5, s1, t2, b, false, true);
+    corner(v + 10, s2, t2, b, true, true);
+    corner(v + 15, s2, t1, b, true, false);
+}
+
+// The area of the quads of the first N cells (those with texels to go
+// by) in frame F; not ok when the frame spans no plane.
+QVP_INK_AREA ink_area_of(int n, const TextFrame &f) {
+    QVP_INK_AREA a = {0, {1e300, 1e300}, {-1e300, -1e300}, 1e300, 1e300};
+    double g11 = 0, g12 = 0, g22 = 0;
+    for (int i = 0; i < 3; i++)
+        g11 += (double)f.dc[i] * f.dc[i], g12 += (double)f.dc[i] * f.dr[i], g22 += (double)f.dr[i] * f.dr[i];
+    double det = g11 * g22 - g12 * g12;
+    if (!(det > 1e-12 * g11 * g22) || !(g11 > 0) || !(g22 > 0)) return a;
+    // A point's plane coordinates, through the inverse Gram matrix.
+    auto take = [&](const float *q) {
+        double r1 = 0, r2 = 0;
+        for (int i = 0; i < 3; i++) {
+            r1 += ((double)q[i] - f.o[i]) * f.dc[i];
+            r2 += ((double)q[i] - f.o[i]) * f.dr[i];
+        }
+        double u = (g22 * r1 - g12 * r2) / det, v = (g11 * r2 - g12 * r1) / det;
+        a.lo[0] = std::min(a.lo[0], u), a.hi[0] = std::max(a.hi[0], u);
+        a.lo[1] = std::min(a.lo[1], v), a.hi[1] = std::max(a.hi[1], v);
+    };
+    for (int k = 0; k < n; k++) {
+        const Cell &c = g_cells[k];
+        if (!c.tex || !(c.texels[0] > 0) || !(c.texels[1] > 0)) continue;
+        double la = 0, ld = 0;
+        for (int i = 0; i < 3; i++) la += (double)c.a[i] * c.a[i], ld += (double)c.d[i] * c.d[i];
+        if (!(la > 0) || !(ld > 0)) continue;
+        float far[3];
+        for (int i = 0; i < 3; i++) far[i] = c.p[i] + c.a[i] + c.d[i];
+        take(c.p);
+        take(far);
+        a.su = std::min(a.su, sqrt(la) / c.texels[0]);
+        a.sv = std::min(a.sv, sqrt(ld) / c.texels[1]);
+        a.ok = 1;
+    }
+    return a;
+}
+
+// A and B of one frame together (either may not be ok).
+void ink_area_join(QVP_INK_AREA &a, const QVP_INK_AREA &b) {
+    if (!b.ok) return;
+    if (!a.ok) {
+        a = b;
+        return;
+    }
+    for (int i = 0; i < 2; i++) a.lo[i] = std::min(a.lo[i], b.lo[i]), a.hi[i] = std::max(a.hi[i], b.hi[i]);
+    a.su = std::min(a.su, b.su);
+    a.sv = std::min(a.sv, b.sv);
+}
+
+// Whether, drawn under the current matrices and viewport, texture
+// filtering reads no mipmap level past 1 anywhere in area A of frame F:
+// the scale of texels to pixels stays under 2 at its corners and centre,
+// taken as the largest sum of derivatives GL may use for it, with room
+// for rounding (2%) and, under a projection, for derivatives taken over
+// pixel quads (10%). Reads the matrices and viewport from GL.
+bool ink_area_holds(const QVP_INK_AREA &a, const TextFrame &f) {
+    if (!a.ok) return false;
+    GLfloat mv[16], pr[16];
+    GLint vp[4];
+    glGetFloatv(GL_MODELVIEW_MATRIX, mv);
+    glGetFloatv(GL_PROJECTION_MATRIX, pr);
+    glGetIntegerv(GL_VIEWPORT, vp);
+    double m[16];  // pr * mv, column-major
+    for (int c = 0; c < 4; c++)
+        for (int r = 0; r < 4; r++) {
+            double v = 0;
+            for (int k = 0; k < 4; k++) v += (double)pr[k * 4 + r] * mv[c * 4 + k];
+            m[c * 4 + r] = v;
+        }
+    const bool projective = m[3] != 0 || m[7] != 0 || m[11] != 0;
+    const double room = projective ? 1.10 : 1.02;
+    double lc = 0, lr = 0;
+    for (int i = 0; i < 3; i++) lc += (double)f.dc[i] * f.dc[i], lr += (double)f.dr[i] * f.dr[i];
+    lc = sqrt(lc), lr = sqrt(lr);
+    auto clip = [&](const double *x, double w, double *out) {
+        for (int r = 0; r < 4; r++) out[r] = m[r] * x[0] + m[4 + r] * x[1] + m[8 + r] * x[2] + m[12 + r] * w;
+    };
+    for (int k = 0; k < 5; k++) {
+        double u = k == 4 ? (a.lo[0] + a.hi[0]) / 2 : (k & 1) ? a.hi[0] : a.lo[0];
+        double v = k == 4 ? (a.lo[1] + a.hi[1]) / 2 : (k >> 1) ? a.hi[1] : a.lo[1];
+        double x[3], eu[3], ev[3];
+        for (int i = 0; i < 3; i++) {
+            x[i] = (double)f.o[i] + u * f.dc[i] + v * f.dr[i];
+            eu[i] = f.dc[i] / lc * a.su;
+            ev[i] = f.dr[i] / lr * a.sv;
+        }
+        double p[4], du[4], dv[4];
+        clip(x, 1, p);
+        clip(eu, 0, du);
+        clip(ev, 0, dv);
+        if (!(p[3] > 0)) return false;
+        // Pixels per texel step: d(x / w), scaled to the viewport.
+        double w2 = p[3] * p[3], sx = vp[2] * 0.5, sy = vp[3] * 0.5;
+        double xu = sx * (du[0] * p[3] - p[0] * du[3]) / w2, xv = sx * (dv[0] * p[3] - p[0] * dv[3]) / w2;
+        double yu = sy * (du[1] * p[3] - p[1] * du[3]) / w2, yv = sy * (dv[1] * p[3] - p[1] * dv[3]) / w2;
+        double det = fabs(xu * yv - xv * yu);
+        if (!(det > 0)) return false;
+        // Texels per pixel: the columns of the inverse, summed.
+        double rho = std::max(fabs(yv) + fabs(yu), fabs(xv) + fabs(xu)) / det;
+        if (!(rho * room < 2.0)) return false;
+    }
+    return true;
 }
 
 // The kept text the glyph runs being drawn are recorded into, null when
@@ -231,12 +374,12 @@ struct OwnColours {
 // by glFontBegin) in one run, then those of each glyph page in a run of
 // their own, the page given the font texture's filters (colour pages in
 // their own colours); the font's texture is bound again afterwards.
-void draw_glyph_cells(int n) {
+void draw_glyph_cells(int n, bool ink) {
     GLuint font_tex = (GLuint)glFont->tex_obj;
     BindTexture2D(font_tex);
     bool others = false;
     for (int k = 0; k < n; k++) {
-        if (g_cells[k].tex == font_tex) add_glyph(g_cells[k]);
+        if (g_cells[k].tex == font_tex) add_glyph(g_cells[k], ink);
         else others |= g_cells[k].tex != 0;
     }
     flush_glyphs(font_tex);
@@ -251,7 +394,7 @@ void draw_glyph_cells(int n) {
         own.set(PrepareGlyphTexture(t, min_filter, mag_filter) != 0);
         for (int k = first; k < n; k++)
             if (g_cells[k].tex == t) {
-                add_glyph(g_cells[k]);
+                add_glyph(g_cells[k], ink);
                 g_cells[k].tex = 0;
             }
         flush_glyphs(t);
@@ -391,10 +534,17 @@ void glFontScaledTextOut2D(char *String, double col, double row, double cscale, 
                                   f.dr[2], col,    row,    cscale, rscale,  f.s,     (double)f.inkless_out};
         memcpy(key.frame, frame, sizeof frame);
         if (const QVP_KEPT_TEXT *kept = FindKeptText(&key, &g_recording)) {
-            draw_kept(kept);
-            return;
+            if (!kept->ink.ok || ink_area_holds(kept->ink, f)) {
+                draw_kept(kept);
+                return;
+            }
+            // Its ink boxes would now lose texels that filtering reads (it
+            // is drawn smaller): laid out and recorded again.
+            KeptTextDone((QVP_KEPT_TEXT *)kept, 0);
+            FindKeptText(&key, &g_recording);
         }
     }
+    QVP_INK_AREA inked = {0, {0, 0}, {0, 0}, 0, 0};
     float down[3];
     for (int i = 0; i < 3; i++) down[i] = (float)((double)f.dr[i] * rscale);
     Pen pen;
@@ -424,9 +574,18 @@ void glFontScaledTextOut2D(char *String, double col, double row, double cscale, 
             QVF_StateEnable(GL_BLEND, 1);
             SetColour(saved[0], saved[1], saved[2], saved[3]);
         }
-        draw_glyph_cells(n);
+        // Ink boxes where the quads leave no mark and mipmap levels past
+        // 1 are not read, so that what they leave out is transparent.
+        bool ink = false;
+        if (f.inkless_out && n > 0 && !g_ink_boxes_off) {
+            QVP_INK_AREA a = ink_area_of(n, f);
+            ink = ink_area_holds(a, f);
+            if (ink) ink_area_join(inked, a);
+        }
+        draw_glyph_cells(n, ink);
         if (n < kChunkCells) break;
     }
+    if (g_recording) g_recording->ink = inked;
     if (g_recording) KeptTextDone(g_recording, !pen.missed);
     g_recording = nullptr;
 }
@@ -514,7 +673,15 @@ void glFontTextOut(char *String, double x, double y, double z) {
     if (bound != (GLuint)glFont->tex_obj) BindTexture2D((GLuint)glFont->tex_obj);
 }
 
+void SetInkBoxesOff(int off) {
+    g_ink_boxes_off = off != 0;
+    ResetKeptTexts();
+}
+
+long InkBoxCells(void) { return g_ink_cells; }
+
 void ResetFontEngine(void) {
+    g_ink_boxes_off = false;
     bad_font_cnt = 0;
     glFont = nullptr;
     ResetCanvasFrames();

@@ -67,6 +67,16 @@ namespace {
 
 const int kPageSize = 1024;  // texels on a side of an atlas page
 const int kPad = 2;          // empty texels round each glyph cell
+// Texels an ink box is padded by before its first texel of ink, texel LO
+// of the texture, and past its last, texel HI - 1: what bilinear
+// filtering of mipmap levels 0 and 1 reaches (half a texel at level 0;
+// at level 1 of a texture of even sides, where texel j of level 1 is
+// made of texels 2j and 2j + 1 and is read from 2j - 1 to 2j + 3, one or
+// two texels by the ink's place in its pair). The cells' gaps (2 * kPad
+// here and in the font's table) are 4 texels, so at those levels no ink
+// of a neighbour reaches into a cell either.
+inline int ink_pad_before(int lo) { return (lo & 1) ? 2 : 1; }
+inline int ink_pad_after(int hi) { return (hi & 1) ? 2 : 1; }
 const uint32_t kEmpty = 0xFFFFFFFFu;
 // Missing codes of one font named in the log, each once.
 const int kMostMissingNamed = 256;
@@ -78,6 +88,26 @@ struct Page {
     bool colour;         // RGBA texels in their own colours
     GLint min_filter, mag_filter;
 };
+
+// What the texels of a table code's cell hold: KNOWN 0 not worked out
+// yet, 1 some ink, 2 none; BOX the ink, padded by kInkPad and held to the
+// cell, as fractions of the cell from (tx1, ty1) to (tx2, ty2).
+struct TableInk {
+    unsigned char known;
+    float box[4];
+};
+
+// Fractions of a cell of N texels from texel ORIGIN of its texture that
+// the ink [LO, HI) (texels of the texture) padded for filtering covers,
+// held to 0..1 (all of it when there is no ink to go by).
+void ink_fractions(int lo, int hi, int origin, int n, float *from, float *to) {
+    if (n <= 0 || hi <= lo) {
+        *from = 0.0f, *to = 1.0f;
+        return;
+    }
+    *from = std::max(0.0f, (float)(lo - ink_pad_before(lo) - origin) / (float)n);
+    *to = std::min(1.0f, (float)(hi + ink_pad_after(hi) - origin) / (float)n);
+}
 
 struct Slot {
     uint32_t index;      // the glyph index; kEmpty when free
@@ -97,7 +127,7 @@ struct FontStore {
     int strike_px;       // the strike rasterised (0: the face scales)
     double k;            // rasterised pixels to the font's pixels
     FontStore *fallback;
-    unsigned char *table_ink;  // per table code: 0 not known, 1 ink, 2 none
+    TableInk *table_ink; // per table code, worked out on first use
     int ink_n;
     Slot *slots;         // open addressing on the glyph index, at most
                          // half full
@@ -329,17 +359,25 @@ bool rasterise(FontStore *s, FT_UInt index, QVP_GLYPH *g) {
     // empty cell, which still counts as ink (it is not worth the risk of
     // a bad guess).
     g->ink = !grey && !bgra;
+    // The ink's texels within the cell, [ix0, ix1) by [iy0, iy1).
+    int ix0 = cw, ix1 = 0, iy0 = ch, iy1 = 0;
+    auto inked = [&](int x, int y) {
+        int cx = left - x0 + x, cy = top - y0 + y;
+        ix0 = std::min(ix0, cx), ix1 = std::max(ix1, cx + 1);
+        iy0 = std::min(iy0, cy), iy1 = std::max(iy1, cy + 1);
+        return true;
+    };
     for (int y = 0; y < h; y++) {
         const unsigned char *row = bm.buffer + (ptrdiff_t)y * bm.pitch;
         unsigned char *out = g_cell + ((size_t)(top - y0 + y) * cw + (size_t)(left - x0)) * bpp;
         for (int x = 0; x < w; x++) {
             if (grey && !colour) {
                 out[x * 2 + 1] = row[x];
-                g->ink |= row[x] != 0;
+                if (row[x]) g->ink = inked(x, y);
             } else if (grey) {
                 out[x * 4] = out[x * 4 + 1] = out[x * 4 + 2] = 255;
                 out[x * 4 + 3] = row[x];
-                g->ink |= row[x] != 0;
+                if (row[x]) g->ink = inked(x, y);
             } else if (colour) {
                 const unsigned char *b = row + x * 4;  // premultiplied BGRA
                 unsigned a = b[3];
@@ -350,10 +388,10 @@ bool rasterise(FontStore *s, FT_UInt index, QVP_GLYPH *g) {
                     o[2] = (unsigned char)std::min(255u, (b[0] * 255u + a / 2) / a);
                 }
                 o[3] = (unsigned char)a;
-                g->ink |= a != 0;
+                if (a) g->ink = inked(x, y);
             } else {  // colour texels in a coverage face: their alpha
                 out[x * 2 + 1] = row[x * 4 + 3];
-                g->ink |= row[x * 4 + 3] != 0;
+                if (row[x * 4 + 3]) g->ink = inked(x, y);
             }
         }
     }
@@ -379,6 +417,17 @@ bool rasterise(FontStore *s, FT_UInt index, QVP_GLYPH *g) {
     g->by = (float)(y0 * to_units);
     g->bw = (float)(cw * to_units);
     g->bh = (float)(ch * to_units);
+    // A cell of unknown texels (neither coverage nor colour) keeps all
+    // of its quad.
+    if (grey || bgra) {
+        ink_fractions(cx + ix0, cx + ix1, cx, cw, &g->ink_box[0], &g->ink_box[2]);
+        ink_fractions(cy + iy0, cy + iy1, cy, ch, &g->ink_box[1], &g->ink_box[3]);
+    } else {
+        g->ink_box[0] = g->ink_box[1] = 0.0f;
+        g->ink_box[2] = g->ink_box[3] = 1.0f;
+    }
+    g->texels[0] = (float)cw;
+    g->texels[1] = (float)ch;
     return true;
 }
 
@@ -447,19 +496,22 @@ const QVP_GLYPH *FontExtraGlyph(const QVP_CANVAS_FONTDEF *font, uint32_t cp) {
     return FaceGlyph(faces[0], 0);
 }
 
-int FontTableInk(const QVP_CANVAS_FONTDEF *font, uint32_t cp) {
+int FontTableInk(const QVP_CANVAS_FONTDEF *font, uint32_t cp, float box[4]) {
+    static const float kWhole[4] = {0.0f, 0.0f, 1.0f, 1.0f};
+    if (box) memcpy(box, kWhole, sizeof kWhole);
     FontStore *s = store_of(font);
     int n = font->last_char - font->first_char + 1;
     if (!s || cp < (uint32_t)font->first_char || cp > (uint32_t)font->last_char) return 1;
     if (!s->table_ink || s->ink_n != n) {
-        unsigned char *t = (unsigned char *)PluginRealloc(s->table_ink, (size_t)n);
+        TableInk *t = (TableInk *)PluginRealloc(s->table_ink, sizeof(TableInk) * (size_t)n);
         if (!t) return 1;
-        memset(t, 0, (size_t)n);
+        memset(t, 0, sizeof(TableInk) * (size_t)n);
         s->table_ink = t;
         s->ink_n = n;
     }
-    unsigned char &known = s->table_ink[cp - (uint32_t)font->first_char];
-    if (!known) {
+    TableInk &known = s->table_ink[cp - (uint32_t)font->first_char];
+    if (!known.known) {
+        memcpy(known.box, kWhole, sizeof kWhole);
         // The texels the cell's corners reach, rounded outwards (and one
         // more on each side, which filtering may read), held to the texture.
         const QVP_CANVAS_CHARDEF &c = font->char_list[cp - (uint32_t)font->first_char];
@@ -474,14 +526,38 @@ int FontTableInk(const QVP_CANVAS_FONTDEF *font, uint32_t cp) {
         float s1 = std::min(c.tx1, c.tx2), s2 = std::max(c.tx1, c.tx2);
         float t1 = std::min(c.ty1, c.ty2), t2 = std::max(c.ty1, c.ty2);
         int x1 = lo(s1, font->w), x2 = hi(s2, font->w), y1 = lo(t1, font->h), y2 = hi(t2, font->h);
-        // A cell of no texels, or one not finite, is left to draw.
-        bool ink = !(x1 < x2 && y1 < y2) || !(s1 == s1 && s2 == s2 && t1 == t1 && t2 == t2);
+        // A cell of no texels, or one not finite, is left to draw whole.
+        bool odd = !(x1 < x2 && y1 < y2) || !(s1 == s1 && s2 == s2 && t1 == t1 && t2 == t2);
         const unsigned char *px = (const unsigned char *)font->texdata;
-        for (int y = y1; y < y2 && !ink; y++)
-            for (int x = x1; x < x2 && !ink; x++) ink = px[((size_t)y * font->w + x) * 2 + 1] != 0;
-        known = ink ? 1 : 2;
+        int ix0 = x2, ix1 = x1, iy0 = y2, iy1 = y1;
+        for (int y = y1; y < y2 && !odd; y++)
+            for (int x = x1; x < x2; x++)
+                if (px[((size_t)y * font->w + x) * 2 + 1] != 0) {
+                    ix0 = std::min(ix0, x), ix1 = std::max(ix1, x + 1);
+                    iy0 = std::min(iy0, y), iy1 = std::max(iy1, y + 1);
+                }
+        bool ink = odd || ix0 < ix1;
+        known.known = ink ? 1 : 2;
+        // Texel bounds are the mipmaps' only for sides that are powers of
+        // two (GLU scales others first).
+        bool pot = (font->w & (font->w - 1)) == 0 && (font->h & (font->h - 1)) == 0;
+        if (ink && !odd && pot && c.tx1 != c.tx2 && c.ty1 != c.ty2) {
+            // Texel bounds to fractions from the cell's first corner,
+            // whichever way its texture corners run.
+            double w = font->w, h = font->h;
+            auto frac = [](double texel, double from, double to) { return (float)((texel - from) / (to - from)); };
+            float a = frac(ix0 - ink_pad_before(ix0), c.tx1 * w, c.tx2 * w);
+            float b = frac(ix1 + ink_pad_after(ix1), c.tx1 * w, c.tx2 * w);
+            float u = frac(iy0 - ink_pad_before(iy0), c.ty1 * h, c.ty2 * h);
+            float v = frac(iy1 + ink_pad_after(iy1), c.ty1 * h, c.ty2 * h);
+            known.box[0] = std::max(0.0f, std::min(a, b));
+            known.box[2] = std::min(1.0f, std::max(a, b));
+            known.box[1] = std::max(0.0f, std::min(u, v));
+            known.box[3] = std::min(1.0f, std::max(u, v));
+        }
     }
-    return known == 1;
+    if (box) memcpy(box, known.box, sizeof known.box);
+    return known.known == 1;
 }
 
 int PrepareGlyphTexture(GLuint tex, GLint min_filter, GLint mag_filter) {

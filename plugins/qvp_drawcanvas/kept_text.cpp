@@ -208,6 +208,7 @@ bool grow_table() {
 void start_recording(QVP_KEPT_TEXT *t, const QVP_TEXT_KEY *key, QVP_KEPT_TEXT **record) {
     t->cells = t->nruns = 0;
     t->complete = 0;
+    memset(&t->ink, 0, sizeof t->ink);
     if (!fit(t, (void **)&t->text, &t->text_cap, (int)(key->len + 1), 1)) return;
     memcpy(t->text, key->str, key->len + 1);
     *record = t;
