@@ -4,7 +4,11 @@
 // with --tsv the lines scripts/plot_scaling draws. With --adds [--check]
 // it times N elements added to one canvas (1,000 to 20,000) instead;
 // --check fails when an add at 20,000 costs over 3x an add at 1,000 (an
-// add that walks the canvas costs some 17x there).
+// add that walks the canvas costs some 17x there). With --nested [N]
+// [--check] it draws one canvas N times (4,096, the nested budget) as N
+// canvas elements of one holder, against N top-level canvases of the
+// same content and placement; --check fails when a nested draw costs
+// over 2x a top-level canvas's.
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -126,6 +130,43 @@ int adds(bool check) {
     return 0;
 }
 
+// --nested: N nested draws of one small text canvas (one canvas element
+// each, all in one holder) against N top-level canvases that draw the
+// same: frame time less the empty display's, per draw.
+int nested(int n, bool check) {
+    QVH_RunFrames(1);
+    double empty = frame_ms(9), empty_off = frame_ms(9, true);
+    std::string err;
+    QVP_CANVAS *child = text_canvas(0, "nested 42", -1, 1, 0.07);
+    QVP_CANVAS *holder = text_canvas(1, "holder", -4, 3, 0.07);
+    child->draw_layer = 0;  // drawn only through the holder
+    qvpc::ElementDesc ce;
+    qvpc::DefaultElement(ce, ELEMENT_CANVAS);
+    ce.rec.data.can = child;
+    for (int i = 0; i < n; i++)
+        if (!qvpc::AddElement(holder, ce, err)) {
+            fprintf(stderr, "bench_scaling: %s\n", err.c_str());
+            exit(1);
+        }
+    double nested_ms = frame_ms(9) - empty, nested_off = frame_ms(9, true) - empty_off;
+    remove_all();
+    text_canvas(1, "holder", -4, 3, 0.07);
+    for (int i = 0; i < n; i++) text_canvas(2 + i, "nested 42", -1, 1, 0.07);
+    double top_ms = frame_ms(9) - empty, top_off = frame_ms(9, true) - empty_off;
+    remove_all();
+    printf("%d draws of a small text canvas, renderer %s\n", n, QVH_Renderer());
+    printf("%-24s %12s %12s %14s %12s\n", "drawn as", "frame ms", "us a draw", "raster off ms", "us a draw");
+    printf("%-24s %12.3f %12.2f %14.3f %12.2f\n", "nested (canvas elements)", nested_ms, nested_ms * 1e3 / n, nested_off,
+           nested_off * 1e3 / n);
+    printf("%-24s %12.3f %12.2f %14.3f %12.2f\n", "top-level canvases", top_ms, top_ms * 1e3 / n, top_off, top_off * 1e3 / n);
+    printf("nested / top-level: %.2fx rasterised, %.2fx rasteriser off\n", nested_ms / top_ms, nested_off / top_off);
+    if (check && nested_off > 2 * top_off) {
+        printf("FAIL: a nested canvas costs over twice a top-level one\n");
+        return 1;
+    }
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -138,6 +179,13 @@ int main(int argc, char **argv) {
     if (!OpenBenchWorld("bench-scaling", 640, 480, (size_t)256 << 20, name, e)) {
         fprintf(stderr, "bench_scaling: %s\n", e.c_str());
         return 1;
+    }
+    if (argc > 1 && strcmp(argv[1], "--nested") == 0) {
+        int n = argc > 2 && argv[2][0] != '-' ? atoi(argv[2]) : 4096;
+        bool check = strcmp(argv[argc - 1], "--check") == 0;
+        int rc = nested(n > 0 ? n : 4096, check);
+        CloseBenchWorld(name);
+        return rc;
     }
     if (argc > 1 && strcmp(argv[1], "--adds") == 0) {
         int rc = adds(add_check);

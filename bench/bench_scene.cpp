@@ -77,7 +77,7 @@ const Phase kPhases[] = {
     QVP_BENCH_PHASE(QVP_PHASE_UPDATE_CHANNEL, UpdateChannel),
 };
 
-enum Mode { PLUGIN, CAPTURE, FLOOR, FLOOR_PUSHES, FLOOR_IMMEDIATE, HOST_ALONE };
+enum Mode { PLUGIN, CAPTURE, FLOOR, FLOOR_PUSHES, FLOOR_IMMEDIATE, HOST_ALONE, kModeCount };
 const char *kModeNames[] = {"qvp_drawcanvas",           "capture",
                             "GL floor (static VBO)",    "floor + drawing-state pushes",
                             "floor in immediate mode", "host alone (no canvases)"};
@@ -129,8 +129,16 @@ extern "C" int timed_SetLock(QVS_SMLOCK *l) {
     return r;
 }
 
+// How long each take held the lock (a pass of the display's walk), the
+// first kPassesMost of a run; room made before the run, filled by
+// timed_UnsetLock.
+const size_t kPassesMost = 1 << 16;
+std::vector<double> g_passes;
+
 extern "C" int timed_UnsetLock(QVS_SMLOCK *l) {
-    g_lock_held += BenchNow() - g_lock_since;
+    double held = BenchNow() - g_lock_since;
+    g_lock_held += held;
+    if (g_passes.size() < kPassesMost) g_passes.push_back(held);
     return real_UnsetLock(l);
 }
 
@@ -248,6 +256,8 @@ bool lock_benchmark(const Options &o, bool discard) {
     long frames = 0;
     g_lock_held = g_lock_wait = 0;
     g_lock_takes = 0;
+    g_passes.clear();
+    g_passes.reserve(kPassesMost);
     std::vector<double> per_frame;
     if (discard) glEnable(GL_RASTERIZER_DISCARD);
     while (BenchNow() - t0 < o.lock_seconds - 0.5) {
@@ -276,6 +286,15 @@ bool lock_benchmark(const Options &o, bool discard) {
            100 * g_lock_wait / total, (double)g_lock_takes / frames);
     printf("  an edit took (lock wait included): median %.0f us, 99th percentile %.0f us, longest %.0f us\n", med, p99,
            worst);
+    // The display holds the lock for each pass of its walk, so an edit
+    // waits at most for the pass in progress.
+    std::sort(g_passes.begin(), g_passes.end());
+    if (!g_passes.empty()) {
+        double pmed = g_passes[g_passes.size() / 2] * 1e6, plong = g_passes.back() * 1e6;
+        printf("  a pass held the lock: median %.0f us, longest %.0f us; an edit's 99th percentile is %.2f of the "
+               "longest pass (%s one pass)\n",
+               pmed, plong, p99 / plong, p99 <= plong ? "within" : "OVER");
+    }
     return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
@@ -322,29 +341,60 @@ int main(int argc, char **argv) {
     if (!FloorCaptureBegin(err)) return give_up(err);
     QVH_RunFrames(1);
     if (!FloorCaptureEnd(err)) return give_up(err);
-    std::vector<unsigned char> pictures[2];
-    for (Mode m : {PLUGIN, FLOOR}) {
-        install(m);
+    // Every floor variant must draw the plugin's picture: each is compared
+    // with the plugin's frame.
+    const Mode pictured[] = {PLUGIN, FLOOR, FLOOR_PUSHES, FLOOR_IMMEDIATE};
+    const char *kPictureFiles[] = {"/scene-plugin.png", "/scene-floor.png", "/scene-floor-pushes.png",
+                                   "/scene-floor-immediate.png"};
+    std::vector<unsigned char> pictures[4];
+    long differ[4] = {0, 0, 0, 0};
+    for (int k = 0; k < 4; k++) {
+        install(pictured[k]);
         QVH_RunFrames(2);
-        pictures[m == FLOOR] = read_frame();
+        pictures[k] = read_frame();
         if (!o.pictures.empty()) {
             char buf[512];
-            std::string path = o.pictures + (m == FLOOR ? "/scene-floor.png" : "/scene-plugin.png");
+            std::string path = o.pictures + kPictureFiles[k];
             if (!QVH_Snapshot(path.c_str(), buf, sizeof buf)) fprintf(stderr, "bench_scene: %s\n", buf);
         }
+        if (const char *why = FloorFailed())
+            return give_up(std::string(kModeNames[pictured[k]]) + " does not replay the frame: " + why);
+        for (size_t i = 0; k > 0 && i < pictures[0].size(); i += 4)
+            for (int c = 0; c < 3; c++)
+                if (abs(pictures[0][i + c] - pictures[k][i + c]) > 2) {
+                    differ[k]++;
+                    break;
+                }
+        // The video's picture moves on every frame (0.4% of the pixels);
+        // much more means the floor is not drawing what the plugin draws.
+        if (differ[k] > 640 * 480 / 100)
+            return give_up(std::string(kModeNames[pictured[k]]) + "'s frame differs from the plugin's in " +
+                           std::to_string(differ[k]) + " pixels");
     }
-    if (const char *why = FloorFailed()) return give_up(std::string("the floor does not replay the frame: ") + why);
-    long differ = 0;
-    for (size_t i = 0; i < pictures[0].size(); i += 4)
-        for (int c = 0; c < 3; c++)
-            if (abs(pictures[0][i + c] - pictures[1][i + c]) > 2) {
-                differ++;
-                break;
+
+    // GL calls of one steady frame, through every GL entry point the
+    // program imports (the host's own frame and its pushes included).
+    long calls[kModeCount] = {0}, host_calls[kModeCount] = {0};
+    {
+        std::string cerr;
+        if (GotCountAll("gl", cerr) > 0) {
+            for (Mode m : {PLUGIN, FLOOR, FLOOR_PUSHES, FLOOR_IMMEDIATE, HOST_ALONE}) {
+                install(m);
+                QVH_RunFrames(2);
+                GotCountReset();
+                QVH_RunFrames(1);
+                calls[m] = GotCountTotal(1);
+                if (getenv("QVP_BENCH_CALLS")) {
+                    fprintf(stderr, "GL calls of one frame, %s:\n", kModeNames[m]);
+                    GotCountPrint(stderr, -1);
+                }
+                host_calls[m] = GotCountTotal(0);
             }
-    // The video's picture moves on every frame (0.4% of the pixels); much
-    // more means the floor is not drawing what the plugin draws.
-    if (differ > 640 * 480 / 100)
-        return give_up("the floor's frame differs from the plugin's in " + std::to_string(differ) + " pixels");
+            GotRestore();
+        } else {
+            fprintf(stderr, "bench_scene: GL calls not counted: %s\n", cerr.c_str());
+        }
+    }
 
     // Heap allocations per steady frame of each way, by whose code.
     const Mode counted[] = {PLUGIN, FLOOR, FLOOR_IMMEDIATE};
@@ -389,7 +439,7 @@ int main(int argc, char **argv) {
     if (const char *why = FloorFailed()) return give_up(std::string("the floor does not replay the frame: ") + why);
     printf("reference scene: %d canvases, 640x480, 2 viewports, renderer %s\n", kReferenceCanvases,
            (const char *)glGetString(GL_RENDERER));
-    printf("plugin frame: %ld GL calls, %ld primitives, %ld vertices, %ld hand-overs to the host\n", s.gl_calls,
+    printf("plugin frame: %ld calls of the GL kinds the capture follows, %ld primitives, %ld vertices, %ld hand-overs to the host\n", s.gl_calls,
            s.primitives, s.vertices, s.core_calls);
     printf("floor frame: %ld glDrawArrays, %ld state calls, %ld vertices in one VBO\n", s.floor_draws,
            s.state_changes, s.floor_vertices);
@@ -397,7 +447,15 @@ int main(int argc, char **argv) {
            "triangles/lines %ld, line width %ld; %ld other steps\n",
            s.split_enables, s.split_stencil, s.split_texture, s.split_mode, s.split_line_width, s.floor_other_ops);
     printf("in the plugin's frame: %ld drawing-state pushes, %ld glClear\n", s.pushes, s.clears);
-    printf("pixels that differ between the two frames: %ld of %d\n", differ, 640 * 480);
+    printf("pixels that differ from the plugin's frame: floor %ld, floor + pushes %ld, floor in immediate mode %ld, of %d\n",
+           differ[1], differ[2], differ[3], 640 * 480);
+    if (calls[PLUGIN])
+        printf("GL calls a frame, every entry point, by the canvases' code / by the host's libraries (its frame, "
+               "pushes, pops and setters):\n  plugin %ld / %ld, floor %ld / %ld, floor + pushes %ld / %ld, floor in "
+               "immediate mode %ld / %ld, host alone %ld / %ld\n",
+               calls[PLUGIN], host_calls[PLUGIN], calls[FLOOR], host_calls[FLOOR], calls[FLOOR_PUSHES],
+               host_calls[FLOOR_PUSHES], calls[FLOOR_IMMEDIATE], host_calls[FLOOR_IMMEDIATE], calls[HOST_ALONE],
+               host_calls[HOST_ALONE]);
     printf("heap allocations per steady frame (5 frames' totals in brackets):\n%s", alloc_lines.c_str());
     printf("%d frames x %d repetitions, interleaved\n\n", o.frames, o.reps);
     printf("%-30s %26s %26s\n", "frame drawn by", "rasterised, ms/frame", "rasteriser off, ms/frame");

@@ -503,8 +503,6 @@ void cap_ExecuteCore() {
 State g_cur;
 // The next op to replay; put back to 0 by FloorFrame.
 size_t g_cursor = 0;
-// Set by FloorSetVariant.
-bool g_with_pushes = false, g_immediate = false;
 // Why a replay went astray (empty while it follows the capture); set by
 // fail, cleared by FloorCaptureEnd.
 std::string g_failed;
@@ -542,37 +540,53 @@ void load_matrix(GLenum mode, const GLfloat *m) {
     count_change();
 }
 
-// Sets each state of WANT that differs from the current one.
+// Set by FloorSetVariant.
+bool g_with_pushes = false, g_immediate = false;
+
+// Sets each state of WANT that differs from the current one. With the
+// drawing-state pushes, the groups a drawing state gives back go through
+// its setters, as the plugin's do, so that each pop puts back what the
+// plugin's pop put back.
 void apply(const State &w) {
     State &c = g_cur;
     if (!memcmp(&c, &w, sizeof c)) return;
+    const bool set = g_with_pushes;
     for (int i = 0; i < kEnableCount; i++)
         if ((c.enables ^ w.enables) & (1u << i)) {
-            (w.enables & (1u << i)) ? glEnable(kEnables[i]) : glDisable(kEnables[i]);
+            bool on = (w.enables & (1u << i)) != 0;
+            if (set) QVF_StateEnable(kEnables[i], on);
+            else on ? glEnable(kEnables[i]) : glDisable(kEnables[i]);
             count_change();
         }
     if (memcmp(c.blend, w.blend, sizeof c.blend)) {
-        glBlendFuncSeparate((GLenum)w.blend[0], (GLenum)w.blend[1], (GLenum)w.blend[2], (GLenum)w.blend[3]);
+        if (set && w.blend[0] == w.blend[2] && w.blend[1] == w.blend[3])
+            QVF_StateBlendFunc((GLenum)w.blend[0], (GLenum)w.blend[1]);
+        else glBlendFuncSeparate((GLenum)w.blend[0], (GLenum)w.blend[1], (GLenum)w.blend[2], (GLenum)w.blend[3]);
         count_change();
     }
     if (c.depth_func != w.depth_func) {
-        glDepthFunc((GLenum)w.depth_func);
+        if (set) QVF_StateDepthFunc((GLenum)w.depth_func);
+        else glDepthFunc((GLenum)w.depth_func);
         count_change();
     }
     if (c.depth_mask != w.depth_mask) {
-        glDepthMask(w.depth_mask);
+        if (set) QVF_StateDepthMask(w.depth_mask);
+        else glDepthMask(w.depth_mask);
         count_change();
     }
     if (memcmp(c.colour_mask, w.colour_mask, sizeof c.colour_mask)) {
-        glColorMask(w.colour_mask[0], w.colour_mask[1], w.colour_mask[2], w.colour_mask[3]);
+        if (set) QVF_StateColorMask(w.colour_mask[0], w.colour_mask[1], w.colour_mask[2], w.colour_mask[3]);
+        else glColorMask(w.colour_mask[0], w.colour_mask[1], w.colour_mask[2], w.colour_mask[3]);
         count_change();
     }
     if (memcmp(c.stencil, w.stencil, 3 * sizeof(GLint))) {
-        glStencilFunc((GLenum)w.stencil[0], w.stencil[1], (GLuint)w.stencil[2]);
+        if (set) QVF_StateStencilFunc((GLenum)w.stencil[0], w.stencil[1], (GLuint)w.stencil[2]);
+        else glStencilFunc((GLenum)w.stencil[0], w.stencil[1], (GLuint)w.stencil[2]);
         count_change();
     }
     if (memcmp(c.stencil + 3, w.stencil + 3, 3 * sizeof(GLint))) {
-        glStencilOp((GLenum)w.stencil[3], (GLenum)w.stencil[4], (GLenum)w.stencil[5]);
+        if (set) QVF_StateStencilOp((GLenum)w.stencil[3], (GLenum)w.stencil[4], (GLenum)w.stencil[5]);
+        else glStencilOp((GLenum)w.stencil[3], (GLenum)w.stencil[4], (GLenum)w.stencil[5]);
         count_change();
     }
     if (c.stencil[6] != w.stencil[6]) {
@@ -584,15 +598,18 @@ void apply(const State &w) {
         count_change();
     }
     if (c.line_width != w.line_width) {
-        glLineWidth(w.line_width);
+        if (set) QVF_StateLineWidth(w.line_width);
+        else glLineWidth(w.line_width);
         count_change();
     }
     if (memcmp(c.viewport, w.viewport, sizeof c.viewport)) {
-        glViewport(w.viewport[0], w.viewport[1], w.viewport[2], w.viewport[3]);
+        if (set) QVF_StateViewport(w.viewport[0], w.viewport[1], w.viewport[2], w.viewport[3]);
+        else glViewport(w.viewport[0], w.viewport[1], w.viewport[2], w.viewport[3]);
         count_change();
     }
     if (memcmp(c.scissor, w.scissor, sizeof c.scissor)) {
-        glScissor(w.scissor[0], w.scissor[1], w.scissor[2], w.scissor[3]);
+        if (set) QVF_StateScissor(w.scissor[0], w.scissor[1], w.scissor[2], w.scissor[3]);
+        else glScissor(w.scissor[0], w.scissor[1], w.scissor[2], w.scissor[3]);
         count_change();
     }
     if (c.draw_fbo != w.draw_fbo) {
@@ -608,11 +625,13 @@ void apply(const State &w) {
         count_change();
     }
     if (c.texture != w.texture) {
-        glBindTexture(GL_TEXTURE_2D, (GLuint)w.texture);
+        if (set) QVF_StateBindTexture2D((GLuint)w.texture);
+        else glBindTexture(GL_TEXTURE_2D, (GLuint)w.texture);
         count_change();
     }
     if (c.tex_env != w.tex_env) {
-        glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, w.tex_env);
+        if (set) QVF_StateTexEnvMode((GLenum)w.tex_env);
+        else glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, w.tex_env);
         count_change();
     }
     if (memcmp(c.modelview, w.modelview, sizeof c.modelview)) load_matrix(GL_MODELVIEW, w.modelview);
@@ -821,8 +840,22 @@ void FloorReplay(int phase) {
         case POP:
             if (g_with_pushes) {
                 QVF_PopDrawingState();
-                // The pop put back what the push saw, as in the captured frame.
-                g_cur = g_states[(size_t)op.state];
+                // The pop put back what the push saw of the groups a
+                // drawing state holds; the rest (framebuffers, the alpha
+                // test's function, the stencil write mask, a separate
+                // alpha blend) stays as the floor last set it.
+                State back = g_states[(size_t)op.state];
+                memcpy(back.stencil + 6, g_cur.stencil + 6, sizeof(GLint));
+                back.alpha_func = g_cur.alpha_func;
+                back.alpha_ref = g_cur.alpha_ref;
+                back.draw_fbo = g_cur.draw_fbo;
+                back.read_fbo = g_cur.read_fbo;
+                back.attachment = g_cur.attachment;
+                if (g_cur.blend[2] != g_cur.blend[0] || g_cur.blend[3] != g_cur.blend[1]) {
+                    back.blend[0] = g_cur.blend[0], back.blend[1] = g_cur.blend[1];
+                    back.blend[2] = g_cur.blend[2], back.blend[3] = g_cur.blend[3];
+                }
+                g_cur = back;
             }
             break;
         case CLEARZ:

@@ -6,6 +6,8 @@
 #ifndef QVP_GOT_PATCH_H
 #define QVP_GOT_PATCH_H
 
+#include <stdio.h>
+
 #include <string>
 #include <vector>
 
@@ -22,7 +24,23 @@ struct GotHook {
  * patched then: GotRestore puts back what was done). */
 int GotPatch(const std::vector<GotHook> &hooks, std::string &err);
 
-/* Puts back every slot GotPatch changed. */
+/* Points every slot of the main program and of the project's libraries
+ * (libqvp*) whose symbol starts with PREFIX ("gl": every GL entry point
+ * they import) at a counting stub made for that slot, which adds one to the count and jumps on to what the slot
+ * held (the library's function, or a GotPatch stand-in). Returns the
+ * number of slots patched, 0 with ERR set when the stubs or a slot could
+ * not be made. Functions the program looks up at run time
+ * (eglGetProcAddress) are not counted. */
+int GotCountAll(const char *prefix, std::string &err);
+
+/* Calls counted by the stubs since the last GotCountReset: IN_MAIN 1
+ * those of the main program, 0 those of the libraries, -1 all. */
+long GotCountTotal(int in_main);
+void GotCountReset();
+/* Prints each counted symbol and its count, as GotCountTotal chooses. */
+void GotCountPrint(FILE *out, int in_main);
+
+/* Puts back every slot GotPatch and GotCountAll changed. */
 void GotRestore();
 
 #endif

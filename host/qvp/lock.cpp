@@ -2,6 +2,7 @@
 // the nesting suspension of the host's asynchronous signals.
 #include <errno.h>
 #include <pthread.h>
+#include <sched.h>
 #include <signal.h>
 #include <string.h>
 #include <time.h>
@@ -96,12 +97,44 @@ extern "C" int QVF_InitLock(QVS_SMLOCK *lock) {
     return qvp_init_robust_mutex((pthread_mutex_t *)lock->id, 0);
 }
 
+// A thread that takes a lock again within kHandoffSeconds of releasing
+// it, while another waits for it, first lets the other have it (waiting
+// up to kHandoffSeconds for that): a display walking its passes back to
+// back then lets a waiting editor in after the pass in progress, not
+// after the next. An editor that takes the lock now and then never waits.
+const double kHandoffSeconds = 200e-6;
+
+// The lock this thread released last and when; set by QVF_UnsetLock.
+thread_local const void *t_released = nullptr;
+thread_local struct timespec t_released_at;
+
+double seconds_since(const struct timespec &a) {
+    struct timespec t;
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return (double)(t.tv_sec - a.tv_sec) + (double)(t.tv_nsec - a.tv_nsec) * 1e-9;
+}
+
+// Whether glibc's robust mutex M has a waiter blocked on it: the futex
+// word's FUTEX_WAITERS bit (glibc keeps the owner's thread id in the
+// rest of the word).
+bool has_waiters(pthread_mutex_t *m) {
+    return (__atomic_load_n(&m->__data.__lock, __ATOMIC_RELAXED) & 0x80000000u) != 0;
+}
+
 extern "C" int QVF_SetLock(QVS_SMLOCK *lock) {
     if (!lock || !lock->id) {
         qvp_warnf("QVF_SetLock: no lock");
         return 0;
     }
-    return qvp_lock_robust((pthread_mutex_t *)lock->id, "shared lock");
+    pthread_mutex_t *m = (pthread_mutex_t *)lock->id;
+    if (t_released == m && has_waiters(m) && seconds_since(t_released_at) < kHandoffSeconds) {
+        struct timespec t0;
+        clock_gettime(CLOCK_MONOTONIC, &t0);
+        while (__atomic_load_n(&m->__data.__owner, __ATOMIC_ACQUIRE) == 0 && has_waiters(m) &&
+               seconds_since(t0) < kHandoffSeconds)
+            sched_yield();
+    }
+    return qvp_lock_robust(m, "shared lock");
 }
 
 extern "C" int QVF_UnsetLock(QVS_SMLOCK *lock) {
@@ -114,6 +147,8 @@ extern "C" int QVF_UnsetLock(QVS_SMLOCK *lock) {
         qvp_warnf("QVF_UnsetLock: %s", strerror(rc));
         return 0;
     }
+    t_released = lock->id;
+    clock_gettime(CLOCK_MONOTONIC, &t_released_at);
     return 1;
 }
 

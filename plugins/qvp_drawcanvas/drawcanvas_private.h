@@ -98,10 +98,11 @@ inline void SetColour(float r, float g, float b, float a) {
 }
 inline void ForgetColour(void) { colour_known = 0; }
 
-/* The font texture whose filters a text element set last, inside the
- * open drawing state, and whether they were the smooth ones; a text of
- * the same font and smoothness sets none again. Forgotten with the
- * colour (a pop of the drawing state may bring older filters back). */
+/* The font texture whose filters a text element set last and whether
+ * they were the smooth ones; a text of the same font and smoothness sets
+ * none again. Filters are the texture's own state, which no pop of a
+ * drawing state gives back: kept across drawing states, forgotten when
+ * the font is uploaded again and by ResetServices. */
 extern GLuint filtered_tex;
 extern int filtered_smooth;
 /* The 2-D texture the plugin bound last and whether it is still bound;
@@ -117,7 +118,6 @@ inline void BindTexture2D(GLuint tex) {
 }
 inline void ForgetTrackedState(void) {
     colour_known = 0;
-    filtered_tex = 0;
     texture_known = 0;
 }
 

@@ -36,9 +36,9 @@ void DrawText(QVP_CANVAS *pcan, QVP_CANVAS_ELEMENT *pelm, float opacity) {
     if (!SharedBlockHolds(pelm, t->pfont, sizeof *t->pfont) || !SharedStringFits(pelm, t->buff)) return;
     QVF_StateEnable(GL_TEXTURE_2D, 1);
     glFontBegin(t->pfont);
-    // The filters stay on the font's texture after this element; set
-    // again only when they may differ (another font or smoothness, or a
-    // drawing state pushed or popped since: glFontBegin keeps one open).
+    // The filters stay on the font's texture after this element (no pop
+    // gives texture parameters back); set again only for another font or
+    // smoothness.
     GLuint tex = (GLuint)t->pfont->tex_obj;
     if (!glFont || tex != filtered_tex || (t->smooth != 0) != (filtered_smooth != 0)) {
         if (t->smooth) {

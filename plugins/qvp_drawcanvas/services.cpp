@@ -105,7 +105,8 @@ int colour_known = 0;
 GLuint tracked_texture = 0;
 int texture_known = 0;
 
-// Set by text elements, forgotten by ForgetTrackedState.
+// Set by text elements and font_filters, forgotten by a font's upload
+// and ResetServices.
 GLuint filtered_tex = 0;
 int filtered_smooth = 0;
 
@@ -119,6 +120,7 @@ void ExecuteCoreForgettingStencil(void) {
 
 void ResetServices(void) {
     ForgetTrackedState();
+    filtered_tex = 0;
     stencil_ref = 0;
     plugin_realloc_refusals = 0;
     plugin_realloc_passes = 0;
