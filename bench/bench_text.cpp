@@ -1,10 +1,15 @@
 // bench_text.cpp - glyphs per second, side by side in one process on one
 // 1920 x 1080 EGL display: the plugin's font engine as a canvas draws
-// text, FTGL's texture font with the same face and size, the same quads
-// written by hand in immediate mode, and the same quads from one static
-// VBO. Each is measured rasterised and with GL_RASTERIZER_DISCARD (the
-// submission cost alone), interleaved, REPS times; the table gives the
-// median and the spread (min..max) of each, and the ratios. A fifth run
+// text, FTGL's texture font with the same face and size, the engine's
+// layout as whole cells written by hand in immediate mode and from one
+// static VBO, and the very quads the engine draws (captured from it: ink
+// boxes) the same two ways. The engine and its own quads must give the
+// same picture to the bit, whole cells within 2 a channel, or the bench
+// stops (QVP_BENCH_PICTURES=DIR writes the four pictures there). Each
+// draw is finished before the next, rasterised and with
+// GL_RASTERIZER_DISCARD (the submission cost alone), interleaved, REPS
+// times; the table gives the median and the spread (min..max) of each,
+// and the ratios of the time a draw takes. A fifth run
 // draws as many CJK glyphs through a fallback font, against the ASCII
 // run of the font engine, and further runs draw Arabic, Devanagari and a
 // mixed-direction line (Hebrew, Latin and numbers) of the same glyph
@@ -30,6 +35,7 @@
 #include <vector>
 
 #include "bench_util.h"
+#include "got_patch.h"
 #include "bench_world.h"
 #include "canvas_builder.h"
 #include "drawcanvas_testing.h"
@@ -102,27 +108,6 @@ void ortho() {
     glLoadIdentity();
 }
 
-// The quads of every glyph of the text in the default font, as the font
-// engine lays them out: x, y, s, t per corner.
-std::vector<float> glyph_quads(const QVP_CANVAS_FONTDEF *f) {
-    std::vector<float> q;
-    for (int l = 0; l < (int)g_lines.size(); l++) {
-        double x = 0, y = kH - kRowPx * l;
-        for (unsigned char ch : g_lines[(size_t)l]) {
-            if (ch < f->first_char || ch > f->last_char) continue;
-            const QVP_CANVAS_CHARDEF &g = f->char_list[ch - f->first_char];
-            double w = g.dx * f->scale[0] * kRowPx, h = g.dy * kRowPx;
-            float v[4][4] = {{(float)x, (float)y, g.tx1, g.ty1},
-                             {(float)x, (float)(y - h), g.tx1, g.ty2},
-                             {(float)(x + w), (float)(y - h), g.tx2, g.ty2},
-                             {(float)(x + w), (float)y, g.tx2, g.ty1}};
-            for (auto &c : v) q.insert(q.end(), c, c + 4);
-            x += w;
-        }
-    }
-    return q;
-}
-
 // The state every textured method draws in: texturing, blending by
 // alpha, white; TEX bound unless it is -1 (FTGL binds its own).
 void textured_white(int tex) {
@@ -139,8 +124,59 @@ struct Method {
     std::vector<double> raster, discard;  // glyphs per second, per repetition
 };
 
+/* ---- the quads the font engine draws, captured ---- */
+
+// Every glyph quad one draw of the font engine sent (GL_T2F_V3F, four
+// corners a quad), with the texture bound, filled by the stand-ins while
+// capture_engine runs.
+std::vector<float> g_engine_quads;
+const void *g_engine_pointer = nullptr;
+void (*real_StateInterleavedArrays)(unsigned, int, const void *);
+void (*real_DrawArrays)(GLenum, GLint, GLsizei);
+
+extern "C" void cap_StateInterleavedArrays(unsigned format, int stride, const void *p) {
+    g_engine_pointer = format == GL_T2F_V3F && stride == 0 ? p : nullptr;
+    real_StateInterleavedArrays(format, stride, p);
+}
+
+extern "C" void cap_DrawArrays(GLenum mode, GLint first, GLsizei count) {
+    if (mode == GL_QUADS && g_engine_pointer) {
+        const float *v = (const float *)g_engine_pointer + (size_t)first * 5;
+        g_engine_quads.insert(g_engine_quads.end(), v, v + (size_t)count * 5);
+    }
+    real_DrawArrays(mode, first, count);
+}
+
+// Runs DRAW once with the engine's glyph draws captured: the quads it
+// sent (in the frame's coordinates, which are window pixels here).
+bool capture_engine(const std::function<void()> &draw, std::string &err) {
+    g_engine_quads.clear();
+    std::vector<GotHook> hooks = {
+        {"QVF_StateInterleavedArrays", (void *)cap_StateInterleavedArrays, (void **)&real_StateInterleavedArrays},
+        {"glDrawArrays", (void *)cap_DrawArrays, (void **)&real_DrawArrays}};
+    if (GotPatch(hooks, err) == 0) return false;
+    draw();
+    GotRestore();
+    return !g_engine_quads.empty();
+}
+
+std::vector<unsigned char> read_window() {
+    std::vector<unsigned char> px((size_t)kW * kH * 4);
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    glReadPixels(0, 0, kW, kH, GL_RGBA, GL_UNSIGNED_BYTE, px.data());
+    return px;
+}
+
+// Channels of A and B that differ by more than TOL.
+long channels_differ(const std::vector<unsigned char> &a, const std::vector<unsigned char> &b, int tol) {
+    long n = 0;
+    for (size_t i = 0; i < a.size(); i++) n += abs((int)a[i] - (int)b[i]) > tol;
+    return n;
+}
+
 // Glyphs per second of every method, REPS times, DRAWS draws each time,
-// rasterised and with the rasteriser off, the methods interleaved.
+// rasterised and with the rasteriser off, the methods interleaved; each
+// draw is finished (glFinish) before the next begins.
 void measure(std::vector<Method> &methods, int reps, int draws) {
     int glyphs = g_nlines * kCols;
     for (Method &m : methods) m.raster.clear(), m.discard.clear();
@@ -154,8 +190,8 @@ void measure(std::vector<Method> &methods, int reps, int draws) {
                     glPushAttrib(GL_ALL_ATTRIB_BITS);
                     m.draw();
                     glPopAttrib();
+                    glFinish();
                 }
-                glFinish();
                 double gps = (double)glyphs * draws / (BenchNow() - t0);
                 glDisable(GL_RASTERIZER_DISCARD);
                 (discard ? m.discard : m.raster).push_back(gps);
@@ -227,27 +263,60 @@ int main(int argc, char **argv) {
         fprintf(stderr, "bench_text: FTGL cannot load %s\n", qvpc::kDefaultFontFile);
         return 1;
     }
-    std::vector<float> quads = glyph_quads(font);
+
+    double org[3] = {0, (double)kH, 0}, colv[3] = {(double)kW, 0, 0}, rowv[3] = {0, -(double)kH, 0};
+    auto engine = [&] {
+        // As a canvas frame draws a text element: one column and row per
+        // pixel, rows down.
+        glFontDisplay2DBegin(org, colv, rowv, kW, kH);
+        glFontBegin(font);
+        glColor4f(1, 1, 1, 1);
+        for (int l = 0; l < g_nlines; l++)
+            glFontScaledTextOut2D(&g_lines[(size_t)l][0], 0, kRowPx * l, kRowPx, kRowPx, nullptr);
+        glFontEnd();
+        glFontDisplay2DEnd();
+    };
+    // The quads the engine draws (ink boxes, the cells of no ink left
+    // out), for the hand-written methods that draw the same cells.
+    glViewport(0, 0, kW, kH);
+    ortho();
+    engine();
+    if (!capture_engine(engine, e)) {
+        fprintf(stderr, "bench_text: cannot capture the font engine's quads (%s)\n", e.c_str());
+        return 1;
+    }
+    std::vector<float> inked = g_engine_quads;
+    const int inked_cells = (int)(inked.size() / 20);
+    // The engine's layout as whole cells (kerning and all), every line the
+    // sweep may draw: x, y, s, t per corner, kCols cells a line.
+    SetInkBoxesOff(1);
+    g_nlines = kMostLines;
+    bool whole_ok = capture_engine(engine, e);
+    g_nlines = kLines;
+    SetInkBoxesOff(0);
+    if (!whole_ok || g_engine_quads.size() != (size_t)kMostLines * kCols * 20) {
+        fprintf(stderr, "bench_text: the engine's whole cells are not one a glyph (%zu quads)\n",
+                g_engine_quads.size() / 20);
+        return 1;
+    }
+    std::vector<float> quads;
+    for (size_t i = 0; i < g_engine_quads.size(); i += 5) {
+        const float *v = &g_engine_quads[i];
+        float c[4] = {v[2], v[3], v[0], v[1]};
+        quads.insert(quads.end(), c, c + 4);
+    }
     GLuint vbo = 0;
     glGenBuffers(1, &vbo);
     glBindBuffer(GL_ARRAY_BUFFER, vbo);
     glBufferData(GL_ARRAY_BUFFER, (GLsizeiptr)(quads.size() * sizeof(float)), quads.data(), GL_STATIC_DRAW);
     glBindBuffer(GL_ARRAY_BUFFER, 0);
-
-    double org[3] = {0, (double)kH, 0}, colv[3] = {(double)kW, 0, 0}, rowv[3] = {0, -(double)kH, 0};
+    GLuint inked_vbo = 0;
+    glGenBuffers(1, &inked_vbo);
+    glBindBuffer(GL_ARRAY_BUFFER, inked_vbo);
+    glBufferData(GL_ARRAY_BUFFER, (GLsizeiptr)(inked.size() * sizeof(float)), inked.data(), GL_STATIC_DRAW);
+    glBindBuffer(GL_ARRAY_BUFFER, 0);
     std::vector<Method> methods = {
-        {"qvp_drawcanvas font engine",
-         [&] {
-             // As a canvas frame draws a text element: one column and row
-             // per pixel, rows down.
-             glFontDisplay2DBegin(org, colv, rowv, kW, kH);
-             glFontBegin(font);
-             glColor4f(1, 1, 1, 1);
-             for (int l = 0; l < g_nlines; l++)
-                 glFontScaledTextOut2D(&g_lines[(size_t)l][0], 0, kRowPx * l, kRowPx, kRowPx, nullptr);
-             glFontEnd();
-             glFontDisplay2DEnd();
-         }, {}, {}},
+        {"qvp_drawcanvas font engine", engine, {}, {}},
         {"FTGL texture font",
          [&] {
              textured_white(-1);
@@ -282,6 +351,31 @@ int main(int argc, char **argv) {
              glBindBuffer(GL_ARRAY_BUFFER, 0);
          }, {}, {}},
     };
+    // The engine's own cells, by hand: the same quads, the same picture
+    // (only at the count measured: the sweep leaves them out).
+    const size_t kSameCells = methods.size();
+    methods.push_back({"its cells, immediate mode",
+                       [&] {
+                           textured_white(font->tex_obj);
+                           glBegin(GL_QUADS);
+                           for (size_t i = 0; i < inked.size(); i += 5) {
+                               glTexCoord2f(inked[i], inked[i + 1]);
+                               glVertex3f(inked[i + 2], inked[i + 3], inked[i + 4]);
+                           }
+                           glEnd();
+                       },
+                       {}, {}});
+    methods.push_back({"its cells, one static VBO",
+                       [&] {
+                           textured_white(font->tex_obj);
+                           glBindBuffer(GL_ARRAY_BUFFER, inked_vbo);
+                           glInterleavedArrays(GL_T2F_V3F, 0, (void *)0);
+                           glDrawArrays(GL_QUADS, 0, inked_cells * 4);
+                           glDisableClientState(GL_VERTEX_ARRAY);
+                           glDisableClientState(GL_TEXTURE_COORD_ARRAY);
+                           glBindBuffer(GL_ARRAY_BUFFER, 0);
+                       },
+                       {}, {}});
     if (mixed)
         methods.push_back({"font engine, CJK (fallback)",
                            [&] {
@@ -349,7 +443,34 @@ int main(int argc, char **argv) {
     ortho();
     for (Method &m : methods) m.draw();
     glFinish();
+    // The same picture: the engine's, its cells drawn by hand, and whole
+    // cells (which differ only where the engine leaves a cell out or a
+    // quad's corner lands a rounding away).
+    std::vector<unsigned char> shot[4];
+    const size_t shown[4] = {0, kSameCells, kSameCells + 1, 3};
+    for (int k = 0; k < 4; k++) {
+        glClearColor(0, 0, 0, 0);
+        glClear(GL_COLOR_BUFFER_BIT);
+        ortho();
+        glPushAttrib(GL_ALL_ATTRIB_BITS);
+        methods[shown[k]].draw();
+        glPopAttrib();
+        shot[k] = read_window();
+        if (getenv("QVP_BENCH_PICTURES")) {
+            char path[64], why[256];
+            snprintf(path, sizeof path, "%s/text-%d.png", getenv("QVP_BENCH_PICTURES"), k);
+            if (!QVH_Snapshot(path, why, sizeof why)) fprintf(stderr, "bench_text: %s\n", why);
+        }
+    }
+    long same_imm = channels_differ(shot[0], shot[1], 0), same_vbo = channels_differ(shot[0], shot[2], 0);
+    long whole = channels_differ(shot[0], shot[3], 2);
+    if (same_imm || same_vbo || whole > (long)kW * kH / 1000) {
+        fprintf(stderr, "bench_text: the pictures differ (its cells by hand %ld and %ld channels, whole cells %ld)\n",
+                same_imm, same_vbo, whole);
+        return 1;
+    }
     if (sweep) {
+        methods.erase(methods.begin() + (long)kSameCells, methods.begin() + (long)kSameCells + 2);
         printf("glyphs\tmethod\trasterised glyphs/s\trasteriser off glyphs/s\n");
         for (int lines : {1, 3, 10, 30, 100, 300}) {
             g_nlines = lines;
@@ -376,14 +497,29 @@ int main(int argc, char **argv) {
         };
         printf("%-28s %26s %26s\n", m.name, mm(m.raster).c_str(), mm(m.discard).c_str());
     }
-    printf("\nfont engine / FTGL: %.2fx rasterised, %.2fx rasteriser off\n",
-           BenchMedian(methods[0].raster) / BenchMedian(methods[1].raster), BenchMedian(methods[0].discard) / BenchMedian(methods[1].discard));
-    printf("font engine / hand-written quads: %.2fx rasterised, %.2fx rasteriser off\n",
-           BenchMedian(methods[0].raster) / BenchMedian(methods[2].raster), BenchMedian(methods[0].discard) / BenchMedian(methods[2].discard));
+    // Time ratios (glyphs per second inverted): under 1 is faster.
+    auto time_ratio = [&](size_t a, size_t b, bool off) {
+        return off ? BenchMedian(methods[b].discard) / BenchMedian(methods[a].discard)
+                   : BenchMedian(methods[b].raster) / BenchMedian(methods[a].raster);
+    };
+    printf("the engine draws %d quads for %d glyphs (cells of no ink left out, the rest over their ink); pictures: "
+           "its cells by hand differ from it in %ld and %ld channels, whole cells in %ld channels (by more than 2)\n",
+           inked_cells, glyphs, same_imm, same_vbo, whole);
+    printf("time of a draw, font engine against:\n");
+    printf("  its own cells, immediate mode:  %.2fx rasterised, %.2fx rasteriser off\n", time_ratio(0, kSameCells, false),
+           time_ratio(0, kSameCells, true));
+    printf("  its own cells, one static VBO:  %.2fx rasterised, %.2fx rasteriser off\n",
+           time_ratio(0, kSameCells + 1, false), time_ratio(0, kSameCells + 1, true));
+    printf("  whole cells, immediate mode:    %.2fx rasterised, %.2fx rasteriser off\n", time_ratio(0, 2, false),
+           time_ratio(0, 2, true));
+    printf("  whole cells, one static VBO:    %.2fx rasterised, %.2fx rasteriser off\n", time_ratio(0, 3, false),
+           time_ratio(0, 3, true));
+    printf("  FTGL (its own 20-pixel atlas):  %.2fx rasterised, %.2fx rasteriser off\n", time_ratio(0, 1, false),
+           time_ratio(0, 1, true));
     if (mixed)
         printf("CJK through a fallback / ASCII, font engine: %.2fx rasterised, %.2fx rasteriser off\n",
-               BenchMedian(methods[4].raster) / BenchMedian(methods[0].raster),
-               BenchMedian(methods[4].discard) / BenchMedian(methods[0].discard));
+               BenchMedian(methods[kSameCells + 2].raster) / BenchMedian(methods[0].raster),
+               BenchMedian(methods[kSameCells + 2].discard) / BenchMedian(methods[0].discard));
     // Time per glyph against the ASCII run (glyphs/s are inverted).
     for (Script &sc : scripts)
         if (sc.font)
