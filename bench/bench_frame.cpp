@@ -14,6 +14,7 @@
 
 #include "bench_world.h"
 #include "canvas_builder.h"
+#include "drawcanvas_private.h"
 #include "drawcanvas_testing.h"
 #include "qvp_externs.h"
 #include "qvp_globals.h"

@@ -32,6 +32,7 @@
 #include "alloc_watch.h"
 #include "bench_util.h"
 #include "canvas_builder.h"
+#include "drawcanvas_private.h"
 #include "drawcanvas_testing.h"
 #include "gl_floor.h"
 #include "got_patch.h"

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "canvas_builder.h"
+#include "drawcanvas_private.h"
 #include "drawcanvas_testing.h"
 #include "gl_probe.h"
 #include "qvp_externs.h"

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 
+#include "drawcanvas_private.h"
 #include "drawcanvas_testing.h"
 #include "lru_index.h"
 #include "gl_probe.h"

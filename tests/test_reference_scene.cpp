@@ -14,6 +14,7 @@
 
 #include "alloc_watch.h"
 #include "canvas_builder.h"
+#include "drawcanvas_private.h"
 #include "drawcanvas_testing.h"
 #include "qvp_canvas_roots.h"
 #include "qvpdisp_host.h"

@@ -4,7 +4,10 @@
 #include <math.h>
 #include <string.h>
 
-#include "drawcanvas_private.h"
+#include "dc_services.h"
+#include "dc_frame.h"
+#include "dc_canvas.h"
+#include "dc_elements.h"
 #include "qvp_externs.h"
 #include "qvp_globals.h"
 

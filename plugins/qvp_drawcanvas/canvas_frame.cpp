@@ -8,6 +8,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "dc_services.h"
+#include "dc_frame.h"
 #include "drawcanvas_testing.h"
 #include "qvp_externs.h"
 

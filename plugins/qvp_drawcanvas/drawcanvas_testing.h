@@ -4,7 +4,7 @@
 #ifndef DRAWCANVAS_TESTING_H
 #define DRAWCANVAS_TESTING_H
 
-#include "drawcanvas_private.h"
+#include "dc_services.h"
 
 /* Puts every plugin-wide global back to its value at load, emptying the
  * texture caches (a new GL context follows). */

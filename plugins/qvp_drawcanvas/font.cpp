@@ -14,6 +14,9 @@
 
 #include <algorithm>
 
+#include "dc_services.h"
+#include "dc_frame.h"
+#include "dc_text.h"
 #include "drawcanvas_testing.h"
 #include "qvp_externs.h"
 

@@ -4,6 +4,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "dc_services.h"
 #include "drawcanvas_testing.h"
 #include "qvp_externs.h"
 

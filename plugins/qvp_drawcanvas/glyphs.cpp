@@ -18,6 +18,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "dc_services.h"
+#include "dc_text.h"
 #include "drawcanvas_testing.h"
 #include "qvp_externs.h"
 

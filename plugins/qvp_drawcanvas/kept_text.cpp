@@ -22,6 +22,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "dc_services.h"
+#include "dc_text.h"
 #include "drawcanvas_testing.h"
 #include "lru_index.h"
 #include "qvp_globals.h"

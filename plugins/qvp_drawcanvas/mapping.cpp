@@ -6,7 +6,11 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "drawcanvas_private.h"
+#include "dc_services.h"
+#include "dc_text.h"
+#include "dc_canvas.h"
+#include "dc_elements.h"
+#include "dc_passes.h"
 #include "qvp_externs.h"
 #include "qvp_globals.h"
 

@@ -8,6 +8,9 @@
 
 #include <cmath>
 
+#include "dc_services.h"
+#include "dc_frame.h"
+#include "dc_elements.h"
 #include "drawcanvas_testing.h"
 #include "qvp_externs.h"
 #include "qvp_globals.h"

@@ -5,6 +5,10 @@
 #include <math.h>
 #include <string.h>
 
+#include "dc_services.h"
+#include "dc_frame.h"
+#include "dc_canvas.h"
+#include "dc_elements.h"
 #include "drawcanvas_testing.h"
 #include "qvp_externs.h"
 #include "qvp_globals.h"

@@ -4,6 +4,10 @@
 #include <stdint.h>
 #include <string.h>
 
+#include "dc_services.h"
+#include "dc_canvas.h"
+#include "dc_elements.h"
+#include "dc_passes.h"
 #include "drawcanvas_testing.h"
 #include "qvp_externs.h"
 #include "qvp_globals.h"

@@ -8,6 +8,8 @@
 
 #include <string>
 
+#include "dc_services.h"
+#include "dc_passes.h"
 #include "drawcanvas_testing.h"
 #include "qvp_canvas_roots.h"
 #include "qvp_externs.h"

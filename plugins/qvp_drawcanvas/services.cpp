@@ -6,6 +6,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "dc_services.h"
 #include "drawcanvas_testing.h"
 #include "qvp_canvas_roots.h"
 #include "qvp_externs.h"

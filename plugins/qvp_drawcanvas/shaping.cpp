@@ -16,6 +16,8 @@
 
 #include <algorithm>
 
+#include "dc_services.h"
+#include "dc_text.h"
 #include "drawcanvas_testing.h"
 #include "lru_index.h"
 

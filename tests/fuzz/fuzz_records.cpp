@@ -31,6 +31,7 @@
 #include <vector>
 
 #include "canvas_builder.h"
+#include "drawcanvas_private.h"
 #include "drawcanvas_testing.h"
 #include "qvp_externs.h"
 #include "qvp_globals.h"
