@@ -711,6 +711,36 @@ TEST_F(Elements, Images_LongNamesStayInTheSlot) {
     EXPECT_EQ(gl_teximage_calls - before, 0);
 }
 
+// The builder counts nested draws as one view would draw them; a display
+// of two views draws each twice a frame. 3,000 nested draws a view pass
+// the builder, and the second view meets the frame's budget: the plugin
+// says so, and says once that its views share the budget.
+TEST_F(Elements, Nested_ViewsShareTheFrameBudget) {
+    QVS_VIEWPORT *v2 = QVH_AddViewport(QVV_display->channel_list, "v2");
+    *v2 = *vp_;
+    snprintf(v2->name, sizeof v2->name, "v2");
+    v2->pnext = nullptr;
+    QVP_CANVAS *top = canvas("top", LAYER_FOREGROUND);
+    QVP_CANVAS *child = canvas("child", LAYER_FOREGROUND);
+    child->parent = top;
+    add(child, ELEMENT_RECTANGLE, kGreen, nullptr, [](qvpc::ElementDesc &d) {
+        d.rec.data.rect.corners[0] = {10, 10};
+        d.rec.data.rect.corners[1] = {30, 30};
+    });
+    QVH_LogClear();
+    for (int i = 0; i < 3000; i++)
+        add(top, ELEMENT_CANVAS, kWhite, nullptr, [&](qvpc::ElementDesc &d) { d.rec.data.can = child; });
+    EXPECT_FALSE(log_has("nested canvases a view")) << "within the budget for one view";
+    QVH_RunFrames(3);
+    int budget = 0, shared = 0;
+    for (int i = 0; i < QVH_LogCount(); i++) {
+        budget += strstr(QVH_LogGet(i)->text, "nested canvases in one frame") != nullptr;
+        shared += strstr(QVH_LogGet(i)->text, "the 2 views of this display share it") != nullptr;
+    }
+    EXPECT_GE(budget, 1);
+    EXPECT_EQ(shared, 1) << "said once, however many frames";
+}
+
 TEST_F(Elements, Video_OneUploadPerFrameAcrossTwoViews) {
     QVS_VIEWPORT *v2 = QVH_AddViewport(QVV_display->channel_list, "v2");
     *v2 = *vp_;

@@ -21,6 +21,20 @@ namespace {
 // canvases drawn in it so far; kept by nested_draw_allowed.
 int budget_frame = -1;
 int nested_draws = 0;
+// Set once this process has said that its views share the budget.
+bool told_shared = false;
+
+// Views of the display: the viewports of every channel, a channel without
+// one counting as one.
+int display_views() {
+    int n = 0;
+    for (QVS_CHANNEL *c = QVV_display ? QVV_display->channel_list : nullptr; c; c = c->pnext) {
+        int v = 0;
+        for (QVS_VIEWPORT *p = c->view_list; p; p = p->pnext) v++;
+        n += v ? v : 1;
+    }
+    return n;
+}
 
 // 1 while this display frame's nested-draw budget lasts (taking one from
 // it); past it 0, with one warning in that frame.
@@ -40,6 +54,16 @@ int nested_draw_allowed() {
                  "more than %d nested canvases in one frame: the rest of this frame's nested canvases are not drawn",
                  QVP_NESTED_DRAW_BUDGET);
         QVF_LogWarningF(msg, QVP_SOURCE, __LINE__);
+        // The builder counts a scene's nested draws against the budget as
+        // if one view drew them; here every view of the frame draws them.
+        int views = display_views();
+        if (views > 1 && !told_shared) {
+            told_shared = true;
+            snprintf(msg, sizeof msg,
+                     "the nested-draw budget of %d is per frame: the %d views of this display share it",
+                     QVP_NESTED_DRAW_BUDGET, views);
+            QVF_LogWarningF(msg, QVP_SOURCE, __LINE__);
+        }
     }
     return 0;
 }
@@ -90,4 +114,5 @@ void DrawNested(QVP_CANVAS_ELEMENT *pelm, float opacity) {
 void ResetNestedBudget(void) {
     budget_frame = -1;
     nested_draws = 0;
+    told_shared = false;
 }
