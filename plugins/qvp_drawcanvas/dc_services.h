@@ -107,21 +107,10 @@ inline void ForgetColour(void) { colour_known = 0; }
  * the font is uploaded again and by ResetServices. */
 extern GLuint filtered_tex;
 extern int filtered_smooth;
-/* The 2-D texture the plugin bound last and whether it is still bound;
- * inside an open drawing state a bind of the bound texture is not sent
- * again. Every bind of the plugin goes through BindTexture2D. */
-extern GLuint tracked_texture;
-extern int texture_known;
-inline void BindTexture2D(GLuint tex) {
-    if (texture_known && set_drawing_state > 0 && tracked_texture == tex) return;
-    QVF_StateBindTexture2D(tex);
-    tracked_texture = tex;
-    texture_known = 1;
-}
-inline void ForgetTrackedState(void) {
-    colour_known = 0;
-    texture_known = 0;
-}
+/* Every 2-D texture bind of the plugin: inside a drawing state the
+ * display's shadow knows the bound texture and sends no bind of it. */
+inline void BindTexture2D(GLuint tex) { QVF_StateBindTexture2D(tex); }
+inline void ForgetTrackedState(void) { colour_known = 0; }
 
 /* The last stencil value a layer-pass canvas marked with since the
  * stencil was last cleared by the plugin; 0 when the stencil may hold

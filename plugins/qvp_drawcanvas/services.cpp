@@ -102,10 +102,6 @@ double DisplayRunTime(void) { return QVV_display ? QVV_display->run_time : 0.0; 
 float tracked_colour[4] = {0, 0, 0, 0};
 int colour_known = 0;
 
-// Kept by BindTexture2D, forgotten by ForgetTrackedState.
-GLuint tracked_texture = 0;
-int texture_known = 0;
-
 // Set by text elements and font_filters, forgotten by a font's upload
 // and ResetServices.
 GLuint filtered_tex = 0;
