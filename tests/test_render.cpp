@@ -147,6 +147,38 @@ TEST_F(Render, Text_AtAPointInFontUnits) {
     EXPECT_EQ(above, 0) << "nothing above the point";
 }
 
+// A text box is blended while the current colour's alpha is below 0.999
+// and drawn opaque from there on. Under the canvases' source-alpha blend
+// an opaque box looks the same either way; a glFont caller's additive
+// blend shows which it was: red over green adds to yellow when blended.
+TEST_F(Render, FontEngine_BoxBlendsBelowOpaqueAlpha) {
+    QVH_RunFrames(1);
+    double org[3] = {0, 150, 0}, colv[3] = {200, 0, 0}, rowv[3] = {0, -150, 0};
+    float red[3] = {1, 0, 0};
+    char s[] = "M M";
+    // Column of the middle of the space, the row of the middle of the line.
+    int x = 20 + (int)((adv('M') + adv(' ') / 2) * 40), y = 150 - 60;
+    for (float alpha : {0.7f, 0.998f, 0.9995f, 1.0f}) {
+        glViewport(0, 0, 200, 150);
+        glClearColor(0, 1, 0, 1);
+        glClear(GL_COLOR_BUFFER_BIT);
+        glMatrixMode(GL_PROJECTION);
+        glLoadIdentity();
+        glOrtho(0, 200, 0, 150, -1, 1);
+        glMatrixMode(GL_MODELVIEW);
+        glLoadIdentity();
+        glFontDisplay2DBegin(org, colv, rowv, 200, 150);
+        glFontBegin(font_);
+        QVF_StateBlendFunc(GL_ONE, GL_ONE);
+        glColor4f(1, 1, 1, alpha);
+        glFontScaledTextOut2D(s, 20, 40, 40, 40, red);
+        glFontEnd();
+        glFontDisplay2DEnd();
+        bool blended = alpha < 0.999f;
+        EXPECT_TRUE(probe_rgb(x, y, 255, blended ? 255 : 0, 0, 0)) << "alpha " << alpha;
+    }
+}
+
 TEST_F(Render, Colours_GainAndOpacityMultiply) {
     QVP_CANVAS *c = canvas("c", LAYER_FOREGROUND, 0, 0, 1);  // blue background
     QVP_CANVAS_ELEMENT *e = text(c, "MM", 20, 20, 30, ANCHOR_COL_START | ANCHOR_ROW_START, 1.0f);
