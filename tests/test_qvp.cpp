@@ -350,9 +350,14 @@ TEST_F(Scene, Lock_LongWaitIsReportedAndEnds) {
     pid_t holder = spawn_helper({"hold", name_}, &fd);
     ASSERT_EQ(read_line(fd, 5000), "held");
     close(fd);
-    // The holder dies after 1.3 s; this process is waiting by then.
+    // The holder dies 1.3 s after this process starts waiting for the
+    // lock: the killer (a fork, which shares the scene) sees the waiter in
+    // the mutex's futex word (glibc's FUTEX_WAITERS bit) before it counts.
+    pthread_mutex_t *m = (pthread_mutex_t *)(*slot)->id;
     pid_t killer = fork();
     if (killer == 0) {
+        for (int i = 0; i < 10000 && !(__atomic_load_n(&m->__data.__lock, __ATOMIC_ACQUIRE) & 0x80000000u); i++)
+            usleep(1000);
         usleep(1300000);
         kill(holder, SIGKILL);
         _exit(0);
