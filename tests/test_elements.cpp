@@ -670,16 +670,16 @@ TEST_F(Elements, Images_ElevenImagesInTenSlots) {
     };
     for (int i = 0; i < 10; i++) EXPECT_EQ(show(i), 1) << "image " << i << " uploaded";
     GLuint names[10];
-    memcpy(names, image_ids, sizeof names);
+    for (int i = 0; i < 10; i++) names[i] = image_slots[i].id;
     for (int i = 0; i < 10; i++) EXPECT_NE(names[i], 0u);
     EXPECT_EQ(show(3), 0) << "a hit only binds";
     // The eleventh takes the texture of image 0, drawn longest ago.
     EXPECT_EQ(show(10), 1);
-    EXPECT_EQ(memcmp(names, image_ids, sizeof names), 0) << "texture names are reused, never made anew";
+    EXPECT_TRUE(std::equal(names, names + 10, image_slots, [](GLuint n, const auto &slot) { return n == slot.id; })) << "texture names are reused, never made anew";
     // A free slot is taken from the top: image I went to slot 9 - I.
-    EXPECT_EQ(image_datas[9], px[10]);
+    EXPECT_EQ(image_slots[9].data, px[10]);
     EXPECT_EQ(show(0), 1) << "image 0 comes back with an upload";
-    EXPECT_EQ(image_datas[8], px[0]) << "over image 1's slot";
+    EXPECT_EQ(image_slots[8].data, px[0]) << "over image 1's slot";
     // The same buffer and name share one slot; a new buffer is a miss.
     im[5]->attrib = 0;
     quad_image(c, px[5], "image5", 0);
@@ -704,7 +704,7 @@ TEST_F(Elements, Images_LongNamesStayInTheSlot) {
     std::string long_a(299, 'a'), long_b = std::string(259, 'a') + "b";
     QVP_CANVAS_ELEMENT *e = quad_image(c, a, long_a.c_str(), 0);
     QVH_RunFrames(1);
-    EXPECT_EQ(strlen(image_fnames[9]), 259u);
+    EXPECT_EQ(strlen(image_slots[9].fname), 259u);
     long before = gl_teximage_calls;
     // Names that agree over 259 characters are one name.
     snprintf(e->data.imag.name, sizeof e->data.imag.name, "%s", long_b.c_str());
@@ -775,7 +775,7 @@ TEST_F(Elements, Video_OneUploadPerFrameAcrossTwoViews) {
     twin->data.video = e->data.video;
     QVH_RunFrames(1);
     int slots = 0;
-    for (int i = 0; i < QVP_CACHE_SLOTS; i++) slots += video_elements[i] == e || video_elements[i] == twin;
+    for (int i = 0; i < QVP_CACHE_SLOTS; i++) slots += video_slots[i].element == e || video_slots[i].element == twin;
     EXPECT_EQ(slots, 2);
 }
 
@@ -791,7 +791,7 @@ TEST_F(Elements, Bounds_VideoSlotsWhenTheClipShownChangesEveryFrame) {
     std::set<GLuint> names;
     auto note_names = [&] {
         for (int i = 0; i < QVP_CACHE_SLOTS; i++)
-            if (video_ids[i]) names.insert(video_ids[i]);
+            if (video_slots[i].id) names.insert(video_slots[i].id);
     };
     // All twelve start at the first frame and step one clip frame a frame.
     for (int f = 0; f < 36; f++) {
@@ -822,14 +822,14 @@ TEST_F(Elements, Video_NoFrameTakesNoSlot) {
     int first = e->data.video.cur_frame;
     e->data.video.cur_frame = -1;
     QVH_RunFrames(1);
-    EXPECT_EQ(video_ids[0], 0u) << "no slot taken";
+    EXPECT_EQ(video_slots[0].id, 0u) << "no slot taken";
     EXPECT_TRUE(at(100, 75, 0, 0, 0));
     long img = gl_teximage_calls;
     e->data.video.cur_frame = first;
     QVH_RunFrames(1);
     EXPECT_EQ(gl_teximage_calls - img, 1);
-    EXPECT_EQ(video_sizes[0][0], 32);
-    EXPECT_EQ(video_sizes[0][1], 16);
+    EXPECT_EQ(video_slots[0].size[0], 32);
+    EXPECT_EQ(video_slots[0].size[1], 16);
     EXPECT_TRUE(pattern_bg(0));
 }
 
@@ -901,7 +901,7 @@ TEST_F(Elements, Video_ResizedWhilePlayingKeepsAdvancing) {
     ASSERT_NE(e, nullptr) << err;
     QVH_RunFrames(1);
     int named = 0;
-    for (int i = 0; i < QVP_CACHE_SLOTS; i++) named += video_elements[i] == e;
+    for (int i = 0; i < QVP_CACHE_SLOTS; i++) named += video_slots[i].element == e;
     EXPECT_EQ(named, 1);
     // The resized clip plays on from where it was.
     for (int f = 0; f < 3; f++) {
@@ -935,12 +935,12 @@ TEST_F(Elements, Video_HiddenKeepsItsLastLatchedFrame) {
     QVH_RunFrames(2);
     int slot = -1;
     for (int i = 0; i < QVP_CACHE_SLOTS; i++)
-        if (video_elements[i] == e) slot = i;
+        if (video_slots[i].element == e) slot = i;
     ASSERT_GE(slot, 0);
-    int latched = video_cur_frames[slot];
+    int latched = video_slots[slot].cur_frame;
     e->attrib = ATTRIB_HIDDEN;
     QVH_RunFrames(3);
-    EXPECT_EQ(video_cur_frames[slot], latched);
+    EXPECT_EQ(video_slots[slot].cur_frame, latched);
     EXPECT_NE(e->data.video.cur_frame, latched) << "the producer went on";
     EXPECT_TRUE(at(100, 75, 0, 0, 0));
 }

@@ -93,9 +93,16 @@ void OffscreenFinish(QVP_CANVAS *pcan, const QVP_CANVAS_DISPLAYDEF *prev_disp, f
                      int prev_use_depth, const QVP_OFFSCREEN *os);
 
 
-extern GLuint canvas_ids[QVP_CACHE_SLOTS];
-extern const QVP_CANVAS *canvas_ptrs[QVP_CACHE_SLOTS];
-extern int canvas_sizes[QVP_CACHE_SLOTS][2];
-extern double canvas_times[QVP_CACHE_SLOTS];
+/* A slot of the offscreen texture cache: its texture name (0: free), the
+ * shared canvas record it was drawn for, the texture's size, and when it
+ * was drawn last. */
+typedef struct QVP_OFFSCREEN_SLOT {
+    GLuint id;
+    const QVP_CANVAS *ptr;
+    int size[2];
+    double time;
+} QVP_OFFSCREEN_SLOT;
+
+extern QVP_OFFSCREEN_SLOT canvas_slots[QVP_CACHE_SLOTS];
 
 #endif

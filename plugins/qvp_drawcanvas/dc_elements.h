@@ -48,20 +48,20 @@ void LoadSceneProjection(void);
  * (media.cpp, beside the video cache it writes). */
 void LatchVideoFrame(QVP_CANVAS_ELEMENT *pelm);
 
-/* Picks the slot for a drawing among the first N of a texture cache: the
+/* Picks the slot for a drawing among the first N SLOTS of a texture
+ * cache (records with an ID, 0 when free, and a TIME): the
  * slot MATCH accepts (a hit, *HIT set), else a free one (texture name
  * 0), else the one drawn longest ago that is not later than NOW (the
  * highest index among equal times). FIRST_FREE keeps the first free slot
  * seen, otherwise the last. -1 when there is none: no slot in use, or
  * every slot later than NOW. */
-template <class Match>
-int ChooseCacheSlot(int n, const GLuint *ids, const double *times, double now, bool first_free, Match match,
-                    bool *hit) {
+template <class Slot, class Match>
+int ChooseCacheSlot(int n, const Slot *slots, double now, bool first_free, Match match, bool *hit) {
     int free_slot = -1, candidate = -1;
     double candidate_time = now;
     *hit = false;
     for (int i = 0; i < n; i++) {
-        if (ids[i] == 0 && (!first_free || free_slot < 0)) {
+        if (slots[i].id == 0 && (!first_free || free_slot < 0)) {
             free_slot = i;
             continue;
         }
@@ -69,9 +69,9 @@ int ChooseCacheSlot(int n, const GLuint *ids, const double *times, double now, b
             *hit = true;
             return i;
         }
-        if (!(times[i] > candidate_time)) {
+        if (!(slots[i].time > candidate_time)) {
             candidate = i;
-            candidate_time = times[i];
+            candidate_time = slots[i].time;
         }
     }
     return free_slot >= 0 ? free_slot : candidate;
@@ -80,17 +80,30 @@ int ChooseCacheSlot(int n, const GLuint *ids, const double *times, double now, b
 /* Bytes of an image name in an image cache slot. */
 #define QVP_IMAGE_NAME_SLOT 260
 
-extern GLuint image_ids[QVP_CACHE_SLOTS];
-extern unsigned char *image_datas[QVP_CACHE_SLOTS];
-extern char image_fnames[QVP_CACHE_SLOTS][QVP_IMAGE_NAME_SLOT];
-extern double image_times[QVP_CACHE_SLOTS];
-extern GLuint video_ids[QVP_CACHE_SLOTS];
-extern QVP_CANVAS_ELEMENT *video_elements[QVP_CACHE_SLOTS];
-extern int video_sizes[QVP_CACHE_SLOTS][2];
-extern char *video_fnames[QVP_CACHE_SLOTS];
-extern int video_cur_frames[QVP_CACHE_SLOTS];
-extern unsigned char *video_datas[QVP_CACHE_SLOTS];
-extern double video_times[QVP_CACHE_SLOTS];
+/* A slot of the image cache: its texture name (0: free), the pixels and
+ * name of the image it holds, and when it was drawn last. */
+typedef struct QVP_IMAGE_SLOT {
+    GLuint id;
+    unsigned char *data;
+    char fname[QVP_IMAGE_NAME_SLOT];
+    double time;
+} QVP_IMAGE_SLOT;
+
+/* A slot of the video cache: its texture name (0: free), the element it
+ * shows, the texture's size, the clip's name, the frame latched for this
+ * display frame and its pixels, and when it was drawn last. */
+typedef struct QVP_VIDEO_SLOT {
+    GLuint id;
+    QVP_CANVAS_ELEMENT *element;
+    int size[2];
+    char *fname;
+    int cur_frame;
+    unsigned char *data;
+    double time;
+} QVP_VIDEO_SLOT;
+
+extern QVP_IMAGE_SLOT image_slots[QVP_CACHE_SLOTS];
+extern QVP_VIDEO_SLOT video_slots[QVP_CACHE_SLOTS];
 extern GLdouble (*points)[3];
 extern int points_size;
 

@@ -17,19 +17,9 @@
 
 /* The image and video caches: slot I is free while its texture name is
  * 0. Written only by the image and video branches below, and
- * video_cur_frames also by the scene update's latch. */
-GLuint image_ids[QVP_CACHE_SLOTS];
-unsigned char *image_datas[QVP_CACHE_SLOTS];
-char image_fnames[QVP_CACHE_SLOTS][QVP_IMAGE_NAME_SLOT];
-double image_times[QVP_CACHE_SLOTS];
-
-GLuint video_ids[QVP_CACHE_SLOTS];
-QVP_CANVAS_ELEMENT *video_elements[QVP_CACHE_SLOTS];
-int video_sizes[QVP_CACHE_SLOTS][2];
-char *video_fnames[QVP_CACHE_SLOTS];
-int video_cur_frames[QVP_CACHE_SLOTS];
-unsigned char *video_datas[QVP_CACHE_SLOTS];
-double video_times[QVP_CACHE_SLOTS];
+ * a video slot's cur_frame also by the scene update's latch. */
+QVP_IMAGE_SLOT image_slots[QVP_CACHE_SLOTS];
+QVP_VIDEO_SLOT video_slots[QVP_CACHE_SLOTS];
 
 namespace {
 
@@ -68,25 +58,25 @@ void DrawImage(QVP_CANVAS *pcan, QVP_CANVAS_ELEMENT *pelm, float opacity) {
     const size_t kName = QVP_IMAGE_NAME_SLOT - 1;
     bool hit;
     int s = ChooseCacheSlot(
-        CacheSlotsInUse(max_image_objs), image_ids, image_times, DisplayRunTime(), false,
-        [&](int i) { return image_datas[i] == im->tdata && strncmp(image_fnames[i], im->name, kName) == 0; }, &hit);
+        CacheSlotsInUse(max_image_objs), image_slots, DisplayRunTime(), false,
+        [&](int i) { return image_slots[i].data == im->tdata && strncmp(image_slots[i].fname, im->name, kName) == 0; }, &hit);
     if (s < 0) {
         QVF_StateEnable(GL_TEXTURE_2D, 0);
         return;
     }
     if (!hit) {
-        if (!image_ids[s]) image_ids[s] = NewTextureName();
+        if (!image_slots[s].id) image_slots[s].id = NewTextureName();
         size_t len = strnlen(im->name, kName);
-        memcpy(image_fnames[s], im->name, len);
-        image_fnames[s][len] = '\0';
-        image_datas[s] = im->tdata;
-        BindTexture2D(image_ids[s]);
+        memcpy(image_slots[s].fname, im->name, len);
+        image_slots[s].fname[len] = '\0';
+        image_slots[s].data = im->tdata;
+        BindTexture2D(image_slots[s].id);
         glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, im->tw, im->th, 0, GL_RGBA, GL_UNSIGNED_BYTE, im->tdata);
         linear_clamped();
     } else {
-        BindTexture2D(image_ids[s]);
+        BindTexture2D(image_slots[s].id);
     }
-    image_times[s] = DisplayRunTime();
+    image_slots[s].time = DisplayRunTime();
     SetColour(pcan->rgb_gain[0], pcan->rgb_gain[1], pcan->rgb_gain[2], opacity);
     textured_quad(pelm, im->corners, im->flip_axis);
     QVF_StateEnable(GL_TEXTURE_2D, 0);
@@ -132,10 +122,10 @@ void DrawVideo(QVP_CANVAS_ELEMENT *pelm, float opacity) {
     QVF_StateEnable(GL_TEXTURE_2D, 1);
     bool hit;
     int s = ChooseCacheSlot(
-        CacheSlotsInUse(max_video_objs), video_ids, video_times, DisplayRunTime(), true,
+        CacheSlotsInUse(max_video_objs), video_slots, DisplayRunTime(), true,
         [&](int i) {
-            return video_elements[i] == pelm && video_sizes[i][0] == v->w && video_sizes[i][1] == v->h &&
-                   video_fnames[i] && strncmp(video_fnames[i], v->name, kVideoName) == 0;
+            return video_slots[i].element == pelm && video_slots[i].size[0] == v->w && video_slots[i].size[1] == v->h &&
+                   video_slots[i].fname && strncmp(video_slots[i].fname, v->name, kVideoName) == 0;
         },
         &hit);
     if (s < 0) {
@@ -149,39 +139,39 @@ void DrawVideo(QVP_CANVAS_ELEMENT *pelm, float opacity) {
         // takes the first slot naming the element, finds this one.
         int n = CacheSlotsInUse(max_video_objs);
         for (int i = 0; i < n; i++)
-            if (i != s && video_elements[i] == pelm) video_elements[i] = nullptr;
+            if (i != s && video_slots[i].element == pelm) video_slots[i].element = nullptr;
         size_t len = strnlen(v->name, kVideoName);
-        char *copy = (char *)PluginRealloc(video_fnames[s], len + 1);
+        char *copy = (char *)PluginRealloc(video_slots[s].fname, len + 1);
         if (!copy) {
-            video_elements[s] = nullptr;
+            video_slots[s].element = nullptr;
             QVF_StateEnable(GL_TEXTURE_2D, 0);
             return;
         }
         memcpy(copy, v->name, len);
         copy[len] = '\0';
-        video_fnames[s] = copy;
-        video_elements[s] = pelm;
-        video_sizes[s][0] = v->w;
-        video_sizes[s][1] = v->h;
-        video_cur_frames[s] = cur;
-        video_datas[s] = v->frames[cur];
-        if (!video_ids[s]) video_ids[s] = NewTextureName();
-        BindTexture2D(video_ids[s]);
-        upload_frame(v, video_datas[s], true);
+        video_slots[s].fname = copy;
+        video_slots[s].element = pelm;
+        video_slots[s].size[0] = v->w;
+        video_slots[s].size[1] = v->h;
+        video_slots[s].cur_frame = cur;
+        video_slots[s].data = v->frames[cur];
+        if (!video_slots[s].id) video_slots[s].id = NewTextureName();
+        BindTexture2D(video_slots[s].id);
+        upload_frame(v, video_slots[s].data, true);
     } else {
-        int f = video_cur_frames[s];
+        int f = video_slots[s].cur_frame;
         unsigned char *latched = frame_at(v, f);
         if (f != -1 && (!latched || !SharedBlockHolds(pelm, latched, (size_t)v->row_size * (size_t)v->h))) {
             QVF_StateEnable(GL_TEXTURE_2D, 0);
             return;
         }
-        BindTexture2D(video_ids[s]);
-        if (f != -1 && latched != video_datas[s]) {
-            video_datas[s] = latched;
+        BindTexture2D(video_slots[s].id);
+        if (f != -1 && latched != video_slots[s].data) {
+            video_slots[s].data = latched;
             upload_frame(v, latched, false);
         }
     }
-    video_times[s] = DisplayRunTime();
+    video_slots[s].time = DisplayRunTime();
     SetColour(1, 1, 1, opacity);
     textured_quad(pelm, v->corners, v->flip_axis);
     QVF_StateEnable(GL_TEXTURE_2D, 0);
@@ -190,25 +180,16 @@ void DrawVideo(QVP_CANVAS_ELEMENT *pelm, float opacity) {
 void LatchVideoFrame(QVP_CANVAS_ELEMENT *pelm) {
     int n = CacheSlotsInUse(max_video_objs);
     for (int i = 0; i < n; i++)
-        if (video_elements[i] == pelm) {
-            video_cur_frames[i] = pelm->data.video.cur_frame;
+        if (video_slots[i].element == pelm) {
+            video_slots[i].cur_frame = pelm->data.video.cur_frame;
             return;
         }
 }
 
 void ResetMediaCaches(void) {
     for (int i = 0; i < QVP_CACHE_SLOTS; i++) {
-        image_ids[i] = 0;
-        image_datas[i] = nullptr;
-        image_fnames[i][0] = '\0';
-        image_times[i] = 0;
-        video_ids[i] = 0;
-        video_elements[i] = nullptr;
-        video_sizes[i][0] = video_sizes[i][1] = 0;
-        free(video_fnames[i]);
-        video_fnames[i] = nullptr;
-        video_cur_frames[i] = 0;
-        video_datas[i] = nullptr;
-        video_times[i] = 0;
+        free(video_slots[i].fname);
+        image_slots[i] = QVP_IMAGE_SLOT{};
+        video_slots[i] = QVP_VIDEO_SLOT{};
     }
 }

@@ -13,12 +13,9 @@
 #include "qvp_externs.h"
 #include "qvp_globals.h"
 
-/* The canvas texture cache: slot I is free while canvas_ids[I] is 0; a
+/* The canvas texture cache: slot I is free while canvas_slots[I].id is 0; a
  * taken slot is never given back. Written only by OffscreenSetup. */
-GLuint canvas_ids[QVP_CACHE_SLOTS];
-const QVP_CANVAS *canvas_ptrs[QVP_CACHE_SLOTS];
-int canvas_sizes[QVP_CACHE_SLOTS][2];
-double canvas_times[QVP_CACHE_SLOTS];
+QVP_OFFSCREEN_SLOT canvas_slots[QVP_CACHE_SLOTS];
 
 namespace {
 
@@ -171,8 +168,8 @@ int OffscreenSetup(const QVP_CANVAS *key, QVP_CANVAS *pcan, int *use_depth, QVP_
     int n = CacheSlotsInUse(max_canvas_objs);
     bool hit;
     int s = ChooseCacheSlot(
-        n, canvas_ids, canvas_times, now, false,
-        [&](int i) { return canvas_ptrs[i] == key && canvas_sizes[i][0] == cres && canvas_sizes[i][1] == rres; },
+        n, canvas_slots, now, false,
+        [&](int i) { return canvas_slots[i].ptr == key && canvas_slots[i].size[0] == cres && canvas_slots[i].size[1] == rres; },
         &hit);
     // No slot (none in use, or every one later than now): drawn flat.
     if (s < 0) return 0;
@@ -188,23 +185,23 @@ int OffscreenSetup(const QVP_CANVAS *key, QVP_CANVAS *pcan, int *use_depth, QVP_
     glMatrixMode(GL_MODELVIEW);
     glLoadIdentity();
     TARN_glBindFramebufferEXT(GL_FRAMEBUFFER_EXT, canvas_fbo);
-    if (!hit && !canvas_ids[s]) canvas_ids[s] = NewTextureName();
-    BindTexture2D(canvas_ids[s]);
+    if (!hit && !canvas_slots[s].id) canvas_slots[s].id = NewTextureName();
+    BindTexture2D(canvas_slots[s].id);
     if (!hit) {
-        if (canvas_sizes[s][0] != cres || canvas_sizes[s][1] != rres) {
+        if (canvas_slots[s].size[0] != cres || canvas_slots[s].size[1] != rres) {
             glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, cres, rres, 0, GL_BGRA, GL_UNSIGNED_BYTE, nullptr);
             glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
             glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
             glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
             glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
         }
-        canvas_ptrs[s] = key;
-        canvas_sizes[s][0] = cres;
-        canvas_sizes[s][1] = rres;
+        canvas_slots[s].ptr = key;
+        canvas_slots[s].size[0] = cres;
+        canvas_slots[s].size[1] = rres;
     }
-    canvas_times[s] = now;
+    canvas_slots[s].time = now;
     TARN_glBindFramebufferEXT(GL_FRAMEBUFFER_EXT, canvas_fbo);
-    os->texid = canvas_ids[s];
+    os->texid = canvas_slots[s].id;
     TARN_glFramebufferTexture2DEXT(GL_FRAMEBUFFER_EXT, GL_COLOR_ATTACHMENT0_EXT, GL_TEXTURE_2D, os->texid, 0);
     QVF_StateEnable(GL_DEPTH_TEST, 0);
     // An incomplete framebuffer does not stop the pass; the first one of
@@ -294,12 +291,7 @@ void OffscreenFinish(QVP_CANVAS *pcan, const QVP_CANVAS_DISPLAYDEF *prev_disp, f
 }
 
 void ResetOffscreenCache(void) {
-    for (int i = 0; i < QVP_CACHE_SLOTS; i++) {
-        canvas_ids[i] = 0;
-        canvas_ptrs[i] = nullptr;
-        canvas_sizes[i][0] = canvas_sizes[i][1] = 0;
-        canvas_times[i] = 0;
-    }
+    for (QVP_OFFSCREEN_SLOT &slot : canvas_slots) slot = QVP_OFFSCREEN_SLOT{};
     in_texture_pass = 0;
     reported_incomplete = 0;
 }
