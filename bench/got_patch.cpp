@@ -1,6 +1,7 @@
-// got_patch.cpp - the slot patching of got_patch.h, read from the main
-// program's dynamic section: every JUMP_SLOT and GLOB_DAT relocation
-// whose symbol a hook names.
+// got_patch.cpp - the slot patching of got_patch.h, read from the
+// dynamic sections of the main program (and, for the counts, of our
+// libraries): every JUMP_SLOT and GLOB_DAT relocation whose symbol a hook
+// names or the count's prefix starts.
 #include "got_patch.h"
 
 #include <dlfcn.h>
@@ -19,24 +20,6 @@ struct Saved {
 };
 // Slots changed by GotPatch, in order; emptied by GotRestore.
 std::vector<Saved> g_saved;
-
-struct Program {
-    ElfW(Addr) base = 0;
-    const ElfW(Dyn) *dyn = nullptr;
-    bool found = false;
-};
-
-int find_main(struct dl_phdr_info *info, size_t, void *data) {
-    Program *p = (Program *)data;
-    if (p->found) return 0;
-    // The main program comes first, with an empty name.
-    p->found = true;
-    p->base = info->dlpi_addr;
-    for (int i = 0; i < info->dlpi_phnum; i++)
-        if (info->dlpi_phdr[i].p_type == PT_DYNAMIC)
-            p->dyn = (const ElfW(Dyn) *)(info->dlpi_addr + info->dlpi_phdr[i].p_vaddr);
-    return 1;
-}
 
 bool writable(void **slot, std::string &err) {
     long page = sysconf(_SC_PAGESIZE);
@@ -105,10 +88,40 @@ bool read_relocs_of(const Object &prog, Relocs &r, std::string &err) {
     return true;
 }
 
-bool read_relocs(Relocs &r, std::string &err) {
-    Program prog;
-    dl_iterate_phdr(find_main, &prog);
-    return read_relocs_of(Object{prog.base, prog.dyn}, r, err);
+// The project's objects as find_ours lists them (the main program first).
+std::vector<Object> our_objects() {
+    std::vector<Object> objects;
+    dl_iterate_phdr(find_ours, &objects);
+    return objects;
+}
+
+// Calls FN(name, slot) for every JUMP_SLOT and GLOB_DAT slot of R, while
+// FN returns true; false when it stopped.
+template <class Fn>
+bool each_slot(const Relocs &r, Fn fn) {
+    for (int t = 0; t < 2; t++) {
+        size_t n = r.tables[t] ? r.sizes[t] / sizeof(ElfW(Rela)) : 0;
+        for (size_t i = 0; i < n; i++) {
+            const ElfW(Rela) &rel = r.tables[t][i];
+            unsigned type = ELF64_R_TYPE(rel.r_info);
+            if (type != R_X86_64_JUMP_SLOT && type != R_X86_64_GLOB_DAT) continue;
+            if (!fn(r.strtab + r.symtab[ELF64_R_SYM(rel.r_info)].st_name, (void **)(r.base + rel.r_offset)))
+                return false;
+        }
+    }
+    return true;
+}
+
+// Points SLOT at TO, saving what it held for GotRestore; false with ERR
+// set (and everything put back) when the slot cannot be written.
+bool patch(void **slot, void *to, std::string &err) {
+    if (!writable(slot, err)) {
+        GotRestore();
+        return false;
+    }
+    g_saved.push_back(Saved{slot, *slot});
+    *slot = to;
+    return true;
 }
 
 // The counting stubs: one executable block of kStubsMost stubs of 16
@@ -143,8 +156,7 @@ void *make_stub(int i, void *target) {
 }  // namespace
 
 int GotCountAll(const char *prefix, std::string &err) {
-    std::vector<Object> objects;
-    dl_iterate_phdr(find_ours, &objects);
+    std::vector<Object> objects = our_objects();
     if (!g_stubs) {
         size_t bytes = (size_t)kStubsMost * (16 + sizeof(long) + sizeof(void *));
         void *m = mmap(nullptr, bytes, PROT_READ | PROT_WRITE | PROT_EXEC, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
@@ -162,20 +174,13 @@ int GotCountAll(const char *prefix, std::string &err) {
     size_t plen = strlen(prefix);
     int patched = 0;
     for (size_t ob = 0; ob < objects.size(); ob++) {
-    Relocs r;
-    if (!read_relocs_of(objects[ob], r, err)) {
-        GotRestore();
-        return 0;
-    }
-    for (int t = 0; t < 2; t++) {
-        size_t n = r.tables[t] ? r.sizes[t] / sizeof(ElfW(Rela)) : 0;
-        for (size_t i = 0; i < n; i++) {
-            const ElfW(Rela) &rel = r.tables[t][i];
-            unsigned type = ELF64_R_TYPE(rel.r_info);
-            if (type != R_X86_64_JUMP_SLOT && type != R_X86_64_GLOB_DAT) continue;
-            const char *name = r.strtab + r.symtab[ELF64_R_SYM(rel.r_info)].st_name;
-            if (strncmp(name, prefix, plen) != 0) continue;
-            void **slot = (void **)(r.base + rel.r_offset);
+        Relocs r;
+        if (!read_relocs_of(objects[ob], r, err)) {
+            GotRestore();
+            return 0;
+        }
+        bool ok = each_slot(r, [&](const char *name, void **slot) {
+            if (strncmp(name, prefix, plen) != 0) return true;
             // A slot GotPatch holds keeps its stand-in behind the count;
             // any other goes on to the library's function (a lazy slot
             // would else rebind itself past the stub).
@@ -183,23 +188,20 @@ int GotCountAll(const char *prefix, std::string &err) {
             for (const Saved &s : g_saved)
                 if (s.slot == slot) target = *slot;
             if (!target) target = dlsym(RTLD_NEXT, name);
-            if (!target) continue;
+            if (!target) return true;
             if (g_stub_n >= kStubsMost) {
                 err = "more GL entry points than counting stubs";
                 GotRestore();
-                return 0;
+                return false;
             }
-            if (!writable(slot, err)) {
-                GotRestore();
-                return 0;
-            }
-            g_saved.push_back(Saved{slot, *slot});
-            *slot = make_stub(g_stub_n++, target);
+            if (!patch(slot, make_stub(g_stub_n, target), err)) return false;
+            g_stub_n++;
             g_stub_main.push_back(ob == 0);
             g_stub_name.push_back(name);
             patched++;
-        }
-    }
+            return true;
+        });
+        if (!ok) return 0;
     }
     return patched;
 }
@@ -222,31 +224,20 @@ void GotCountReset() {
 }
 
 int GotPatch(const std::vector<GotHook> &hooks, std::string &err) {
+    std::vector<Object> objects = our_objects();
     Relocs r;
-    if (!read_relocs(r, err)) return 0;
+    if (!read_relocs_of(objects[0], r, err)) return 0;
     for (const GotHook &h : hooks) *h.real = dlsym(RTLD_NEXT, h.name);
     int patched = 0;
-    for (int t = 0; t < 2; t++) {
-        size_t n = r.tables[t] ? r.sizes[t] / sizeof(ElfW(Rela)) : 0;
-        for (size_t i = 0; i < n; i++) {
-            const ElfW(Rela) &rel = r.tables[t][i];
-            unsigned type = ELF64_R_TYPE(rel.r_info);
-            if (type != R_X86_64_JUMP_SLOT && type != R_X86_64_GLOB_DAT) continue;
-            const char *name = r.strtab + r.symtab[ELF64_R_SYM(rel.r_info)].st_name;
-            for (const GotHook &h : hooks) {
-                if (strcmp(name, h.name) != 0 || !*h.real) continue;
-                void **slot = (void **)(r.base + rel.r_offset);
-                if (!writable(slot, err)) {
-                    GotRestore();
-                    return 0;
-                }
-                g_saved.push_back(Saved{slot, *slot});
-                *slot = h.stand_in;
-                patched++;
-            }
+    bool ok = each_slot(r, [&](const char *name, void **slot) {
+        for (const GotHook &h : hooks) {
+            if (strcmp(name, h.name) != 0 || !*h.real) continue;
+            if (!patch(slot, h.stand_in, err)) return false;
+            patched++;
         }
-    }
-    return patched;
+        return true;
+    });
+    return ok ? patched : 0;
 }
 
 void GotRestore() {

@@ -4,9 +4,11 @@
 #ifndef QVP_GL_PROBE_H
 #define QVP_GL_PROBE_H
 
+#include <GL/gl.h>
 #include <stdlib.h>
 #include <string.h>
 #include <string>
+#include <vector>
 
 #include "qvpdisp_host.h"
 #include "test_util.h"
@@ -24,6 +26,14 @@ inline ::testing::AssertionResult probe_rgb(int x, int y, int r, int g, int b, i
                    << (int)px[0] << " " << (int)px[1] << " " << (int)px[2] << " (tol " << tol
                    << ", renderer " << QVH_Renderer() << ")";
     return ::testing::AssertionSuccess();
+}
+
+// The lower-left W x H pixels of the window, RGBA, rows from the bottom.
+inline std::vector<unsigned char> read_window_rgba(int w, int h) {
+    std::vector<unsigned char> px((size_t)w * h * 4);
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    glReadPixels(0, 0, w, h, GL_RGBA, GL_UNSIGNED_BYTE, px.data());
+    return px;
 }
 
 // A scene and a W x H display for one test.

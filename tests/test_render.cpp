@@ -385,15 +385,14 @@ TEST_F(Render, Precision_DoubleAndSingleAgree) {
         QVH_RunFrames(1);
     };
     build();
-    std::vector<unsigned char> single(200 * 150 * 4), dbl(200 * 150 * 4);
-    glReadPixels(0, 0, 200, 150, GL_RGBA, GL_UNSIGNED_BYTE, single.data());
+    std::vector<unsigned char> single = read_window_rgba(200, 150);
     std::string err;
     ASSERT_TRUE(qvpc::DeleteCanvas(qvpc::FindCanvas("c"), err));
     QVH_CloseDisplay();
     start(true);
     ASSERT_NE(double_data, nullptr);
     build();
-    glReadPixels(0, 0, 200, 150, GL_RGBA, GL_UNSIGNED_BYTE, dbl.data());
+    std::vector<unsigned char> dbl = read_window_rgba(200, 150);
     int differ = 0;
     for (size_t i = 0; i < single.size(); i++)
         if (abs((int)single[i] - (int)dbl[i]) > 2) differ++;

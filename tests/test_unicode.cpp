@@ -199,12 +199,7 @@ TEST_F(Unicode, InkBoxes_SamePictureAsWholeCells) {
         e = text(c, "\xe4\xbd\xa0\xe5\xa5\xbd", 110, 40, 34, ANCHOR_COL_START | ANCHOR_ROW_START);
         e->data.text.pfont = latin;
     }
-    auto picture = [] {
-        std::vector<unsigned char> px(200 * 150 * 4);
-        glPixelStorei(GL_PACK_ALIGNMENT, 1);
-        glReadPixels(0, 0, 200, 150, GL_RGBA, GL_UNSIGNED_BYTE, px.data());
-        return px;
-    };
+    auto picture = [] { return read_window_rgba(200, 150); };
     auto wide = [&](bool on) {
         float k = on ? 1.7f : 1.0f;
         vp_->rleft = -0.5f * k; vp_->rright = 0.5f * k; vp_->rbottom = -0.375f * k; vp_->rtop = 0.375f * k;

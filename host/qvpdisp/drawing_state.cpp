@@ -124,15 +124,10 @@ void read_gl(Shadow &s) {
         if (glIsEnabled(kArrays[i])) s.arrays |= 1u << i;
 }
 
-int cap_index(GLenum cap) {
-    for (int i = 0; i < kCapCount; i++)
-        if (kCaps[i] == cap) return i;
-    return -1;
-}
-
-int array_index(GLenum a) {
-    for (int i = 0; i < kArrayCount; i++)
-        if (kArrays[i] == a) return i;
+// The place of E among the N names of LIST, or -1.
+int index_of(const GLenum *list, int n, GLenum e) {
+    for (int i = 0; i < n; i++)
+        if (list[i] == e) return i;
     return -1;
 }
 
@@ -213,6 +208,16 @@ int compare_with_gl(const char *when) {
 // a drawing state, where the shadow is GL's state.
 inline bool shadow_holds() { return g_depth > 0 && g_overflow == 0; }
 
+// Sets bit I (when I >= 0) of shadow bits BITS to ON; false when the
+// shadow already held it, so that there is nothing to send.
+bool set_bit(unsigned &bits, int i, int on) {
+    if (i < 0) return true;
+    unsigned bit = 1u << i;
+    if (shadow_holds() && ((bits & bit) != 0) == (on != 0)) return false;
+    bits = on ? bits | bit : bits & ~bit;
+    return true;
+}
+
 }  // namespace
 
 /* ---- the stack ---- */
@@ -288,12 +293,7 @@ void qvpdisp::reset_drawing_state() {
 /* ---- the setters ---- */
 
 extern "C" void QVF_StateEnable(unsigned cap, int on) {
-    int i = cap_index(cap);
-    if (i >= 0) {
-        unsigned bit = 1u << i;
-        if (shadow_holds() && ((g_now.enables & bit) != 0) == (on != 0)) return;
-        g_now.enables = on ? g_now.enables | bit : g_now.enables & ~bit;
-    }
+    if (!set_bit(g_now.enables, index_of(kCaps, kCapCount, cap), on)) return;
     on ? glEnable(cap) : glDisable(cap);
 }
 
@@ -393,12 +393,7 @@ extern "C" void QVF_StatePixelStore(unsigned pname, int value) {
 }
 
 extern "C" void QVF_StateClientArray(unsigned array, int on) {
-    int i = array_index(array);
-    if (i >= 0) {
-        unsigned bit = 1u << i;
-        if (shadow_holds() && ((g_now.arrays & bit) != 0) == (on != 0)) return;
-        g_now.arrays = on ? g_now.arrays | bit : g_now.arrays & ~bit;
-    }
+    if (!set_bit(g_now.arrays, index_of(kArrays, kArrayCount, array), on)) return;
     on ? glEnableClientState(array) : glDisableClientState(array);
 }
 

@@ -75,8 +75,8 @@ const QVP_GLYPH *FontExtraGlyph(const QVP_CANVAS_FONTDEF *font, uint32_t cp);
 
 /* 1 when some texel of the cell of table code CP of FONT (a font that
  * passed its checks) has alpha above 0, or when that is not known;
- * worked out once per code and process from the font's pixels. With BOX,
- * sets it to the ink box of the cell as a QVP_GLYPH's INK_BOX. */
+ * worked out once per code and process from the font's pixels. Sets BOX
+ * to the ink box of the cell, as a QVP_GLYPH's INK_BOX. */
 int FontTableInk(const QVP_CANVAS_FONTDEF *font, uint32_t cp, float box[4]);
 
 /* With page texture TEX bound: makes its mipmaps if glyphs were added

@@ -144,21 +144,21 @@ int layout_cells(Pen &pen, const TextFrame &f) {
             }
             c.tex = g.tex;
             c.colour = g.colour;
-            // A space, say: its cell keeps its box but draws no quad.
-            if (f.inkless_out && c.tex && !(it->table >= 0 ? FontTableInk(glFont, (uint32_t)it->table, nullptr) : g.ink))
-                c.tex = 0;
             c.tx1 = g.tx1;
             c.ty1 = g.ty1;
             c.tx2 = g.tx2;
             c.ty2 = g.ty2;
+            bool ink = g.ink != 0;
             if (it->table >= 0) {
-                FontTableInk(glFont, (uint32_t)it->table, c.ink);
+                ink = FontTableInk(glFont, (uint32_t)it->table, c.ink) != 0;
                 c.texels[0] = fabsf(g.tx2 - g.tx1) * (float)glFont->w;
                 c.texels[1] = fabsf(g.ty2 - g.ty1) * (float)glFont->h;
             } else {
                 memcpy(c.ink, g.ink_box, sizeof c.ink);
                 memcpy(c.texels, g.texels, sizeof c.texels);
             }
+            // A space, say: its cell keeps its box but draws no quad.
+            if (f.inkless_out && !ink) c.tex = 0;
         }
         for (int i = 0; i < 3; i++) pen.p[i] += c.ba[i];
         n++;
@@ -190,22 +190,19 @@ long g_ink_cells = 0;
 // where the rest is transparent and leaves no mark).
 void add_glyph(const Cell &c, bool ink) {
     float *v = g_quads + (size_t)g_quad_cells++ * 20;
-    if (!ink || (c.ink[0] == 0.0f && c.ink[1] == 0.0f && c.ink[2] == 1.0f && c.ink[3] == 1.0f)) {
-        corner(v, c.tx1, c.ty1, c, false, false);
-        corner(v + 5, c.tx1, c.ty2, c, false, true);
-        corner(v + 10, c.tx2, c.ty2, c, true, true);
-        corner(v + 15, c.tx2, c.ty1, c, true, false);
-        return;
-    }
-    g_ink_cells++;
     Cell b = c;
-    for (int i = 0; i < 3; i++) {
-        b.p[i] = c.p[i] + c.a[i] * c.ink[0] + c.d[i] * c.ink[1];
-        b.a[i] = c.a[i] * (c.ink[2] - c.ink[0]);
-        b.d[i] = c.d[i] * (c.ink[3] - c.ink[1]);
+    float s1 = c.tx1, s2 = c.tx2, t1 = c.ty1, t2 = c.ty2;
+    // The whole cell's corners are kept as they are, not recomputed.
+    if (ink && !(c.ink[0] == 0.0f && c.ink[1] == 0.0f && c.ink[2] == 1.0f && c.ink[3] == 1.0f)) {
+        g_ink_cells++;
+        for (int i = 0; i < 3; i++) {
+            b.p[i] = c.p[i] + c.a[i] * c.ink[0] + c.d[i] * c.ink[1];
+            b.a[i] = c.a[i] * (c.ink[2] - c.ink[0]);
+            b.d[i] = c.d[i] * (c.ink[3] - c.ink[1]);
+        }
+        s1 = c.tx1 + (c.tx2 - c.tx1) * c.ink[0], s2 = c.tx1 + (c.tx2 - c.tx1) * c.ink[2];
+        t1 = c.ty1 + (c.ty2 - c.ty1) * c.ink[1], t2 = c.ty1 + (c.ty2 - c.ty1) * c.ink[3];
     }
-    float s1 = c.tx1 + (c.tx2 - c.tx1) * c.ink[0], s2 = c.tx1 + (c.tx2 - c.tx1) * c.ink[2];
-    float t1 = c.ty1 + (c.ty2 - c.ty1) * c.ink[1], t2 = c.ty1 + (c.ty2 - c.ty1) * c.ink[3];
     corner(v, s1, t1, b, false, false);
     corner(v + 5, s1, t2, b, false, true);
     corner(v + 10, s2, t2, b, true, true);
@@ -588,8 +585,10 @@ void glFontScaledTextOut2D(char *String, double col, double row, double cscale, 
         draw_glyph_cells(n, ink);
         if (n < kChunkCells) break;
     }
-    if (g_recording) g_recording->ink = inked;
-    if (g_recording) KeptTextDone(g_recording, !pen.missed);
+    if (g_recording) {
+        g_recording->ink = inked;
+        KeptTextDone(g_recording, !pen.missed);
+    }
     g_recording = nullptr;
 }
 

@@ -92,8 +92,8 @@ struct Page {
 };
 
 // What the texels of a table code's cell hold: KNOWN 0 not worked out
-// yet, 1 some ink, 2 none; BOX the ink, padded by kInkPad and held to the
-// cell, as fractions of the cell from (tx1, ty1) to (tx2, ty2).
+// yet, 1 some ink, 2 none; BOX the ink, padded for filtering (as
+// ink_fractions pads it) and held to the cell, as fractions of the cell from (tx1, ty1) to (tx2, ty2).
 struct TableInk {
     unsigned char known;
     float box[4];
@@ -367,7 +367,7 @@ bool rasterise(FontStore *s, FT_UInt index, QVP_GLYPH *g) {
         int cx = left - x0 + x, cy = top - y0 + y;
         ix0 = std::min(ix0, cx), ix1 = std::max(ix1, cx + 1);
         iy0 = std::min(iy0, cy), iy1 = std::max(iy1, cy + 1);
-        return true;
+        g->ink = 1;
     };
     for (int y = 0; y < h; y++) {
         const unsigned char *row = bm.buffer + (ptrdiff_t)y * bm.pitch;
@@ -375,11 +375,11 @@ bool rasterise(FontStore *s, FT_UInt index, QVP_GLYPH *g) {
         for (int x = 0; x < w; x++) {
             if (grey && !colour) {
                 out[x * 2 + 1] = row[x];
-                if (row[x]) g->ink = inked(x, y);
+                if (row[x]) inked(x, y);
             } else if (grey) {
                 out[x * 4] = out[x * 4 + 1] = out[x * 4 + 2] = 255;
                 out[x * 4 + 3] = row[x];
-                if (row[x]) g->ink = inked(x, y);
+                if (row[x]) inked(x, y);
             } else if (colour) {
                 const unsigned char *b = row + x * 4;  // premultiplied BGRA
                 unsigned a = b[3];
@@ -390,10 +390,10 @@ bool rasterise(FontStore *s, FT_UInt index, QVP_GLYPH *g) {
                     o[2] = (unsigned char)std::min(255u, (b[0] * 255u + a / 2) / a);
                 }
                 o[3] = (unsigned char)a;
-                if (a) g->ink = inked(x, y);
+                if (a) inked(x, y);
             } else {  // colour texels in a coverage face: their alpha
                 out[x * 2 + 1] = row[x * 4 + 3];
-                if (row[x * 4 + 3]) g->ink = inked(x, y);
+                if (row[x * 4 + 3]) inked(x, y);
             }
         }
     }
@@ -500,7 +500,7 @@ const QVP_GLYPH *FontExtraGlyph(const QVP_CANVAS_FONTDEF *font, uint32_t cp) {
 
 int FontTableInk(const QVP_CANVAS_FONTDEF *font, uint32_t cp, float box[4]) {
     static const float kWhole[4] = {0.0f, 0.0f, 1.0f, 1.0f};
-    if (box) memcpy(box, kWhole, sizeof kWhole);
+    memcpy(box, kWhole, sizeof kWhole);
     FontStore *s = store_of(font);
     int n = font->last_char - font->first_char + 1;
     if (!s || cp < (uint32_t)font->first_char || cp > (uint32_t)font->last_char) return 1;
@@ -558,7 +558,7 @@ int FontTableInk(const QVP_CANVAS_FONTDEF *font, uint32_t cp, float box[4]) {
             known.box[3] = std::min(1.0f, std::max(u, v));
         }
     }
-    if (box) memcpy(box, known.box, sizeof known.box);
+    memcpy(box, known.box, sizeof known.box);
     return known.known == 1;
 }
 
