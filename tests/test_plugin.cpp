@@ -7,6 +7,7 @@
 #include <string>
 #include <thread>
 #include <map>
+#include <numeric>
 #include <vector>
 
 #include <algorithm>
@@ -354,19 +355,29 @@ TEST_F(Plugin, GLErrors_ReportedOrDrained) {
 
 // The bounded index under random finds, inserts and removals, at its
 // bound, against a model (a recency list): the same entries found, the
-// least recent evicted, the order kept. Hashes collide on purpose (a
-// few bits only) so that clusters form and removals shift them. Notes
-// written beside the slots stay as written while entries move under them.
+// least recent evicted, the order kept, also across Grow from a smaller
+// bound. Hashes collide on purpose (a few bits only) so that clusters
+// form and removals shift them. Notes written beside the slots stay as
+// written while entries move under them (a Grow starts them again).
 TEST(LruIndexTable, Model_SameAnswersAtTheBound) {
-    for (int most : {1, 7, 64}) {
+    for (auto [first, most] : std::vector<std::pair<int, int>>{{1, 1}, {7, 7}, {64, 64}, {1, 48}, {5, 64}}) {
         LruIndex ix;
-        ASSERT_TRUE(ix.Init(most, realloc));
+        ASSERT_TRUE(ix.Init(first, realloc));
+        int bound = first;
         std::vector<uint64_t> key(most);         // per entry
         std::vector<int> order;                  // most recent first
         std::map<uint32_t *, uint32_t> notes;    // as written
         uint32_t seed = 12345;
         auto rnd = [&seed] { return seed = seed * 1664525u + 1013904223u; };
         for (int step = 0; step < 20000; step++) {
+            if (step % 2500 == 2499 && bound < most) {
+                int grown = std::min(most, 2 * bound);
+                ASSERT_FALSE(ix.Grow(bound, realloc)) << "not above the bound";
+                ASSERT_TRUE(ix.Grow(grown, realloc));
+                bound = grown;
+                ASSERT_EQ(ix.Most(), bound);
+                notes.clear();
+            }
             uint64_t k = rnd() % (uint32_t)(3 * most) + 1;
             uint64_t h = k & 7;  // many keys per hash
             int want = -1;
@@ -387,9 +398,10 @@ TEST(LruIndexTable, Model_SameAnswersAtTheBound) {
                 order.erase(std::find(order.begin(), order.end(), got));
                 order.insert(order.begin(), got);
             } else {
-                int evicted, oldest = order.size() == (size_t)most ? order.back() : -1;
+                int evicted, oldest = order.size() == (size_t)bound ? order.back() : -1;
                 int e = ix.Insert(h, &evicted);
                 ASSERT_EQ(evicted, oldest) << "the least recent goes";
+                ASSERT_LT(e, bound);
                 if (evicted >= 0) order.pop_back();
                 key[e] = k;
                 order.insert(order.begin(), e);
@@ -397,7 +409,10 @@ TEST(LruIndexTable, Model_SameAnswersAtTheBound) {
             ASSERT_EQ(ix.Count(), (int)order.size());
             ASSERT_EQ(ix.Oldest(), order.empty() ? -1 : order.back());
         }
-        EXPECT_LE(ix.Stats().longest, most) << "a probe never walks more than the entries";
+        LruIndexStats st = ix.Stats();
+        EXPECT_LE(st.longest, most) << "a probe never walks more than the entries";
+        EXPECT_EQ(std::accumulate(st.spread, st.spread + kLruSpread, 0), st.entries) << "every entry in the spread";
+        EXPECT_GE(st.slots, 2 * st.most) << "at most half full";
         for (auto &n : notes) EXPECT_EQ(*n.first, n.second) << "most " << most;
         ix.Free();
     }

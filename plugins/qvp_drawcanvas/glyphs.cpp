@@ -17,10 +17,12 @@
 
 #include <algorithm>
 #include <cmath>
+#include <new>
 
 #include "dc_services.h"
 #include "dc_text.h"
 #include "drawcanvas_testing.h"
+#include "lru_index.h"
 #include "qvp_externs.h"
 
 uint32_t NextCodePoint(const unsigned char *s, size_t *i) {
@@ -80,6 +82,8 @@ const int kPad = 2;          // empty texels round each glyph cell
 inline int ink_pad_before(int lo) { return (lo & 1) ? 2 : 1; }
 inline int ink_pad_after(int hi) { return (hi & 1) ? 2 : 1; }
 const uint32_t kEmpty = 0xFFFFFFFFu;
+// Glyph entries a store starts with.
+const int kGlyphsFirst = 128;
 // Missing codes of one font named in the log, each once.
 const int kMostMissingNamed = 256;
 
@@ -111,8 +115,8 @@ void ink_fractions(int lo, int hi, int origin, int n, float *from, float *to) {
     *to = std::min(1.0f, (float)(hi + ink_pad_after(hi) - origin) / (float)n);
 }
 
-struct Slot {
-    uint32_t index;      // the glyph index; kEmpty when free
+struct GlyphEntry {
+    uint32_t index;      // the glyph index
     QVP_GLYPH glyph;
 };
 
@@ -131,9 +135,9 @@ struct FontStore {
     FontStore *fallback;
     TableInk *table_ink; // per table code, worked out on first use
     int ink_n;
-    Slot *slots;         // open addressing on the glyph index, at most
-                         // half full
-    int slot_cap, slot_used;
+    LruIndex index;      // glyph index -> entry of glyphs; bound: the
+    GlyphEntry *glyphs;  // face's glyph count, grown from kGlyphsFirst
+
     QVP_GLYPH missing;   // glyph 0, the missing-glyph box, made once and
     bool has_missing;    // shared by every code no face maps
     Page *pages;
@@ -213,8 +217,8 @@ FontStore *find_store(const QVP_CANVAS_FONTDEF *f) {
 // being made). Null when memory runs out.
 FontStore *make_store(const QVP_CANVAS_FONTDEF *f) {
     void *grown = PluginRealloc(g_stores, sizeof *g_stores * (size_t)(g_store_n + 1));
-    FontStore *s = (FontStore *)PluginRealloc(nullptr, sizeof(FontStore));
-    if (s) memset(s, 0, sizeof *s);
+    void *room = PluginRealloc(nullptr, sizeof(FontStore));
+    FontStore *s = room ? new (room) FontStore() : nullptr;
     if (grown) g_stores = (FontStore **)grown;
     if (!grown || !s) {
         free(s);
@@ -242,29 +246,27 @@ FontStore *store_of(const QVP_CANVAS_FONTDEF *f) {
     return s ? s : make_store(f);
 }
 
-uint32_t hash_of(uint32_t index) { return index * 2654435761u; }
+uint64_t hash_of(uint32_t index) { return index * 0x9E3779B97F4A7C15ULL; }
 
-Slot *slot_for(FontStore *s, uint32_t index) {
-    if (!s->slot_cap) return nullptr;
-    for (uint32_t k = hash_of(index) & (uint32_t)(s->slot_cap - 1);; k = (k + 1) & (uint32_t)(s->slot_cap - 1))
-        if (s->slots[k].index == index || s->slots[k].index == kEmpty) return &s->slots[k];
-}
-
-// Makes room for one more glyph (the table stays at most half full).
-bool grow_slots(FontStore *s) {
-    if ((s->slot_used + 1) * 2 <= s->slot_cap) return true;
-    int cap = s->slot_cap ? s->slot_cap * 2 : 256;
-    Slot *old = s->slots;
-    int old_cap = s->slot_cap;
-    Slot *fresh = (Slot *)PluginRealloc(nullptr, sizeof(Slot) * (size_t)cap);
-    if (!fresh) return false;
-    for (int i = 0; i < cap; i++) fresh[i].index = kEmpty;
-    s->slots = fresh;
-    s->slot_cap = cap;
-    for (int i = 0; i < old_cap; i++)
-        if (old[i].index != kEmpty) *slot_for(s, old[i].index) = old[i];
-    free(old);
-    return true;
+// Makes room for one more glyph: the table starts at kGlyphsFirst and
+// doubles up to the face's glyph count, so it never evicts (an atlas cell
+// is never given back). False when it is at that bound or memory is short.
+bool room_for_glyph(FontStore *s) {
+    int bound = std::max(1, (int)std::min<FT_Long>(s->face->num_glyphs, 1 << 20));
+    if (!s->index.Ready()) {
+        int first = std::min(kGlyphsFirst, bound);
+        void *room = PluginRealloc(s->glyphs, sizeof *s->glyphs * (size_t)first);
+        if (!room) return false;
+        s->glyphs = (GlyphEntry *)room;
+        if (!s->index.Init(first, PluginRealloc)) return false;
+    }
+    if (s->index.Count() < s->index.Most()) return true;
+    int most = std::min(bound, 2 * s->index.Most());
+    if (most <= s->index.Most()) return false;
+    void *grown = PluginRealloc(s->glyphs, sizeof *s->glyphs * (size_t)most);
+    if (!grown) return false;
+    s->glyphs = (GlyphEntry *)grown;
+    return s->index.Grow(most, PluginRealloc);
 }
 
 // A fresh page texture of clear texels, in colour or not.
@@ -472,16 +474,16 @@ const QVP_GLYPH *FaceGlyph(const QVP_FACE *face, uint32_t index) {
         if (!s->has_missing && rasterise(s, 0, &s->missing)) s->has_missing = true;
         return s->has_missing ? &s->missing : nullptr;
     }
-    Slot *k = slot_for(s, index);
-    if (k && k->index == index) return &k->glyph;
-    if (!grow_slots(s)) return nullptr;
+    uint64_t h = hash_of(index);
+    int e = s->index.Find(h, [s, index](int i) { return s->glyphs[i].index == index; });
+    if (e >= 0) return &s->glyphs[e].glyph;
+    if (!room_for_glyph(s)) return nullptr;
     QVP_GLYPH g;
     if (!rasterise(s, index, &g)) return nullptr;
-    k = slot_for(s, index);
-    k->index = index;
-    k->glyph = g;
-    s->slot_used++;
-    return &k->glyph;
+    int evicted;
+    e = s->index.Insert(h, &evicted);
+    s->glyphs[e] = GlyphEntry{index, g};
+    return &s->glyphs[e].glyph;
 }
 
 void FaceNoteMissing(const QVP_FACE *face, uint32_t cp) { note_missing((FontStore *)face, cp); }
@@ -582,7 +584,7 @@ int PrepareGlyphTexture(GLuint tex, GLint min_filter, GLint mag_filter) {
 GlyphStoreStats GetGlyphStoreStats(const QVP_CANVAS_FONTDEF *font) {
     GlyphStoreStats st = {0, 0, 0, 0};
     const FontStore *s = find_store(font);
-    if (s) st = GlyphStoreStats{s->slot_used, s->slot_cap, s->page_n, s->has_missing};
+    if (s) st = GlyphStoreStats{s->index.Count(), s->index.Stats().slots, s->page_n, s->has_missing};
     return st;
 }
 
@@ -593,8 +595,10 @@ void ResetGlyphStore(void) {
         if (s->face) FT_Done_Face(s->face);
         hb_font_destroy(s->info.shaper);
         free(s->table_ink);
-        free(s->slots);
+        s->index.Free();
+        free(s->glyphs);
         free(s->pages);
+        s->~FontStore();
         free(s);
     }
     free(g_stores);

@@ -186,20 +186,11 @@ bool fit(QVP_KEPT_TEXT *t, void **p, int *cap, int n, size_t size) {
 // is short.
 bool grow_table() {
     int most = g_index.Most() * 2;
-    LruIndex bigger;
-    QVP_KEPT_TEXT *records = (QVP_KEPT_TEXT *)PluginRealloc(nullptr, sizeof *records * (size_t)most);
-    if (!records || !bigger.Init(most, PluginRealloc)) {
-        free(records);
-        return false;
-    }
-    memset(records, 0, sizeof *records * (size_t)most);
-    int evicted;
-    for (int e = g_index.Oldest(); e >= 0; e = g_index.Newer(e))
-        records[bigger.Insert(key_hash(&g_kept[e].key), &evicted)] = g_kept[e];
-    free(g_kept);
-    g_index.Free();
-    g_index = bigger;  // the index owns raw buffers and has no destructor
-    g_kept = records;
+    void *records = PluginRealloc(g_kept, sizeof *g_kept * (size_t)most);
+    if (!records) return false;
+    g_kept = (QVP_KEPT_TEXT *)records;
+    memset(g_kept + g_index.Most(), 0, sizeof *g_kept * (size_t)(most - g_index.Most()));
+    if (!g_index.Grow(most, PluginRealloc)) return false;
     g_texts_most = most;
     return true;
 }

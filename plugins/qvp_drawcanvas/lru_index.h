@@ -10,7 +10,10 @@
  * Insert takes the least recently used one and says which it was, so the
  * caller can let go of what that record held.
  *
- * All memory is taken by Init; nothing else allocates. */
+ * A table that should hold little until it is used may start small and
+ * Grow towards its bound: entries keep their numbers and their order.
+ *
+ * All memory is taken by Init and Grow; nothing else allocates. */
 #ifndef QVP_LRU_INDEX_H
 #define QVP_LRU_INDEX_H
 
@@ -18,11 +21,16 @@
 #include <stdlib.h>
 #include <string.h>
 
+/* Entries by how far past their home slot they sit, 0 .. kLruSpread-2
+ * steps and kLruSpread-1 for farther; the probe a find of each makes. */
+enum { kLruSpread = 8 };
+
 struct LruIndexStats {
     int entries;    /* in use */
     int most;       /* the bound */
     int slots;      /* index slots */
     int longest;    /* longest probe a find or insert made since Init */
+    int spread[kLruSpread];
 };
 
 class LruIndex {
@@ -51,6 +59,45 @@ public:
         free_ = 0;
         head_ = tail_ = -1;
         count_ = longest_ = 0;
+        return true;
+    }
+
+    /* Raises the bound to MOST, keeping every entry, its number and the
+     * order; notes start again at 0. False, with the index as it was,
+     * when MOST is not above the bound or memory is short. */
+    bool Grow(int most, void *(*alloc)(void *, size_t)) {
+        if (!slot_ || most <= most_ || most > (1 << 28)) return false;
+        int slots = (int)mask_ + 1;
+        while (slots < 2 * most) slots *= 2;
+        Slot *slot = (Slot *)alloc(nullptr, sizeof(Slot) * (size_t)slots);
+        uint64_t *hash = (uint64_t *)alloc(nullptr, sizeof(uint64_t) * (size_t)most);
+        int32_t *prev = (int32_t *)alloc(nullptr, sizeof(int32_t) * (size_t)most);
+        int32_t *next = (int32_t *)alloc(nullptr, sizeof(int32_t) * (size_t)most);
+        if (!slot || !hash || !prev || !next) {
+            free(slot), free(hash), free(prev), free(next);
+            return false;
+        }
+        memcpy(hash, hash_, sizeof(uint64_t) * (size_t)most_);
+        memcpy(prev, prev_, sizeof(int32_t) * (size_t)most_);
+        memcpy(next, next_, sizeof(int32_t) * (size_t)most_);
+        memset(slot, 0, sizeof(Slot) * (size_t)slots);
+        Slot *old = slot_;
+        uint32_t old_slots = mask_ + 1;
+        free(hash_), free(prev_), free(next_);
+        slot_ = slot, hash_ = hash, prev_ = prev, next_ = next;
+        mask_ = (uint32_t)slots - 1;
+        for (uint32_t i = 0; i < old_slots; i++)
+            if (old[i].entry) {
+                uint32_t k = home(hash_[old[i].entry - 1]);
+                while (slot_[k].entry) k = (k + 1) & mask_;
+                slot_[k].entry = old[i].entry;
+            }
+        free(old);
+        for (int e = most - 1; e >= most_; e--) {
+            next_[e] = free_;
+            free_ = e;
+        }
+        most_ = most;
         return true;
     }
 
@@ -165,7 +212,17 @@ public:
     int Count() const { return count_; }
     int Most() const { return most_; }
 
-    LruIndexStats Stats() const { return LruIndexStats{count_, most_, (int)mask_ + 1, longest_}; }
+    /* The counts and the spread of the entries, for diagnosis: a walk
+     * of every slot. */
+    LruIndexStats Stats() const {
+        LruIndexStats st = {count_, most_, slot_ ? (int)mask_ + 1 : 0, longest_, {0}};
+        for (uint32_t i = 0; slot_ && i <= mask_; i++)
+            if (slot_[i].entry) {
+                uint32_t d = (i - home(hash_[slot_[i].entry - 1])) & mask_;
+                st.spread[d < kLruSpread - 1 ? d : kLruSpread - 1]++;
+            }
+        return st;
+    }
 
 private:
     uint32_t home(uint64_t hash) const { return (uint32_t)(hash ^ (hash >> 29)) & mask_; }

@@ -7,6 +7,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <algorithm>
 #include <cmath>
 
 #include "dc_services.h"
@@ -14,6 +15,7 @@
 #include "dc_text.h"
 #include "dc_elements.h"
 #include "drawcanvas_testing.h"
+#include "lru_index.h"
 #include "qvp_externs.h"
 #include "qvp_globals.h"
 
@@ -177,18 +179,19 @@ int grow_points(int n) {
     return 1;
 }
 
-// Tessellated fills kept from frame to frame: a slot holds the
+// Tessellated fills kept from frame to frame: an entry holds the
 // primitives GLU made for one element from one set of inputs (its point
 // list and their values, its scale and offset, the canvas frame), so that
 // a polygon that did not change is drawn again without tessellating.
-// The table grows on a miss, by doubling, up to kTessSlotsMost slots;
-// beyond that slots are reused least recently drawn first. A polygon
-// that changed or moved takes back its own slot when that slot was not
-// drawn in this frame (another view may still draw the old one), and a
-// slot not drawn for kTessFramesIdle frames lets go of its buffers, so
-// polygons that come and go hold nothing once gone. Slot buffers grow on
-// a miss only, so a steady frame allocates nothing as long as its filled
-// polygons fit the table.
+// Entries are found by element; the table starts at kTessFirst entries
+// and doubles on a miss up to kTessMost, and at the bound the least
+// recently drawn entry is taken. A polygon that changed or moved takes
+// back its own entry when that was not drawn in this frame (another view
+// may still draw the old one), and an entry not drawn for
+// kTessFramesIdle frames lets go of its buffers, so polygons that come
+// and go hold nothing once gone. Buffers grow on a miss only, and an
+// entry taken keeps its buffers, so a steady frame allocates nothing as
+// long as its filled polygons fit the table.
 struct TessSlot {
     const QVP_CANVAS_ELEMENT *elm;
     const QVP_CANVAS_COORD *list;
@@ -203,18 +206,15 @@ struct TessSlot {
     int *starts;
     int nprims, pcap;
 };
-const int kTessSlotsMost = 4096;
+const int kTessFirst = 16;
+const int kTessMost = 4096;
 const int kTessFramesIdle = 600;
-// Slots AgeTessellations looks at a frame, so that a whole table is
-// looked over every 256 frames.
-const int kTessAgedPerFrame = kTessSlotsMost / 256;
-// The table and its size; grown by tess_slot, emptied by ResetElementCaches.
+// Idle entries AgeTessellations lets go of at most in a frame.
+const int kTessAgedPerFrame = kTessMost / 256;
+// The index and its entries (entry i of tess_index is tess_slots[i]);
+// made and grown by tess_slot, emptied by ResetShapeCaches.
+LruIndex tess_index;
 TessSlot *tess_slots = nullptr;
-int tess_slot_count = 0;
-// Where tess_slot starts its search: behind the slot it returned last.
-int tess_next = 0;
-// The next slot AgeTessellations looks at.
-int tess_aged = 0;
 
 int frame_now() { return QVV_display ? QVV_display->frame_count : 0; }
 
@@ -226,17 +226,22 @@ void release_slot(TessSlot &t) {
     t = TessSlot();
 }
 
-// Doubles the table (16 slots at first), new slots empty; false when it
-// is at its bound or memory ran out (the table is then as it was).
+uint64_t elm_hash(const QVP_CANVAS_ELEMENT *pelm) {
+    uint64_t h = (uint64_t)(uintptr_t)pelm * 0x9E3779B97F4A7C15ULL;
+    return h ^ (h >> 32);
+}
+
+// Room for one more entry: the table made (kTessFirst) or doubled, new
+// entries empty; false when it is at its bound or memory is short (the
+// table is then as it was).
 bool grow_tess_slots() {
-    if (tess_slot_count >= kTessSlotsMost) return false;
-    int n = tess_slot_count ? 2 * tess_slot_count : 16;
-    void *grown = PluginRealloc(tess_slots, sizeof *tess_slots * (size_t)n);
+    int most = tess_index.Ready() ? std::min(kTessMost, 2 * tess_index.Most()) : kTessFirst;
+    if (tess_index.Ready() && most <= tess_index.Most()) return false;
+    void *grown = PluginRealloc(tess_slots, sizeof *tess_slots * (size_t)most);
     if (!grown) return false;
     tess_slots = (TessSlot *)grown;
-    for (int i = tess_slot_count; i < n; i++) tess_slots[i] = TessSlot();
-    tess_slot_count = n;
-    return true;
+    for (int i = tess_index.Ready() ? tess_index.Most() : 0; i < most; i++) tess_slots[i] = TessSlot();
+    return tess_index.Ready() ? tess_index.Grow(most, PluginRealloc) : tess_index.Init(most, PluginRealloc);
 }
 
 // The slot being filled by the GLU callbacks below; set by fill_polygon.
@@ -280,45 +285,36 @@ unsigned long long points_sum(const QVP_CANVAS_COORD *p, int n) {
 
 // The one slot used when not even the first table could be made (each
 // polygon is then tessellated every time); its buffers are freed by
-// ResetElementCaches.
+// ResetShapeCaches.
 TessSlot tess_spare;
 
 // The slot whose triangles fit PELM as it stands now, or the one to fill
-// anew (*HIT false then), its key already set.
+// anew (*HIT false then), its key already set; the slot is the most
+// recently drawn.
 TessSlot *tess_slot(const QVP_CANVAS_ELEMENT *pelm, const double frame[9], bool *hit) {
     const QVP_CANVAS_POLYGON *p = &pelm->data.poly;
     unsigned long long sum = points_sum(p->pnt_list, p->pnt_list_cnt);
     *hit = false;
-    TessSlot *oldest = &tess_spare, *empty = nullptr, *own = nullptr;
     int now = frame_now();
-    if (tess_slot_count || grow_tess_slots()) oldest = &tess_slots[0];
-    else empty = &tess_spare;
-    // Polygons come in the same order every frame, so the search starts
-    // behind the slot found last and a steady frame finds each at once.
-    for (int k = 0; k < tess_slot_count; k++) {
-        int i = (tess_next + k) % tess_slot_count;
-        TessSlot &t = tess_slots[i];
-        if (!t.elm) {
-            if (!empty) empty = &t;
-            continue;
-        }
-        if (t.elm == pelm && t.list == p->pnt_list && t.cnt == p->pnt_list_cnt && t.sum == sum &&
-            memcmp(&t.scale, &pelm->scale, sizeof t.scale) == 0 && memcmp(&t.offset, &pelm->offset, sizeof t.offset) == 0 &&
-            memcmp(t.frame, frame, sizeof t.frame) == 0) {
-            *hit = true;
-            tess_next = i + 1;
-            return &t;
-        }
-        if (t.elm == pelm && t.drawn != now) own = &t;
-        if (t.drawn < oldest->drawn) oldest = &t;
+    uint64_t h = elm_hash(pelm);
+    int e = tess_index.Find(h, [&](int i) {
+        const TessSlot &t = tess_slots[i];
+        return t.elm == pelm && t.list == p->pnt_list && t.cnt == p->pnt_list_cnt && t.sum == sum &&
+               memcmp(&t.scale, &pelm->scale, sizeof t.scale) == 0 &&
+               memcmp(&t.offset, &pelm->offset, sizeof t.offset) == 0 && memcmp(t.frame, frame, sizeof t.frame) == 0;
+    });
+    if (e >= 0) {
+        *hit = true;
+        tess_index.Touch(e);
+        return &tess_slots[e];
     }
-    if (own) empty = own;
-    if (!empty) {
-        int first_new = tess_slot_count;
-        empty = grow_tess_slots() ? &tess_slots[first_new] : oldest;
+    e = tess_index.Find(h, [&](int i) { return tess_slots[i].elm == pelm && tess_slots[i].drawn != now; });
+    if (e < 0 && (tess_index.Count() < tess_index.Most() || grow_tess_slots() || tess_index.Ready())) {
+        int evicted;
+        e = tess_index.Insert(h, &evicted);
     }
-    if (empty != &tess_spare) tess_next = (int)(empty - tess_slots) + 1;
-    TessSlot &t = *empty;
+    TessSlot &t = e >= 0 ? tess_slots[e] : tess_spare;
+    if (e >= 0) tess_index.Touch(e);
     t.elm = pelm;
     t.list = p->pnt_list;
     t.cnt = p->pnt_list_cnt;
@@ -392,29 +388,28 @@ void DrawPolygon(QVP_CANVAS *pcan, QVP_CANVAS_ELEMENT *pelm, float opacity) {
 }
 
 void AgeTessellations(int frame) {
-    for (int k = 0; k < kTessAgedPerFrame && tess_slot_count; k++) {
-        TessSlot &t = tess_slots[tess_aged++ % tess_slot_count];
-        if (t.elm && frame - t.drawn > kTessFramesIdle) release_slot(t);
+    for (int k = 0; k < kTessAgedPerFrame; k++) {
+        int e = tess_index.Oldest();
+        if (e < 0 || frame - tess_slots[e].drawn <= kTessFramesIdle) break;
+        release_slot(tess_slots[e]);
+        tess_index.Remove(e);
     }
-    tess_aged %= tess_slot_count ? tess_slot_count : 1;
 }
 
 TessStats GetTessStats(void) {
-    TessStats s = {0, tess_slot_count, kTessSlotsMost, 0};
-    for (int i = 0; i < tess_slot_count; i++) {
+    TessStats s = {tess_index.Count(), tess_index.Most(), kTessMost, 0};
+    for (int i = 0; i < tess_index.Most(); i++) {
         const TessSlot &t = tess_slots[i];
-        s.used += t.elm != nullptr;
         s.bytes += sizeof *t.verts * (size_t)t.vcap + (sizeof *t.types + sizeof *t.starts) * (size_t)t.pcap;
     }
     return s;
 }
 
 void ResetShapeCaches(void) {
-    for (int i = 0; i < tess_slot_count; i++) release_slot(tess_slots[i]);
+    for (int i = 0; i < tess_index.Most(); i++) release_slot(tess_slots[i]);
     free(tess_slots);
     tess_slots = nullptr;
-    tess_slot_count = 0;
-    tess_next = tess_aged = 0;
+    tess_index.Free();
     release_slot(tess_spare);
     free(points);
     points = nullptr;
