@@ -196,7 +196,7 @@ TEST_F(Dome, State_LeftBehindInBothDepthModes) {
         EXPECT_FALSE(mask);
         QVF_PopDrawingState();
     }
-    EXPECT_EQ(set_drawing_state, 0);
+    EXPECT_EQ(DrawingStateDepth(), 0);
 }
 
 TEST_F(Dome, Frame_FlatAfterCurvedSteadyAndFallbacks) {

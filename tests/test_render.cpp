@@ -475,7 +475,7 @@ TEST_F(Render, DepthModes_MarkingLeavesTheStencilSetForTheCaller) {
     EXPECT_TRUE(glIsEnabled(GL_DEPTH_TEST));
     EXPECT_TRUE(depth_mask);
     EXPECT_TRUE(colour[0] && colour[1] && colour[2] && colour[3]);
-    EXPECT_EQ(set_drawing_state, 0) << "marking opens no canvas frame";
+    EXPECT_EQ(DrawingStateDepth(), 0) << "marking opens no canvas frame";
     EXPECT_TRUE(at(100, 75, 0, 0, 0, 0)) << "nothing visible is drawn";
     // What the caller draws next lands only inside the canvas.
     glMatrixMode(GL_PROJECTION);
@@ -504,7 +504,7 @@ TEST_F(Render, Frame_SteadyFramesAllocateNothing) {
     AllocReport r = AllocWatchStop();
     EXPECT_EQ(r.project, 0) << r.project_stacks;
     printf("allocations in 5 steady frames: %s\n", r.Summary().c_str());
-    EXPECT_EQ(set_drawing_state, 0);
+    EXPECT_EQ(DrawingStateDepth(), 0);
     EXPECT_EQ(pdispdef, nullptr);
     EXPECT_EQ(pprocinfo->is_locked, 0);
     EXPECT_EQ(QVH_DrawingStateDepth(), 0);
@@ -545,7 +545,7 @@ TEST_F(Render, FontEngine_MeasuresLikeItDraws) {
     glFontBegin(&bare);
     EXPECT_EQ(glFont, nullptr);
     glFontEnd();
-    EXPECT_EQ(set_drawing_state, 0);
+    EXPECT_EQ(DrawingStateDepth(), 0);
     EXPECT_TRUE(log_has("No font defined!!!"));
 }
 

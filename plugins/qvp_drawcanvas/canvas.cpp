@@ -217,15 +217,6 @@ void canvas_quad(const double org[3], const QVP_CANVAS_DISPLAYDEF &d) {
     QVF_StateEnable(GL_TEXTURE_2D, 1);
 }
 
-// Clears the stencil and makes whatever is drawn next write REF into it.
-void stencil_start(GLint ref, GLuint mask) {
-    QVF_StateEnable(GL_STENCIL_TEST, 1);
-    QVF_StateClearStencil(0);
-    glClear(GL_STENCIL_BUFFER_BIT);
-    QVF_StateStencilFunc(GL_ALWAYS, ref, mask);
-    QVF_StateStencilOp(GL_KEEP, GL_KEEP, GL_REPLACE);
-}
-
 // The stencil value the canvas being drawn marks its background with and
 // its elements are confined to; set by depth_mode.
 GLint element_ref = 1;
@@ -234,7 +225,7 @@ GLint element_ref = 1;
 // value of its own, 1, 2, 3 ... up to what the stencil holds (255 at
 // most), so that no earlier canvas's mark can pass for its own; the
 // stencil is cleared only when the values are used up or someone else
-// may have written it (stencil_ref 0, see ForgetStencil). The pixels are
+// may have written it (StencilMark 0, see ForgetStencil). The pixels are
 // those of a clear per canvas: the elements land exactly where this
 // canvas's background passed.
 void layer_stencil_start() {
@@ -246,35 +237,31 @@ void layer_stencil_start() {
     marked_view = QVV_viewport;
     marked_frame = frame;
     GLint most = stencil_bits >= 8 ? 255 : (1 << stencil_bits) - 1;
-    if (stencil_ref <= 0 || stencil_ref >= most) {
-        stencil_start(1, 1);
-        stencil_ref = element_ref = 1;
+    int last = StencilMark();
+    if (last <= 0 || last >= most) {
+        StencilWrites(1, 1, 1);
+        SetStencilMark(element_ref = 1);
         return;
     }
-    element_ref = ++stencil_ref;
-    QVF_StateEnable(GL_STENCIL_TEST, 1);
-    QVF_StateStencilFunc(GL_ALWAYS, element_ref, 0xff);
-    QVF_StateStencilOp(GL_KEEP, GL_KEEP, GL_REPLACE);
+    SetStencilMark(element_ref = last + 1);
+    StencilWrites(element_ref, 0xff, 0);
 }
 
 void mark(QVP_CANVAS *pcan, const double org[3]) {
     if (stencil_bits) {
-        stencil_start(3, 0xff);
+        StencilWrites(3, 0xff, 1);
         ForgetStencil();
     }
-    QVF_StateDepthFunc(GL_LEQUAL);
-    QVF_StateEnable(GL_DEPTH_TEST, 1);
-    QVF_StateDepthMask(0);
-    QVF_StateColorMask(0, 0, 0, 0);
+    DepthTested(0);
+    ColourWrites(0);
     if (double_data) SetColour(pcan->rgb_gain[0], pcan->rgb_gain[1], pcan->rgb_gain[2], 1);
     else SetColour(1, 1, 1, 1);
     canvas_quad(org, pcan->disp);
     if (stencil_bits) {
-        QVF_StateStencilOp(GL_KEEP, GL_KEEP, GL_KEEP);
-        QVF_StateStencilFunc(GL_EQUAL, 3, 0xff);
+        StencilConfines(3);
         QVF_StateDepthMask(1);
     }
-    QVF_StateColorMask(1, 1, 1, 1);
+    ColourWrites(1);
 }
 
 void depth_mode(const QVP_CANVAS *pcan, int use_depth) {
@@ -282,14 +269,14 @@ void depth_mode(const QVP_CANVAS *pcan, int use_depth) {
     if (use_depth == 1) {
         if (stencil_bits) layer_stencil_start();
         if (double_data) {
+            // The scene layer tests depth and leaves depth writes as
+            // the host had them.
             if (pcan->draw_layer == LAYER_SCENE) {
                 QVF_StateDepthFunc(GL_LEQUAL);
                 QVF_StateEnable(GL_DEPTH_TEST, 1);
             }
         } else {
-            QVF_StateDepthFunc(GL_LEQUAL);
-            QVF_StateEnable(GL_DEPTH_TEST, 1);
-            QVF_StateDepthMask(0);
+            DepthTested(0);
         }
     } else if (use_depth == 2) {
         if (stencil_bits) {
@@ -298,13 +285,9 @@ void depth_mode(const QVP_CANVAS *pcan, int use_depth) {
             QVF_StateStencilFunc(GL_EQUAL, 1, 1);
             QVF_StateStencilOp(GL_KEEP, GL_KEEP, GL_REPLACE);
         }
-        QVF_StateDepthFunc(GL_LEQUAL);
-        QVF_StateEnable(GL_DEPTH_TEST, 1);
-        QVF_StateDepthMask(0);
+        DepthTested(0);
     } else {
-        QVF_StateEnable(GL_STENCIL_TEST, 0);
-        QVF_StateEnable(GL_DEPTH_TEST, 0);
-        QVF_StateDepthMask(0);
+        DepthAndStencilOff();
     }
 }
 
@@ -316,7 +299,7 @@ void background_and_elements(QVP_CANVAS *pcan, const double org[3], int use_dept
     if (no_colour) {
         // The quad still marks depth and stencil, invisibly.
         SetColour(1, 1, 1, 1);
-        QVF_StateColorMask(0, 0, 0, 0);
+        ColourWrites(0);
     } else {
         const float *b = pcan->bcol, *g = pcan->rgb_gain;
         SetColour(b[0] * g[0], b[1] * g[1], b[2] * g[2], pcan->opacity);
@@ -324,14 +307,13 @@ void background_and_elements(QVP_CANVAS *pcan, const double org[3], int use_dept
     canvas_quad(org, pcan->disp);
     if (use_depth && stencil_bits) {
         // Elements land only where the background passed, untested.
-        QVF_StateStencilOp(GL_KEEP, GL_KEEP, GL_KEEP);
-        QVF_StateStencilFunc(GL_EQUAL, element_ref, 0xff);
+        StencilConfines(element_ref);
         QVF_StateEnable(GL_DEPTH_TEST, 0);
         QVF_StateDepthMask(0);
     }
     if (no_colour) {
-        if (double_data) QVF_StateColorMask(1, 1, 1, 0);
-        else QVF_StateColorMask(1, 1, 1, 1);
+        if (double_data) ColourWritesNoAlpha();
+        else ColourWrites(1);
     }
     QVP_WALK(QVP_CANVAS_ELEMENT, e, pcan->elements)
         if (!(e->attrib & ATTRIB_HIDDEN)) DrawCanvasElement(pcan, e);

@@ -5,6 +5,7 @@
 #define DC_CANVAS_H
 
 #include "dc_services.h"
+#include "dc_glstate.h"
 
 /* ---- canvas-to-display mapping (mapping.cpp) ---- */
 
@@ -72,9 +73,7 @@ void ScaleModeFactors(int mode, T dw, T w, T dh, T h, T &hs, T &vs) {
 
 /* What the texture pass of one DrawCanvas call saved for its finish. */
 typedef struct QVP_OFFSCREEN {
-    GLfloat mview[16], proj[16];
-    GLint prev_draw_fbo, prev_read_fbo;
-    GLint cview[4];
+    QVP_GL_TARGET target;
     GLuint texid;
 } QVP_OFFSCREEN;
 

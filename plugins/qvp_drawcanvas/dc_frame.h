@@ -1,20 +1,13 @@
-/* dc_frame.h - the canvas frame stack (canvas_frame.cpp): the drawing
- * state the plugin opens, the frames of columns and rows text and shapes
- * are laid out in, and the one reused vertex array every primitive is
- * drawn from. */
+/* dc_frame.h - the canvas frame stack (canvas_frame.cpp): the frames of
+ * columns and rows text and shapes are laid out in. Opening one opens the
+ * drawing state (dc_glstate.h). */
 #ifndef DC_FRAME_H
 #define DC_FRAME_H
 
 #include "dc_services.h"
+#include "dc_glstate.h"
 
 /* ---- the canvas frame stack (canvas_frame.cpp) ---- */
-
-/* Open frames and fonts: the first opens the host drawing state (pushed,
- * lighting and culling off, textures and source-alpha blending on), the
- * last closes it. */
-extern int set_drawing_state;
-void OpenDrawingState(void);
-void CloseDrawingState(void);
 
 /* The innermost open frame's display definition (null when none) and
  * its column and row steps. */
@@ -28,21 +21,11 @@ void glFontDisplay2DBegin(double *org, double *col_vec, double *row_vec, double 
 void glFontDisplay2DEnd(void);
 void glColRow(double c, double r);
 
-/* Primitives from one reused vertex array, no GL call per vertex:
- * VertexBegin starts one (TEXTURED: each vertex takes the coordinate
- * VertexTexCoord set last), VertexAt and VertexColRow (column C, row R of
- * the innermost frame, as glColRow would issue it) add vertices, and
- * VertexEnd draws them with one glDrawArrays in MODE, leaving the client
- * arrays disabled. A primitive that finds no memory is logged and not
- * drawn. Never between glBegin and glEnd. */
-void VertexBegin(int textured);
-void VertexTexCoord(float s, float t);
-void VertexAt(float x, float y, float z);
+/* Adds the vertex at column C, row R of the innermost frame to the
+ * primitive being written (VertexBegin), as glColRow would issue it. */
 void VertexColRow(double c, double r);
-void VertexEnd(GLenum mode);
 
-/* Closes every frame and the drawing state count (a new context), and
- * frees the vertex array. */
+/* Closes every frame (a new context). */
 void ResetCanvasFrames(void);
 
 #endif

@@ -1,7 +1,6 @@
 /* dc_services.h - the plugin's process state and services: its options and host
- * handles, memory, texture names, checks on shared records, the GL state
- * it tracks (colour, texture, stencil mark) and the GL entry points it
- * resolves. The bottom layer: every other header builds on it. */
+ * handles, memory, texture names, checks on shared records and the GL
+ * entry points it resolves. The bottom layer: every other header builds on it. */
 #ifndef DC_SERVICES_H
 #define DC_SERVICES_H
 
@@ -80,48 +79,6 @@ int TextureSizeFits(int w, int h);
 
 /* The current display's run time; 0 without a display. */
 double DisplayRunTime(void);
-
-/* The current GL colour as the plugin last set it; inside an open
- * drawing state (canvas_frame.cpp), where no host code runs, a colour
- * equal to it is not sent again (each glColor outside glBegin costs Mesa
- * a flush). Forgotten whenever the drawing state is pushed or popped,
- * since the pop brings back a colour the plugin did not set; outside it
- * every colour is sent. */
-extern float tracked_colour[4];
-extern int colour_known;
-extern int set_drawing_state;
-inline void SetColour(float r, float g, float b, float a) {
-    if (colour_known && set_drawing_state > 0 && tracked_colour[0] == r && tracked_colour[1] == g && tracked_colour[2] == b &&
-        tracked_colour[3] == a)
-        return;
-    QVF_StateColor4f(r, g, b, a);
-    tracked_colour[0] = r, tracked_colour[1] = g, tracked_colour[2] = b, tracked_colour[3] = a;
-    colour_known = 1;
-}
-inline void ForgetColour(void) { colour_known = 0; }
-
-/* The font texture whose filters a text element set last and whether
- * they were the smooth ones; a text of the same font and smoothness sets
- * none again. Filters are the texture's own state, which no pop of a
- * drawing state gives back: kept across drawing states, forgotten when
- * the font is uploaded again and by ResetServices. */
-extern GLuint filtered_tex;
-extern int filtered_smooth;
-/* Every 2-D texture bind of the plugin: inside a drawing state the
- * display's shadow knows the bound texture and sends no bind of it. */
-inline void BindTexture2D(GLuint tex) { QVF_StateBindTexture2D(tex); }
-inline void ForgetTrackedState(void) { colour_known = 0; }
-
-/* The last stencil value a layer-pass canvas marked with since the
- * stencil was last cleared by the plugin; 0 when the stencil may hold
- * anything (ForgetStencil: after every hand-over to the host, which may
- * clear or draw into it, and after the view pass's marks). */
-extern int stencil_ref;
-inline void ForgetStencil(void) { stencil_ref = 0; }
-
-/* The host's own step of the phase in progress (QVF_ExecuteCore), after
- * which the stencil is not the plugin's any more. */
-void ExecuteCoreForgettingStencil(void);
 
 /* A cache size as asked (a plugin option) held to 0..QVP_CACHE_SLOTS. */
 int CacheSlotsInUse(int asked);

@@ -42,18 +42,7 @@ void DrawText(QVP_CANVAS *pcan, QVP_CANVAS_ELEMENT *pelm, float opacity) {
     // The filters stay on the font's texture after this element (no pop
     // gives texture parameters back); set again only for another font or
     // smoothness.
-    GLuint tex = (GLuint)t->pfont->tex_obj;
-    if (!glFont || tex != filtered_tex || (t->smooth != 0) != (filtered_smooth != 0)) {
-        if (t->smooth) {
-            glTexParameterf(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
-            glTexParameterf(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR_MIPMAP_LINEAR);
-        } else {
-            glTexParameterf(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
-            glTexParameterf(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST_MIPMAP_NEAREST);
-        }
-        filtered_tex = glFont ? tex : 0;
-        filtered_smooth = t->smooth != 0;
-    }
+    SetFontFilters(glFont ? (GLuint)t->pfont->tex_obj : 0, t->smooth);
     double rows = 0, cols = 0;
     glFontTextBBox2D(t->buff, &rows, &cols);
     float cscale = pelm->scale.x * t->col_s, rscale = pelm->scale.y * t->row_s;

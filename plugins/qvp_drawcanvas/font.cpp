@@ -336,21 +336,17 @@ void flush_glyphs(GLuint tex) {
 // when known, else read back (binding the font's texture).
 void font_filters(GLint *min_filter, GLint *mag_filter) {
     GLuint font_tex = (GLuint)glFont->tex_obj;
-    if (filtered_tex == font_tex && font_tex) {
-        *min_filter = filtered_smooth ? GL_LINEAR_MIPMAP_LINEAR : GL_NEAREST_MIPMAP_NEAREST;
-        *mag_filter = filtered_smooth ? GL_LINEAR : GL_NEAREST;
+    int smooth;
+    if (KnownFontFilters(font_tex, &smooth)) {
+        *min_filter = smooth ? GL_LINEAR_MIPMAP_LINEAR : GL_NEAREST_MIPMAP_NEAREST;
+        *mag_filter = smooth ? GL_LINEAR : GL_NEAREST;
         return;
     }
     BindTexture2D(font_tex);
     glGetTexParameteriv(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, min_filter);
     glGetTexParameteriv(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, mag_filter);
     // Either pair a text element sets is remembered as if it had set it.
-    bool smooth = *min_filter == GL_LINEAR_MIPMAP_LINEAR && *mag_filter == GL_LINEAR;
-    bool sharp = *min_filter == GL_NEAREST_MIPMAP_NEAREST && *mag_filter == GL_NEAREST;
-    if (smooth || sharp) {
-        filtered_tex = font_tex;
-        filtered_smooth = smooth;
-    }
+    NoteFontFilters(font_tex, *min_filter, *mag_filter);
 }
 
 // Draws colour glyphs in their own colours: white at the current alpha
@@ -468,7 +464,7 @@ void glFontBegin(QVP_CANVAS_FONTDEF *Font) {
     for (int i = 0; i < pprocinfo->defined_fonts_cnt; i++)
         if (pprocinfo->defined_fonts[i] == glFont) loaded = true;
     if (!loaded) {
-        filtered_tex = 0;  // the upload sets the texture's filters afresh
+        ForgetFontFilters();  // the upload sets the texture's filters afresh
         BindTexture2D((GLuint)glFont->tex_obj);
         glTexParameterf(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP);
         glTexParameterf(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP);

@@ -20,6 +20,7 @@
 #include <new>
 
 #include "dc_services.h"
+#include "dc_glstate.h"
 #include "dc_text.h"
 #include "drawcanvas_testing.h"
 #include "lru_index.h"

@@ -174,17 +174,6 @@ int OffscreenSetup(const QVP_CANVAS *key, QVP_CANVAS *pcan, int *use_depth, QVP_
     // No slot (none in use, or every one later than now): drawn flat.
     if (s < 0) return 0;
 
-    glGetFloatv(GL_MODELVIEW_MATRIX, os->mview);
-    glGetFloatv(GL_PROJECTION_MATRIX, os->proj);
-    glGetIntegerv(GL_DRAW_FRAMEBUFFER_BINDING_EXT, &os->prev_draw_fbo);
-    glGetIntegerv(GL_READ_FRAMEBUFFER_BINDING_EXT, &os->prev_read_fbo);
-    glGetIntegerv(GL_VIEWPORT, os->cview);
-    glMatrixMode(GL_PROJECTION);
-    glLoadIdentity();
-    glOrtho(0, 1, 0, 1, -1, 1);
-    glMatrixMode(GL_MODELVIEW);
-    glLoadIdentity();
-    TARN_glBindFramebufferEXT(GL_FRAMEBUFFER_EXT, canvas_fbo);
     if (!hit && !canvas_slots[s].id) canvas_slots[s].id = NewTextureName();
     BindTexture2D(canvas_slots[s].id);
     if (!hit) {
@@ -200,10 +189,8 @@ int OffscreenSetup(const QVP_CANVAS *key, QVP_CANVAS *pcan, int *use_depth, QVP_
         canvas_slots[s].size[1] = rres;
     }
     canvas_slots[s].time = now;
-    TARN_glBindFramebufferEXT(GL_FRAMEBUFFER_EXT, canvas_fbo);
     os->texid = canvas_slots[s].id;
-    TARN_glFramebufferTexture2DEXT(GL_FRAMEBUFFER_EXT, GL_COLOR_ATTACHMENT0_EXT, GL_TEXTURE_2D, os->texid, 0);
-    QVF_StateEnable(GL_DEPTH_TEST, 0);
+    TargetTexture(&os->target, canvas_fbo, os->texid, cres, rres);
     // An incomplete framebuffer does not stop the pass; the first one of
     // the process is reported.
     char *why = FCheckForCompleteness("CANVAS FBO", __LINE__);
@@ -211,17 +198,7 @@ int OffscreenSetup(const QVP_CANVAS *key, QVP_CANVAS *pcan, int *use_depth, QVP_
         reported_incomplete = 1;
         QVF_LogWarningF(why, QVP_SOURCE, __LINE__);
     }
-    QVF_StateEnable(GL_LIGHTING, 0);
-    QVF_StateEnable(GL_TEXTURE_2D, 0);
-    QVF_StateEnable(GL_ALPHA_TEST, 0);
-    QVF_StateEnable(GL_SCISSOR_TEST, 0);
-    QVF_StateEnable(GL_CULL_FACE, 0);
-    QVF_StateEnable(GL_STENCIL_TEST, 0);
-    QVF_StateEnable(GL_BLEND, 0);
-    QVF_StateColorMask(1, 1, 1, 1);
-    QVF_StateDepthMask(0);
     *use_depth = 0;
-    QVF_StateViewport(0, 0, cres, rres);
     if (pcan->bcol[0] < 0) {
         SetColour(0, 0, 0, 0);
     } else {
@@ -255,13 +232,7 @@ void OffscreenFinish(QVP_CANVAS *pcan, const QVP_CANVAS_DISPLAYDEF *prev_disp, f
     pcan->opacity = prev_opacity;
     pcan->anchor = prev_anchor;
     QVF_StateEnable(GL_ALPHA_TEST, 1);
-    glMatrixMode(GL_PROJECTION);
-    glLoadMatrixf(os->proj);
-    glMatrixMode(GL_MODELVIEW);
-    glLoadMatrixf(os->mview);
-    TARN_glBindFramebufferEXT(GL_DRAW_FRAMEBUFFER_EXT, (GLuint)os->prev_draw_fbo);
-    TARN_glBindFramebufferEXT(GL_READ_FRAMEBUFFER_EXT, (GLuint)os->prev_read_fbo);
-    QVF_StateViewport(os->cview[0], os->cview[1], os->cview[2], os->cview[3]);
+    TargetRestore(&os->target);
     GLboolean was_enabled = glIsEnabled(GL_BLEND);
     bool translucent = (double)pcan->opacity < 0.999999;
     if (translucent) {

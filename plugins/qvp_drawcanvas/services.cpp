@@ -7,6 +7,7 @@
 #include <string.h>
 
 #include "dc_services.h"
+#include "dc_glstate.h"
 #include "drawcanvas_testing.h"
 #include "qvp_canvas_roots.h"
 #include "qvp_externs.h"
@@ -97,28 +98,8 @@ int CacheSlotsInUse(int asked) { return asked < 0 ? 0 : asked > QVP_CACHE_SLOTS 
 
 double DisplayRunTime(void) { return QVV_display ? QVV_display->run_time : 0.0; }
 
-// The colour SetColour sent last, and whether it is still GL's; kept by
-// SetColour, forgotten by ForgetColour.
-float tracked_colour[4] = {0, 0, 0, 0};
-int colour_known = 0;
-
-// Set by text elements and font_filters, forgotten by a font's upload
-// and ResetServices.
-GLuint filtered_tex = 0;
-int filtered_smooth = 0;
-
-// Set by the layer passes' canvases, forgotten by ForgetStencil.
-int stencil_ref = 0;
-
-void ExecuteCoreForgettingStencil(void) {
-    QVF_ExecuteCore();
-    ForgetStencil();
-}
-
 void ResetServices(void) {
-    ForgetTrackedState();
-    filtered_tex = 0;
-    stencil_ref = 0;
+    ResetGLState();
     plugin_realloc_refusals = 0;
     plugin_realloc_passes = 0;
     next_texture_name = 1;
