@@ -127,7 +127,7 @@ TEST_F(Dome, Texture_SizesFollowTheArcs) {
         QVH_RunFrames(1);
         int found = -1;
         for (int i = 0; i < QVP_CACHE_SLOTS; i++)
-            if (canvas_slots[i].ptr == c && canvas_slots[i].size[0] == k.w && canvas_slots[i].size[1] == k.h) found = i;
+            if (OffscreenCacheSlots()[i].ptr == c && OffscreenCacheSlots()[i].size[0] == k.w && OffscreenCacheSlots()[i].size[1] == k.h) found = i;
         EXPECT_GE(found, 0) << k.wdeg << " by " << k.hdeg;
         std::string err;
         ASSERT_TRUE(qvpc::DeleteCanvas(c, err));
@@ -144,22 +144,22 @@ TEST_F(Dome, Cache_LeastRecentlyUsedSlotHighestOnTies) {
     }
     QVH_RunFrames(1);
     // Free slots are taken from the top: canvas I in slot 9 - I.
-    for (int i = 0; i < 10; i++) EXPECT_EQ(canvas_slots[9 - i].ptr, cs[i]) << i;
+    for (int i = 0; i < 10; i++) EXPECT_EQ(OffscreenCacheSlots()[9 - i].ptr, cs[i]) << i;
     GLuint names[10];
-    for (int i = 0; i < 10; i++) names[i] = canvas_slots[i].id;
+    for (int i = 0; i < 10; i++) names[i] = OffscreenCacheSlots()[i].id;
     // All ten drawn at one time: the eleventh evicts the highest slot.
     for (int i = 0; i < 10; i++) cs[i]->draw_layer = 0;
     cs[10]->draw_layer = LAYER_SCENE;
     long images = gl_teximage_calls;
     QVH_RunFrames(1);
-    EXPECT_EQ(canvas_slots[9].ptr, cs[10]);
+    EXPECT_EQ(OffscreenCacheSlots()[9].ptr, cs[10]);
     EXPECT_EQ(gl_teximage_calls - images, 0) << "same size: the storage is kept";
-    EXPECT_TRUE(std::equal(names, names + 10, canvas_slots, [](GLuint n, const auto &slot) { return n == slot.id; }));
+    EXPECT_TRUE(std::equal(names, names + 10, OffscreenCacheSlots(), [](GLuint n, const auto &slot) { return n == slot.id; }));
     // Canvas 0 comes back: slots 0 to 8 were drawn longest ago.
     cs[10]->draw_layer = 0;
     cs[0]->draw_layer = LAYER_SCENE;
     QVH_RunFrames(1);
-    EXPECT_EQ(canvas_slots[8].ptr, cs[0]) << "the slots drawn longest ago tie: the highest goes";
+    EXPECT_EQ(OffscreenCacheSlots()[8].ptr, cs[0]) << "the slots drawn longest ago tie: the highest goes";
 }
 
 TEST_F(Dome, State_LeftBehindInBothDepthModes) {
@@ -251,14 +251,14 @@ TEST_F(Dome, Cache_CanvasesChangingEveryFrameStayInTheSlots) {
     std::set<GLuint> names;
     auto note_names = [&] {
         for (int i = 0; i < QVP_CACHE_SLOTS; i++)
-            if (canvas_slots[i].id) names.insert(canvas_slots[i].id);
+            if (OffscreenCacheSlots()[i].id) names.insert(OffscreenCacheSlots()[i].id);
     };
     for (int f = 0; f < 42; f++) {
         for (int i = 0; i < 14; i++) cs[(size_t)i]->draw_layer = i == f % 14 ? LAYER_SCENE : 0;
         QVH_RunFrames(1);
         note_names();
         bool cached = false;
-        for (int i = 0; i < QVP_CACHE_SLOTS; i++) cached |= canvas_slots[i].ptr == cs[(size_t)(f % 14)];
+        for (int i = 0; i < QVP_CACHE_SLOTS; i++) cached |= OffscreenCacheSlots()[i].ptr == cs[(size_t)(f % 14)];
         EXPECT_TRUE(cached) << "frame " << f;
     }
     for (QVP_CANVAS *c : cs) c->draw_layer = 0;

@@ -490,13 +490,10 @@ TEST_F(Elements, Shapes_CombineRoomRunsOut) {
     EXPECT_TRUE(at(100, 85, 0, 0, 0)) << "centre";
     // Room for one crossing vertex: the combine callback refuses the
     // rest, GLU drops the fill, and nothing is written past the buffer.
-    void *room = PluginRealloc(points, sizeof *points * 6);
-    ASSERT_NE(room, nullptr);
-    points = (GLdouble(*)[3])room;
-    points_size = 6;
+    ASSERT_TRUE(SetPolygonPointsRoom(6));
     star->data.poly.pnt_list[0].y = 11;  // a change: tessellated anew
     QVH_RunFrames(1);
-    EXPECT_EQ(points_size, 6) << "no growth: 5 points fit";
+    EXPECT_EQ(PolygonPointsRoom(), 6) << "no growth: 5 points fit";
     EXPECT_TRUE(at(100, 40, 0, 0, 0));
 }
 
@@ -601,7 +598,7 @@ TEST_F(Elements, Shapes_PolygonBufferGrowth) {
         pts[i] = {(float)(100 + 40 * cos(i * 6.2831853 / pts.size())), (float)(75 + 40 * sin(i * 6.2831853 / pts.size()))};
     QVP_CANVAS_ELEMENT *e = polygon(c, pts, nullptr, kRed);
     QVH_RunFrames(1);
-    EXPECT_EQ(points_size, 0) << "an outline alone needs no buffer";
+    EXPECT_EQ(PolygonPointsRoom(), 0) << "an outline alone needs no buffer";
     e->fcol[0] = 1;
     struct {
         int count, size_after;
@@ -609,19 +606,17 @@ TEST_F(Elements, Shapes_PolygonBufferGrowth) {
     for (auto &s : steps) {
         e->data.poly.pnt_list_cnt = s.count;
         QVH_RunFrames(1);
-        EXPECT_EQ(points_size, s.size_after) << s.count << " points";
+        EXPECT_EQ(PolygonPointsRoom(), s.size_after) << s.count << " points";
     }
     // A fresh buffer: 10 points take 1010, then 1009 keep it, 1010 grow it.
-    points_size = 0;
-    free(points);
-    points = nullptr;
+    SetPolygonPointsRoom(0);
     struct {
         int count, size_after;
     } fresh[] = {{10, 1010}, {1009, 1010}, {1010, 2010}};
     for (auto &s : fresh) {
         e->data.poly.pnt_list_cnt = s.count;
         QVH_RunFrames(1);
-        EXPECT_EQ(points_size, s.size_after) << s.count << " points";
+        EXPECT_EQ(PolygonPointsRoom(), s.size_after) << s.count << " points";
     }
     EXPECT_TRUE(at(100, 75, 255, 0, 0)) << "the 1010-gon filled";
 }
@@ -670,16 +665,16 @@ TEST_F(Elements, Images_ElevenImagesInTenSlots) {
     };
     for (int i = 0; i < 10; i++) EXPECT_EQ(show(i), 1) << "image " << i << " uploaded";
     GLuint names[10];
-    for (int i = 0; i < 10; i++) names[i] = image_slots[i].id;
+    for (int i = 0; i < 10; i++) names[i] = ImageCacheSlots()[i].id;
     for (int i = 0; i < 10; i++) EXPECT_NE(names[i], 0u);
     EXPECT_EQ(show(3), 0) << "a hit only binds";
     // The eleventh takes the texture of image 0, drawn longest ago.
     EXPECT_EQ(show(10), 1);
-    EXPECT_TRUE(std::equal(names, names + 10, image_slots, [](GLuint n, const auto &slot) { return n == slot.id; })) << "texture names are reused, never made anew";
+    EXPECT_TRUE(std::equal(names, names + 10, ImageCacheSlots(), [](GLuint n, const auto &slot) { return n == slot.id; })) << "texture names are reused, never made anew";
     // A free slot is taken from the top: image I went to slot 9 - I.
-    EXPECT_EQ(image_slots[9].data, px[10]);
+    EXPECT_EQ(ImageCacheSlots()[9].data, px[10]);
     EXPECT_EQ(show(0), 1) << "image 0 comes back with an upload";
-    EXPECT_EQ(image_slots[8].data, px[0]) << "over image 1's slot";
+    EXPECT_EQ(ImageCacheSlots()[8].data, px[0]) << "over image 1's slot";
     // The same buffer and name share one slot; a new buffer is a miss.
     im[5]->attrib = 0;
     quad_image(c, px[5], "image5", 0);
@@ -704,7 +699,7 @@ TEST_F(Elements, Images_LongNamesStayInTheSlot) {
     std::string long_a(299, 'a'), long_b = std::string(259, 'a') + "b";
     QVP_CANVAS_ELEMENT *e = quad_image(c, a, long_a.c_str(), 0);
     QVH_RunFrames(1);
-    EXPECT_EQ(strlen(image_slots[9].fname), 259u);
+    EXPECT_EQ(strlen(ImageCacheSlots()[9].fname), 259u);
     long before = gl_teximage_calls;
     // Names that agree over 259 characters are one name.
     snprintf(e->data.imag.name, sizeof e->data.imag.name, "%s", long_b.c_str());
@@ -775,7 +770,7 @@ TEST_F(Elements, Video_OneUploadPerFrameAcrossTwoViews) {
     twin->data.video = e->data.video;
     QVH_RunFrames(1);
     int slots = 0;
-    for (int i = 0; i < QVP_CACHE_SLOTS; i++) slots += video_slots[i].element == e || video_slots[i].element == twin;
+    for (int i = 0; i < QVP_CACHE_SLOTS; i++) slots += VideoCacheSlots()[i].element == e || VideoCacheSlots()[i].element == twin;
     EXPECT_EQ(slots, 2);
 }
 
@@ -791,7 +786,7 @@ TEST_F(Elements, Bounds_VideoSlotsWhenTheClipShownChangesEveryFrame) {
     std::set<GLuint> names;
     auto note_names = [&] {
         for (int i = 0; i < QVP_CACHE_SLOTS; i++)
-            if (video_slots[i].id) names.insert(video_slots[i].id);
+            if (VideoCacheSlots()[i].id) names.insert(VideoCacheSlots()[i].id);
     };
     // All twelve start at the first frame and step one clip frame a frame.
     for (int f = 0; f < 36; f++) {
@@ -822,14 +817,14 @@ TEST_F(Elements, Video_NoFrameTakesNoSlot) {
     int first = e->data.video.cur_frame;
     e->data.video.cur_frame = -1;
     QVH_RunFrames(1);
-    EXPECT_EQ(video_slots[0].id, 0u) << "no slot taken";
+    EXPECT_EQ(VideoCacheSlots()[0].id, 0u) << "no slot taken";
     EXPECT_TRUE(at(100, 75, 0, 0, 0));
     long img = gl_teximage_calls;
     e->data.video.cur_frame = first;
     QVH_RunFrames(1);
     EXPECT_EQ(gl_teximage_calls - img, 1);
-    EXPECT_EQ(video_slots[0].size[0], 32);
-    EXPECT_EQ(video_slots[0].size[1], 16);
+    EXPECT_EQ(VideoCacheSlots()[0].size[0], 32);
+    EXPECT_EQ(VideoCacheSlots()[0].size[1], 16);
     EXPECT_TRUE(pattern_bg(0));
 }
 
@@ -901,7 +896,7 @@ TEST_F(Elements, Video_ResizedWhilePlayingKeepsAdvancing) {
     ASSERT_NE(e, nullptr) << err;
     QVH_RunFrames(1);
     int named = 0;
-    for (int i = 0; i < QVP_CACHE_SLOTS; i++) named += video_slots[i].element == e;
+    for (int i = 0; i < QVP_CACHE_SLOTS; i++) named += VideoCacheSlots()[i].element == e;
     EXPECT_EQ(named, 1);
     // The resized clip plays on from where it was.
     for (int f = 0; f < 3; f++) {
@@ -935,12 +930,12 @@ TEST_F(Elements, Video_HiddenKeepsItsLastLatchedFrame) {
     QVH_RunFrames(2);
     int slot = -1;
     for (int i = 0; i < QVP_CACHE_SLOTS; i++)
-        if (video_slots[i].element == e) slot = i;
+        if (VideoCacheSlots()[i].element == e) slot = i;
     ASSERT_GE(slot, 0);
-    int latched = video_slots[slot].cur_frame;
+    int latched = VideoCacheSlots()[slot].cur_frame;
     e->attrib = ATTRIB_HIDDEN;
     QVH_RunFrames(3);
-    EXPECT_EQ(video_slots[slot].cur_frame, latched);
+    EXPECT_EQ(VideoCacheSlots()[slot].cur_frame, latched);
     EXPECT_NE(e->data.video.cur_frame, latched) << "the producer went on";
     EXPECT_TRUE(at(100, 75, 0, 0, 0));
 }

@@ -102,6 +102,5 @@ typedef struct QVP_OFFSCREEN_SLOT {
     double time;
 } QVP_OFFSCREEN_SLOT;
 
-extern QVP_OFFSCREEN_SLOT canvas_slots[QVP_CACHE_SLOTS];
 
 #endif

@@ -102,9 +102,5 @@ typedef struct QVP_VIDEO_SLOT {
     double time;
 } QVP_VIDEO_SLOT;
 
-extern QVP_IMAGE_SLOT image_slots[QVP_CACHE_SLOTS];
-extern QVP_VIDEO_SLOT video_slots[QVP_CACHE_SLOTS];
-extern GLdouble (*points)[3];
-extern int points_size;
 
 #endif

@@ -79,6 +79,20 @@ ShapeCacheStats GetShapeCacheStats(void);
 void ResetShapeCache(void);
 
 
+/* The image, video and offscreen texture caches, QVP_CACHE_SLOTS slots
+ * each, to read. */
+struct QVP_IMAGE_SLOT;
+struct QVP_VIDEO_SLOT;
+struct QVP_OFFSCREEN_SLOT;
+const struct QVP_IMAGE_SLOT *ImageCacheSlots(void);
+const struct QVP_VIDEO_SLOT *VideoCacheSlots(void);
+const struct QVP_OFFSCREEN_SLOT *OffscreenCacheSlots(void);
+
+/* The polygon fill's point buffer: the points it has room for, and that
+ * room made exactly N points (0 frees it); 0 when memory is short. */
+int PolygonPointsRoom(void);
+int SetPolygonPointsRoom(int n);
+
 /* Entries of the table of canvases the node pass collects. */
 int NodeCanvasSlots(void);
 

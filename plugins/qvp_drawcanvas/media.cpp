@@ -15,13 +15,13 @@
 #include "qvp_externs.h"
 #include "qvp_globals.h"
 
+namespace {
+
 /* The image and video caches: slot I is free while its texture name is
  * 0. Written only by the image and video branches below, and
  * a video slot's cur_frame also by the scene update's latch. */
 QVP_IMAGE_SLOT image_slots[QVP_CACHE_SLOTS];
 QVP_VIDEO_SLOT video_slots[QVP_CACHE_SLOTS];
-
-namespace {
 
 void textured_quad(const QVP_CANVAS_ELEMENT *pelm, const QVP_CANVAS_COORD *c, int flip_axis) {
     float u1 = (flip_axis & 0x2) ? 1.0f : 0.0f, u2 = 1 - u1;
@@ -193,3 +193,6 @@ void ResetMediaCaches(void) {
         video_slots[i] = QVP_VIDEO_SLOT{};
     }
 }
+
+const QVP_IMAGE_SLOT *ImageCacheSlots(void) { return image_slots; }
+const QVP_VIDEO_SLOT *VideoCacheSlots(void) { return video_slots; }

@@ -13,11 +13,11 @@
 #include "qvp_externs.h"
 #include "qvp_globals.h"
 
+namespace {
+
 /* The canvas texture cache: slot I is free while canvas_slots[I].id is 0; a
  * taken slot is never given back. Written only by OffscreenSetup. */
 QVP_OFFSCREEN_SLOT canvas_slots[QVP_CACHE_SLOTS];
-
-namespace {
 
 // 1 from a texture pass's set-up to its finish; a curved canvas met in
 // between is drawn flat into the outer texture.
@@ -266,3 +266,5 @@ void ResetOffscreenCache(void) {
     in_texture_pass = 0;
     reported_incomplete = 0;
 }
+
+const QVP_OFFSCREEN_SLOT *OffscreenCacheSlots(void) { return canvas_slots; }

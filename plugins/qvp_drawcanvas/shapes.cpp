@@ -19,12 +19,12 @@
 #include "qvp_externs.h"
 #include "qvp_globals.h"
 
+namespace {
+
 /* The polygon vertex buffer: points_size vertices of three doubles.
  * Grown by the polygon fill, never shrunk; kept for the process. */
 GLdouble (*points)[3] = nullptr;
 int points_size = 0;
-
-namespace {
 
 // Pi as the shapes have always used it, cut after seven decimals: the
 // circle's and arc's vertices are fixed to the last bit by it, and
@@ -414,4 +414,20 @@ void ResetShapeCaches(void) {
     free(points);
     points = nullptr;
     points_size = 0;
+}
+
+int PolygonPointsRoom(void) { return points_size; }
+
+int SetPolygonPointsRoom(int n) {
+    if (n <= 0) {
+        free(points);
+        points = nullptr;
+        points_size = 0;
+        return 1;
+    }
+    void *room = PluginRealloc(points, sizeof *points * (size_t)n);
+    if (!room) return 0;
+    points = (GLdouble(*)[3])room;
+    points_size = n;
+    return 1;
 }
