@@ -505,7 +505,8 @@ TEST_F(Render, Frame_SteadyFramesAllocateNothing) {
     EXPECT_EQ(r.project, 0) << r.project_stacks;
     printf("allocations in 5 steady frames: %s\n", r.Summary().c_str());
     EXPECT_EQ(DrawingStateDepth(), 0);
-    EXPECT_EQ(pdispdef, nullptr);
+    double o[3], dc[3], dr[3];
+    EXPECT_EQ(InnermostFrame(o, dc, dr), 0);
     EXPECT_EQ(pprocinfo->is_locked, 0);
     EXPECT_EQ(QVH_DrawingStateDepth(), 0);
 }
@@ -616,15 +617,18 @@ TEST_F(Render, FontEngine_FramesNestAndListGrowsBy100) {
     EXPECT_EQ(QVH_DrawingStateDepth(), 1);
     glFontDisplay2DBegin(o2, c2, r2, 2, 4);
     EXPECT_EQ(QVH_DrawingStateDepth(), 1) << "one host state for all nesting";
-    EXPECT_DOUBLE_EQ(gldcol[0], 2);
-    EXPECT_DOUBLE_EQ(gldrow[2], 2);
+    double o[3], dc[3], dr[3];
+    ASSERT_EQ(InnermostFrame(o, dc, dr), 1);
+    EXPECT_DOUBLE_EQ(dc[0], 2);
+    EXPECT_DOUBLE_EQ(dr[2], 2);
     glFontDisplay2DEnd();
-    ASSERT_NE(pdispdef, nullptr);
-    EXPECT_DOUBLE_EQ(pdispdef->org[1], 2);
-    EXPECT_DOUBLE_EQ(gldcol[0], 1);
-    EXPECT_DOUBLE_EQ(gldrow[1], -1);
+    ASSERT_EQ(InnermostFrame(o, dc, dr), 1);
+    EXPECT_DOUBLE_EQ(o[1], 2);
+    EXPECT_DOUBLE_EQ(dc[0], 1);
+    EXPECT_DOUBLE_EQ(dr[1], -1);
     glFontDisplay2DEnd();
-    EXPECT_EQ(pdispdef, nullptr);
+    EXPECT_EQ(InnermostFrame(o, dc, dr), 0);
+    EXPECT_DOUBLE_EQ(dc[0], 0) << "no frame: no steps left over";
     EXPECT_EQ(QVH_DrawingStateDepth(), 0);
     // 101 distinct fonts grow the loaded list to 200.
     std::vector<QVP_CANVAS_FONTDEF> fonts(101, *font_);

@@ -12,14 +12,15 @@
 #include "drawcanvas_testing.h"
 #include "qvp_externs.h"
 
-// The innermost open frame's display definition (null when none) and its
-// column and row steps.
-QVP_CANVAS_DISPLAYDEF *pdispdef = nullptr;
+namespace {
+
+// The innermost open frame's display definition (null when none), its
+// origin and its column and row steps (all 0 when none); set by
+// point_frame as frames open and close.
+const QVP_CANVAS_DISPLAYDEF *pdispdef = nullptr;
+double g_org[3] = {0, 0, 0};
 double gldcol[3] = {0, 0, 0};
 double gldrow[3] = {0, 0, 0};
-
-
-namespace {
 
 struct Frame {
     QVP_CANVAS_DISPLAYDEF disp;
@@ -33,18 +34,18 @@ const int kMaxFrames = 64;
 Frame g_frames[kMaxFrames];
 int g_frame_depth = 0;
 
-}  // namespace
-
-namespace {
-
 // Makes the innermost kept frame the one glColRow reads.
 void point_frame() {
     if (g_frame_depth == 0) {
         pdispdef = nullptr;
+        memset(g_org, 0, sizeof g_org);
+        memset(gldcol, 0, sizeof gldcol);
+        memset(gldrow, 0, sizeof gldrow);
         return;
     }
     Frame &f = g_frames[(g_frame_depth > kMaxFrames ? kMaxFrames : g_frame_depth) - 1];
     pdispdef = &f.disp;
+    memcpy(g_org, f.disp.org, sizeof g_org);
     memcpy(gldcol, f.dcol, sizeof gldcol);
     memcpy(gldrow, f.drow, sizeof gldrow);
 }
@@ -83,8 +84,7 @@ void glFontDisplay2DEnd(void) {
 // Issues the vertex of column C, row R of the open frame (the origin
 // alone when none is open).
 void glColRow(double c, double r) {
-    double o[3] = {0, 0, 0};
-    if (pdispdef) memcpy(o, pdispdef->org, sizeof o);
+    const double *o = g_org;
     glVertex3d((o[0] + gldcol[0] * c) + gldrow[0] * r, (o[1] + gldcol[1] * c) + gldrow[1] * r,
                (o[2] + gldcol[2] * c) + gldrow[2] * r);
 }
@@ -92,13 +92,19 @@ void glColRow(double c, double r) {
 // The point is summed in double precision, as glColRow sums it, and
 // rounded to float where GL would round it.
 void VertexColRow(double c, double r) {
-    double o[3] = {0, 0, 0};
-    if (pdispdef) memcpy(o, pdispdef->org, sizeof o);
+    const double *o = g_org;
     VertexAt((float)((o[0] + gldcol[0] * c) + gldrow[0] * r), (float)((o[1] + gldcol[1] * c) + gldrow[1] * r),
              (float)((o[2] + gldcol[2] * c) + gldrow[2] * r));
 }
 
+int InnermostFrame(double org[3], double col[3], double row[3]) {
+    memcpy(org, g_org, sizeof g_org);
+    memcpy(col, gldcol, sizeof gldcol);
+    memcpy(row, gldrow, sizeof gldrow);
+    return pdispdef != nullptr;
+}
+
 void ResetCanvasFrames(void) {
-    pdispdef = nullptr;
     g_frame_depth = 0;
+    point_frame();
 }

@@ -9,11 +9,9 @@
 
 /* ---- the canvas frame stack (canvas_frame.cpp) ---- */
 
-/* The innermost open frame's display definition (null when none) and
- * its column and row steps. */
-extern QVP_CANVAS_DISPLAYDEF *pdispdef;
-extern double gldcol[3];
-extern double gldrow[3];
+/* The innermost open frame: 1 with its origin, column step and row step
+ * written to ORG, COL and ROW; 0, with all three 0, when none is open. */
+int InnermostFrame(double org[3], double col[3], double row[3]);
 
 /* Opens a canvas frame over any open one; closes the innermost; issues
  * the vertex at column C, row R of the innermost. */

@@ -509,11 +509,12 @@ void glFontEnd(void) {
 void glFontScaledTextOut2D(char *String, double col, double row, double cscale, double rscale, float *bcol) {
     if (!glFont || !String) return;
     TextFrame f = {{0, 0, 0}, {1, 0, 0}, {0, -1, 0}, col, row, cscale, rscale, glFont->scale[0], !quads_leave_marks()};
-    if (pdispdef) {
+    double org[3], dcol[3], drow[3];
+    if (InnermostFrame(org, dcol, drow)) {
         for (int i = 0; i < 3; i++) {
-            f.o[i] = (float)pdispdef->org[i];
-            f.dc[i] = (float)(pdispdef->col_vec[i] / pdispdef->ncols);
-            f.dr[i] = (float)(pdispdef->row_vec[i] / pdispdef->nrows);
+            f.o[i] = (float)org[i];
+            f.dc[i] = (float)dcol[i];
+            f.dr[i] = (float)drow[i];
         }
     }
     // A text without boxes that was laid out before in this frame and

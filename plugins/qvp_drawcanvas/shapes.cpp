@@ -331,12 +331,9 @@ void fill_polygon(QVP_CANVAS *pcan, QVP_CANVAS_ELEMENT *pelm, float opacity) {
     int n = p->pnt_list_cnt;
     if (!grow_points(n)) return;
     ElementColour(pcan, pelm->fcol, opacity);
-    double o[3] = {0, 0, 0};
-    if (pdispdef) memcpy(o, pdispdef->org, sizeof o);
     double frame[9];
-    memcpy(frame, o, sizeof o);
-    memcpy(frame + 3, gldcol, sizeof gldcol);
-    memcpy(frame + 6, gldrow, sizeof gldrow);
+    InnermostFrame(frame, frame + 3, frame + 6);
+    const double *o = frame, *dc = frame + 3, *dr = frame + 6;
     bool hit;
     TessSlot *t = tess_slot(pelm, frame, &hit);
     t->drawn = frame_now();
@@ -356,7 +353,7 @@ void fill_polygon(QVP_CANVAS *pcan, QVP_CANVAS_ELEMENT *pelm, float opacity) {
         for (int i = 0; i < n; i++) {
             double c = pelm->scale.x * p->pnt_list[i].x + pelm->offset.x;
             double r = pelm->scale.y * p->pnt_list[i].y + pelm->offset.y;
-            for (int k = 0; k < 3; k++) points[i][k] = (o[k] + gldcol[k] * c) + gldrow[k] * r;
+            for (int k = 0; k < 3; k++) points[i][k] = (o[k] + dc[k] * c) + dr[k] * r;
             gluTessVertex(tess, points[i], points[i]);
         }
         gluEndPolygon(tess);
