@@ -610,6 +610,33 @@ TEST_F(Render, Frame_CanvasWithoutGeometryDrawsNothing) {
     }
 }
 
+// The colour the plugin remembers: outside a drawing state every colour
+// is sent (host code runs between), and the push and pop of a drawing
+// state forget it (the pop gives back a colour the plugin did not set).
+TEST_F(Render, Colour_SentOutsideADrawingStateAndAfterItsPop) {
+    auto current = [] {
+        GLfloat c[4];
+        glGetFloatv(GL_CURRENT_COLOR, c);
+        return std::vector<float>(c, c + 4);
+    };
+    const std::vector<float> mine = {0.25f, 0.5f, 0.75f, 1}, host = {1, 0, 0, 1};
+    ASSERT_EQ(DrawingStateDepth(), 0);
+    SetColour(0.25f, 0.5f, 0.75f, 1);
+    glColor4f(1, 0, 0, 1);  // the host's own
+    SetColour(0.25f, 0.5f, 0.75f, 1);
+    EXPECT_EQ(current(), mine) << "outside: sent again";
+    glColor4f(1, 0, 0, 1);
+    OpenDrawingState();
+    SetColour(0.25f, 0.5f, 0.75f, 1);
+    EXPECT_EQ(current(), mine) << "after the push";
+    CloseDrawingState();
+    EXPECT_EQ(current(), host) << "the pop gives the host's back";
+    OpenDrawingState();
+    SetColour(0.25f, 0.5f, 0.75f, 1);
+    EXPECT_EQ(current(), mine) << "after the pop and the next push";
+    CloseDrawingState();
+}
+
 TEST_F(Render, FontEngine_FramesNestAndListGrowsBy100) {
     double o1[3] = {1, 2, 3}, c1[3] = {10, 0, 0}, r1[3] = {0, -5, 0};
     double o2[3] = {0, 0, 0}, c2[3] = {4, 0, 0}, r2[3] = {0, 0, 8};

@@ -22,8 +22,9 @@ namespace {
 int g_depth = 0;
 
 // The colour SetColour sent last, and whether it is still GL's; set by
-// SetColour, forgotten at every push and pop of the drawing state (the
-// pop brings back a colour the plugin did not set).
+// SetColour, forgotten at the push that opens a drawing state. Only read
+// inside one: outside it, where the pop has given back a colour the
+// plugin did not set and host code runs, every colour is sent.
 float g_colour[4] = {0, 0, 0, 0};
 bool g_colour_known = false;
 
@@ -54,10 +55,7 @@ void OpenDrawingState(void) {
 
 void CloseDrawingState(void) {
     g_depth--;
-    if (g_depth == 0) {
-        QVF_PopDrawingState();
-        g_colour_known = false;
-    }
+    if (g_depth == 0) QVF_PopDrawingState();
 }
 
 int DrawingStateDepth(void) { return g_depth; }
