@@ -637,6 +637,22 @@ TEST_F(Render, Colour_SentOutsideADrawingStateAndAfterItsPop) {
     CloseDrawingState();
 }
 
+// A font whose texture is uploaded again (its entry in the loaded-font
+// list lost, as when the list could not grow) gets the upload's smooth
+// filters; a sharp text drawn after it must set its own again.
+TEST_F(Render, FontEngine_SharpTextAfterTheFontIsUploadedAgain) {
+    QVP_CANVAS *c = canvas("c", LAYER_FOREGROUND);
+    QVP_CANVAS_ELEMENT *e = text(c, "sharp", 20, 40, 3.3f, 0);
+    e->data.text.smooth = 0;
+    QVH_RunFrames(1);
+    std::vector<unsigned char> first = read_window_rgba(200, 150);
+    ASSERT_GT(pprocinfo->defined_fonts_cnt, 0);
+    pprocinfo->defined_fonts_cnt = 0;
+    QVH_RunFrames(1);
+    EXPECT_EQ(pprocinfo->defined_fonts_cnt, 1) << "uploaded again";
+    EXPECT_TRUE(read_window_rgba(200, 150) == first) << "the same sharp picture";
+}
+
 TEST_F(Render, FontEngine_FramesNestAndListGrowsBy100) {
     double o1[3] = {1, 2, 3}, c1[3] = {10, 0, 0}, r1[3] = {0, -5, 0};
     double o2[3] = {0, 0, 0}, c2[3] = {4, 0, 0}, r2[3] = {0, 0, 8};
