@@ -544,7 +544,7 @@ TEST_F(Render, FontEngine_MeasuresLikeItDraws) {
     memset(&bare, 0, sizeof bare);
     QVH_LogClear();
     glFontBegin(&bare);
-    EXPECT_EQ(glFont, nullptr);
+    EXPECT_EQ(BoundFont(), nullptr);
     glFontEnd();
     EXPECT_EQ(DrawingStateDepth(), 0);
     EXPECT_TRUE(log_has("No font defined!!!"));

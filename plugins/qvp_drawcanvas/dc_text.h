@@ -126,7 +126,8 @@ const QVP_ITEM *TextCursorNext(QVP_TEXT_CURSOR *c);
 
 /* ---- font engine (font.cpp) ---- */
 
-extern QVP_CANVAS_FONTDEF *glFont;
+/* The font glFontBegin bound, null when none (or when it was unusable). */
+const QVP_CANVAS_FONTDEF *BoundFont(void);
 
 void glFontBegin(QVP_CANVAS_FONTDEF *Font);
 void glFontEnd(void);

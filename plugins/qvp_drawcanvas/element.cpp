@@ -42,7 +42,7 @@ void DrawText(QVP_CANVAS *pcan, QVP_CANVAS_ELEMENT *pelm, float opacity) {
     // The filters stay on the font's texture after this element (no pop
     // gives texture parameters back); set again only for another font or
     // smoothness.
-    SetFontFilters(glFont ? (GLuint)t->pfont->tex_obj : 0, t->smooth);
+    SetFontFilters(BoundFont() ? (GLuint)t->pfont->tex_obj : 0, t->smooth);
     double rows = 0, cols = 0;
     glFontTextBBox2D(t->buff, &rows, &cols);
     float cscale = pelm->scale.x * t->col_s, rscale = pelm->scale.y * t->row_s;

@@ -20,10 +20,10 @@
 #include "drawcanvas_testing.h"
 #include "qvp_externs.h"
 
+namespace {
+
 // The font bound by glFontBegin, null when none; cleared by glFontEnd.
 QVP_CANVAS_FONTDEF *glFont = nullptr;
-
-namespace {
 
 // Fonts found unusable in this process, so that each is reported once;
 // filled by font_usable.
@@ -685,3 +685,5 @@ void ResetFontEngine(void) {
     glFont = nullptr;
     ResetCanvasFrames();
 }
+
+const QVP_CANVAS_FONTDEF *BoundFont(void) { return glFont; }
