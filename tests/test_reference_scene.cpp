@@ -13,6 +13,7 @@
 #include <string>
 
 #include "alloc_watch.h"
+#include "got_patch.h"
 #include "canvas_builder.h"
 #include "drawcanvas_private.h"
 #include "drawcanvas_testing.h"
@@ -64,6 +65,19 @@ std::string record_bytes() {
     return out;
 }
 
+// The records a frame must leave alone, the draw calls watched and those
+// that met a record changed; set by the test below, counted by
+// checked_draw_arrays.
+const std::string *s_want = nullptr;
+int s_draws = 0, s_rewritten = 0;
+void (*s_real_draw_arrays)(GLenum, GLint, GLsizei) = nullptr;
+
+void checked_draw_arrays(GLenum mode, GLint first, GLsizei count) {
+    s_draws++;
+    if (record_bytes() != *s_want) s_rewritten++;
+    s_real_draw_arrays(mode, first, count);
+}
+
 // The display draws from its own copies: the shared records are the same,
 // byte for byte, after frames of every kind of draw (layers, overlays,
 // node canvases, nested, window, sphere, text, shapes, image, video), and
@@ -78,6 +92,21 @@ TEST(ReferenceScene, Frames_RewriteNoSharedRecordAndLeaveClientArraysOff) {
     EXPECT_TRUE(before == record_bytes()) << "a frame rewrote a shared record";
     const GLenum arrays[] = {GL_VERTEX_ARRAY, GL_TEXTURE_COORD_ARRAY, GL_COLOR_ARRAY, GL_NORMAL_ARRAY};
     for (GLenum a : arrays) EXPECT_FALSE(glIsEnabled(a)) << "client array 0x" << std::hex << a << " left on";
+    // And at every draw call of a frame, not only after it: a display
+    // killed mid-draw must leave no record rewritten either.
+    // (2026-12-09: a texture pass drawing in the shared record itself,
+    // put back at its finish, passed the comparison after frames.)
+    s_want = &before;
+    s_draws = s_rewritten = 0;
+    std::vector<GotHook> hooks = {{"glDrawArrays", (void *)checked_draw_arrays, (void **)&s_real_draw_arrays}};
+    if (GotPatch(hooks, err) == 0) {
+        ReferenceSceneClose();
+        GTEST_SKIP() << "the draw calls could not be watched: " << err;
+    }
+    QVH_RunFrames(1);
+    GotRestore();
+    EXPECT_GT(s_draws, 100);
+    EXPECT_EQ(s_rewritten, 0) << "of " << s_draws << " draw calls saw a rewritten record";
     ReferenceSceneClose();
 }
 
