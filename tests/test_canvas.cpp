@@ -896,3 +896,134 @@ TEST_F(Canvas, Delete_WaitsForAReaderHoldingTheLock) {
 }
 
 }  // namespace
+
+namespace {
+
+// The scene as a builder sees it: fonts, canvases and their elements
+// (type, id, text), for comparing before and after a command.
+std::string scene_listing() {
+    std::string out;
+    qvpc::Lock lock;
+    for (const QVP_CANVAS_FONTDEF *f = qvpc::Info()->fonts; f; f = f->pnext) out += std::string("font ") + f->name + "\n";
+    for (const QVP_CANVAS *c = qvpc::Info()->list; c; c = c->pnext) {
+        out += std::string("canvas ") + c->name + ":";
+        for (const QVP_CANVAS_ELEMENT *e = c->elements; e; e = e->pnext) {
+            out += " " + std::to_string(e->type) + "/" + std::to_string(e->id);
+            if (e->type == ELEMENT_TEXT && e->data.text.buff) out += "(" + std::string(e->data.text.buff) + ")";
+        }
+        out += "\n";
+    }
+    return out;
+}
+
+}  // namespace
+
+// The arena refuses an allocation, in the way of SQLite's fault
+// simulation: each builder command runs with its 1st, 2nd, ... arena
+// allocation refused in turn, until it runs without reaching the refusal.
+// Each time the lock is free afterwards; a command that fails says why
+// and leaves the scene and the arena's free bytes and blocks as they
+// were; one that succeeds all the same leaves a scene that can be walked
+// (and is undone for the next round).
+TEST_F(Canvas, Faults_EveryArenaAllocationOfACommandRefusedInTurn) {
+    std::string err;
+    const std::string tiles = std::string(QVP_SOURCE_DIR) + "/examples/media/tiles.png";
+    QVP_CANVAS desc;
+    qvpc::DefaultCanvas(desc);
+    snprintf(desc.name, sizeof desc.name, "base");
+    QVP_CANVAS *base = qvpc::CreateCanvas(desc, {}, err);
+    ASSERT_NE(base, nullptr) << err;
+    qvpc::ElementDesc t;
+    qvpc::DefaultElement(t, ELEMENT_TEXT);
+    t.text = "base text";
+    QVP_CANVAS_ELEMENT *text = qvpc::AddElement(base, t, err);
+    ASSERT_NE(text, nullptr) << err;
+    ASSERT_NE(qvpc::LoadImage("warm", tiles, err), nullptr) << err;  // the image registry exists
+    ASSERT_TRUE(qvpc::DeleteImage("warm", err)) << err;
+    QVP_CANVAS_ELEMENT *added = nullptr;
+    QVP_CANVAS *made = nullptr;
+    struct Command {
+        const char *name;
+        std::function<bool(std::string &)> run;
+        std::function<void()> undo;
+    };
+    std::vector<Command> commands = {
+        {"font create",
+         [&](std::string &e) {
+             qvpc::FontDesc f;
+             f.name = "faulty";
+             return qvpc::CreateFont(f, e) != nullptr;
+         },
+         [] {}},  // a font lives as long as the scene: the next round's name is taken
+        {"canvas create",
+         [&](std::string &e) {
+             QVP_CANVAS d;
+             qvpc::DefaultCanvas(d);
+             snprintf(d.name, sizeof d.name, "made");
+             return (made = qvpc::CreateCanvas(d, {}, e)) != nullptr;
+         },
+         [&] { ASSERT_TRUE(qvpc::DeleteCanvas(made, err)) << err; }},
+        {"text add",
+         [&](std::string &e) {
+             qvpc::ElementDesc d;
+             qvpc::DefaultElement(d, ELEMENT_TEXT);
+             d.text = "a text of some length to copy";
+             return (added = qvpc::AddElement(base, d, e)) != nullptr;
+         },
+         [&] { ASSERT_TRUE(qvpc::DeleteElement(base, added, err)) << err; }},
+        {"polygon add",
+         [&](std::string &e) {
+             qvpc::ElementDesc d;
+             qvpc::DefaultElement(d, ELEMENT_POLYGON);
+             d.points = {{0, 0}, {10, 0}, {10, 10}, {0, 10}};
+             return (added = qvpc::AddElement(base, d, e)) != nullptr;
+         },
+         [&] { ASSERT_TRUE(qvpc::DeleteElement(base, added, err)) << err; }},
+        {"text configure",
+         [&](std::string &e) {
+             qvpc::ElementDesc d;
+             qvpc::DefaultElement(d, ELEMENT_TEXT);
+             d.text = "a longer text than the base text was";
+             QVP_CANVAS_ELEMENT *got = qvpc::ConfigureElement(base, text, d, e);
+             if (got) text = got;
+             return got != nullptr;
+         },
+         [&] {
+             qvpc::ElementDesc d;
+             qvpc::DefaultElement(d, ELEMENT_TEXT);
+             d.text = "base text";
+             text = qvpc::ConfigureElement(base, text, d, err);
+             ASSERT_NE(text, nullptr) << err;
+         }},
+        {"image load",
+         [&](std::string &e) { return qvpc::LoadImage("img", tiles, e) != nullptr; },
+         [&] { ASSERT_TRUE(qvpc::DeleteImage("img", err)) << err; }},
+    };
+    for (const Command &cmd : commands) {
+        int reached = 0;
+        for (int nth = 0; nth < 64; nth++) {
+            std::string before = scene_listing(), why;
+            size_t free_before = QVH_ArenaFreeBytes(), blocks_before = QVF_GetArenaBlockCount();
+            QVH_SetAllocFaults(nth, 1);
+            bool ok = cmd.run(why);
+            bool refused = QVH_AllocFaultsLeft() == 0;
+            QVH_SetAllocFaults(0, 0);
+            EXPECT_EQ(qvpc::ProcInfo()->is_locked, 0) << cmd.name << ", allocation " << nth << " refused";
+            if (!ok) {
+                EXPECT_TRUE(refused) << cmd.name << " failed with nothing refused: " << why;
+                EXPECT_FALSE(why.empty()) << cmd.name << ", allocation " << nth;
+                EXPECT_EQ(scene_listing(), before) << cmd.name << ", allocation " << nth;
+                EXPECT_EQ(QVH_ArenaFreeBytes(), free_before) << cmd.name << ", allocation " << nth << ": " << why;
+                EXPECT_EQ(QVF_GetArenaBlockCount(), blocks_before) << cmd.name << ", allocation " << nth;
+            } else {
+                scene_listing();
+                cmd.undo();
+            }
+            if (!refused) break;  // the command makes fewer allocations than that
+            reached++;
+            if (std::string(cmd.name) == "font create" && ok) break;
+        }
+        EXPECT_GE(reached, 1) << cmd.name << " allocates in the arena";
+        printf("%s: %d arena allocations refused in turn\n", cmd.name, reached);
+    }
+}

@@ -370,11 +370,32 @@ static bool lock_allocator(QVS_SMHANDLE *a) {
     return true;
 }
 
+// This process's fault simulation: allocations let through before the
+// refusals start, and refusals left; set by QVH_SetAllocFaults (tests),
+// counted down by QVH_Alloc.
+static int g_fault_passes = 0, g_fault_refusals = 0;
+
+extern "C" void QVH_SetAllocFaults(int passes, int refusals) {
+    g_fault_passes = passes > 0 ? passes : 0;
+    g_fault_refusals = refusals > 0 ? refusals : 0;
+}
+
+extern "C" int QVH_AllocFaultsLeft(void) { return g_fault_refusals; }
+
 extern "C" void *QVH_Alloc(size_t size) {
     QVS_SMHANDLE *a = g_arena;
     if (!a) {
         qvp_warnf("arena allocation of %zu bytes with no scene open", size);
         return nullptr;
+    }
+    if (g_fault_refusals > 0) {
+        if (g_fault_passes > 0) {
+            g_fault_passes--;
+        } else {
+            g_fault_refusals--;
+            qvp_warnf("arena full: cannot allocate %zu bytes (a simulated fault)", size);
+            return nullptr;
+        }
     }
     if (size > a->size) {
         qvp_warnf("arena full: cannot allocate %zu bytes", size);

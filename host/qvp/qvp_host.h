@@ -63,6 +63,13 @@ void *QVH_Alloc(size_t size);
  * a live block is refused with a log line. */
 void QVH_Free(void *p);
 
+/* Fault simulation for tests: the next PASSES arena allocations of this
+ * process succeed, then the REFUSALS after them fail as a full arena
+ * would (0, 0: none refused). QVH_AllocFaultsLeft: refusals not yet
+ * reached. */
+void QVH_SetAllocFaults(int passes, int refusals);
+int QVH_AllocFaultsLeft(void);
+
 /* Bytes still free in the arena. */
 size_t QVH_ArenaFreeBytes(void);
 
