@@ -1027,3 +1027,25 @@ TEST_F(Canvas, Faults_EveryArenaAllocationOfACommandRefusedInTurn) {
         printf("%s: %d arena allocations refused in turn\n", cmd.name, reached);
     }
 }
+
+// A process that closes its scene and opens another starts with no
+// images: the names loaded before named pixels in the closed arena.
+// (2026-12-09: the registry outlived the scene, so "img" in the second
+// scene was refused as existing and named pixels of the first.)
+TEST_F(Canvas, Image_NamesGoWithTheirScene) {
+    const std::string tiles = std::string(QVP_SOURCE_DIR) + "/examples/media/tiles.png";
+    std::string err;
+    ASSERT_NE(qvpc::LoadImage("img", tiles, err), nullptr) << err;
+    unsigned first = QVH_SceneOpenSerial();
+    QVH_CloseScene();
+    QVH_RemoveScene(name_.c_str());
+    EXPECT_EQ(QVH_SceneOpenSerial(), 0u);
+    char why[256];
+    ASSERT_NE(QVH_OpenScene(name_.c_str(), 8u << 20, QVH_SCENE_CREATE, why, sizeof why), nullptr) << why;
+    EXPECT_GT(QVH_SceneOpenSerial(), first);
+    ASSERT_TRUE(qvpc::Attach(err)) << err;
+    EXPECT_EQ(qvpc::FindImage("img"), nullptr) << "a name of the closed scene";
+    const qvpc::Image *again = qvpc::LoadImage("img", tiles, err);
+    ASSERT_NE(again, nullptr) << err;
+    EXPECT_TRUE(QVH_InArena(again->rgba));
+}

@@ -25,6 +25,7 @@ namespace {
 QVP_CANVAS_INFO *g_info = nullptr;
 QVP_CANVAS_PROC_INFO *g_proc = nullptr;
 QVS_SCENE *g_info_scene = nullptr;
+unsigned g_info_serial = 0;
 
 // What this process knows of a canvas's element list, so that an add
 // neither walks the list to its end nor looks through it for ids: the
@@ -462,7 +463,12 @@ bool Attach(std::string &err) {
         err = "no scene open";
         return false;
     }
-    if (g_info && g_info_scene == QVV_scene && QVH_FindSceneData("QVP_CANVAS_INFO") == g_info) return true;
+    if (g_info && g_info_scene == QVV_scene && g_info_serial == QVH_SceneOpenSerial() &&
+        QVH_FindSceneData("QVP_CANVAS_INFO") == g_info)
+        return true;
+    // Images loaded into a scene this process closed since are not this
+    // scene's: their pixels went with that arena.
+    if (g_info_serial && g_info_serial != QVH_SceneOpenSerial()) ForgetImages();
     QVP_CANVAS_INFO *info = QVP_CanvasRoot(QVV_scene);
     if (!info) {
         err = "cannot make the scene's canvas root (arena full?)";
@@ -476,6 +482,7 @@ bool Attach(std::string &err) {
     g_info = info;
     g_proc = proc;
     g_info_scene = QVV_scene;
+    g_info_serial = QVH_SceneOpenSerial();
     CollectImages(true);
     return true;
 }

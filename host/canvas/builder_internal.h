@@ -22,6 +22,10 @@ std::string ArenaFull(const std::string &what, size_t bytes);
 /* Arena copy of a string, or null when the arena is full. */
 char *ArenaString(const std::string &s);
 
+/* Empties this process's image registry without touching the arena (the
+ * scene its pixels were in is closed). */
+void ForgetImages();
+
 /* Starts and stops the producer of a video element; StartVideo fills
  * the element's size, name, frame buffers and shared play records. The
  * clip starts at its first frame, or goes on from CARRY when given (the

@@ -278,6 +278,8 @@ const Image *FindImageByPixels(const void *rgba) {
     return nullptr;
 }
 
+void ForgetImages() { images().clear(); }
+
 bool DeleteImage(const std::string &name, std::string &err) {
     auto it = images().find(name);
     if (it == images().end()) {

@@ -253,6 +253,11 @@ bool attach_arena(int fd, const char *name, uintptr_t addr, std::string &msg) {
 
 QVS_SMHANDLE *qvp_arena(void) { return g_arena; }
 
+// Scenes this process has opened so far; counted by QVH_OpenScene, so
+// that process state kept for one scene can tell it from a later one
+// mapped at the same address.
+static unsigned g_open_serial = 0;
+
 extern "C" QVS_SCENE *QVH_OpenScene(const char *name, size_t size, int flags,
                                     char *err, size_t errlen) {
     if (g_arena) {
@@ -284,8 +289,11 @@ extern "C" QVS_SCENE *QVH_OpenScene(const char *name, size_t size, int flags,
     g_created_here = creating;
     g_arena = (QVS_SMHANDLE *)addr;
     QVV_scene = &g_arena->scene;
+    g_open_serial++;
     return QVV_scene;
 }
+
+extern "C" unsigned QVH_SceneOpenSerial(void) { return g_arena ? g_open_serial : 0; }
 
 extern "C" void QVH_CloseScene(void) {
     if (!g_arena) return;

@@ -70,6 +70,11 @@ void QVH_Free(void *p);
 void QVH_SetAllocFaults(int passes, int refusals);
 int QVH_AllocFaultsLeft(void);
 
+/* Which of this process's scene openings the open scene is (1, 2, ...;
+ * 0 with none open): a scene closed and another opened map at the same
+ * address, and this tells them apart. */
+unsigned QVH_SceneOpenSerial(void);
+
 /* Bytes still free in the arena. */
 size_t QVH_ArenaFreeBytes(void);
 
