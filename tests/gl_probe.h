@@ -62,6 +62,9 @@ protected:
                           << " allowed: a GL call inside a drawing state went round the setters" << why;
         }
         QVH_CloseDisplay();
+        // Phase functions a test installed stay with the host otherwise,
+        // and the next test's frames would call them.
+        QVH_ClearCallbacks();
         SceneFixture::TearDown();
     }
 };

@@ -213,6 +213,7 @@ extern "C" void QVH_CloseDisplay(void) {
     QVV_viewport = nullptr;
     QVV_node_layers = nullptr;
     QVV_rendered_geoms = nullptr;
+    QVV_draw_layer = 0;
 }
 
 extern "C" const char *QVH_Renderer(void) { return g ? g->renderer.c_str() : "no display"; }
