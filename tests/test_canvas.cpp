@@ -947,6 +947,16 @@ TEST_F(Canvas, Faults_EveryArenaAllocationOfACommandRefusedInTurn) {
         std::function<bool(std::string &)> run;
         std::function<void()> undo;
     };
+    // An element add, undone by deleting what it added.
+    auto adding = [&](const char *name, const qvpc::ElementDesc &d) {
+        return Command{name, [&, d](std::string &e) { return (added = qvpc::AddElement(base, d, e)) != nullptr; },
+                       [&] { ASSERT_TRUE(qvpc::DeleteElement(base, added, err)) << err; }};
+    };
+    qvpc::ElementDesc text_desc, polygon_desc;
+    qvpc::DefaultElement(text_desc, ELEMENT_TEXT);
+    text_desc.text = "a text of some length to copy";
+    qvpc::DefaultElement(polygon_desc, ELEMENT_POLYGON);
+    polygon_desc.points = {{0, 0}, {10, 0}, {10, 10}, {0, 10}};
     std::vector<Command> commands = {
         {"font create",
          [&](std::string &e) {
@@ -963,22 +973,8 @@ TEST_F(Canvas, Faults_EveryArenaAllocationOfACommandRefusedInTurn) {
              return (made = qvpc::CreateCanvas(d, {}, e)) != nullptr;
          },
          [&] { ASSERT_TRUE(qvpc::DeleteCanvas(made, err)) << err; }},
-        {"text add",
-         [&](std::string &e) {
-             qvpc::ElementDesc d;
-             qvpc::DefaultElement(d, ELEMENT_TEXT);
-             d.text = "a text of some length to copy";
-             return (added = qvpc::AddElement(base, d, e)) != nullptr;
-         },
-         [&] { ASSERT_TRUE(qvpc::DeleteElement(base, added, err)) << err; }},
-        {"polygon add",
-         [&](std::string &e) {
-             qvpc::ElementDesc d;
-             qvpc::DefaultElement(d, ELEMENT_POLYGON);
-             d.points = {{0, 0}, {10, 0}, {10, 10}, {0, 10}};
-             return (added = qvpc::AddElement(base, d, e)) != nullptr;
-         },
-         [&] { ASSERT_TRUE(qvpc::DeleteElement(base, added, err)) << err; }},
+        adding("text add", text_desc),
+        adding("polygon add", polygon_desc),
         {"text configure",
          [&](std::string &e) {
              qvpc::ElementDesc d;

@@ -14,17 +14,9 @@
 
 namespace {
 
-// The innermost open frame's display definition (null when none), its
-// origin and its column and row steps (all 0 when none); set by
-// point_frame as frames open and close.
-const QVP_CANVAS_DISPLAYDEF *pdispdef = nullptr;
-double g_org[3] = {0, 0, 0};
-double gldcol[3] = {0, 0, 0};
-double gldrow[3] = {0, 0, 0};
-
+// A frame: its origin and its column and row steps.
 struct Frame {
-    QVP_CANVAS_DISPLAYDEF disp;
-    double dcol[3], drow[3];
+    double org[3], dcol[3], drow[3];
 };
 
 // The open frames, innermost last; pushed by glFontDisplay2DBegin. Frames
@@ -34,20 +26,14 @@ const int kMaxFrames = 64;
 Frame g_frames[kMaxFrames];
 int g_frame_depth = 0;
 
+// The innermost kept frame, all 0 when none is open; set by point_frame
+// as frames open and close.
+Frame g_now = {};
+
 // Makes the innermost kept frame the one glColRow reads.
 void point_frame() {
-    if (g_frame_depth == 0) {
-        pdispdef = nullptr;
-        memset(g_org, 0, sizeof g_org);
-        memset(gldcol, 0, sizeof gldcol);
-        memset(gldrow, 0, sizeof gldrow);
-        return;
-    }
-    Frame &f = g_frames[(g_frame_depth > kMaxFrames ? kMaxFrames : g_frame_depth) - 1];
-    pdispdef = &f.disp;
-    memcpy(g_org, f.disp.org, sizeof g_org);
-    memcpy(gldcol, f.dcol, sizeof gldcol);
-    memcpy(gldrow, f.drow, sizeof gldrow);
+    if (g_frame_depth == 0) g_now = Frame{};
+    else g_now = g_frames[(g_frame_depth > kMaxFrames ? kMaxFrames : g_frame_depth) - 1];
 }
 
 }  // namespace
@@ -59,15 +45,12 @@ void glFontDisplay2DBegin(double *org, double *col_vec, double *row_vec, double 
     OpenDrawingState();
     if (g_frame_depth < kMaxFrames) {
         Frame &f = g_frames[g_frame_depth];
-        memset(&f.disp, 0, sizeof f.disp);
-        memcpy(f.disp.org, org, sizeof f.disp.org);
-        memcpy(f.disp.col_vec, col_vec, sizeof f.disp.col_vec);
-        memcpy(f.disp.row_vec, row_vec, sizeof f.disp.row_vec);
-        f.disp.ncols = (float)ncols;
-        f.disp.nrows = (float)nrows;
+        // The counts are single precision, as a canvas record holds them.
+        double cols = (double)(float)ncols, rows = (double)(float)nrows;
         for (int i = 0; i < 3; i++) {
-            f.dcol[i] = col_vec[i] / (double)f.disp.ncols;
-            f.drow[i] = row_vec[i] / (double)f.disp.nrows;
+            f.org[i] = org[i];
+            f.dcol[i] = col_vec[i] / cols;
+            f.drow[i] = row_vec[i] / rows;
         }
     }
     g_frame_depth++;
@@ -84,7 +67,7 @@ void glFontDisplay2DEnd(void) {
 // Issues the vertex of column C, row R of the open frame (the origin
 // alone when none is open).
 void glColRow(double c, double r) {
-    const double *o = g_org;
+    const double *o = g_now.org, *gldcol = g_now.dcol, *gldrow = g_now.drow;
     glVertex3d((o[0] + gldcol[0] * c) + gldrow[0] * r, (o[1] + gldcol[1] * c) + gldrow[1] * r,
                (o[2] + gldcol[2] * c) + gldrow[2] * r);
 }
@@ -92,16 +75,16 @@ void glColRow(double c, double r) {
 // The point is summed in double precision, as glColRow sums it, and
 // rounded to float where GL would round it.
 void VertexColRow(double c, double r) {
-    const double *o = g_org;
+    const double *o = g_now.org, *gldcol = g_now.dcol, *gldrow = g_now.drow;
     VertexAt((float)((o[0] + gldcol[0] * c) + gldrow[0] * r), (float)((o[1] + gldcol[1] * c) + gldrow[1] * r),
              (float)((o[2] + gldcol[2] * c) + gldrow[2] * r));
 }
 
 int InnermostFrame(double org[3], double col[3], double row[3]) {
-    memcpy(org, g_org, sizeof g_org);
-    memcpy(col, gldcol, sizeof gldcol);
-    memcpy(row, gldrow, sizeof gldrow);
-    return pdispdef != nullptr;
+    memcpy(org, g_now.org, sizeof g_now.org);
+    memcpy(col, g_now.dcol, sizeof g_now.dcol);
+    memcpy(row, g_now.drow, sizeof g_now.drow);
+    return g_frame_depth > 0;
 }
 
 void ResetCanvasFrames(void) {

@@ -253,21 +253,10 @@ uint64_t hash_of(uint32_t index) { return index * 0x9E3779B97F4A7C15ULL; }
 // doubles up to the face's glyph count, so it never evicts (an atlas cell
 // is never given back). False when it is at that bound or memory is short.
 bool room_for_glyph(FontStore *s) {
+    if (s->index.Ready() && s->index.Count() < s->index.Most()) return true;
     int bound = std::max(1, (int)std::min<FT_Long>(s->face->num_glyphs, 1 << 20));
-    if (!s->index.Ready()) {
-        int first = std::min(kGlyphsFirst, bound);
-        void *room = PluginRealloc(s->glyphs, sizeof *s->glyphs * (size_t)first);
-        if (!room) return false;
-        s->glyphs = (GlyphEntry *)room;
-        if (!s->index.Init(first, PluginRealloc)) return false;
-    }
-    if (s->index.Count() < s->index.Most()) return true;
-    int most = std::min(bound, 2 * s->index.Most());
-    if (most <= s->index.Most()) return false;
-    void *grown = PluginRealloc(s->glyphs, sizeof *s->glyphs * (size_t)most);
-    if (!grown) return false;
-    s->glyphs = (GlyphEntry *)grown;
-    return s->index.Grow(most, PluginRealloc);
+    int most = std::min(bound, s->index.Ready() ? 2 * s->index.Most() : kGlyphsFirst);
+    return LruReserve(s->index, &s->glyphs, most, PluginRealloc);
 }
 
 // A fresh page texture of clear texels, in colour or not.

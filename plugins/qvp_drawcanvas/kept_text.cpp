@@ -142,15 +142,7 @@ Seen seen_before(uint64_t h, uint64_t fp, int frame) {
 // Makes the index and its records; false when memory is short (nothing
 // is kept then).
 bool ready() {
-    if (g_index.Ready()) return true;
-    if (!g_index.Init(g_texts_most, PluginRealloc)) return false;
-    g_kept = (QVP_KEPT_TEXT *)PluginRealloc(nullptr, sizeof *g_kept * (size_t)g_texts_most);
-    if (!g_kept) {
-        g_index.Free();
-        return false;
-    }
-    memset(g_kept, 0, sizeof *g_kept * (size_t)g_texts_most);
-    return true;
+    return g_index.Ready() || LruReserve(g_index, &g_kept, g_texts_most, PluginRealloc);
 }
 
 // Lets the least recently drawn texts other than KEEP go until MORE
@@ -186,11 +178,7 @@ bool fit(QVP_KEPT_TEXT *t, void **p, int *cap, int n, size_t size) {
 // is short.
 bool grow_table() {
     int most = g_index.Most() * 2;
-    void *records = PluginRealloc(g_kept, sizeof *g_kept * (size_t)most);
-    if (!records) return false;
-    g_kept = (QVP_KEPT_TEXT *)records;
-    memset(g_kept + g_index.Most(), 0, sizeof *g_kept * (size_t)(most - g_index.Most()));
-    if (!g_index.Grow(most, PluginRealloc)) return false;
+    if (!LruReserve(g_index, &g_kept, most, PluginRealloc)) return false;
     g_texts_most = most;
     return true;
 }

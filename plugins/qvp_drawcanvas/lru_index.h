@@ -258,4 +258,20 @@ private:
     int free_ = -1, head_ = -1, tail_ = -1;
 };
 
+/* Makes INDEX hold MOST entries (Init when it has none yet, else Grow),
+ * with *RECORDS, the caller's array of one T per entry, grown to match
+ * and its new records set to T{}. False when memory is short or MOST is
+ * not above the bound: the index and its records are then as they were
+ * (the array may have grown). */
+template <class T>
+bool LruReserve(LruIndex &index, T **records, int most, void *(*alloc)(void *, size_t)) {
+    int had = index.Ready() ? index.Most() : 0;
+    if (most <= had) return false;
+    void *grown = alloc(*records, sizeof(T) * (size_t)most);
+    if (!grown) return false;
+    *records = (T *)grown;
+    for (int i = had; i < most; i++) (*records)[i] = T{};
+    return had ? index.Grow(most, alloc) : index.Init(most, alloc);
+}
+
 #endif

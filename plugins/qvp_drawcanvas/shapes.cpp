@@ -236,12 +236,7 @@ uint64_t elm_hash(const QVP_CANVAS_ELEMENT *pelm) {
 // table is then as it was).
 bool grow_tess_slots() {
     int most = tess_index.Ready() ? std::min(kTessMost, 2 * tess_index.Most()) : kTessFirst;
-    if (tess_index.Ready() && most <= tess_index.Most()) return false;
-    void *grown = PluginRealloc(tess_slots, sizeof *tess_slots * (size_t)most);
-    if (!grown) return false;
-    tess_slots = (TessSlot *)grown;
-    for (int i = tess_index.Ready() ? tess_index.Most() : 0; i < most; i++) tess_slots[i] = TessSlot();
-    return tess_index.Ready() ? tess_index.Grow(most, PluginRealloc) : tess_index.Init(most, PluginRealloc);
+    return LruReserve(tess_index, &tess_slots, most, PluginRealloc);
 }
 
 // The slot being filled by the GLU callbacks below; set by fill_polygon.
@@ -314,7 +309,7 @@ TessSlot *tess_slot(const QVP_CANVAS_ELEMENT *pelm, const double frame[9], bool 
         e = tess_index.Insert(h, &evicted);
     }
     TessSlot &t = e >= 0 ? tess_slots[e] : tess_spare;
-    if (e >= 0) tess_index.Touch(e);
+    if (e >= 0) tess_index.Touch(e);  // a polygon's own entry taken back
     t.elm = pelm;
     t.list = p->pnt_list;
     t.cnt = p->pnt_list_cnt;
